@@ -1,0 +1,68 @@
+// dudedoved: downloads the board monitor into a Korva unit over its serial
+// line and runs the SDRAM, FLASH and SRAM tests, once or continuously.
+#include <cstdio>
+
+#include "board_protocol.h"
+#include "command_line.h"
+#include "output.h"
+#include "serial_port.h"
+
+namespace {
+
+// One pass over the selected tests, in the fixed order. True if all passed.
+bool run_test_pass(const run_settings& settings)
+{
+    const struct {
+        bool selected;
+        const char* announcement;
+        char command;
+    } tests[] = {
+        {settings.run_sdram, "Testing SDRAM...%c", COMMAND_SDRAM_TEST},
+        {settings.run_flash, "Testing FLASH...%c", COMMAND_FLASH_TEST},
+        {settings.run_sram, "Testing SRAM...%c", COMMAND_SRAM_TEST},
+    };
+    bool all_passed = true;
+    for (const auto& test : tests) {
+        if (!test.selected)
+            continue;
+        tee_printf(test.announcement, settings.verbose ? '\n' : ' ');
+        const bool passed = board_command(test.command);
+        tee_printf(passed ? "passed\n" : "failed\n");
+        all_passed = all_passed && passed;
+    }
+    return all_passed;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setbuf(stdout, nullptr);
+    run_settings settings;
+    const int status = parse_command_line(argc, argv, &settings);
+    if (status >= 0)
+        return status;
+
+    const int opened = settings.device ? serial_open_device(settings.device)
+                                       : serial_open(settings.port);
+    if (!opened || !serial_configure(115200)) {
+        serial_close();
+        close_log();
+        return 1;
+    }
+    board_wake_and_download();
+    if (settings.verbose)
+        board_command(COMMAND_VERBOSE);
+    if (settings.continuous)
+        board_command(COMMAND_PACED);
+
+    bool all_passed = true;
+    do {
+        all_passed = run_test_pass(settings) && all_passed;
+    } while (settings.continuous);
+
+    serial_close();
+    close_log();
+    // A board that failed a test must never look like a good one to a script.
+    return all_passed ? 0 : 1;
+}

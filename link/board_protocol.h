@@ -1,0 +1,36 @@
+// The host side of the serial exchange with the board: wake-up, boot image
+// download, and one-byte command transactions with the board monitor.
+#ifndef DUDEDOVED_BOARD_PROTOCOL_H
+#define DUDEDOVED_BOARD_PROTOCOL_H
+
+// Marker bytes sent by the board monitor.
+const char BOARD_PROMPT = '?';
+const char BOARD_END_OF_TEXT = ':';
+const char BOARD_PASSED = '0';
+
+// Command bytes sent by the host.
+const char COMMAND_VERBOSE = 'v';
+const char COMMAND_PACED = 's';
+const char COMMAND_SDRAM_TEST = '1';
+const char COMMAND_FLASH_TEST = '2';
+const char COMMAND_SRAM_TEST = '3';
+
+// Waits for the loader's wake-up byte, sends the boot image with a progress
+// display and gives the board one second to start the monitor.
+void board_wake_and_download();
+
+// One transaction: waits for the prompt, sends the command, echoes the
+// board's text through tee_printf up to ':'. True when the result is '0'.
+bool board_command(char command);
+
+// Reads and discards bytes up to and including the first one equal to byte.
+void serial_wait_for(char byte);
+
+// The pause after each 128-byte block of the download.
+void serial_pause();
+
+// Percentage shown after the block that ends at index i of an image of
+// size bytes.
+unsigned download_percentage(unsigned i, unsigned size);
+
+#endif

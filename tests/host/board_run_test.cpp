@@ -1,0 +1,263 @@
+// dudedoved against a scripted board on a pseudo-terminal: the test plays the
+// loader and the monitor and records every byte the tool sends.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "board_protocol.h"
+#include "boot_image.h"
+#include "session.h"
+
+namespace {
+
+const int TIMEOUT_MS = 10000;
+
+std::string image_bytes()
+{
+    return std::string(reinterpret_cast<const char*>(boot_image), BOOT_IMAGE_SIZE);
+}
+
+// One scripted run: the tool on a fresh pty, the board side in the test.
+class ScriptedBoard {
+public:
+    explicit ScriptedBoard(std::vector<std::string> args,
+                           std::vector<std::pair<std::string, std::string>> env = {},
+                           std::string dir = "")
+        : tool_(DUDEDOVED_PATH, with_port(std::move(args), env, dir), &pty_)
+    {
+    }
+
+    // Plays the loader: wake-up byte once the tool waits, then the image.
+    void wake(char byte = '\0')
+    {
+        ASSERT_TRUE(tool_.wait_stdout("Waiting for the board to wake up...", TIMEOUT_MS))
+            << tool_.err();
+        tool_.send(std::string(1, byte));
+        ASSERT_TRUE(tool_.wait_port_bytes(BOOT_IMAGE_SIZE, TIMEOUT_MS));
+        EXPECT_EQ(tool_.port(), image_bytes());
+        consumed_ = BOOT_IMAGE_SIZE;
+    }
+
+    // Plays the monitor for one command: prompt, expect the command, reply.
+    void serve(char expected, const std::string& reply, const std::string& before_prompt = "")
+    {
+        tool_.send(before_prompt + "?");
+        ASSERT_TRUE(tool_.wait_port_bytes(consumed_ + 1, TIMEOUT_MS))
+            << "no command after the prompt; expected " << expected;
+        EXPECT_EQ(tool_.port()[consumed_], expected);
+        ++consumed_;
+        tool_.send(reply);
+    }
+
+    int finish() { return tool_.wait_exit(TIMEOUT_MS); }
+    Session& tool() { return tool_; }
+    Pty& pty() { return pty_; }
+    // What the console showed after the wake-up and progress lines.
+    std::string results() const
+    {
+        const std::string& out = tool_.out();
+        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
+        const size_t at = out.find(wipe);
+        return at == std::string::npos ? out : out.substr(at + wipe.size());
+    }
+
+private:
+    ChildOptions with_port(std::vector<std::string> args,
+                           std::vector<std::pair<std::string, std::string>> env, std::string dir)
+    {
+        args.insert(args.begin(), {"-p", pty_.slave_path()});
+        return ChildOptions{std::move(args), std::move(env), std::move(dir)};
+    }
+
+    Pty pty_;
+    Session tool_;
+    size_t consumed_ = 0;
+};
+
+TEST(Download, ProgressFiguresFollowTheBlocks)
+{
+    const std::vector<unsigned> expected = {3,  6,  9,  12, 16, 19, 22, 25, 29, 32,
+                                            35, 38, 42, 45, 48, 51, 55, 58, 61, 64,
+                                            68, 71, 74, 77, 81, 84, 87, 90, 94, 97};
+    std::vector<unsigned> shown;
+    for (unsigned i = 0; i < 3944; ++i)
+        if ((i & 0x7F) == 0x7F)
+            shown.push_back(download_percentage(i, 3944));
+    EXPECT_EQ(shown, expected);
+}
+
+TEST(Download, ConsoleShowsWakeUpAndProgressThenWipesThem)
+{
+    ScriptedBoard board({});
+    board.wake();
+    board.serve('1', ":0");
+    board.serve('2', ":0");
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 0);
+
+    std::string expected = "Waiting for the board to wake up...\r" + std::string(35, ' ') +
+                           "\rDownloading boot code...(  0%)";
+    for (unsigned block = 1; block <= BOOT_IMAGE_SIZE / 128; ++block) {
+        char figure[16];
+        snprintf(figure, sizeof figure, "\b\b\b\b\b%3u%%)", block * 128 * 100 / BOOT_IMAGE_SIZE);
+        expected += figure;
+    }
+    expected += "\r" + std::string(30, ' ') + "\r";
+    EXPECT_EQ(board.tool().out().substr(0, expected.size()), expected);
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+}
+
+class WakeByteTest : public testing::TestWithParam<char> {};
+
+TEST_P(WakeByteTest, AnyByteWakesTheTool)
+{
+    ScriptedBoard board({"flash"});
+    board.wake(GetParam());
+    board.serve('2', ":0");
+    EXPECT_EQ(board.finish(), 0);
+    EXPECT_EQ(board.results(), "Testing FLASH... passed\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Download, WakeByteTest, testing::Values('\0', '?', ':', '\xff'));
+
+TEST(Transaction, BytesBeforeThePromptAreNotEchoed)
+{
+    ScriptedBoard board({"sram"});
+    board.wake();
+    board.serve('3', ":0", "\r\nstray bytes");
+    EXPECT_EQ(board.finish(), 0);
+    EXPECT_EQ(board.results(), "Testing SRAM... passed\n");
+}
+
+struct ResultCase {
+    const char* name;
+    std::string reply;
+    bool passed;
+};
+
+void PrintTo(const ResultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ResultTest : public testing::TestWithParam<ResultCase> {};
+
+TEST_P(ResultTest, OnlyAZeroFirstCharacterPasses)
+{
+    // The reply stands for all three tests; the next prompt skips leftovers.
+    ScriptedBoard board({});
+    board.wake();
+    board.serve('1', GetParam().reply);
+    board.serve('2', GetParam().reply);
+    board.serve('3', GetParam().reply);
+    const std::string verdict = GetParam().passed ? "passed\n" : "failed\n";
+    EXPECT_EQ(board.finish(), GetParam().passed ? 0 : 1);
+    EXPECT_EQ(board.results(), "Testing SDRAM... " + verdict + "Testing FLASH... " + verdict +
+                                   "Testing SRAM... " + verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transaction, ResultTest,
+    testing::Values(ResultCase{"Zero", ":0", true}, ResultCase{"ZeroThenJunk", ":0x", true},
+                    ResultCase{"One", ":1", false}, ResultCase{"Three", ":3", false},
+                    ResultCase{"MultiDigit", ":12", false}, ResultCase{"Garbage", ":z", false},
+                    ResultCase{"ColonInResult", "::", false}),
+    [](const testing::TestParamInfo<ResultCase>& info) { return info.param.name; });
+
+TEST(Transaction, OneFailedTestFailsTheRunButTheOthersStillRun)
+{
+    ScriptedBoard board({});
+    board.wake();
+    board.serve('1', ":0");
+    board.serve('2', ":3");
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 1);
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... failed\nTesting SRAM... passed\n");
+}
+
+TEST(Verbose, ReportIsEchoedToConsoleAndLogWithItsLineEnds)
+{
+    const std::string dir = make_temp_dir();
+    // The operand before the options: GNU permutation.
+    ScriptedBoard board({"sram", "-v", "-l", "run.log"}, {}, dir);
+    board.wake();
+    board.serve('v', ":0");
+    board.serve('3', "D52000000\r\n 0w1\r\n*r1\r\n:2");
+    EXPECT_EQ(board.finish(), 1);
+    const std::string report = "Testing SRAM...\nD52000000\r\n 0w1\r\n*r1\r\nfailed\n";
+    EXPECT_EQ(board.results(), report);
+    EXPECT_EQ(board.tool().out().substr(0, 22), "Logging to 'run.log'\nW");
+    EXPECT_EQ(read_file(dir + "/run.log"), report);
+}
+
+TEST(CommandLine, PosixlyCorrectStopsAtTheFirstOperand)
+{
+    // "sram -v" then reads as two operands: all tests, quiet.
+    ScriptedBoard board({"sram", "-v"}, {{"POSIXLY_CORRECT", "1"}});
+    board.wake();
+    board.serve('1', ":0");
+    board.serve('2', ":0");
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 0);
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+}
+
+TEST(CommandLine, TwoOperandsRunEveryTest)
+{
+    ScriptedBoard board({"sdram", "flash"});
+    board.wake();
+    board.serve('1', ":0");
+    board.serve('2', ":0");
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 0);
+}
+
+std::string pass_text()
+{
+    return "Testing SDRAM...\nD0\r\npassed\nTesting FLASH...\nfailed\nTesting SRAM...\npassed\n";
+}
+
+TEST(Continuous, PacingIsSentOnceAndPassesRepeatUntilInterrupted)
+{
+    const std::string dir = make_temp_dir();
+    ScriptedBoard board({"-c", "-v", "-l", "run.log"}, {}, dir);
+    board.wake();
+    board.serve('v', ":0");
+    board.serve('s', ":0");
+    for (int pass = 0; pass < 3; ++pass) {
+        board.serve('1', "D0\r\n:0");
+        board.serve('2', ":2");
+        board.serve('3', ":0");
+    }
+    // The fourth pass has begun: the tool waits for its prompt.
+    ASSERT_TRUE(board.tool().wait_stdout("Testing SRAM...\npassed\nTesting SDRAM...\n", TIMEOUT_MS));
+    ASSERT_TRUE(board.tool().wait_until(
+        [&] { return board.results().size() == 3 * pass_text().size() + 17; }, TIMEOUT_MS));
+    board.tool().signal(SIGINT);
+    EXPECT_EQ(board.finish(), 128 + SIGINT);
+    const std::string pass = pass_text();
+    // Every verdict the console showed is in the log.
+    EXPECT_EQ(board.results(), pass + pass + pass + "Testing SDRAM...\n");
+    EXPECT_EQ(read_file(dir + "/run.log"), board.results());
+}
+
+TEST(LostPort, BoardGoingAwayEndsTheRunWithAMessage)
+{
+    const std::string dir = make_temp_dir();
+    ScriptedBoard board({"-l", "run.log"}, {}, dir);
+    board.wake();
+    board.serve('1', ":0");
+    ASSERT_TRUE(board.tool().wait_stdout("Testing SDRAM... passed\nTesting FLASH... ", TIMEOUT_MS));
+    board.pty().close_master();
+    EXPECT_EQ(board.finish(), 1);
+    const std::string prefix = "Lost serial port " + board.pty().slave_path() + " (";
+    EXPECT_EQ(board.tool().err().substr(0, prefix.size()), prefix);
+    EXPECT_EQ(board.tool().err().back(), '\n');
+    EXPECT_EQ(read_file(dir + "/run.log"), "Testing SDRAM... passed\nTesting FLASH... ");
+}
+
+} // namespace

@@ -1,0 +1,149 @@
+// The command line of dudedoved: usage text, option errors and port errors,
+// all of which end the program before it talks to a board.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "session.h"
+
+namespace {
+
+const std::string USAGE =
+    "Usage: dudedoved [-c] [-h] [-l <logfile>] [-p <port>] [-v] [sdram|flash|sram]\n"
+    "\n"
+    "Tests basic components (SDRAM, FLASH and SRAM) of a Korva unit.\n"
+    "If no test is specified all tests are run in sequence.\n"
+    "\n"
+    "  -c            Run test(s) continuously (CTRL-C to stop).\n"
+    "\n"
+    "  -h            Print this usage message.\n"
+    "\n"
+    "  -l            Log test(s) results to <logfile>.\n"
+    "\n"
+    "  -p <port>     Use the specified serial port (default is \"1\").  Valid\n"
+    "                values are 1 (COM1), 2 (COM2), etc.\n"
+    "\n"
+    "  -v            Run test(s) in verbose mode.\n"
+    "\n";
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome run_tool(const std::vector<std::string>& args, const std::string& dir = "")
+{
+    Session tool(DUDEDOVED_PATH, ChildOptions{args, {}, dir});
+    const int status = tool.wait_exit(5000);
+    return {status, tool.out(), tool.err()};
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UsageTest : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageTest, PrintsUsageAndFails)
+{
+    const Outcome o = run_tool(GetParam().args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, USAGE);
+    EXPECT_EQ(o.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, UsageTest,
+    testing::Values(UsageCase{"Help", {"-h"}},
+                    UsageCase{"HelpAfterOperand", {"sram", "-h"}},
+                    UsageCase{"UnknownOption", {"-x"}},
+                    UsageCase{"LogWithoutFile", {"-l"}},
+                    UsageCase{"PortWithoutNumber", {"-p"}},
+                    UsageCase{"UpperCaseTest", {"SDRAM"}},
+                    UsageCase{"UnknownTest", {"memory"}},
+                    UsageCase{"UnknownTestAfterOptions", {"-v", "-p", "2", "flash2"}}),
+    [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST(CommandLine, LogFileIsCreatedBeforeALaterOptionError)
+{
+    const std::string dir = make_temp_dir();
+    const Outcome o = run_tool({"-l", "out.txt", "-q"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "Logging to 'out.txt'\n");
+    EXPECT_EQ(o.err, USAGE);
+    EXPECT_EQ(access((dir + "/out.txt").c_str(), F_OK), 0);
+}
+
+TEST(CommandLine, UnwritableLogFileIsNamed)
+{
+    const Outcome o = run_tool({"-l", "/nonexistent-dir/run.log"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Could not open logfile '/nonexistent-dir/run.log'.\n");
+}
+
+struct PortCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+};
+
+void PrintTo(const PortCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PortErrorTest : public testing::TestWithParam<PortCase> {};
+
+TEST_P(PortErrorTest, NamesThePortAndTheReason)
+{
+    const Outcome o = run_tool(GetParam().args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, GetParam().message);
+    EXPECT_EQ(o.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, PortErrorTest,
+    testing::Values(
+        PortCase{"PortZero", {"-p", "0"},
+                 "Could not open serial port /dev/ttyS-1 (No such file or directory).\n"},
+        PortCase{"NonNumericPortIsZero", {"-p", "x"},
+                 "Could not open serial port /dev/ttyS-1 (No such file or directory).\n"},
+        PortCase{"MissingDevice", {"-p", "/dev/ttyUSB97"},
+                 "Could not open serial port /dev/ttyUSB97 (No such file or directory).\n"},
+        PortCase{"NotATerminal", {"-p", "/dev/null"},
+                 "Could not open serial port /dev/null (Inappropriate ioctl for device).\n"}),
+    [](const testing::TestParamInfo<PortCase>& info) { return info.param.name; });
+
+TEST(CommandLine, LogIsClosedAndKeptWhenThePortFails)
+{
+    const std::string dir = make_temp_dir();
+    const Outcome o = run_tool({"-l", "run.log", "-p", "/dev/ttyUSB97"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "Logging to 'run.log'\n");
+    EXPECT_EQ(read_file(dir + "/run.log"), "");
+}
+
+TEST(CommandLine, PortHeldByAnotherProgramIsRefused)
+{
+    Pty pty;
+    const int holder = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const Outcome o = run_tool({"-p", pty.slave_path()});
+    close(holder);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Could not open serial port " + pty.slave_path() +
+                         " (Device or resource busy).\n");
+}
+
+} // namespace
