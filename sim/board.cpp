@@ -1,0 +1,197 @@
+#include "board.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "../firmware/board_map.h"
+
+namespace korvasim {
+
+namespace {
+const uint32_t UART_PAGE = 0x50001000;
+const uint32_t PAGE = 0x1000;
+const uint32_t CS1_WINDOW = 0x51000000;
+const uint32_t CS2_WINDOW = 0x52000000;
+const uint32_t WINDOW_SIZE = 0x01000000;
+const uint32_t TICK_OFFSET = BOARD_TICK_REG - UART_PAGE;
+const uint32_t UART_REGISTERS = 8;
+const uint32_t REGISTER_BLOCK = 0x100;
+} // namespace
+
+Board::Board(BoardConfig config)
+    : config_(std::move(config)), boot_ram_(BOOT_RAM_SIZE, 0),
+      expansion_(config_.exp_cnfg0_reset, [this](bool alias) { switch_memory_map(alias); }),
+      sdram_interface_({{SDRAM_IF_CONTROL, config_.sdram_if_control_reset}}),
+      uart_([this](uint8_t byte) { transmitted(byte); }), flash_(config_.faults.flash),
+      sram_(std::make_unique<Memory>(SRAM_SIZE, 1, config_.faults.sram)),
+      sdram_(std::make_unique<Memory>(SDRAM_SIZE, 4, config_.faults.sdram,
+                                      [this] { return sdram_controller_.holds_data(); })),
+      bus_(&expansion_, [this](const std::string& what) { bus_fault(what); })
+{
+    bus_.attach(UART_BASE, UART_REGISTERS, &uart_, true, 0);
+    bus_.attach(BOARD_TICK_REG, 1, &tick_, true, 0);
+    bus_.attach(CS1_WINDOW, WINDOW_SIZE, &flash_, true, 1);
+    bus_.attach(CS2_WINDOW, WINDOW_SIZE, sram_.get(), false, 2);
+    bus_.attach(EXP_CFG_BASE, PAGE, &expansion_, true);
+    bus_.attach(SDRAM_CTRL_BASE, REGISTER_BLOCK, &sdram_controller_, true);
+    bus_.attach(SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true);
+    bus_.attach(SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false);
+
+    cpu_.map_ram(BOOT_RAM_BASE, BOOT_RAM_SIZE, boot_ram_.data());
+    cpu_.map_io(UART_PAGE, PAGE, &bus_);
+    cpu_.map_io(CS1_WINDOW, WINDOW_SIZE, &bus_);
+    cpu_.map_io(CS2_WINDOW, WINDOW_SIZE, &bus_);
+    cpu_.map_io(EXP_CFG_BASE, PAGE, &bus_);
+    cpu_.map_io(SDRAM_CTRL_BASE & ~(PAGE - 1), PAGE, &bus_);
+    cpu_.map_io(SDRAM_IF_BASE & ~(PAGE - 1), PAGE, &bus_);
+    switch_memory_map(expansion_.mem_map());
+
+    if (config_.trace) {
+        bus_.trace_to(config_.trace, &cpu_);
+        cpu_.count_instructions([this](uint32_t address) {
+            if (address - BOOT_RAM_BASE < BOOT_RAM_SIZE && first_window_fetch_ == NEVER)
+                first_window_fetch_ = cpu_.instructions();
+        });
+        cpu_.watch_ram(BOOT_RAM_BASE, BOOT_RAM_BASE + BOOT_RAM_SIZE - 1, [this](uint32_t) {
+            if (first_window_data_ == NEVER)
+                first_window_data_ = cpu_.instructions();
+        });
+    }
+}
+
+Board::~Board()
+{
+    power_off();
+}
+
+void Board::switch_memory_map(bool boot_alias)
+{
+    // Called at construction and from inside the CPU's write to EXP_CNFG0.
+    if (boot_alias) {
+        if (sdram_mapped_)
+            cpu_.unmap(SDRAM_BASE, SDRAM_SIZE);
+        cpu_.map_ram(0, BOOT_RAM_SIZE, boot_ram_.data());
+        sdram_mapped_ = false;
+    } else {
+        if (alias_mapped_)
+            cpu_.unmap(0, BOOT_RAM_SIZE);
+        cpu_.map_io(SDRAM_BASE, SDRAM_SIZE, &bus_);
+        sdram_mapped_ = true;
+    }
+    alias_mapped_ = boot_alias;
+}
+
+void Board::load_image(const std::vector<uint8_t>& image)
+{
+    if (image.size() > BOOT_RAM_SIZE)
+        throw std::length_error("an image of " + std::to_string(image.size()) +
+                                " bytes does not fit the 4096-byte boot RAM");
+    std::copy(image.begin(), image.end(), boot_ram_.begin());
+}
+
+void Board::power_on()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_ || halted_)
+        throw std::logic_error("a board is powered on once");
+    running_ = true;
+    thread_ = std::thread([this] { run_cpu(); });
+}
+
+void Board::run_cpu()
+{
+    const std::string fault = cpu_.run(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fault_.empty())
+        fault_ = fault;
+    running_ = false;
+    halted_ = true;
+    changed_.notify_all();
+}
+
+void Board::power_off()
+{
+    uart_.shut_down();
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The engine may not have started when the first stop arrives: repeat.
+    while (running_) {
+        cpu_.stop();
+        changed_.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    lock.unlock();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Board::bus_fault(const std::string& what)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (fault_.empty())
+            fault_ = what;
+    }
+    cpu_.stop();
+}
+
+void Board::send(const std::string& bytes)
+{
+    uart_.receive(bytes);
+}
+
+void Board::forward_output(std::function<void(uint8_t)> sink)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    output_sink_ = std::move(sink);
+}
+
+void Board::transmitted(uint8_t byte)
+{
+    std::function<void(uint8_t)> sink;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        output_ += static_cast<char>(byte);
+        sink = output_sink_;
+        changed_.notify_all();
+    }
+    if (sink)
+        sink(byte);
+}
+
+std::string Board::output() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return output_;
+}
+
+bool Board::wait_output(const std::function<bool(const std::string&)>& done, int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return done(output_) || halted_; }) &&
+           done(output_);
+}
+
+bool Board::wait_output_contains(const std::string& text, int timeout_ms)
+{
+    return wait_output([&](const std::string& out) { return out.find(text) != std::string::npos; },
+                       timeout_ms);
+}
+
+bool Board::wait_idle(int timeout_ms)
+{
+    return uart_.wait_idle(timeout_ms);
+}
+
+bool Board::wait_halted(int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return halted_; });
+}
+
+std::string Board::fault() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fault_;
+}
+
+} // namespace korvasim

@@ -1,0 +1,127 @@
+// The Korva board: CPU, buses and devices, powered up with an image in its
+// boot RAM. The CPU runs on a thread of its own; the host side talks to the
+// UART and waits for what the board does. Tests and the pty front end use
+// this class alike.
+#ifndef KORVASIM_BOARD_H
+#define KORVASIM_BOARD_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_registers.h"
+#include "bus.h"
+#include "cpu.h"
+#include "faults.h"
+#include "flash_block.h"
+#include "memory.h"
+#include "tick_register.h"
+#include "uart16550.h"
+
+namespace korvasim {
+
+struct BoardConfig {
+    FaultSet faults;
+    // When set, every access to a device register is traced here, counted
+    // in instructions since reset (slow: counting costs a hook per step).
+    std::function<void(const TraceRecord&)> trace;
+    // Reset values of registers whose reset state the start-up must keep.
+    uint32_t exp_cnfg0_reset = 0x80000000;
+    uint32_t sdram_if_control_reset = 0x00000011;
+};
+
+class Board {
+public:
+    static constexpr uint32_t BOOT_RAM_BASE = 0x50000000;
+    static constexpr uint32_t BOOT_RAM_SIZE = 0x1000;
+    static constexpr uint32_t SDRAM_SIZE = 0x4000000;
+    static constexpr uint32_t SRAM_SIZE = 0x40000;
+
+    explicit Board(BoardConfig config = {});
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    // Places an image at the start of the boot RAM. Throws std::length_error
+    // for an image larger than the RAM.
+    void load_image(const std::vector<uint8_t>& image);
+    uint8_t* boot_ram() { return boot_ram_.data(); }
+
+    // Starts the CPU at address 0 in reset state, the boot RAM seen there.
+    void power_on();
+    // Stops the CPU; memories stay as they are for inspection.
+    void power_off();
+
+    // Host side of the UART.
+    void send(const std::string& bytes);
+    // Also hands every transmitted byte to sink, on the CPU's thread.
+    void forward_output(std::function<void(uint8_t)> sink);
+    std::string output() const;
+    bool wait_output(const std::function<bool(const std::string&)>& done, int timeout_ms);
+    bool wait_output_contains(const std::string& text, int timeout_ms);
+
+    // True once the firmware polls for input with nothing received.
+    bool wait_idle(int timeout_ms);
+    // True once the CPU has stopped on a fault (or was powered off).
+    bool wait_halted(int timeout_ms);
+    std::string fault() const;
+
+    uint64_t ticks() const { return tick_.writes(); }
+    uint32_t reg(int n) const { return cpu_.reg(n); }
+    uint64_t instructions() const { return cpu_.instructions(); }
+    // In trace mode: the first instruction fetched from the boot device's
+    // window, and the first data access to the boot RAM through it.
+    uint64_t first_window_fetch() const { return first_window_fetch_; }
+    uint64_t first_window_data_access() const { return first_window_data_; }
+
+    Memory& sram() { return *sram_; }
+    Memory& sdram() { return *sdram_; }
+    const SdramController& sdram_controller() const { return sdram_controller_; }
+    const RegisterFile& sdram_interface() const { return sdram_interface_; }
+    const ExpansionBus& expansion_bus() const { return expansion_; }
+    const Uart16550& uart() const { return uart_; }
+    const FlashBlock& flash() const { return flash_; }
+
+    static constexpr uint64_t NEVER = ~0ull;
+
+private:
+    void switch_memory_map(bool boot_alias);
+    void bus_fault(const std::string& what);
+    void transmitted(uint8_t byte);
+    void run_cpu();
+
+    BoardConfig config_;
+    Cpu cpu_;
+    std::vector<uint8_t> boot_ram_;
+    ExpansionBus expansion_;
+    SdramController sdram_controller_;
+    RegisterFile sdram_interface_;
+    Uart16550 uart_;
+    TickRegister tick_;
+    FlashBlock flash_;
+    std::unique_ptr<Memory> sram_;
+    std::unique_ptr<Memory> sdram_;
+    Bus bus_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+    std::function<void(uint8_t)> output_sink_;
+    std::string fault_;
+    bool alias_mapped_ = false;
+    bool sdram_mapped_ = false;
+    bool running_ = false;
+    bool halted_ = false;
+    std::thread thread_;
+    uint64_t first_window_fetch_ = NEVER;
+    uint64_t first_window_data_ = NEVER;
+};
+
+} // namespace korvasim
+
+#endif

@@ -1,0 +1,63 @@
+#include "board_registers.h"
+
+#include <algorithm>
+
+#include "../firmware/board_map.h"
+
+namespace korvasim {
+
+namespace {
+const uint32_t ENABLE = 0x80000000;
+const unsigned SIZE_SHIFT = 10;
+const uint32_t SIZE_MASK = 0xF;
+const uint32_t MIN_WINDOW = 512;
+
+// The power-up sequence that must precede the normal-operation command.
+const std::vector<uint32_t> POWER_UP = {3, 2, 7, 8, 4, 1, 2, 6, 6, 0};
+} // namespace
+
+ExpansionBus::ExpansionBus(uint32_t cnfg0_reset, std::function<void(bool)> on_map_switch)
+    : RegisterFile({{EXP_TIMING_CS0, CS0_RESET}, {CNFG0_OFFSET, cnfg0_reset}}),
+      on_map_switch_(std::move(on_map_switch)), mem_map_(cnfg0_reset & EXP_CNFG0_MEM_MAP)
+{
+}
+
+bool ExpansionBus::decodes(int cs, uint32_t offset) const
+{
+    const uint32_t timing = value(4 * cs);
+    const uint32_t size = MIN_WINDOW << ((timing >> SIZE_SHIFT) & SIZE_MASK);
+    return (timing & ENABLE) && offset < size;
+}
+
+bool ExpansionBus::mem_map() const
+{
+    return mem_map_;
+}
+
+void ExpansionBus::written(uint32_t offset, uint32_t value)
+{
+    const bool mem_map = value & EXP_CNFG0_MEM_MAP;
+    if (offset == CNFG0_OFFSET && mem_map != mem_map_) {
+        mem_map_ = mem_map;
+        on_map_switch_(mem_map);
+    }
+}
+
+bool SdramController::holds_data() const
+{
+    return operating_ && value(SDRAM_REFRESH) != 0;
+}
+
+void SdramController::written(uint32_t offset, uint32_t value)
+{
+    if (offset != SDRAM_CMD)
+        return;
+    if (value == SDRAM_CMD_NORMAL) {
+        operating_ = commands_.size() >= POWER_UP.size() &&
+                     std::equal(POWER_UP.begin(), POWER_UP.end(),
+                                commands_.end() - POWER_UP.size());
+    }
+    commands_.push_back(value);
+}
+
+} // namespace korvasim

@@ -1,0 +1,53 @@
+// Register blocks of the IXP4xx that the start-up programs: the expansion
+// bus controller with its chip selects and memory map switch, the SDRAM
+// controller, and the SDRAM interface block (a plain register file).
+#ifndef KORVASIM_BOARD_REGISTERS_H
+#define KORVASIM_BOARD_REGISTERS_H
+
+#include <functional>
+#include <vector>
+
+#include "device.h"
+
+namespace korvasim {
+
+class ExpansionBus : public RegisterFile {
+public:
+    static constexpr int CHIP_SELECTS = 8;
+    // Chip select 0 comes out of reset enabled over the whole window, so
+    // the boot device answers before anything is set up.
+    static constexpr uint32_t CS0_RESET = 0xBFFF3C43;
+    static constexpr uint32_t CNFG0_OFFSET = 0x20;
+
+    // on_map_switch is called with the new MEM_MAP bit whenever it changes.
+    ExpansionBus(uint32_t cnfg0_reset, std::function<void(bool)> on_map_switch);
+
+    // Whether chip select cs answers at offset within its window.
+    bool decodes(int cs, uint32_t offset) const;
+    bool mem_map() const;
+
+private:
+    void written(uint32_t offset, uint32_t value) override;
+
+    std::function<void(bool)> on_map_switch_;
+    bool mem_map_;
+};
+
+// Keeps data once it has been through the power-up commands and the
+// normal-operation command, while the refresh interval is non-zero.
+class SdramController : public RegisterFile {
+public:
+    SdramController() = default;
+    bool holds_data() const;
+    const std::vector<uint32_t>& commands() const { return commands_; }
+
+private:
+    void written(uint32_t offset, uint32_t value) override;
+
+    std::vector<uint32_t> commands_;
+    bool operating_ = false;
+};
+
+} // namespace korvasim
+
+#endif

@@ -1,0 +1,83 @@
+#include "bus.h"
+
+#include <cstdio>
+
+#include "board_registers.h"
+
+namespace korvasim {
+
+namespace {
+const uint32_t WINDOW_BASE = 0x50000000;
+const uint32_t WINDOW_STRIDE = 0x01000000;
+} // namespace
+
+std::string format_trace(const TraceRecord& r)
+{
+    char line[80];
+    snprintf(line, sizeof line, "%llu %c 0x%08x %u 0x%08x",
+             static_cast<unsigned long long>(r.instruction), r.kind, r.address, r.width, r.value);
+    return line;
+}
+
+Bus::Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault)
+    : expansion_(expansion), on_fault_(std::move(on_fault))
+{
+}
+
+void Bus::attach(uint32_t base, uint32_t size, Device* device, bool traced, int chip_select)
+{
+    slots_.push_back({base, size, device, traced, chip_select});
+}
+
+void Bus::trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu)
+{
+    trace_sink_ = std::move(sink);
+    cpu_ = cpu;
+}
+
+const Bus::Slot* Bus::decode(uint32_t address, char kind)
+{
+    for (const Slot& slot : slots_) {
+        if (address - slot.base >= slot.size)
+            continue;
+        if (slot.chip_select != NO_CHIP_SELECT &&
+            !expansion_->decodes(slot.chip_select,
+                                 address - WINDOW_BASE - slot.chip_select * WINDOW_STRIDE)) {
+            char text[120];
+            snprintf(text, sizeof text,
+                     "bus error: %s at 0x%08x, outside the set-up window of chip select %d",
+                     kind == 'R' ? "read" : "write", address, slot.chip_select);
+            on_fault_(text);
+            return nullptr;
+        }
+        return &slot;
+    }
+    return nullptr;  // an unused address in a device page reads as 0
+}
+
+void Bus::trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value)
+{
+    if (slot->traced && trace_sink_)
+        trace_sink_({cpu_->instructions(), kind, address, width, value});
+}
+
+uint32_t Bus::io_read(uint32_t address, unsigned width)
+{
+    const Slot* slot = decode(address, 'R');
+    if (!slot)
+        return 0;
+    const uint32_t value = slot->device->read(address - slot->base, width);
+    trace(slot, 'R', address, width, value);
+    return value;
+}
+
+void Bus::io_write(uint32_t address, unsigned width, uint32_t value)
+{
+    const Slot* slot = decode(address, 'W');
+    if (!slot)
+        return;
+    trace(slot, 'W', address, width, value);
+    slot->device->write(address - slot->base, width, value);
+}
+
+} // namespace korvasim

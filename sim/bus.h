@@ -1,0 +1,68 @@
+// The address decoder between the CPU's I/O ranges and the devices: finds
+// the device at an address, checks its chip select window, and traces
+// accesses to device registers.
+#ifndef KORVASIM_BUS_H
+#define KORVASIM_BUS_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cpu.h"
+#include "device.h"
+
+namespace korvasim {
+
+class ExpansionBus;
+
+struct TraceRecord {
+    uint64_t instruction;  // instructions executed since reset
+    char kind;             // 'R' or 'W'
+    uint32_t address;
+    unsigned width;
+    uint32_t value;
+};
+
+std::string format_trace(const TraceRecord& record);
+
+class Bus : public IoHandler {
+public:
+    static constexpr int NO_CHIP_SELECT = -1;
+
+    // on_fault is told about an access that no device answers.
+    Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault);
+
+    // Devices behind chip select cs answer only inside its set-up window,
+    // which starts at 0x50000000 + cs * 0x01000000.
+    void attach(uint32_t base, uint32_t size, Device* device, bool traced,
+                int chip_select = NO_CHIP_SELECT);
+
+    // Traced accesses go to sink, counted with instructions().
+    void trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu);
+
+    uint32_t io_read(uint32_t address, unsigned width) override;
+    void io_write(uint32_t address, unsigned width, uint32_t value) override;
+
+private:
+    struct Slot {
+        uint32_t base;
+        uint32_t size;
+        Device* device;
+        bool traced;
+        int chip_select;
+    };
+
+    const Slot* decode(uint32_t address, char kind);
+    void trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value);
+
+    const ExpansionBus* expansion_;
+    std::function<void(const std::string&)> on_fault_;
+    std::vector<Slot> slots_;
+    std::function<void(const TraceRecord&)> trace_sink_;
+    const Cpu* cpu_ = nullptr;
+};
+
+} // namespace korvasim
+
+#endif

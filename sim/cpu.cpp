@@ -1,0 +1,196 @@
+#include "cpu.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <unicorn/unicorn.h>
+
+namespace korvasim {
+
+namespace {
+
+void check(uc_err err, const char* what)
+{
+    if (err != UC_ERR_OK)
+        throw std::runtime_error(std::string("unicorn: ") + what + ": " + uc_strerror(err));
+}
+
+uint32_t swap_bytes(uint32_t value, unsigned width)
+{
+    if (width == 2)
+        return static_cast<uint16_t>(value << 8 | value >> 8);
+    if (width == 4)
+        return __builtin_bswap32(value);
+    return value;
+}
+
+bool io_swapped = false;
+
+uint64_t io_read_trampoline(uc_engine*, uint64_t offset, unsigned width, void* data)
+{
+    auto* range = static_cast<IoRange*>(data);
+    const uint32_t value = range->handler->io_read(range->base + static_cast<uint32_t>(offset), width);
+    return io_swapped ? swap_bytes(value, width) : value;
+}
+
+void io_write_trampoline(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
+{
+    auto* range = static_cast<IoRange*>(data);
+    const uint32_t v = static_cast<uint32_t>(value);
+    range->handler->io_write(range->base + static_cast<uint32_t>(offset), width,
+                           io_swapped ? swap_bytes(v, width) : v);
+}
+
+// A tiny big-endian program stores 0x11223344 into an I/O page.
+class SwapProbe : public IoHandler {
+public:
+    uint32_t io_read(uint32_t, unsigned) override { return 0; }
+    void io_write(uint32_t, unsigned, uint32_t value) override { seen = value; }
+    uint32_t seen = 0;
+};
+
+} // namespace
+
+bool Cpu::io_values_swapped()
+{
+    static std::once_flag probed;
+    std::call_once(probed, [] {
+        // ldr r1, [pc, #4]; str r1, [r0]; udf; .word 0x11223344  (r0 = 0x10000)
+        alignas(4) static uint8_t code[0x1000] = {
+            0xe5, 0x9f, 0x10, 0x04, 0xe5, 0x80, 0x10, 0x00, 0xe7, 0xf0, 0x00, 0xf0,
+            0x11, 0x22, 0x33, 0x44};
+        SwapProbe probe;
+        Cpu cpu;
+        cpu.map_ram(0, sizeof code, code);
+        cpu.map_io(0x10000, 0x1000, &probe);
+        uint32_t r0 = 0x10000;
+        uc_reg_write(cpu.uc_, UC_ARM_REG_R0, &r0);
+        io_swapped = false;
+        uc_emu_start(cpu.uc_, 0, 8, 0, 0);
+        if (probe.seen != 0x11223344 && probe.seen != 0x44332211)
+            throw std::runtime_error("unicorn: I/O byte-order probe saw an unexpected value");
+        io_swapped = probe.seen == 0x44332211;
+    });
+    return io_swapped;
+}
+
+Cpu::Cpu()
+{
+    check(uc_open(UC_ARCH_ARM, static_cast<uc_mode>(UC_MODE_ARM | UC_MODE_BIG_ENDIAN), &uc_),
+          "open");
+    check(uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_PXA255), "CPU model");
+    // Remember the address of a bad access for the fault report.
+    uc_hook hook;
+    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID,
+                      reinterpret_cast<void*>(+[](uc_engine*, uc_mem_type, uint64_t address,
+                                                  int, int64_t, void* data) -> bool {
+                          auto* cpu = static_cast<Cpu*>(data);
+                          cpu->bad_address_ = address;
+                          cpu->bad_access_ = true;
+                          return false;
+                      }),
+                      this, 1, 0),
+          "fault hook");
+}
+
+Cpu::~Cpu()
+{
+    uc_close(uc_);
+}
+
+void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
+{
+    check(uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, host), "map RAM");
+}
+
+void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
+{
+    // Unicorn keeps the user data pointer: the range lives as long as the engine.
+    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, address}));
+    IoRange* range = io_ranges_.back().get();
+    check(uc_mmio_map(uc_, address, size, io_read_trampoline, range, io_write_trampoline, range),
+          "map I/O");
+}
+
+void Cpu::unmap(uint32_t address, size_t size)
+{
+    check(uc_mem_unmap(uc_, address, size), "unmap");
+}
+
+std::string Cpu::run(uint32_t address)
+{
+    io_values_swapped();
+    // Supervisor mode, IRQ and FIQ masked, ARM state: as reset leaves the
+    // core. The engine's big-endian data accesses hang on CPSR's E bit: keep it.
+    uint32_t cpsr = 0;
+    uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr);
+    cpsr = (cpsr & ~0xFFu) | 0xD3;
+    uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr);
+    if (stopping_)
+        return "";
+    const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
+    if (err == UC_ERR_OK || stopping_)
+        return "";
+    char text[160];
+    if (bad_access_)
+        snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err),
+                 reg(15), static_cast<unsigned long long>(bad_address_));
+    else
+        snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
+    return text;
+}
+
+void Cpu::stop()
+{
+    stopping_ = true;
+    uc_emu_stop(uc_);
+}
+
+uint32_t Cpu::reg(int n) const
+{
+    static const int ids[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3,
+                                UC_ARM_REG_R4,  UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,
+                                UC_ARM_REG_R8,  UC_ARM_REG_R9,  UC_ARM_REG_R10, UC_ARM_REG_R11,
+                                UC_ARM_REG_R12, UC_ARM_REG_R13, UC_ARM_REG_R14, UC_ARM_REG_R15};
+    uint32_t value = 0;
+    uc_reg_read(uc_, ids[n], &value);
+    return value;
+}
+
+uint32_t Cpu::cpsr() const
+{
+    uint32_t value = 0;
+    uc_reg_read(uc_, UC_ARM_REG_CPSR, &value);
+    return value;
+}
+
+void Cpu::count_instructions(std::function<void(uint32_t)> observer)
+{
+    instruction_observer_ = std::move(observer);
+    uc_hook hook;
+    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                      reinterpret_cast<void*>(+[](uc_engine*, uint64_t address, uint32_t, void* data) {
+                          auto* cpu = static_cast<Cpu*>(data);
+                          ++cpu->instructions_;
+                          if (cpu->instruction_observer_)
+                              cpu->instruction_observer_(static_cast<uint32_t>(address));
+                      }),
+                      this, 1, 0),
+          "instruction counter");
+}
+
+void Cpu::watch_ram(uint32_t begin, uint32_t end, std::function<void(uint32_t)> observer)
+{
+    ram_observer_ = std::move(observer);
+    uc_hook hook;
+    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void*>(+[](uc_engine*, uc_mem_type, uint64_t address, int,
+                                                  int64_t, void* data) {
+                          static_cast<Cpu*>(data)->ram_observer_(static_cast<uint32_t>(address));
+                      }),
+                      this, begin, end),
+          "RAM watch");
+}
+
+} // namespace korvasim

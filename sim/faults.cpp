@@ -1,0 +1,131 @@
+#include "faults.h"
+
+#include <cstdlib>
+#include <cctype>
+
+namespace korvasim {
+
+namespace {
+
+uint32_t wire_and(uint32_t value, const std::vector<std::pair<unsigned, unsigned>>& shorts)
+{
+    for (const auto& [a, b] : shorts) {
+        const uint32_t both = (value >> a) & (value >> b) & 1;
+        value = (value & ~(1u << a) & ~(1u << b)) | both << a | both << b;
+    }
+    return value;
+}
+
+bool parse_number(const std::string& text, unsigned long max, unsigned long* value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    *value = strtoul(text.c_str(), &end, 0);
+    return *end == '\0' && *value <= max;
+}
+
+// Reads a line name such as "d12" or "a3" from the front of text.
+bool parse_line(const std::string& text, size_t* pos, char* kind, unsigned long* line)
+{
+    if (*pos >= text.size() || (text[*pos] != 'd' && text[*pos] != 'a'))
+        return false;
+    *kind = text[(*pos)++];
+    size_t end = *pos;
+    while (end < text.size() && isdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end == *pos || end - *pos > 2)
+        return false;
+    *line = std::stoul(text.substr(*pos, end - *pos));
+    *pos = end;
+    return true;
+}
+
+// "absent", "dN=0|1", "dN-dM", "aN=0|1" or "aN-aM".
+bool add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
+{
+    if (what == "absent") {
+        memory.absent = true;
+        return true;
+    }
+    size_t pos = 0;
+    char kind = 0, other_kind = 0;
+    unsigned long line = 0, other = 0;
+    if (!parse_line(what, &pos, &kind, &line) || pos >= what.size())
+        return false;
+    const bool data = kind == 'd';
+    const auto valid = [&](unsigned long n) {
+        return data ? n < (sdram ? SDRAM_DATA_LINES : SRAM_DATA_LINES)
+                    : n >= (sdram ? SDRAM_ADDRESS_LOW : SRAM_ADDRESS_LOW) &&
+                          n <= (sdram ? SDRAM_ADDRESS_HIGH : SRAM_ADDRESS_HIGH);
+    };
+    if (!valid(line))
+        return false;
+    const std::string rest = what.substr(pos);
+    if (rest == "=0" || rest == "=1") {
+        uint32_t& mask = data ? (rest == "=0" ? memory.data_stuck_low : memory.data_stuck_high)
+                              : (rest == "=0" ? memory.address_stuck_low : memory.address_stuck_high);
+        mask |= 1u << line;
+        return true;
+    }
+    ++pos;
+    if (rest[0] != '-' || !parse_line(what, &pos, &other_kind, &other) || pos != what.size() ||
+        other_kind != kind || !valid(other) || other == line)
+        return false;
+    (data ? memory.data_shorts : memory.address_shorts)
+        .emplace_back(static_cast<unsigned>(line), static_cast<unsigned>(other));
+    return true;
+}
+
+// "busy" or "qK.F=VALUE".
+bool add_flash_fault(const std::string& what, FlashFaults& flash)
+{
+    if (what == "busy") {
+        flash.never_ready = true;
+        return true;
+    }
+    static const std::string fields = "VSB";
+    unsigned long value = 0;
+    if (what.size() < 6 || what[0] != 'q' || what[1] < '0' || what[1] > '3' || what[2] != '.' ||
+        fields.find(what[3]) == std::string::npos || what[4] != '=' ||
+        !parse_number(what.substr(5), 255, &value))
+        return false;
+    flash.field[what[1] - '0'][fields.find(what[3])] = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+uint32_t MemoryFaults::on_data(uint32_t value) const
+{
+    return wire_and((value & ~data_stuck_low) | data_stuck_high, data_shorts);
+}
+
+uint32_t MemoryFaults::on_address(uint32_t offset) const
+{
+    return wire_and((offset & ~address_stuck_low) | address_stuck_high, address_shorts);
+}
+
+const char* fault_forms()
+{
+    return "sram.dN=0|1, sram.dN-dM, sram.aN=0|1, sram.aN-aM, sram.absent (N 0-7 for data, "
+           "0-17 for address), the same for sdram (data 0-31, address 2-25), "
+           "flash.qK.F=VALUE (K 0-3, F V, S or B, VALUE 0-255) or flash.busy";
+}
+
+bool add_fault(const std::string& spec, FaultSet& faults, std::string* error)
+{
+    const size_t dot = spec.find('.');
+    const std::string device = spec.substr(0, dot);
+    const std::string what = dot == std::string::npos ? "" : spec.substr(dot + 1);
+    bool ok = false;
+    if (device == "sram" || device == "sdram")
+        ok = add_memory_fault(what, device == "sram" ? faults.sram : faults.sdram, device == "sdram");
+    else if (device == "flash")
+        ok = add_flash_fault(what, faults.flash);
+    if (!ok && error)
+        *error = "bad fault '" + spec + "': accepted forms are " + fault_forms();
+    return ok;
+}
+
+} // namespace korvasim

@@ -1,0 +1,54 @@
+// Board faults that the simulator can inject, parsed from --fault specs.
+#ifndef KORVASIM_FAULTS_H
+#define KORVASIM_FAULTS_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvasim {
+
+// Faults of one memory's data and address lines. Lines are bit numbers of
+// the data bus and of the byte offset within the device.
+struct MemoryFaults {
+    uint32_t data_stuck_low = 0;     // mask of data lines stuck at 0
+    uint32_t data_stuck_high = 0;    // ... stuck at 1
+    std::vector<std::pair<unsigned, unsigned>> data_shorts;     // wired-AND
+    uint32_t address_stuck_low = 0;
+    uint32_t address_stuck_high = 0;
+    std::vector<std::pair<unsigned, unsigned>> address_shorts;  // wired-AND
+    bool absent = false;             // no chip: reads see the last value driven
+
+    uint32_t on_data(uint32_t value) const;
+    uint32_t on_address(uint32_t offset) const;
+};
+
+struct FlashFaults {
+    static constexpr int NO_OVERRIDE = -1;
+    int field[4][3] = {{-1, -1, -1}, {-1, -1, -1}, {-1, -1, -1}, {-1, -1, -1}};  // V, S, B
+    bool never_ready = false;
+};
+
+struct FaultSet {
+    MemoryFaults sram;
+    MemoryFaults sdram;
+    FlashFaults flash;
+};
+
+// Data and address lines that a spec may name, per memory.
+const unsigned SRAM_DATA_LINES = 8;
+const unsigned SDRAM_DATA_LINES = 32;
+const unsigned SRAM_ADDRESS_LOW = 0, SRAM_ADDRESS_HIGH = 17;
+const unsigned SDRAM_ADDRESS_LOW = 2, SDRAM_ADDRESS_HIGH = 25;
+
+// Adds one spec to faults. False, with a message naming the spec and the
+// accepted forms in *error, when the spec is malformed.
+bool add_fault(const std::string& spec, FaultSet& faults, std::string* error);
+
+// The accepted forms, for messages.
+const char* fault_forms();
+
+} // namespace korvasim
+
+#endif

@@ -1,0 +1,79 @@
+#include "memory.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace korvasim {
+
+Memory::Memory(uint32_t size, unsigned bus_bytes, MemoryFaults faults,
+               std::function<bool()> holds_data)
+    : size_(size), bus_bytes_(bus_bytes), faults_(std::move(faults)),
+      holds_data_(std::move(holds_data)), cells_(static_cast<uint8_t*>(calloc(size, 1)))
+{
+    if (!cells_)
+        throw std::bad_alloc();
+}
+
+// Bus words are big-endian: the lowest address is the most significant lane.
+uint32_t Memory::bus_read(uint32_t word_offset)
+{
+    if (faults_.absent)
+        return last_driven_;
+    if (holds_data_ && !holds_data_())
+        return 0xFFFFFFFF;
+    const uint32_t at = faults_.on_address(word_offset) & (size_ - 1);
+    uint32_t value = 0;
+    for (unsigned i = 0; i < bus_bytes_; ++i)
+        value = value << 8 | cells_.get()[at + i];
+    return faults_.on_data(value);
+}
+
+void Memory::bus_write(uint32_t word_offset, uint32_t value, uint32_t lanes)
+{
+    const uint32_t driven = faults_.on_data(value);
+    last_driven_ = (last_driven_ & ~lanes) | (driven & lanes);
+    if (faults_.absent || (holds_data_ && !holds_data_()))
+        return;
+    const uint32_t at = faults_.on_address(word_offset) & (size_ - 1);
+    for (unsigned i = 0; i < bus_bytes_; ++i) {
+        const unsigned shift = 8 * (bus_bytes_ - 1 - i);
+        if ((lanes >> shift) & 0xFF)
+            cells_.get()[at + i] = static_cast<uint8_t>(driven >> shift);
+    }
+}
+
+uint32_t Memory::read(uint32_t offset, unsigned width)
+{
+    uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        const uint32_t byte = (offset + i) & (size_ - 1);
+        const uint32_t lane = byte & (bus_bytes_ - 1);
+        const uint32_t word = bus_read(byte - lane);
+        value = value << 8 | ((word >> (8 * (bus_bytes_ - 1 - lane))) & 0xFF);
+    }
+    return value;
+}
+
+void Memory::write(uint32_t offset, unsigned width, uint32_t value)
+{
+    // Collect the bytes of each bus word into one bus cycle.
+    uint32_t word_offset = 0, bus_value = 0, lanes = 0;
+    bool pending = false;
+    for (unsigned i = 0; i < width; ++i) {
+        const uint32_t byte = (offset + i) & (size_ - 1);
+        const uint32_t lane = byte & (bus_bytes_ - 1);
+        if (pending && byte - lane != word_offset) {
+            bus_write(word_offset, bus_value, lanes);
+            bus_value = lanes = 0;
+        }
+        word_offset = byte - lane;
+        pending = true;
+        const unsigned shift = 8 * (bus_bytes_ - 1 - lane);
+        bus_value |= ((value >> (8 * (width - 1 - i))) & 0xFF) << shift;
+        lanes |= 0xFFu << shift;
+    }
+    if (pending)
+        bus_write(word_offset, bus_value, lanes);
+}
+
+} // namespace korvasim

@@ -1,0 +1,23 @@
+// The board's tick register: write-only; the simulator counts the writes.
+#ifndef KORVASIM_TICK_REGISTER_H
+#define KORVASIM_TICK_REGISTER_H
+
+#include <atomic>
+
+#include "device.h"
+
+namespace korvasim {
+
+class TickRegister : public Device {
+public:
+    uint32_t read(uint32_t, unsigned) override { return 0; }
+    void write(uint32_t, unsigned, uint32_t) override { ++writes_; }
+    uint64_t writes() const { return writes_; }
+
+private:
+    std::atomic<uint64_t> writes_{0};
+};
+
+} // namespace korvasim
+
+#endif

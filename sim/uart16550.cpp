@@ -1,0 +1,136 @@
+#include "uart16550.h"
+
+#include <chrono>
+
+#include "../firmware/board_map.h"
+
+namespace korvasim {
+
+namespace {
+const uint8_t IIR_NO_INTERRUPT = 0x01;
+const uint8_t IIR_FIFOS_ON = 0xC0;
+const uint8_t LSR_TEMT = 0x40;
+const uint8_t MSR_OFFSET = 6;
+const uint8_t SCR_OFFSET = 7;
+} // namespace
+
+Uart16550::Uart16550(std::function<void(uint8_t)> transmit) : transmit_(std::move(transmit)) {}
+
+void Uart16550::receive(const std::string& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (char c : bytes) {
+        if (rx_.size() < RX_FIFO_SIZE)
+            rx_.push_back(static_cast<uint8_t>(c));
+        else
+            overrun_ = true;
+    }
+    if (!bytes.empty())
+        idle_ = false;
+    changed_.notify_all();
+}
+
+bool Uart16550::wait_idle(int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return idle_; });
+}
+
+void Uart16550::shut_down()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    shut_down_ = true;
+    changed_.notify_all();
+}
+
+uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
+{
+    if (rx_.empty() && polling_ && !shut_down_) {
+        // The firmware waits for a byte: block rather than spin the host.
+        idle_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !rx_.empty() || shut_down_; });
+        idle_ = false;
+    }
+    polling_ = rx_.empty();
+    uint8_t status = UART_LSR_THRE | LSR_TEMT;
+    if (!rx_.empty())
+        status |= UART_LSR_DR;
+    if (overrun_)
+        status |= UART_LSR_OE;
+    overrun_ = false;
+    return status;
+}
+
+uint32_t Uart16550::read(uint32_t offset, unsigned)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool dlab = lcr_ & UART_LCR_DLAB;
+    switch (offset) {
+    case UART_RBR:
+        if (dlab)
+            return dll_;
+        if (rx_.empty())
+            return 0;
+        {
+            const uint8_t byte = rx_.front();
+            rx_.pop_front();
+            return byte;
+        }
+    case UART_IER:
+        return dlab ? dlm_ : ier_;
+    case UART_FCR:  // IIR when read
+        return IIR_NO_INTERRUPT | ((fcr_ & UART_FCR_ENABLE) ? IIR_FIFOS_ON : 0);
+    case UART_LCR:
+        return lcr_;
+    case UART_MCR:
+        return mcr_;
+    case UART_LSR:
+        return line_status(lock);
+    case MSR_OFFSET:
+        return 0;
+    case SCR_OFFSET:
+        return scr_;
+    default:
+        return 0;
+    }
+}
+
+void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
+{
+    const uint8_t byte = static_cast<uint8_t>(value);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool dlab = lcr_ & UART_LCR_DLAB;
+    switch (offset) {
+    case UART_THR:
+        if (dlab) {
+            dll_ = byte;
+        } else {
+            polling_ = false;
+            lock.unlock();
+            transmit_(byte);
+        }
+        break;
+    case UART_IER:
+        (dlab ? dlm_ : ier_) = byte;
+        break;
+    case UART_FCR:
+        fcr_ = byte & ~(UART_FCR_CLEAR_RX | UART_FCR_CLEAR_TX);
+        if (byte & UART_FCR_CLEAR_RX)
+            rx_.clear();
+        break;
+    case UART_LCR:
+        lcr_ = byte;
+        break;
+    case UART_MCR:
+        mcr_ = byte;
+        break;
+    case SCR_OFFSET:
+        scr_ = byte;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace korvasim

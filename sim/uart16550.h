@@ -1,0 +1,59 @@
+// The board's 16550 UART. The CPU side is the register set; the host side
+// delivers received bytes and takes transmitted ones. Transmission is
+// instant, so the transmitter always has room.
+#ifndef KORVASIM_UART16550_H
+#define KORVASIM_UART16550_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "device.h"
+
+namespace korvasim {
+
+class Uart16550 : public Device {
+public:
+    static constexpr size_t RX_FIFO_SIZE = 16;
+
+    explicit Uart16550(std::function<void(uint8_t)> transmit);
+
+    // Host side, from any thread. Bytes beyond a full receive FIFO are lost
+    // and flag an overrun, as on the chip.
+    void receive(const std::string& bytes);
+    // True once the CPU polls for input with nothing received; false if
+    // timeout_ms passes first.
+    bool wait_idle(int timeout_ms);
+    // Releases a CPU that waits for input, for good.
+    void shut_down();
+
+    uint32_t read(uint32_t offset, unsigned width) override;
+    void write(uint32_t offset, unsigned width, uint32_t value) override;
+
+    uint8_t divisor_low() const { return dll_; }
+    uint8_t divisor_high() const { return dlm_; }
+    uint8_t line_control() const { return lcr_; }
+    uint8_t modem_control() const { return mcr_; }
+
+private:
+    uint8_t line_status(std::unique_lock<std::mutex>& lock);
+
+    std::function<void(uint8_t)> transmit_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<uint8_t> rx_;
+    bool overrun_ = false;
+    bool idle_ = false;
+    bool shut_down_ = false;
+    // The previous status read found nothing and nothing was sent since:
+    // the CPU is polling for input.
+    bool polling_ = false;
+    uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0, mcr_ = 0, scr_ = 0, dll_ = 0, dlm_ = 0;
+};
+
+} // namespace korvasim
+
+#endif
