@@ -3,7 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "../firmware/board_map.h"
+#include "board_map.h"
 
 namespace korvasim {
 
@@ -37,7 +37,7 @@ Board::Board(BoardConfig config)
     bus_.attach(SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true);
     bus_.attach(SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false);
 
-    cpu_.map_ram(BOOT_RAM_BASE, BOOT_RAM_SIZE, boot_ram_.data());
+    cpu_.map_ram(IMAGE_BASE, BOOT_RAM_SIZE, boot_ram_.data());
     cpu_.map_io(UART_PAGE, PAGE, &bus_);
     cpu_.map_io(CS1_WINDOW, WINDOW_SIZE, &bus_);
     cpu_.map_io(CS2_WINDOW, WINDOW_SIZE, &bus_);
@@ -49,10 +49,10 @@ Board::Board(BoardConfig config)
     if (config_.trace) {
         bus_.trace_to(config_.trace, &cpu_);
         cpu_.count_instructions([this](uint32_t address) {
-            if (address - BOOT_RAM_BASE < BOOT_RAM_SIZE && first_window_fetch_ == NEVER)
+            if (address - IMAGE_BASE < BOOT_RAM_SIZE && first_window_fetch_ == NEVER)
                 first_window_fetch_ = cpu_.instructions();
         });
-        cpu_.watch_ram(BOOT_RAM_BASE, BOOT_RAM_BASE + BOOT_RAM_SIZE - 1, [this](uint32_t) {
+        cpu_.watch_ram(IMAGE_BASE, IMAGE_BASE + BOOT_RAM_SIZE - 1, [this](uint32_t) {
             if (first_window_data_ == NEVER)
                 first_window_data_ = cpu_.instructions();
         });

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "board_map.h"
 #include "board_registers.h"
 #include "bus.h"
 #include "cpu.h"
@@ -37,11 +38,6 @@ struct BoardConfig {
 
 class Board {
 public:
-    static constexpr uint32_t BOOT_RAM_BASE = 0x50000000;
-    static constexpr uint32_t BOOT_RAM_SIZE = 0x1000;
-    static constexpr uint32_t SDRAM_SIZE = 0x4000000;
-    static constexpr uint32_t SRAM_SIZE = 0x40000;
-
     explicit Board(BoardConfig config = {});
     ~Board();
     Board(const Board&) = delete;

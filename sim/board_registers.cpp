@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "../firmware/board_map.h"
+#include "board_map.h"
 
 namespace korvasim {
 

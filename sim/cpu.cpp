@@ -92,6 +92,16 @@ Cpu::Cpu()
                       }),
                       this, 1, 0),
           "fault hook");
+    // Any exception the core would take (undefined instruction, SWI, abort)
+    // stops it: the image has no handlers.
+    check(uc_hook_add(uc_, &hook, UC_HOOK_INTR,
+                      reinterpret_cast<void*>(+[](uc_engine* uc, uint32_t number, void* data) {
+                          auto* cpu = static_cast<Cpu*>(data);
+                          cpu->exception_ = static_cast<int>(number);
+                          uc_emu_stop(uc);
+                      }),
+                      this, 1, 0),
+          "exception hook");
 }
 
 Cpu::~Cpu()
@@ -130,10 +140,12 @@ std::string Cpu::run(uint32_t address)
     if (stopping_)
         return "";
     const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
-    if (err == UC_ERR_OK || stopping_)
+    if ((err == UC_ERR_OK && exception_ < 0) || stopping_)
         return "";
     char text[160];
-    if (bad_access_)
+    if (exception_ >= 0)
+        snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
+    else if (bad_access_)
         snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err),
                  reg(15), static_cast<unsigned long long>(bad_address_));
     else

@@ -72,6 +72,7 @@ private:
     std::function<void(uint32_t)> ram_observer_;
     uint64_t bad_address_ = 0;
     bool bad_access_ = false;
+    int exception_ = -1;
 };
 
 } // namespace korvasim

@@ -1,6 +1,6 @@
 #include "flash_block.h"
 
-#include "../firmware/board_map.h"
+#include "board_map.h"
 
 namespace korvasim {
 

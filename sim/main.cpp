@@ -93,7 +93,7 @@ int main(int argc, char** argv)
             if (!in)
                 return fail(std::string("cannot read image ") + optarg + ": " + strerror(errno));
             settings.image.assign(std::istreambuf_iterator<char>(in), {});
-            if (settings.image.empty() || settings.image.size() > Board::BOOT_RAM_SIZE)
+            if (settings.image.empty() || settings.image.size() > BOOT_RAM_SIZE)
                 return fail(std::string("image ") + optarg + " has " +
                             std::to_string(settings.image.size()) +
                             " bytes; the boot RAM takes 1 to 4096");

@@ -134,10 +134,10 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
         if (bytes.empty())
             return false;
         image->insert(image->end(), bytes.begin(), bytes.end());
-        if (image->size() > Board::BOOT_RAM_SIZE) {
+        if (image->size() > BOOT_RAM_SIZE) {
             fprintf(stderr, "korvasim: image refused: more than the %u bytes of boot RAM; "
                             "the board stays silent until the port is closed\n",
-                    Board::BOOT_RAM_SIZE);
+                    BOOT_RAM_SIZE);
             drain_until_hang_up(stop);
             return false;
         }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "../firmware/board_map.h"
+#include "board_map.h"
 
 namespace korvasim {
 
@@ -45,14 +45,15 @@ void Uart16550::shut_down()
 
 uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
 {
-    if (rx_.empty() && polling_ && !shut_down_) {
+    if (rx_.empty() && ++empty_polls_ >= IDLE_POLLS && !shut_down_) {
         // The firmware waits for a byte: block rather than spin the host.
         idle_ = true;
         changed_.notify_all();
         changed_.wait(lock, [&] { return !rx_.empty() || shut_down_; });
         idle_ = false;
     }
-    polling_ = rx_.empty();
+    if (!rx_.empty())
+        empty_polls_ = 0;
     uint8_t status = UART_LSR_THRE | LSR_TEMT;
     if (!rx_.empty())
         status |= UART_LSR_DR;
@@ -106,7 +107,7 @@ void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
         if (dlab) {
             dll_ = byte;
         } else {
-            polling_ = false;
+            empty_polls_ = 0;
             lock.unlock();
             transmit_(byte);
         }

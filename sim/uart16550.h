@@ -18,6 +18,7 @@ namespace korvasim {
 class Uart16550 : public Device {
 public:
     static constexpr size_t RX_FIFO_SIZE = 16;
+    static constexpr int IDLE_POLLS = 4;
 
     explicit Uart16550(std::function<void(uint8_t)> transmit);
 
@@ -48,9 +49,9 @@ private:
     bool overrun_ = false;
     bool idle_ = false;
     bool shut_down_ = false;
-    // The previous status read found nothing and nothing was sent since:
-    // the CPU is polling for input.
-    bool polling_ = false;
+    // Status reads in a row that found nothing received, with nothing sent
+    // in between: after a few the CPU is taken to be waiting for input.
+    int empty_polls_ = 0;
     uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0, mcr_ = 0, scr_ = 0, dll_ = 0, dlm_ = 0;
 };
 

@@ -1,0 +1,209 @@
+// Device models driven by small board programs through the simulator's
+// library: the UART, the chip select windows, the SDRAM controller and the
+// map switch, the flash block, access widths, CPU faults and the trace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "board_map.h"
+#include "program_runner.h"
+
+namespace korvasim {
+namespace {
+
+const int TIMEOUT_MS = 5000;
+// Every test program ends on an undefined instruction.
+const char* const UNDEFINED = "UC_ERR_INSN_INVALID";
+
+// Runs a program to its final undefined instruction.
+void run_to_end(Board& board, const std::string& name, uint32_t parameter = 0)
+{
+    start_program(board, name, parameter);
+    ASSERT_TRUE(board.wait_halted(TIMEOUT_MS)) << name << " did not finish";
+}
+
+TEST(Uart, RegistersFifoAndOverrun)
+{
+    Board board;
+    // Twenty bytes into a sixteen-byte FIFO before anybody reads.
+    board.send("ABCDEFGHIJKLMNOPQRST");
+    run_to_end(board, "uart_registers");
+    EXPECT_EQ(board.output(), "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(board.reg(4), unsigned(UART_LSR_DR | UART_LSR_OE | UART_LSR_THRE | 0x40));
+    EXPECT_EQ(board.reg(5), unsigned(UART_LSR_THRE | 0x40));  // overrun cleared by the read
+    EXPECT_EQ(board.reg(6), 0x05u);     // IER kept apart from DLM
+    EXPECT_EQ(board.reg(7), unsigned(UART_LCR_8N1));
+    EXPECT_EQ(board.reg(8), 0x5Au);     // scratch
+    EXPECT_EQ(board.uart().divisor_low(), 7);
+    EXPECT_EQ(board.uart().divisor_high(), 1);
+}
+
+TEST(Uart, WaitingForInputBlocksInsteadOfSpinning)
+{
+    Board board;
+    start_program(board, "echo");
+    ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
+    EXPECT_EQ(board.output(), "HI");
+    const uint64_t ticks = board.ticks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(board.ticks(), ticks);  // the CPU is parked, not polling
+    EXPECT_LT(ticks, unsigned(Uart16550::IDLE_POLLS));
+    board.send("xy");
+    ASSERT_TRUE(board.wait_output_contains("HIxy", TIMEOUT_MS));
+    EXPECT_TRUE(board.wait_idle(TIMEOUT_MS));
+}
+
+struct WindowCase {
+    const char* name;
+    uint32_t parameter;
+    bool faults;
+    const char* fault_text;
+};
+
+void PrintTo(const WindowCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ChipSelectTest : public testing::TestWithParam<WindowCase> {};
+
+TEST_P(ChipSelectTest, DevicesAnswerOnlyInsideTheirWindow)
+{
+    Board board;
+    run_to_end(board, "chip_selects", GetParam().parameter);
+    if (GetParam().faults) {
+        EXPECT_NE(board.fault().find(GetParam().fault_text), std::string::npos) << board.fault();
+    } else {
+        EXPECT_NE(board.fault().find(UNDEFINED), std::string::npos) << board.fault();
+        EXPECT_EQ(board.reg(4), 0xA5u);
+        EXPECT_EQ(board.sram().cells()[0x123], 0xA5);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, ChipSelectTest,
+    testing::Values(
+        WindowCase{"SramBeforeSetUp", 0, true, "write at 0x52000123, outside the set-up window of chip select 2"},
+        WindowCase{"SramAfterSetUp", 1, false, ""},
+        WindowCase{"PastTheSramWindow", 3, true, "read at 0x52040000"},
+        WindowCase{"FlashAfterSetUp", 5, false, ""}),
+    [](const testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
+
+struct SdramCase {
+    const char* name;
+    uint32_t parameter;
+    bool holds;
+};
+
+void PrintTo(const SdramCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SdramBringUpTest : public testing::TestWithParam<SdramCase> {};
+
+TEST_P(SdramBringUpTest, SdramHoldsDataOnlyAfterTheWholeSequence)
+{
+    Board board;
+    run_to_end(board, "sdram_bring_up", GetParam().parameter);
+    ASSERT_NE(board.fault().find(UNDEFINED), std::string::npos) << board.fault();
+    // Before the switch address 0 shows the boot RAM, after it the SDRAM.
+    EXPECT_EQ(board.reg(4), boot_word(board, 0));
+    EXPECT_EQ(board.reg(7), boot_word(board, 0));
+    EXPECT_EQ(board.reg(5), GetParam().holds ? 0x11223344u : 0xFFFFFFFFu);
+    EXPECT_EQ(board.reg(6), GetParam().holds ? 0xCAFEF00Du : 0xFFFFFFFFu);
+    EXPECT_FALSE(board.expansion_bus().mem_map());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, SdramBringUpTest,
+    testing::Values(SdramCase{"Complete", 7, true}, SdramCase{"NoPowerUpCommands", 6, false},
+                    SdramCase{"NotInNormalOperation", 5, false}, SdramCase{"NoRefresh", 3, false},
+                    SdramCase{"Nothing", 0, false}),
+    [](const testing::TestParamInfo<SdramCase>& info) { return info.param.name; });
+
+TEST(Devices, SdramIsNotThereBeforeTheMapSwitch)
+{
+    Board board;
+    run_to_end(board, "bad_access");
+    EXPECT_NE(board.fault().find("UC_ERR_READ_UNMAPPED"), std::string::npos) << board.fault();
+    EXPECT_NE(board.fault().find("address 0x30000000"), std::string::npos) << board.fault();
+    EXPECT_NE(board.fault().find("PC 0x"), std::string::npos) << board.fault();
+}
+
+TEST(Devices, AccessWidthsKeepTheCpuByteOrder)
+{
+    std::vector<TraceRecord> trace;
+    BoardConfig config;
+    config.trace = [&](const TraceRecord& r) { trace.push_back(r); };
+    Board board(config);
+    run_to_end(board, "access_widths");
+    const uint8_t expected[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+    EXPECT_EQ(std::vector<uint8_t>(board.sram().cells(), board.sram().cells() + 7),
+              std::vector<uint8_t>(std::begin(expected), std::end(expected)));
+    EXPECT_EQ(board.reg(4), 0x11223344u);
+    EXPECT_EQ(board.reg(5), 0x5566u);
+    EXPECT_EQ(board.reg(6), 0x77u);
+    EXPECT_EQ(board.reg(7), 0x11u);
+    EXPECT_EQ(board.reg(8), unsigned(SDRAM_CONFIG1_VALUE));
+    ASSERT_EQ(trace.size(), 3u);  // two register writes and a read; the SRAM is not traced
+    EXPECT_EQ(format_trace(trace[1]).substr(format_trace(trace[1]).find(' ')),
+              " W 0xcc00e508 4 0x5760e4a6");
+    EXPECT_EQ(trace[2].kind, 'R');
+    EXPECT_EQ(trace[2].value, unsigned(SDRAM_CONFIG1_VALUE));
+    EXPECT_LT(trace[1].instruction, trace[2].instruction);
+}
+
+uint32_t status_word(uint8_t v, uint8_t s, uint8_t b)
+{
+    return uint32_t(b) << 24 | uint32_t(s) << 16 | uint32_t(v) << 8;
+}
+
+TEST(Flash, QueriesAnswerAfterAFewBusyReads)
+{
+    Board board;
+    run_to_end(board, "flash_queries");
+    for (uint32_t n = 0; n < 4; ++n) {
+        EXPECT_EQ(boot_word(board, 0xF00 + 4 * n), status_word(1, 0x18, 1)) << "query " << n;
+        EXPECT_EQ(boot_word(board, 0xF10 + 4 * n), unsigned(FlashBlock::BUSY_READS));
+    }
+    EXPECT_EQ(boot_word(board, 0xF20), 0u);  // no control value, no answer
+    EXPECT_EQ(board.ticks(), 4u * FlashBlock::BUSY_READS);
+}
+
+TEST(Flash, FieldFaultsChangeOnlyTheirField)
+{
+    BoardConfig config;
+    ASSERT_TRUE(add_fault("flash.q1.V=0", config.faults, nullptr));
+    ASSERT_TRUE(add_fault("flash.q3.S=0x06", config.faults, nullptr));
+    ASSERT_TRUE(add_fault("flash.q3.B=5", config.faults, nullptr));
+    Board board(config);
+    run_to_end(board, "flash_queries");
+    EXPECT_EQ(boot_word(board, 0xF00), status_word(1, 0x18, 1));
+    EXPECT_EQ(boot_word(board, 0xF04), status_word(0, 0x18, 1));
+    EXPECT_EQ(boot_word(board, 0xF08), status_word(1, 0x18, 1));
+    EXPECT_EQ(boot_word(board, 0xF0C), status_word(1, 0x06, 5));
+}
+
+TEST(Flash, BusyBlockHoldsTheProgramInItsWait)
+{
+    BoardConfig config;
+    ASSERT_TRUE(add_fault("flash.busy", config.faults, nullptr));
+    Board board(config);
+    start_program(board, "flash_queries");
+    EXPECT_FALSE(board.wait_halted(300));
+    EXPECT_GT(board.ticks(), 1000u);
+    board.power_off();
+    EXPECT_EQ(board.fault(), "");  // stopped, not faulted
+}
+
+TEST(Devices, ImageLargerThanTheBootRamIsRefused)
+{
+    Board board;
+    EXPECT_THROW(board.load_image(std::vector<uint8_t>(4097)), std::length_error);
+    EXPECT_NO_THROW(board.load_image(std::vector<uint8_t>(4096)));
+}
+
+} // namespace
+} // namespace korvasim

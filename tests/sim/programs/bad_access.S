@@ -1,0 +1,5 @@
+/* Loads from an address where nothing is mapped. */
+#include "program.h"
+    ldr     r0, =0x30000000
+    ldr     r1, [r0]
+    halt

@@ -1,0 +1,27 @@
+/* Shared by the simulator's test programs. They run from reset at address
+ * 0, take a parameter word that the test puts into the boot RAM, leave
+ * their results in registers r4-r11 and end on an undefined instruction,
+ * which halts the simulated board. */
+#include "board_map.h"
+
+#define PARAMETER 0xFF0
+
+    .syntax unified
+    .arm
+    .text
+
+.macro halt
+    udf     #0
+.endm
+
+.macro load_parameter reg
+    ldr     \reg, =PARAMETER
+    ldr     \reg, [\reg]
+.endm
+
+/* 32-bit register write through r0/r1. */
+.macro poke addr, value
+    ldr     r0, =\addr
+    ldr     r1, =\value
+    str     r1, [r0]
+.endm

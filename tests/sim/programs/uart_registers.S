@@ -1,0 +1,30 @@
+/* Sets the divisor and line format, then drains the receive FIFO into the
+ * transmitter. r4: LSR before, r5: LSR after, r6: IER, r7: LCR, r8: SCR. */
+#include "program.h"
+    ldr     r2, =UART_BASE
+    mov     r1, #0x05
+    strb    r1, [r2, #UART_IER]
+    mov     r1, #UART_LCR_DLAB
+    strb    r1, [r2, #UART_LCR]
+    mov     r1, #7
+    strb    r1, [r2, #UART_DLL]
+    mov     r1, #1
+    strb    r1, [r2, #UART_DLM]
+    mov     r1, #UART_LCR_8N1
+    strb    r1, [r2, #UART_LCR]
+    mov     r1, #0x5A
+    strb    r1, [r2, #7]
+    ldrb    r4, [r2, #UART_LSR]
+drain:
+    ldrb    r1, [r2, #UART_LSR]
+    tst     r1, #UART_LSR_DR
+    beq     done
+    ldrb    r1, [r2, #UART_RBR]
+    strb    r1, [r2, #UART_THR]
+    b       drain
+done:
+    ldrb    r5, [r2, #UART_LSR]
+    ldrb    r6, [r2, #UART_IER]
+    ldrb    r7, [r2, #UART_LCR]
+    ldrb    r8, [r2, #7]
+    halt
