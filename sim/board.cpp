@@ -16,6 +16,8 @@ const uint32_t WINDOW_SIZE = 0x01000000;
 const uint32_t TICK_OFFSET = BOARD_TICK_REG - UART_PAGE;
 const uint32_t UART_REGISTERS = 8;
 const uint32_t REGISTER_BLOCK = 0x100;
+// The engine tracks translated code in 1 KB pages on this core.
+const uint32_t STACK_PAGE = IMAGE_BASE + BOOT_RAM_SIZE - 0x400;
 } // namespace
 
 Board::Board(BoardConfig config)
@@ -146,6 +148,11 @@ void Board::forward_output(std::function<void(uint8_t)> sink)
 
 void Board::transmitted(uint8_t byte)
 {
+    // The stack shares the boot RAM's last page with code. Dropping that
+    // code's translations whenever a byte goes out keeps the stores of a
+    // paced line end (a counter on the stack) on the engine's fast path;
+    // the code is translated again when it next runs.
+    cpu_.drop_translations(STACK_PAGE, IMAGE_BASE + BOOT_RAM_SIZE);
     std::function<void(uint8_t)> sink;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -179,7 +186,15 @@ bool Board::wait_output_contains(const std::string& text, int timeout_ms)
 
 bool Board::wait_idle(int timeout_ms)
 {
-    return uart_.wait_idle(timeout_ms);
+    // A halted board never asks for input: give up on it early.
+    const int slice_ms = 20;
+    for (int waited = 0; waited < timeout_ms; waited += slice_ms) {
+        if (uart_.wait_idle(std::min(slice_ms, timeout_ms - waited)))
+            return true;
+        if (wait_halted(0))
+            return false;
+    }
+    return uart_.wait_idle(0);
 }
 
 bool Board::wait_halted(int timeout_ms)

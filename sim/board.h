@@ -61,7 +61,8 @@ public:
     bool wait_output(const std::function<bool(const std::string&)>& done, int timeout_ms);
     bool wait_output_contains(const std::string& text, int timeout_ms);
 
-    // True once the firmware polls for input with nothing received.
+    // True once the firmware polls for input with nothing received; false
+    // after timeout_ms or as soon as the board halts.
     bool wait_idle(int timeout_ms);
     // True once the CPU has stopped on a fault (or was powered off).
     bool wait_halted(int timeout_ms);
@@ -69,6 +70,7 @@ public:
 
     uint64_t ticks() const { return tick_.writes(); }
     uint32_t reg(int n) const { return cpu_.reg(n); }
+    uint32_t cp15_control() const { return cpu_.cp15_control(); }
     uint64_t instructions() const { return cpu_.instructions(); }
     // In trace mode: the first instruction fetched from the boot device's
     // window, and the first data access to the boot RAM through it.

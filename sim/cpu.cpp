@@ -159,6 +159,11 @@ void Cpu::stop()
     uc_emu_stop(uc_);
 }
 
+void Cpu::drop_translations(uint32_t begin, uint32_t end)
+{
+    uc_ctl_remove_cache(uc_, static_cast<uint64_t>(begin), static_cast<uint64_t>(end));
+}
+
 uint32_t Cpu::reg(int n) const
 {
     static const int ids[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3,
@@ -175,6 +180,15 @@ uint32_t Cpu::cpsr() const
     uint32_t value = 0;
     uc_reg_read(uc_, UC_ARM_REG_CPSR, &value);
     return value;
+}
+
+uint32_t Cpu::cp15_control() const
+{
+    uc_arm_cp_reg control = {};
+    control.cp = 15;
+    control.crn = 1;
+    uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control);
+    return static_cast<uint32_t>(control.val);
 }
 
 void Cpu::count_instructions(std::function<void(uint32_t)> observer)

@@ -50,8 +50,13 @@ public:
     // after it is not resumable: the board is reset or dropped afterwards.
     void stop();
 
+    // Drops the translated code of [begin, end). Stores to a RAM page that
+    // holds translated code take the engine's slow self-modifying-code path.
+    void drop_translations(uint32_t begin, uint32_t end);
+
     uint32_t reg(int n) const;  // r0..r15
     uint32_t cpsr() const;
+    uint32_t cp15_control() const;
 
     // Counts executed instructions from now on, telling observer each one's
     // address. Slow: for tracing only.

@@ -1,0 +1,75 @@
+// The real boot image in the simulated board, driven command by command.
+#ifndef KORVA_MONITOR_SESSION_H
+#define KORVA_MONITOR_SESSION_H
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "board.h"
+#include "boot_image.h"
+
+inline std::vector<uint8_t> monitor_image()
+{
+    return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
+}
+
+inline korvasim::BoardConfig with_faults(const std::vector<std::string>& specs)
+{
+    korvasim::BoardConfig config;
+    for (const auto& spec : specs) {
+        std::string error;
+        EXPECT_TRUE(korvasim::add_fault(spec, config.faults, &error)) << error;
+    }
+    return config;
+}
+
+class Monitor {
+public:
+    static constexpr int TIMEOUT_MS = 60000;
+
+    // Boots the image; prepare may change the boot RAM first.
+    explicit Monitor(korvasim::BoardConfig config = {},
+                     const std::function<void(uint8_t*)>& prepare = nullptr)
+        : board_(std::move(config))
+    {
+        board_.load_image(monitor_image());
+        if (prepare)
+            prepare(board_.boot_ram());
+        board_.power_on();
+        EXPECT_TRUE(board_.wait_idle(TIMEOUT_MS)) << "no prompt; " << board_.fault();
+    }
+
+    // Sends bytes and returns what the board sent back until it waits again.
+    std::string command(const std::string& bytes, int timeout_ms = TIMEOUT_MS)
+    {
+        const size_t before = board_.output().size();
+        board_.send(bytes);
+        EXPECT_TRUE(board_.wait_idle(timeout_ms)) << "no answer to " << bytes << "; " << board_.fault();
+        return board_.output().substr(before);
+    }
+
+    korvasim::Board& board() { return board_; }
+
+private:
+    korvasim::Board board_;
+};
+
+// The report between a command and its answer: everything before the ':'.
+inline std::string report_of(const std::string& answer)
+{
+    return answer.substr(0, answer.rfind(':'));
+}
+
+inline std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+#endif
