@@ -54,6 +54,7 @@ public:
     int wait_exit(int timeout_ms);
     void signal(int sig);
     bool exited() const { return exited_; }
+    pid_t pid() const { return pid_; }
 
     const std::string& out() const { return out_; }
     const std::string& err() const { return err_; }

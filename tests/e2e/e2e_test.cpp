@@ -1,0 +1,221 @@
+// dudedoved against the simulated board, both as processes on a real
+// pseudo-terminal, checked through what a user sees: console, log, status.
+//
+// With KORVA_E2E_PORT set (for example /dev/ttyUSB0) the same cases run
+// against a real board on that port; the fault cases are then skipped.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+#include "session.h"
+
+namespace {
+
+const int RUN_TIMEOUT_MS = 60000;
+const std::string ALL_PASSED =
+    "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n";
+
+const char* bench_port()
+{
+    return getenv("KORVA_E2E_PORT");
+}
+
+// The board: korvasim on a fresh pty, or the real one on the bench port.
+class Board {
+public:
+    explicit Board(const std::vector<std::string>& faults = {})
+    {
+        if (bench_port()) {
+            port_ = bench_port();
+            return;
+        }
+        std::vector<std::string> args;
+        for (const auto& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        sim_ = std::make_unique<Session>(KORVASIM_PATH, ChildOptions{args, {}, {}});
+        EXPECT_TRUE(sim_->wait_stdout("\n", 5000)) << sim_->err();
+        port_ = sim_->out().substr(0, sim_->out().find('\n'));
+    }
+
+    const std::string& port() const { return port_; }
+    Session* simulator() { return sim_.get(); }
+
+private:
+    std::unique_ptr<Session> sim_;
+    std::string port_;
+};
+
+class ToolRun {
+public:
+    ToolRun(Board& board, std::vector<std::string> args)
+        : dir_(make_temp_dir()), tool_(DUDEDOVED_PATH, options(board, std::move(args)))
+    {
+    }
+
+    int finish() { return tool_.wait_exit(RUN_TIMEOUT_MS); }
+    Session& tool() { return tool_; }
+    std::string log() const { return read_file(dir_ + "/run.log"); }
+    // The console after the wake-up and progress lines have been wiped.
+    std::string results() const
+    {
+        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
+        const size_t at = tool_.out().find(wipe);
+        return at == std::string::npos ? "" : tool_.out().substr(at + wipe.size());
+    }
+
+private:
+    ChildOptions options(Board& board, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"-p", board.port()});
+        return ChildOptions{std::move(args), {}, dir_};
+    }
+
+    std::string dir_;
+    Session tool_;
+};
+
+// Bytes of the board's report between an announcement and its verdict.
+size_t report_bytes(const std::string& console, const std::string& announcement)
+{
+    const size_t start = console.find(announcement + "...\n");
+    const size_t end = console.find("passed\n", start);
+    if (start == std::string::npos || end == std::string::npos)
+        return 0;
+    return end - start - announcement.size() - 4;
+}
+
+TEST(EndToEnd, DefaultQuietRunPassesAllThree)
+{
+    Board board;
+    ToolRun run(board, {});
+    EXPECT_EQ(run.finish(), 0) << run.tool().err();
+    EXPECT_EQ(run.results(), ALL_PASSED);
+    EXPECT_EQ(run.tool().err(), "");
+}
+
+TEST(EndToEnd, VerboseSingleTestReachesConsoleAndLog)
+{
+    Board board;
+    ToolRun run(board, {"-v", "-l", "run.log", "sram"});
+    EXPECT_EQ(run.finish(), 0);
+    const std::string results = run.results();
+    EXPECT_EQ(results.substr(0, 27), "Testing SRAM...\nD52000000\r\n");
+    EXPECT_EQ(results.substr(results.size() - 18), " 1ffffr12\r\npassed\n");
+    EXPECT_EQ(report_bytes(results, "Testing SRAM"), 463u + 701u);
+    EXPECT_EQ(run.log(), results);
+    EXPECT_EQ(run.tool().out().substr(0, 22), "Logging to 'run.log'\nW");
+}
+
+TEST(EndToEnd, VerboseRunCarriesEveryReportByte)
+{
+    Board board;
+    ToolRun run(board, {"-v"});
+    EXPECT_EQ(run.finish(), 0);
+    const std::string results = run.results();
+    EXPECT_EQ(report_bytes(results, "Testing SDRAM"), 2924u + 1092u);
+    EXPECT_EQ(report_bytes(results, "Testing FLASH"), 64u);
+    EXPECT_EQ(report_bytes(results, "Testing SRAM"), 463u + 701u);
+}
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(EndToEnd, ContinuousRunStoppedWithCtrlCKeepsEveryVerdictInTheLog)
+{
+    Board board;
+    ToolRun run(board, {"-c", "-l", "run.log"});
+    ASSERT_TRUE(run.tool().wait_until([&] { return count(run.results(), ALL_PASSED) >= 3; },
+                                      RUN_TIMEOUT_MS));
+    run.tool().signal(SIGINT);
+    EXPECT_EQ(run.finish(), 128 + SIGINT);
+    EXPECT_EQ(run.log(), run.results());
+    EXPECT_GE(count(run.log(), "passed\n"), 9u);
+}
+
+struct FaultCase {
+    const char* fault;
+    std::string verdicts;  // SDRAM, FLASH, SRAM: P or F
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.fault;
+}
+
+class FaultTest : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultTest, ExactlyTheRightTestFailsAndTheRunFails)
+{
+    if (bench_port())
+        GTEST_SKIP() << "faults are injected only into the simulated board";
+    Board board({GetParam().fault});
+    ToolRun run(board, {});
+    EXPECT_EQ(run.finish(), 1);
+    const char* names[] = {"SDRAM", "FLASH", "SRAM"};
+    std::string expected;
+    for (int i = 0; i < 3; ++i)
+        expected += std::string("Testing ") + names[i] + "... " +
+                    (GetParam().verdicts[i] == 'P' ? "passed\n" : "failed\n");
+    EXPECT_EQ(run.results(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, FaultTest,
+    testing::Values(FaultCase{"sram.d3=0", "PPF"}, FaultCase{"sram.d0-d1", "PPF"},
+                    FaultCase{"sram.a8=0", "PPF"}, FaultCase{"sram.a4-a5", "PPF"},
+                    FaultCase{"sram.absent", "PPF"}, FaultCase{"sdram.d31=1", "FPP"},
+                    FaultCase{"sdram.d7-d8", "FPP"}, FaultCase{"sdram.a10=1", "FPP"},
+                    FaultCase{"sdram.a2-a3", "FPP"}, FaultCase{"sdram.absent", "FPP"},
+                    FaultCase{"flash.q2.B=0", "PFP"}));
+
+// CPU seconds the process has used so far.
+double cpu_seconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 1; stat >> field && i <= 15; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+TEST(EndToEnd, BoardThatNeverAnswersLeavesTheToolWaitingQuietly)
+{
+    if (bench_port())
+        GTEST_SKIP() << "faults are injected only into the simulated board";
+    Board board({"flash.busy"});
+    ToolRun run(board, {"flash"});
+    ASSERT_TRUE(run.tool().wait_stdout("Testing FLASH... ", RUN_TIMEOUT_MS));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(run.tool().exited());
+    EXPECT_LT(cpu_seconds(run.tool().pid()), 0.2);
+}
+
+TEST(EndToEnd, SimulatorKilledMidRunEndsTheToolWithTheLostPortMessage)
+{
+    if (bench_port())
+        GTEST_SKIP() << "the bench board cannot be unplugged from here";
+    Board board;
+    ToolRun run(board, {"-c"});
+    ASSERT_TRUE(run.tool().wait_stdout("passed\n", RUN_TIMEOUT_MS));
+    board.simulator()->signal(SIGKILL);
+    EXPECT_EQ(run.finish(), 1);
+    const std::string prefix = "Lost serial port " + board.port() + " (";
+    EXPECT_EQ(run.tool().err().substr(0, prefix.size()), prefix) << run.tool().err();
+}
+
+} // namespace
