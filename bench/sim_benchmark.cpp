@@ -1,0 +1,61 @@
+// Simulator speed on the real boot image: the start-up's delay loops, the
+// quiet tests, and the longest report (verbose SDRAM test with pacing).
+#include <benchmark/benchmark.h>
+
+#include "board.h"
+#include "boot_image.h"
+
+namespace {
+
+using korvasim::Board;
+
+void boot(Board& board)
+{
+    board.load_image(std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE));
+    board.power_on();
+    if (!board.wait_idle(60000))
+        throw std::runtime_error("no prompt: " + board.fault());
+}
+
+void command(Board& board, const char* bytes)
+{
+    board.send(bytes);
+    if (!board.wait_idle(600000))
+        throw std::runtime_error("no answer: " + board.fault());
+}
+
+// Reset to the first prompt: about a million delay-loop iterations.
+void BM_BootToPrompt(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Board board;
+        boot(board);
+    }
+}
+BENCHMARK(BM_BootToPrompt)->Unit(benchmark::kMillisecond);
+
+void BM_QuietAllTests(benchmark::State& state)
+{
+    Board board;
+    boot(board);
+    for (auto _ : state)
+        command(board, "123");
+}
+BENCHMARK(BM_QuietAllTests)->Unit(benchmark::kMillisecond);
+
+// 358 line ends, each followed by 200000 passes of a counter in memory.
+void BM_VerbosePacedSdramTest(benchmark::State& state)
+{
+    Board board;
+    boot(board);
+    command(board, "vs");
+    for (auto _ : state)
+        command(board, "1");
+    state.counters["passes_per_s"] =
+        benchmark::Counter(358.0 * 200000 * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_VerbosePacedSdramTest)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

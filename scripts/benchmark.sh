@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Speed figures of whole runs, each against its floor, from a build without
+# sanitizers in build-release/ (or $BENCH_BUILD_DIR):
+#  - a default quiet run: wall time against the floor that the protocol and
+#    the simulated board set, and the tool's own CPU time against its wall time;
+#  - the simulator idle: its CPU time over a few seconds with no host;
+#  - a verbose paced continuous pass: time per pass, and the simulator's CPU
+#    time over it, against the time the report takes on a 115200-baud line;
+#  - the simulator's own benchmarks (start-up, tests, paced SDRAM report).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+build="${BENCH_BUILD_DIR:-$root/build-release}"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVA_SANITIZE=OFF -DKORVA_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+tool="$build/host/dudedoved"
+sim_bin="$build/sim/korvasim"
+work="$(mktemp -d)"
+sim=""
+cleanup() {
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_sim() {
+  "$sim_bin" >"$work/sim.out" &
+  sim=$!
+  until [ -s "$work/sim.out" ]; do sleep 0.01; done
+  port="$(head -n 1 "$work/sim.out")"
+}
+
+# CPU seconds (user + system) of a running process.
+cpu_of() {
+  awk -v tck="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / tck }' "/proc/$1/stat"
+}
+
+image_size=$(stat -c %s "$build/firmware/boot_image.bin")
+blocks=$((image_size / 128))
+floor=$(awk -v b="$blocks" 'BEGIN { printf "%.3f", 0.200 + b * 0.010 + 1.000 }')
+
+start_sim
+sleep 0.2
+TIMEFORMAT='%R %U %S'
+{ time "$tool" -p "$port" >/dev/null; } 2>"$work/time"
+read -r real user sys <"$work/time"
+echo "quiet run:   wall ${real} s, floor ${floor} s (200 ms power-up + ${blocks} x 10 ms + 1 s), ratio $(awk -v r="$real" -v f="$floor" 'BEGIN { printf "%.3f", r / f }')"
+echo "             tool CPU $(awk -v u="$user" -v s="$sys" -v r="$real" 'BEGIN { printf "%.3f s = %.2f%%", u + s, 100 * (u + s) / r }') of its wall time"
+
+idle_before=$(cpu_of "$sim")
+sleep 5
+idle_after=$(cpu_of "$sim")
+echo "sim idle:    $(awk -v a="$idle_before" -v b="$idle_after" 'BEGIN { printf "%.2f%%", 100 * (b - a) / 5 }') CPU over 5 s with no host"
+
+"$tool" -p "$port" -c -v -l "$work/run.log" >/dev/null &
+run=$!
+passes() { grep -c '^Testing SRAM' "$work/run.log" 2>/dev/null || true; }
+until [ "$(passes)" -ge 2 ]; do sleep 0.05; done
+t0=$(date +%s.%N); c0=$(cpu_of "$sim")
+until [ "$(passes)" -ge 3 ]; do sleep 0.05; done
+t1=$(date +%s.%N); c1=$(cpu_of "$sim")
+kill "$run"; wait "$run" 2>/dev/null || true
+report=$((2924 + 1092 + 64 + 463 + 701))
+line_floor=$(awk -v n="$report" 'BEGIN { printf "%.3f", n * 10 / 115200 }')
+echo "paced pass:  $(awk -v a="$t0" -v b="$t1" -v f="$line_floor" 'BEGIN { printf "%.2f s per pass, %.1f x the %.3f s the report takes at 115200 baud", b - a, (b - a) / f, f }')"
+echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t1" 'BEGIN { printf "%.2f s (%.0f%% of the pass)", b - a, 100 * (b - a) / (y - x) }')"
+
+"$build/bench/sim_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
