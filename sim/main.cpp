@@ -1,5 +1,6 @@
 // korvasim: the Korva board on a pseudo-terminal, for dudedoved or any
 // terminal program to talk to.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -11,9 +12,13 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "board.h"
+#include "boot_image.h"
+#include "coverage.h"
+#include "diagnosis.h"
 #include "pty_front_end.h"
 
 namespace {
@@ -28,6 +33,8 @@ void on_signal(int)
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
     "                [--image FILE] [--trace FILE]\n"
+    "       korvasim --coverage [--format table|csv|json] [--image FILE]\n"
+    "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
     "Simulates a Korva board on a pseudo-terminal and prints the terminal's path.\n"
     "\n"
@@ -38,7 +45,12 @@ const char USAGE[] =
     "  --wake-byte N   The loader's wake-up byte (0-255, default 0).\n"
     "  --once          Serve one host session, then exit.\n"
     "  --image FILE    Boot FILE when a host opens the port, without the loader.\n"
-    "  --trace FILE    Write one line per device register access to FILE.\n";
+    "  --trace FILE    Write one line per device register access to FILE.\n"
+    "  --coverage      Run the three tests once for every single fault of the\n"
+    "                  simulator and report which ones they catch.\n"
+    "  --format F      The coverage report as a table (default), csv or json.\n"
+    "  --diagnose LOG  Name the single faults that explain the failed board in LOG,\n"
+    "                  a log written by dudedoved -v -l.\n";
 
 int fail(const std::string& message)
 {
@@ -57,6 +69,58 @@ bool parse_byte(const char* text, uint8_t* value)
     return true;
 }
 
+const int COVERAGE_BUDGET_MS = 2000;
+
+unsigned worker_threads()
+{
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int coverage(const std::vector<uint8_t>& image, const std::string& format)
+{
+    using namespace korvasim;
+    const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
+    if (format == "csv")
+        print_coverage_csv(stdout, rows);
+    else if (format == "json")
+        print_coverage_json(stdout, rows);
+    else
+        print_coverage_table(stdout, rows);
+    return 0;
+}
+
+int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
+{
+    using namespace korvasim;
+    std::ifstream in(log_path, std::ios::binary);
+    if (!in)
+        return fail("cannot read log " + log_path + ": " + strerror(errno));
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::vector<LoggedTest> tests;
+    std::string error;
+    if (!parse_verbose_log(text, &tests, &error))
+        return fail(log_path + ": " + error);
+    bool failed = false;
+    for (const LoggedTest& t : tests)
+        failed = failed || !t.passed;
+    if (!failed) {
+        printf("%s: every test passed; nothing to diagnose\n", log_path.c_str());
+        return 0;
+    }
+    const Diagnosis d = diagnose(image, tests, worker_threads());
+    if (d.matches.empty()) {
+        printf("No single fault explains %s.\n", log_path.c_str());
+        if (!d.closest.empty())
+            printf("Closest: %s; first difference in the %s.\n", d.closest.c_str(),
+                   d.first_difference.c_str());
+        return 1;
+    }
+    printf("%s matches:\n", log_path.c_str());
+    for (const CatalogueFault& f : d.matches)
+        printf("  %s (--fault %s)\n", f.name.c_str(), f.spec.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -66,9 +130,12 @@ int main(int argc, char** argv)
         {"link", required_argument, nullptr, 'L'},  {"fault", required_argument, nullptr, 'f'},
         {"wake-byte", required_argument, nullptr, 'w'}, {"once", no_argument, nullptr, 'o'},
         {"image", required_argument, nullptr, 'i'}, {"trace", required_argument, nullptr, 't'},
-        {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+        {"help", no_argument, nullptr, 'h'},        {"coverage", no_argument, nullptr, 'C'},
+        {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
+        {nullptr, 0, nullptr, 0}};
     FrontEndOptions settings;
-    std::string link, trace_path;
+    std::string link, trace_path, format = "table", diagnose_log;
+    bool run_coverage = false;
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
@@ -102,6 +169,17 @@ int main(int argc, char** argv)
         case 't':
             trace_path = optarg;
             break;
+        case 'C':
+            run_coverage = true;
+            break;
+        case 'F':
+            format = optarg;
+            if (format != "table" && format != "csv" && format != "json")
+                return fail("bad format '" + format + "': expected table, csv or json");
+            break;
+        case 'D':
+            diagnose_log = optarg;
+            break;
         case 'h':
             fputs(USAGE, stdout);
             return 0;
@@ -113,6 +191,12 @@ int main(int argc, char** argv)
     if (optind != argc) {
         fputs(USAGE, stderr);
         return 1;
+    }
+    if (run_coverage || !diagnose_log.empty()) {
+        std::vector<uint8_t> image = settings.image;
+        if (image.empty())
+            image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
+        return run_coverage ? coverage(image, format) : diagnosis(image, diagnose_log);
     }
     if (!trace_path.empty()) {
         settings.trace = fopen(trace_path.c_str(), "w");

@@ -59,7 +59,8 @@ public:
 
     int finish() { return tool_.wait_exit(RUN_TIMEOUT_MS); }
     Session& tool() { return tool_; }
-    std::string log() const { return read_file(dir_ + "/run.log"); }
+    std::string log_path() const { return dir_ + "/run.log"; }
+    std::string log() const { return read_file(log_path()); }
     // The console after the wake-up and progress lines have been wiped.
     std::string results() const
     {
@@ -177,6 +178,19 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"sdram.d7-d8", "FPP"}, FaultCase{"sdram.a10=1", "FPP"},
                     FaultCase{"sdram.a2-a3", "FPP"}, FaultCase{"sdram.absent", "FPP"},
                     FaultCase{"flash.q2.B=0", "PFP"}));
+
+TEST(EndToEnd, FailedBoardIsDiagnosedFromItsLog)
+{
+    if (bench_port())
+        GTEST_SKIP() << "faults are injected only into the simulated board";
+    Board board({"sram.d3=0"});
+    ToolRun run(board, {"-v", "-l", "run.log", "sram"});
+    ASSERT_EQ(run.finish(), 1);
+    Session diagnosis(KORVASIM_PATH, ChildOptions{{"--diagnose", run.log_path()}, {}, {}});
+    EXPECT_EQ(diagnosis.wait_exit(RUN_TIMEOUT_MS), 0) << diagnosis.err();
+    EXPECT_EQ(diagnosis.out(),
+              run.log_path() + " matches:\n  SRAM data line 3 stuck at 0 (--fault sram.d3=0)\n");
+}
 
 // CPU seconds the process has used so far.
 double cpu_seconds(pid_t pid)

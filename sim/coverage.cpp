@@ -1,0 +1,111 @@
+#include "coverage.h"
+
+#include "parallel.h"
+
+namespace korvasim {
+
+namespace {
+
+std::string code_text(const TestOutcome& outcome)
+{
+    return outcome.answered ? std::to_string(outcome.code) : "hang";
+}
+
+const char* verdict_text(Verdict v)
+{
+    return v == Verdict::CAUGHT ? "caught" : v == Verdict::MISSED ? "missed" : "hung";
+}
+
+} // namespace
+
+Verdict CoverageRow::verdict() const
+{
+    bool failed = false;
+    for (const TestOutcome& o : outcomes) {
+        if (!o.answered)
+            return Verdict::HUNG;
+        failed = failed || o.code != 0;
+    }
+    return failed ? Verdict::CAUGHT : Verdict::MISSED;
+}
+
+std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
+                                      const std::vector<CatalogueFault>& faults, int budget_ms,
+                                      unsigned threads)
+{
+    std::vector<CoverageRow> rows(faults.size());
+    parallel_for(faults.size(), threads, [&](size_t i) {
+        FaultSet set;
+        add_fault(faults[i].spec, set, nullptr);
+        rows[i].fault = faults[i];
+        // A fresh board for each test, so a hang in one hides no other.
+        for (int t = 0; t < 3; ++t)
+            rows[i].outcomes[t] = run_board_test(image, set, TEST_COMMANDS[t], false, budget_ms);
+    });
+    return rows;
+}
+
+void print_coverage_table(FILE* out, const std::vector<CoverageRow>& rows)
+{
+    fprintf(out, "%-6s %-22s %7s %7s %7s %7s\n", "part", "fault class", "faults", "caught",
+            "missed", "hung");
+    int totals[3] = {0, 0, 0};
+    for (const auto& [part, fault_class] : fault_classes()) {
+        int counts[3] = {0, 0, 0};
+        for (const CoverageRow& row : rows)
+            if (row.fault.part == part && row.fault.fault_class == fault_class)
+                ++counts[static_cast<int>(row.verdict())];
+        const int all = counts[0] + counts[1] + counts[2];
+        if (all == 0)
+            continue;
+        fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", part.c_str(), fault_class.c_str(), all,
+                counts[0], counts[1], counts[2]);
+        for (int v = 0; v < 3; ++v)
+            totals[v] += counts[v];
+    }
+    const int all = totals[0] + totals[1] + totals[2];
+    fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", "all", "", all, totals[0], totals[1], totals[2]);
+    fprintf(out, "\ncoverage: %.1f%% of %d single faults caught\n",
+            all ? 100.0 * totals[0] / all : 0.0, all);
+    for (Verdict v : {Verdict::MISSED, Verdict::HUNG}) {
+        bool first = true;
+        for (const CoverageRow& row : rows) {
+            if (row.verdict() != v)
+                continue;
+            if (first)
+                fprintf(out, "\n%s:\n", verdict_text(v));
+            first = false;
+            fprintf(out, "  %s (%s)\n", row.fault.name.c_str(), row.fault.spec.c_str());
+        }
+    }
+}
+
+void print_coverage_csv(FILE* out, const std::vector<CoverageRow>& rows)
+{
+    fprintf(out, "fault,name,sdram,flash,sram,verdict\n");
+    for (const CoverageRow& row : rows)
+        fprintf(out, "%s,%s,%s,%s,%s,%s\n", row.fault.spec.c_str(), row.fault.name.c_str(),
+                code_text(row.outcomes[0]).c_str(), code_text(row.outcomes[1]).c_str(),
+                code_text(row.outcomes[2]).c_str(), verdict_text(row.verdict()));
+}
+
+void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
+{
+    // Codes are numbers; a hang is null.
+    const auto code_json = [](const TestOutcome& o) {
+        return o.answered ? std::to_string(o.code) : std::string("null");
+    };
+    fprintf(out, "[\n");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const CoverageRow& row = rows[i];
+        fprintf(out,
+                "  {\"fault\": \"%s\", \"name\": \"%s\", \"sdram\": %s, \"flash\": %s, "
+                "\"sram\": %s, \"verdict\": \"%s\"}%s\n",
+                row.fault.spec.c_str(), row.fault.name.c_str(), code_json(row.outcomes[0]).c_str(),
+                code_json(row.outcomes[1]).c_str(), code_json(row.outcomes[2]).c_str(),
+                verdict_text(row.verdict()), i + 1 < rows.size() ? "," : "");
+    }
+    fprintf(out, "]\n");
+}
+
+} // namespace korvasim

@@ -1,0 +1,177 @@
+#include "diagnosis.h"
+
+#include <algorithm>
+
+#include "parallel.h"
+#include "test_runner.h"
+
+namespace korvasim {
+
+namespace {
+
+const int BUDGET_MS = 5000;
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string without_carriage_returns(const std::string& text)
+{
+    std::string out;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(out), [](char c) { return c != '\r'; });
+    return out;
+}
+
+// A log line fit for a one-line message.
+std::string printable(const std::string& line)
+{
+    std::string out = line.substr(0, 60);
+    for (char& c : out)
+        if (c < 0x20 || c > 0x7E)
+            c = '?';
+    return out;
+}
+
+int test_of_announcement(const std::string& line)
+{
+    for (int t = 0; t < 3; ++t)
+        if (line == std::string("Testing ") + TEST_NAMES[t] + "...")
+            return t;
+    return -1;
+}
+
+// Where two reports part: the line index, or -1 when they are the same.
+long first_difference(const std::vector<std::string>& a, const std::vector<std::string>& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return static_cast<long>(i);
+    return a.size() == b.size() ? -1 : static_cast<long>(n);
+}
+
+struct Candidate {
+    bool complete = false;   // every logged test answered
+    size_t agreeing = 0;     // report lines that match, in log order
+    int parted_test = -1;
+    long parted_line = -1;
+    std::string simulated_line;
+};
+
+} // namespace
+
+bool parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests, std::string* error)
+{
+    tests->clear();
+    const std::vector<std::string> lines = split_lines(without_carriage_returns(text));
+    size_t i = 0;
+    while (i < lines.size()) {
+        const int test = test_of_announcement(lines[i]);
+        if (test < 0) {
+            if (lines[i].rfind("Testing ", 0) == 0) {
+                *error = "line " + std::to_string(i + 1) + " is not a verbose test announcement: '" +
+                         printable(lines[i]) + "' (was the log written with -v?)";
+                return false;
+            }
+            if (tests->empty() && !lines[i].empty()) {
+                *error = "line " + std::to_string(i + 1) + " is not part of a dudedoved log: '" +
+                         printable(lines[i]) + "'";
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        // A test seen before: a continuous run's next pass begins.
+        for (const LoggedTest& seen : *tests)
+            if (seen.test == test)
+                return true;
+        LoggedTest logged{test, {}, false};
+        size_t j = i + 1;
+        while (j < lines.size() && lines[j] != "passed" && lines[j] != "failed" &&
+               test_of_announcement(lines[j]) < 0)
+            logged.lines.push_back(lines[j++]);
+        if (j == lines.size() || test_of_announcement(lines[j]) >= 0) {
+            *error = std::string("the ") + TEST_NAMES[test] + " report is cut off before its verdict";
+            return false;
+        }
+        logged.passed = lines[j] == "passed";
+        tests->push_back(logged);
+        i = j + 1;
+    }
+    if (tests->empty()) {
+        *error = "no verbose test report found (expected lines such as 'Testing SRAM...')";
+        return false;
+    }
+    return true;
+}
+
+Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
+                   unsigned threads)
+{
+    // A single fault lies in a part whose test failed.
+    std::vector<CatalogueFault> suspects;
+    for (const CatalogueFault& f : fault_catalogue())
+        for (const LoggedTest& t : tests)
+            if (!t.passed && f.part == TEST_NAMES[t.test])
+                suspects.push_back(f);
+
+    std::vector<Candidate> candidates(suspects.size());
+    parallel_for(suspects.size(), threads, [&](size_t i) {
+        FaultSet set;
+        add_fault(suspects[i].spec, set, nullptr);
+        Candidate& c = candidates[i];
+        c.complete = true;
+        for (const LoggedTest& t : tests) {
+            const TestOutcome o = run_board_test(image, set, TEST_COMMANDS[t.test], true, BUDGET_MS);
+            const std::vector<std::string> simulated =
+                o.answered ? split_lines(without_carriage_returns(o.report)) : std::vector<std::string>{};
+            const long parted = o.answered ? first_difference(t.lines, simulated) : 0;
+            if (o.answered && parted < 0 && (o.code == 0) == t.passed) {
+                c.agreeing += t.lines.size();
+                continue;
+            }
+            c.complete = false;
+            c.parted_test = t.test;
+            c.parted_line = parted < 0 ? static_cast<long>(t.lines.size()) : parted;
+            c.agreeing += static_cast<size_t>(c.parted_line);
+            c.simulated_line = !o.answered ? "(no answer)"
+                               : static_cast<size_t>(c.parted_line) < simulated.size()
+                                   ? "'" + simulated[c.parted_line] + "'"
+                                   : "(end of report)";
+            break;
+        }
+    });
+
+    Diagnosis d;
+    for (size_t i = 0; i < suspects.size(); ++i)
+        if (candidates[i].complete)
+            d.matches.push_back(suspects[i]);
+    if (!d.matches.empty() || suspects.empty())
+        return d;
+    const size_t best = static_cast<size_t>(
+        std::max_element(candidates.begin(), candidates.end(),
+                         [](const Candidate& a, const Candidate& b) { return a.agreeing < b.agreeing; }) -
+        candidates.begin());
+    const Candidate& c = candidates[best];
+    d.closest = suspects[best].name;
+    const LoggedTest* logged = nullptr;
+    for (const LoggedTest& t : tests)
+        if (t.test == c.parted_test)
+            logged = &t;
+    const std::string log_line = static_cast<size_t>(c.parted_line) < logged->lines.size()
+                                     ? "'" + logged->lines[c.parted_line] + "'"
+                                     : "(end of report)";
+    d.first_difference = std::string(TEST_NAMES[c.parted_test]) + " report line " +
+                         std::to_string(c.parted_line + 1) + ": the log has " + log_line +
+                         ", the simulation " + c.simulated_line;
+    return d;
+}
+
+} // namespace korvasim

@@ -1,0 +1,39 @@
+// Diagnosis of a failed board from the verbose log that dudedoved wrote:
+// the single faults of the catalogue whose simulated report matches it
+// line for line.
+#ifndef KORVASIM_DIAGNOSIS_H
+#define KORVASIM_DIAGNOSIS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fault_catalogue.h"
+
+namespace korvasim {
+
+// One test's section of a verbose log.
+struct LoggedTest {
+    int test;                         // 0 SDRAM, 1 FLASH, 2 SRAM
+    std::vector<std::string> lines;   // the board's report, line ends removed
+    bool passed;
+};
+
+// Reads the first pass of a verbose log (CR LF or LF line ends). False with
+// a one-line reason in *error for a log that is garbled, cut short or quiet.
+bool parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests, std::string* error);
+
+struct Diagnosis {
+    std::vector<CatalogueFault> matches;
+    // When nothing matches: the candidate that agrees longest with the log
+    // and where they part.
+    std::string closest;
+    std::string first_difference;
+};
+
+Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
+                   unsigned threads);
+
+} // namespace korvasim
+
+#endif

@@ -1,0 +1,39 @@
+#include "test_runner.h"
+
+#include <stdexcept>
+
+#include "board.h"
+
+namespace korvasim {
+
+TestOutcome run_board_test(const std::vector<uint8_t>& image, const FaultSet& faults, char command,
+                           bool verbose, int budget_ms)
+{
+    BoardConfig config;
+    config.faults = faults;
+    Board board(config);
+    board.load_image(image);
+    board.power_on();
+    TestOutcome outcome;
+    if (!board.wait_idle(budget_ms))
+        return outcome;
+    if (verbose) {
+        board.send("v");
+        if (!board.wait_idle(budget_ms))
+            return outcome;
+    }
+    const size_t start = board.output().size();
+    board.send(std::string(1, command));
+    if (!board.wait_idle(budget_ms))
+        return outcome;
+    const std::string answer = board.output().substr(start);
+    const size_t colon = answer.rfind(':');
+    if (colon == std::string::npos || colon + 2 >= answer.size())
+        return outcome;
+    outcome.answered = true;
+    outcome.code = answer[colon + 1] - '0';
+    outcome.report = answer.substr(0, colon);
+    return outcome;
+}
+
+} // namespace korvasim

@@ -1,0 +1,31 @@
+// One board test run on a fresh simulated board: the way coverage and
+// diagnosis ask what the monitor reports for a given fault.
+#ifndef KORVASIM_TEST_RUNNER_H
+#define KORVASIM_TEST_RUNNER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "faults.h"
+
+namespace korvasim {
+
+struct TestOutcome {
+    bool answered = false;  // false: no answer within the budget (a hang)
+    int code = -1;          // the result digit, when answered
+    std::string report;     // the verbose report before ':'
+};
+
+// The monitor's command bytes for the three tests, in run order.
+const char TEST_COMMANDS[] = {'1', '2', '3'};
+const char* const TEST_NAMES[] = {"SDRAM", "FLASH", "SRAM"};
+
+// Boots image with faults, runs the test of command (verbose when asked)
+// and waits up to budget_ms for its answer.
+TestOutcome run_board_test(const std::vector<uint8_t>& image, const FaultSet& faults, char command,
+                           bool verbose, int budget_ms);
+
+} // namespace korvasim
+
+#endif

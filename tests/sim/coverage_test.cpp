@@ -1,0 +1,211 @@
+// Fault coverage over the catalogue and diagnosis of failed logs.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "boot_image.h"
+#include "coverage.h"
+#include "diagnosis.h"
+
+namespace korvasim {
+namespace {
+
+const int HANG = -1;
+
+std::vector<uint8_t> image()
+{
+    return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
+}
+
+TEST(Catalogue, EveryClassWithItsCount)
+{
+    const auto all = fault_catalogue();
+    std::map<std::string, int> per_part;
+    std::set<std::string> specs;
+    for (const auto& f : all) {
+        ++per_part[f.part];
+        specs.insert(f.spec);
+        FaultSet set;
+        EXPECT_TRUE(add_fault(f.spec, set, nullptr)) << f.spec;
+    }
+    EXPECT_EQ(specs.size(), all.size());
+    EXPECT_EQ(per_part["SDRAM"], 64 + 31 + 48 + 23 + 1);
+    EXPECT_EQ(per_part["SRAM"], 16 + 7 + 36 + 17 + 1);
+    EXPECT_EQ(per_part["FLASH"], 12 + 1);
+}
+
+struct CoverageCase {
+    const char* spec;
+    int codes[3];
+};
+
+TEST(Coverage, SampleOfTheCatalogueGivesExactCodes)
+{
+    const std::vector<CoverageCase> cases = {
+        {"sram.d3=0", {0, 0, 2}},    {"sram.d7=0", {0, 0, 1}},      {"sram.absent", {0, 0, 2}},
+        {"sdram.d31=0", {1, 0, 0}},  {"sdram.a10=1", {2, 0, 0}}, {"flash.q1.V=0", {0, 1, 0}},
+        {"flash.q3.B=0", {0, 3, 0}}, {"flash.busy", {0, HANG, 0}},
+    };
+    std::vector<CatalogueFault> sample;
+    for (const auto& c : cases)
+        sample.push_back({c.spec, "", "", c.spec});
+    const auto rows = run_coverage(image(), sample, 1000, 2);
+    ASSERT_EQ(rows.size(), cases.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (int t = 0; t < 3; ++t) {
+            const TestOutcome& o = rows[i].outcomes[t];
+            EXPECT_EQ(o.answered ? o.code : HANG, cases[i].codes[t]) << cases[i].spec << " test " << t;
+        }
+    EXPECT_EQ(rows.back().verdict(), Verdict::HUNG);
+    EXPECT_EQ(rows.front().verdict(), Verdict::CAUGHT);
+}
+
+TEST(Coverage, ReportsCarryTheMatrix)
+{
+    CoverageRow caught{{"sram.d3=0", "SRAM", "data line stuck", "SRAM data line 3 stuck at 0"}, {}};
+    caught.outcomes[0] = {true, 0, ""};
+    caught.outcomes[1] = {true, 0, ""};
+    caught.outcomes[2] = {true, 2, ""};
+    CoverageRow missed = caught;
+    missed.fault.spec = "sram.d4=0";
+    missed.fault.name = "SRAM data line 4 stuck at 0";
+    missed.outcomes[2].code = 0;
+    CoverageRow hung{{"flash.busy", "FLASH", "never ready", "FLASH block never ready"}, {}};
+    hung.outcomes[0] = {true, 0, ""};
+    hung.outcomes[2] = {true, 0, ""};
+    const std::vector<CoverageRow> rows = {caught, missed, hung};
+
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    print_coverage_csv(out, rows);
+    print_coverage_json(out, rows);
+    print_coverage_table(out, rows);
+    fclose(out);
+    const std::string printed(text, size);
+    free(text);
+    for (const char* expected :
+         {"fault,name,sdram,flash,sram,verdict\n", "sram.d3=0,SRAM data line 3 stuck at 0,0,0,2,caught\n",
+          "flash.busy,FLASH block never ready,0,hang,0,hung\n",
+          "{\"fault\": \"flash.busy\", \"name\": \"FLASH block never ready\", \"sdram\": 0, \"flash\": null, "
+          "\"sram\": 0, \"verdict\": \"hung\"}\n",
+          "coverage: 33.3% of 3 single faults caught", "missed:\n  SRAM data line 4 stuck at 0 (sram.d4=0)",
+          "hung:\n  FLASH block never ready (flash.busy)"})
+        EXPECT_NE(printed.find(expected), std::string::npos) << expected << "\n" << printed;
+}
+
+// The log dudedoved -v -l writes for a board with fault, one pass.
+std::string verbose_log(const std::string& fault, const std::vector<int>& tests)
+{
+    FaultSet set;
+    EXPECT_TRUE(add_fault(fault, set, nullptr));
+    std::string log;
+    for (int t : tests) {
+        const TestOutcome o = run_board_test(image(), set, TEST_COMMANDS[t], true, 5000);
+        EXPECT_TRUE(o.answered);
+        log += std::string("Testing ") + TEST_NAMES[t] + "...\n" + o.report +
+               (o.code == 0 ? "passed\n" : "failed\n");
+    }
+    return log;
+}
+
+std::set<std::string> diagnosed(const std::string& log)
+{
+    std::vector<LoggedTest> tests;
+    std::string error;
+    EXPECT_TRUE(parse_verbose_log(log, &tests, &error)) << error;
+    std::set<std::string> specs;
+    for (const auto& f : diagnose(image(), tests, 2).matches)
+        specs.insert(f.spec);
+    return specs;
+}
+
+struct DiagnosisCase {
+    const char* fault;
+    std::vector<int> tests;
+    std::set<std::string> matches;
+};
+
+void PrintTo(const DiagnosisCase& c, std::ostream* os)
+{
+    *os << c.fault;
+}
+
+class DiagnosisTest : public testing::TestWithParam<DiagnosisCase> {};
+
+TEST_P(DiagnosisTest, FailedRunIsTracedBackToItsFault)
+{
+    EXPECT_EQ(diagnosed(verbose_log(GetParam().fault, GetParam().tests)), GetParam().matches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Diagnosis, DiagnosisTest,
+    testing::Values(DiagnosisCase{"sram.d3=0", {2}, {"sram.d3=0"}},
+                    DiagnosisCase{"sram.d4-d5", {2}, {"sram.d4-d5"}},
+                    // A line stuck either way folds the same two cells together.
+                    DiagnosisCase{"sram.a8=0", {2}, {"sram.a8=0", "sram.a8=1"}},
+                    DiagnosisCase{"flash.q2.S=0", {0, 1, 2}, {"flash.q2.S=0"}},
+                    DiagnosisCase{"sdram.d17=1", {0}, {"sdram.d17=1"}}));
+
+TEST(Diagnosis, LineEndsAndLaterPassesDoNotMatter)
+{
+    const std::string one_pass = verbose_log("sram.d1=1", {2});
+    std::string lf_only;
+    for (char c : one_pass)
+        if (c != '\r')
+            lf_only += c;
+    // A continuous run: the first pass is whole, the second cut short.
+    const std::string continuous = lf_only + lf_only.substr(0, lf_only.size() / 2);
+    EXPECT_EQ(diagnosed(continuous), std::set<std::string>{"sram.d1=1"});
+}
+
+TEST(Diagnosis, AModifiedLogIsExplainedByNoFaultAndTheDifferenceIsShown)
+{
+    std::string log = verbose_log("sram.d3=0", {2});
+    const size_t at = log.find(" 2rf6");
+    ASSERT_NE(at, std::string::npos);
+    log.replace(at, 5, " 2rf4");
+    std::vector<LoggedTest> tests;
+    std::string error;
+    ASSERT_TRUE(parse_verbose_log(log, &tests, &error));
+    const Diagnosis d = diagnose(image(), tests, 2);
+    EXPECT_TRUE(d.matches.empty());
+    EXPECT_FALSE(d.closest.empty());
+    EXPECT_NE(d.first_difference.find("SRAM report line"), std::string::npos) << d.first_difference;
+}
+
+struct BadLogCase {
+    const char* name;
+    std::string log;
+    const char* reason;
+};
+
+void PrintTo(const BadLogCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BadLogTest : public testing::TestWithParam<BadLogCase> {};
+
+TEST_P(BadLogTest, IsRefusedWithAReason)
+{
+    std::vector<LoggedTest> tests;
+    std::string error;
+    EXPECT_FALSE(parse_verbose_log(GetParam().log, &tests, &error));
+    EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Diagnosis, BadLogTest,
+    testing::Values(BadLogCase{"Empty", "", "no verbose test report"},
+                    BadLogCase{"NotALog", "\x7f" "ELF\x01\x02garbage\n", "not part of a dudedoved log"},
+                    BadLogCase{"Quiet", "Testing SRAM... failed\n", "written with -v"},
+                    BadLogCase{"CutShort", "Testing SRAM...\r\nD52000000\r\n 0w1", "cut off"},
+                    BadLogCase{"NextTestBeforeVerdict", "Testing SDRAM...\nD0\nTesting FLASH...\npassed\n",
+                               "SDRAM report is cut off"}),
+    [](const testing::TestParamInfo<BadLogCase>& info) { return info.param.name; });
+
+} // namespace
+} // namespace korvasim
