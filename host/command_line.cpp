@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+#include <getopt.h>
 
 #include "output.h"
 #include "serial_port.h"
@@ -44,8 +44,12 @@ int parse_command_line(int argc, char** argv, run_settings* settings)
 {
     *settings = run_settings{1, nullptr, false, false, true, true, true};
     opterr = 0;
+    // getopt_long without long options: it permutes the arguments (and
+    // honours POSIXLY_CORRECT) on every runtime, unlike some plain getopts.
+    static const option no_long_options[] = {{nullptr, 0, nullptr, 0}};
     for (;;) {
-        const signed char option = static_cast<signed char>(getopt(argc, argv, "chl:p:v"));
+        const signed char option =
+            static_cast<signed char>(getopt_long(argc, argv, "chl:p:v", no_long_options, nullptr));
         if (option == -1)
             break;
         switch (option) {

@@ -1,0 +1,136 @@
+// dudedoved.exe under Wine against korvasim: COM1 and COM12 of the test
+// prefix lead to the simulator's pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "session.h"
+
+namespace {
+
+const int TIMEOUT_MS = 60000;
+
+// Windows writes standard output and error in text mode.
+std::string text_mode(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+const std::string ALL_PASSED =
+    text_mode("Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+
+// korvasim behind COMn of the prefix.
+class SimulatedBoard {
+public:
+    SimulatedBoard(int com, std::vector<std::string> faults = {})
+    {
+        std::vector<std::string> args = {"--link", std::string(WINE_LINKS) + "/com" + std::to_string(com)};
+        for (const auto& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        sim_ = std::make_unique<Session>(KORVASIM_PATH, ChildOptions{args, {}, {}});
+        EXPECT_TRUE(sim_->wait_stdout("\n", 5000)) << sim_->err();
+    }
+
+private:
+    std::unique_ptr<Session> sim_;
+};
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+    // The console after the wake-up and progress lines.
+    std::string results() const
+    {
+        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
+        const size_t at = out.find(wipe);
+        return at == std::string::npos ? "" : out.substr(at + wipe.size());
+    }
+};
+
+Outcome run_exe(std::vector<std::string> args)
+{
+    args.insert(args.begin(), DUDEDOVED_EXE);
+    Session tool(WINE, ChildOptions{args, {{"WINEPREFIX", WINE_PREFIX}, {"WINEDEBUG", "-all"}}, {}});
+    const int status = tool.wait_exit(TIMEOUT_MS);
+    return {status, tool.out(), tool.err()};
+}
+
+TEST(Windows, QuietDefaultRunOnCom1)
+{
+    SimulatedBoard board(1);
+    const Outcome o = run_exe({});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.results(), ALL_PASSED);
+    EXPECT_EQ(o.out.substr(0, 35), "Waiting for the board to wake up...");
+}
+
+TEST(Windows, VerboseSingleTestEchoesTheReport)
+{
+    SimulatedBoard board(1);
+    const Outcome o = run_exe({"-v", "flash"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::string query = "V1\r\nS18\r\nB1\r\n";
+    EXPECT_EQ(o.results(), text_mode("Testing FLASH...\n0\r\n" + query + "1\r\n" + query + "2\r\n" +
+                                     query + "3\r\n" + query + "passed\n"));
+}
+
+TEST(Windows, FaultFailsTheRightTestAndTheRun)
+{
+    SimulatedBoard board(1, {"sdram.d31=1"});
+    const Outcome o = run_exe({});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.results(),
+              text_mode("Testing SDRAM... failed\nTesting FLASH... passed\nTesting SRAM... passed\n"));
+}
+
+TEST(Windows, OperandFirstAndAPortAboveNine)
+{
+    // COM10 and above open only with the \\.\ prefix.
+    SimulatedBoard board(12);
+    const Outcome o = run_exe({"sram", "-v", "-p", "12"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.results().substr(0, 29), text_mode("Testing SRAM...\nD52000000\r\n"));
+}
+
+TEST(Windows, MissingPortIsNamedWithTheSystemReason)
+{
+    const Outcome o = run_exe({"-p", "5"});
+    EXPECT_EQ(o.status, 1);
+    const std::string prefix = "Could not open serial port COM5 (";
+    EXPECT_EQ(o.err.substr(0, prefix.size()), prefix) << o.err;
+    EXPECT_EQ(o.err.substr(o.err.size() - 4), ").\r\n") << o.err;
+    EXPECT_EQ(o.out, "");
+}
+
+TEST(Windows, UsageTextByteForByte)
+{
+    const Outcome o = run_exe({"-h"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              text_mode("Usage: dudedoved [-c] [-h] [-l <logfile>] [-p <port>] [-v] [sdram|flash|sram]\n"
+                        "\n"
+                        "Tests basic components (SDRAM, FLASH and SRAM) of a Korva unit.\n"
+                        "If no test is specified all tests are run in sequence.\n"
+                        "\n"
+                        "  -c            Run test(s) continuously (CTRL-C to stop).\n"
+                        "\n"
+                        "  -h            Print this usage message.\n"
+                        "\n"
+                        "  -l            Log test(s) results to <logfile>.\n"
+                        "\n"
+                        "  -p <port>     Use the specified serial port (default is \"1\").  Valid\n"
+                        "                values are 1 (COM1), 2 (COM2), etc.\n"
+                        "\n"
+                        "  -v            Run test(s) in verbose mode.\n"
+                        "\n"));
+}
+
+} // namespace
