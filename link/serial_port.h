@@ -29,9 +29,6 @@ void serial_close();
 
 void serial_sleep(int milliseconds);
 
-// The name of the open port, for messages.
-const char* serial_port_name();
-
 // Reports a port that stopped working and ends the program with status 1.
 [[noreturn]] void serial_lost(const char* reason);
 

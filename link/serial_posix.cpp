@@ -161,11 +161,6 @@ void serial_sleep(int milliseconds)
     }
 }
 
-const char* serial_port_name()
-{
-    return port_name;
-}
-
 void serial_lost(const char* reason)
 {
     fprintf(stderr, "Lost serial port %s (%s).\n", port_name, reason);

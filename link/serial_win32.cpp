@@ -151,11 +151,6 @@ void serial_sleep(int milliseconds)
     Sleep(static_cast<DWORD>(milliseconds));
 }
 
-const char* serial_port_name()
-{
-    return port_name;
-}
-
 void serial_lost(const char* reason)
 {
     fprintf(stderr, "Lost serial port %s (%s).\n", port_name, reason);

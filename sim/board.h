@@ -79,11 +79,8 @@ public:
 
     Memory& sram() { return *sram_; }
     Memory& sdram() { return *sdram_; }
-    const SdramController& sdram_controller() const { return sdram_controller_; }
-    const RegisterFile& sdram_interface() const { return sdram_interface_; }
     const ExpansionBus& expansion_bus() const { return expansion_; }
     const Uart16550& uart() const { return uart_; }
-    const FlashBlock& flash() const { return flash_; }
 
     static constexpr uint64_t NEVER = ~0ull;
 

@@ -13,7 +13,6 @@ namespace korvasim {
 
 class ExpansionBus : public RegisterFile {
 public:
-    static constexpr int CHIP_SELECTS = 8;
     // Chip select 0 comes out of reset enabled over the whole window, so
     // the boot device answers before anything is set up.
     static constexpr uint32_t CS0_RESET = 0xBFFF3C43;
@@ -39,7 +38,6 @@ class SdramController : public RegisterFile {
 public:
     SdramController() = default;
     bool holds_data() const;
-    const std::vector<uint32_t>& commands() const { return commands_; }
 
 private:
     void written(uint32_t offset, uint32_t value) override;

@@ -175,13 +175,6 @@ uint32_t Cpu::reg(int n) const
     return value;
 }
 
-uint32_t Cpu::cpsr() const
-{
-    uint32_t value = 0;
-    uc_reg_read(uc_, UC_ARM_REG_CPSR, &value);
-    return value;
-}
-
 uint32_t Cpu::cp15_control() const
 {
     uc_arm_cp_reg control = {};

@@ -55,7 +55,6 @@ public:
     void drop_translations(uint32_t begin, uint32_t end);
 
     uint32_t reg(int n) const;  // r0..r15
-    uint32_t cpsr() const;
     uint32_t cp15_control() const;
 
     // Counts executed instructions from now on, telling observer each one's

@@ -48,7 +48,6 @@ void FlashBlock::write(uint32_t offset, unsigned width, uint32_t value)
         return;
     }
     armed_ = false;
-    ++queries_started_;
     busy_reads_left_ = BUSY_READS;
     const uint8_t expected[3] = {FIELD_V, FIELD_S, FIELD_B};
     status_ = 0;

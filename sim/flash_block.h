@@ -19,14 +19,11 @@ public:
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
 
-    int queries_started() const { return queries_started_; }
-
 private:
     FlashFaults faults_;
     bool armed_ = false;
     int busy_reads_left_ = 0;
     uint32_t status_ = 0;
-    int queries_started_ = 0;
 };
 
 } // namespace korvasim

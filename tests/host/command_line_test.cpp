@@ -7,26 +7,9 @@
 #include <unistd.h>
 
 #include "session.h"
+#include "usage_text.h"
 
 namespace {
-
-const std::string USAGE =
-    "Usage: dudedoved [-c] [-h] [-l <logfile>] [-p <port>] [-v] [sdram|flash|sram]\n"
-    "\n"
-    "Tests basic components (SDRAM, FLASH and SRAM) of a Korva unit.\n"
-    "If no test is specified all tests are run in sequence.\n"
-    "\n"
-    "  -c            Run test(s) continuously (CTRL-C to stop).\n"
-    "\n"
-    "  -h            Print this usage message.\n"
-    "\n"
-    "  -l            Log test(s) results to <logfile>.\n"
-    "\n"
-    "  -p <port>     Use the specified serial port (default is \"1\").  Valid\n"
-    "                values are 1 (COM1), 2 (COM2), etc.\n"
-    "\n"
-    "  -v            Run test(s) in verbose mode.\n"
-    "\n";
 
 struct Outcome {
     int status;
@@ -57,7 +40,7 @@ TEST_P(UsageTest, PrintsUsageAndFails)
 {
     const Outcome o = run_tool(GetParam().args);
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, USAGE);
+    EXPECT_EQ(o.err, DUDEDOVED_USAGE);
     EXPECT_EQ(o.out, "");
 }
 
@@ -79,7 +62,7 @@ TEST(CommandLine, LogFileIsCreatedBeforeALaterOptionError)
     const Outcome o = run_tool({"-l", "out.txt", "-q"}, dir);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "Logging to 'out.txt'\n");
-    EXPECT_EQ(o.err, USAGE);
+    EXPECT_EQ(o.err, DUDEDOVED_USAGE);
     EXPECT_EQ(access((dir + "/out.txt").c_str(), F_OK), 0);
 }
 

@@ -156,6 +156,23 @@ TEST(CommandLine, LinkIsMadeAndRemovedOnTerminate)
     EXPECT_NE(access(link.c_str(), F_OK), 0);
 }
 
+TEST(CommandLine, TraceFileHasALinePerRegisterAccess)
+{
+    const std::string trace = make_temp_dir() + "/trace.txt";
+    Simulator sim({"--once", "--trace", trace, "--image", std::string(PROGRAM_DIR) + "/echo.bin"});
+    {
+        HostPort host(sim.path());
+        EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI");
+    }
+    EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
+    const std::string lines = read_file(trace);
+    // The program's first two accesses: 'H' and 'I' into the transmitter.
+    const std::string first = lines.substr(0, lines.find('\n'));
+    EXPECT_EQ(first.substr(first.find(' ')), " W 0x50001000 1 0x00000048") << lines.substr(0, 200);
+    EXPECT_NE(lines.find(" W 0x50001000 1 0x00000049\n"), std::string::npos);
+    EXPECT_NE(lines.find(" R 0x50001005 1 0x00000060\n"), std::string::npos);
+}
+
 struct BadArgumentCase {
     const char* name;
     std::vector<std::string> args;

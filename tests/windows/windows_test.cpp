@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "session.h"
+#include "usage_text.h"
 
 namespace {
 
@@ -114,23 +115,7 @@ TEST(Windows, UsageTextByteForByte)
 {
     const Outcome o = run_exe({"-h"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err,
-              text_mode("Usage: dudedoved [-c] [-h] [-l <logfile>] [-p <port>] [-v] [sdram|flash|sram]\n"
-                        "\n"
-                        "Tests basic components (SDRAM, FLASH and SRAM) of a Korva unit.\n"
-                        "If no test is specified all tests are run in sequence.\n"
-                        "\n"
-                        "  -c            Run test(s) continuously (CTRL-C to stop).\n"
-                        "\n"
-                        "  -h            Print this usage message.\n"
-                        "\n"
-                        "  -l            Log test(s) results to <logfile>.\n"
-                        "\n"
-                        "  -p <port>     Use the specified serial port (default is \"1\").  Valid\n"
-                        "                values are 1 (COM1), 2 (COM2), etc.\n"
-                        "\n"
-                        "  -v            Run test(s) in verbose mode.\n"
-                        "\n"));
+    EXPECT_EQ(o.err, text_mode(DUDEDOVED_USAGE));
 }
 
 } // namespace
