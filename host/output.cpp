@@ -7,16 +7,17 @@ FILE* log_file = nullptr;
 void tee_printf(const char* format, ...)
 {
     va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
+    // A continuous run ends with CTRL-C, which may come at any moment: the
+    // log is written and flushed first, so it holds whatever the console shows.
     if (log_file) {
         va_start(args, format);
         vfprintf(log_file, format, args);
         va_end(args);
-        // A continuous run ends with CTRL-C: keep every line the console showed.
         fflush(log_file);
     }
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
 }
 
 void close_log()

@@ -139,8 +139,11 @@ TEST(EndToEnd, ContinuousRunStoppedWithCtrlCKeepsEveryVerdictInTheLog)
                                       RUN_TIMEOUT_MS));
     run.tool().signal(SIGINT);
     EXPECT_EQ(run.finish(), 128 + SIGINT);
-    EXPECT_EQ(run.log(), run.results());
-    EXPECT_GE(count(run.log(), "passed\n"), 9u);
+    // The log may have gone one write further than the console, never less.
+    const std::string log = run.log();
+    EXPECT_EQ(log.substr(0, run.results().size()), run.results());
+    EXPECT_LE(log.size() - run.results().size(), std::string("Testing SDRAM... ").size());
+    EXPECT_GE(count(log, "passed\n"), 9u);
 }
 
 struct FaultCase {
