@@ -3,6 +3,7 @@
 #define KORVASIM_MEMORY_H
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
