@@ -61,13 +61,7 @@ public:
     Session& tool() { return tool_; }
     std::string log_path() const { return dir_ + "/run.log"; }
     std::string log() const { return read_file(log_path()); }
-    // The console after the wake-up and progress lines have been wiped.
-    std::string results() const
-    {
-        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
-        const size_t at = tool_.out().find(wipe);
-        return at == std::string::npos ? "" : tool_.out().substr(at + wipe.size());
-    }
+    std::string results() const { return console_results(tool_.out()); }
 
 private:
     ChildOptions options(Board& board, std::vector<std::string> args)

@@ -53,14 +53,7 @@ public:
     int finish() { return tool_.wait_exit(TIMEOUT_MS); }
     Session& tool() { return tool_; }
     Pty& pty() { return pty_; }
-    // What the console showed after the wake-up and progress lines.
-    std::string results() const
-    {
-        const std::string& out = tool_.out();
-        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
-        const size_t at = out.find(wipe);
-        return at == std::string::npos ? out : out.substr(at + wipe.size());
-    }
+    std::string results() const { return console_results(tool_.out()); }
 
 private:
     ChildOptions with_port(std::vector<std::string> args,

@@ -201,6 +201,13 @@ std::string read_file(const std::string& path)
     return content.str();
 }
 
+std::string console_results(const std::string& console)
+{
+    const std::string wipe = "\r" + std::string(30, ' ') + "\r";
+    const size_t at = console.find(wipe);
+    return at == std::string::npos ? "" : console.substr(at + wipe.size());
+}
+
 std::string make_temp_dir()
 {
     const char* base = getenv("TMPDIR");

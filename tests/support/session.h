@@ -77,6 +77,10 @@ private:
 
 std::string read_file(const std::string& path);
 
+// What dudedoved's console shows after the wake-up and progress lines are
+// wiped: the test lines. Empty until the download has finished.
+std::string console_results(const std::string& console);
+
 // A fresh empty directory under the test's temporary directory.
 std::string make_temp_dir();
 

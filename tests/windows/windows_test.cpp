@@ -47,13 +47,7 @@ struct Outcome {
     int status;
     std::string out;
     std::string err;
-    // The console after the wake-up and progress lines.
-    std::string results() const
-    {
-        const std::string wipe = "\r" + std::string(30, ' ') + "\r";
-        const size_t at = out.find(wipe);
-        return at == std::string::npos ? "" : out.substr(at + wipe.size());
-    }
+    std::string results() const { return console_results(out); }
 };
 
 Outcome run_exe(std::vector<std::string> args)
