@@ -14,7 +14,10 @@ set(ARM_COMPILE_FLAGS ${ARM_TARGET_FLAGS} -Os -std=c++17 -ffreestanding -nostdli
     -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
     -fno-threadsafe-statics -fno-use-cxa-atexit -fno-builtin
     -fno-delete-null-pointer-checks -ffunction-sections
-    -Wall -Wextra -Werror)
+    -Wall -Wextra)
+if(KORVA_WERROR)
+  list(APPEND ARM_COMPILE_FLAGS -Werror)
+endif()
 
 # korva_arm_binary(NAME <name> LINKER_SCRIPT <file> SOURCES <files...>
 #                  [INCLUDES <dirs...>] [LINK_ADDRESS <addr>])

@@ -11,7 +11,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 build="${BENCH_BUILD_DIR:-$root/build-release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVA_SANITIZE=OFF -DKORVA_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVA_SANITIZE=OFF -DKORVA_TESTS=OFF -DKORVA_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 tool="$build/host/dudedoved"
 sim_bin="$build/sim/korvasim"

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test, the Windows build's under Wine too.
-# Arguments go to ctest (for example -R EndToEnd).
+# Sets up, builds the test tree build-test/ (or $TEST_BUILD_DIR: sanitizers,
+# -Werror, tests, benchmarks) and runs every test, the Windows build's under
+# Wine too. Arguments go to ctest (for example -R EndToEnd).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/build.sh" --windows
-cd "${BUILD_DIR:-$root/build}"
+"$root/scripts/setup.sh" --windows
+build="${TEST_BUILD_DIR:-$root/build-test}"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVA_SANITIZE=ON \
+      -DKORVA_WERROR=ON -DKORVA_TESTS=ON -DKORVA_BENCHMARKS=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+cd "$build"
 ctest -j"$(nproc)" --output-on-failure "$@"

@@ -16,6 +16,22 @@ inline std::vector<uint8_t> monitor_image()
     return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
 }
 
+// Replaces the one big-endian word equal to from in image[0, size) by to.
+inline void replace_word(uint8_t* image, size_t size, uint32_t from, uint32_t to)
+{
+    int found = 0;
+    for (size_t i = 0; i + 4 <= size; i += 4) {
+        const uint32_t word = uint32_t(image[i]) << 24 | uint32_t(image[i + 1]) << 16 |
+                              uint32_t(image[i + 2]) << 8 | image[i + 3];
+        if (word != from)
+            continue;
+        ++found;
+        for (int b = 0; b < 4; ++b)
+            image[i + b] = static_cast<uint8_t>(to >> (24 - 8 * b));
+    }
+    ASSERT_EQ(found, 1) << "word 0x" << std::hex << from << " in the image";
+}
+
 inline korvasim::BoardConfig with_faults(const std::vector<std::string>& specs)
 {
     korvasim::BoardConfig config;
