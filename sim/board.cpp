@@ -148,15 +148,17 @@ void Board::forward_output(std::function<void(uint8_t)> sink)
 
 void Board::transmitted(uint8_t byte)
 {
-    // The stack shares the boot RAM's last page with code. Dropping that
-    // code's translations whenever a byte goes out keeps the stores of a
-    // paced line end (a counter on the stack) on the engine's fast path;
-    // the code is translated again when it next runs.
-    cpu_.drop_translations(STACK_PAGE, IMAGE_BASE + BOOT_RAM_SIZE);
+    // The stack shares the boot RAM's last 1 KB page with code. Dropping the
+    // translations at each line end keeps the stores of a paced line end (a
+    // counter on the stack) on the engine's fast path; the code is translated
+    // again when it next runs. Quiet runs send no line ends.
+    if (byte == '\n')
+        cpu_.drop_translations(STACK_PAGE, IMAGE_BASE + BOOT_RAM_SIZE);
     std::function<void(uint8_t)> sink;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        output_ += static_cast<char>(byte);
+        if (config_.record_output)
+            output_ += static_cast<char>(byte);
         sink = output_sink_;
         changed_.notify_all();
     }

@@ -31,6 +31,9 @@ struct BoardConfig {
     // When set, every access to a device register is traced here, counted
     // in instructions since reset (slow: counting costs a hook per step).
     std::function<void(const TraceRecord&)> trace;
+    // Whether output() keeps everything sent; a long session forwards its
+    // output instead and keeps nothing.
+    bool record_output = true;
     // Reset values of registers whose reset state the start-up must keep.
     uint32_t exp_cnfg0_reset = 0x80000000;
     uint32_t sdram_if_control_reset = 0x00000011;

@@ -41,18 +41,20 @@ bool parse_line(const std::string& text, size_t* pos, char* kind, unsigned long*
     return true;
 }
 
+enum class Parse { OK, MALFORMED, CONTRADICTS };
+
 // "absent", "dN=0|1", "dN-dM", "aN=0|1" or "aN-aM".
-bool add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
+Parse add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
 {
     if (what == "absent") {
         memory.absent = true;
-        return true;
+        return Parse::OK;
     }
     size_t pos = 0;
     char kind = 0, other_kind = 0;
     unsigned long line = 0, other = 0;
     if (!parse_line(what, &pos, &kind, &line) || pos >= what.size())
-        return false;
+        return Parse::MALFORMED;
     const bool data = kind == 'd';
     const auto valid = [&](unsigned long n) {
         return data ? n < (sdram ? SDRAM_DATA_LINES : SRAM_DATA_LINES)
@@ -60,38 +62,44 @@ bool add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
                           n <= (sdram ? SDRAM_ADDRESS_HIGH : SRAM_ADDRESS_HIGH);
     };
     if (!valid(line))
-        return false;
+        return Parse::MALFORMED;
     const std::string rest = what.substr(pos);
     if (rest == "=0" || rest == "=1") {
-        uint32_t& mask = data ? (rest == "=0" ? memory.data_stuck_low : memory.data_stuck_high)
-                              : (rest == "=0" ? memory.address_stuck_low : memory.address_stuck_high);
-        mask |= 1u << line;
-        return true;
+        uint32_t& low = data ? memory.data_stuck_low : memory.address_stuck_low;
+        uint32_t& high = data ? memory.data_stuck_high : memory.address_stuck_high;
+        const uint32_t bit = 1u << line;
+        if ((rest == "=0" ? high : low) & bit)
+            return Parse::CONTRADICTS;  // a line stuck at 0 and at 1 at once
+        (rest == "=0" ? low : high) |= bit;
+        return Parse::OK;
     }
     ++pos;
     if (rest[0] != '-' || !parse_line(what, &pos, &other_kind, &other) || pos != what.size() ||
         other_kind != kind || !valid(other) || other == line)
-        return false;
+        return Parse::MALFORMED;
     (data ? memory.data_shorts : memory.address_shorts)
         .emplace_back(static_cast<unsigned>(line), static_cast<unsigned>(other));
-    return true;
+    return Parse::OK;
 }
 
 // "busy" or "qK.F=VALUE".
-bool add_flash_fault(const std::string& what, FlashFaults& flash)
+Parse add_flash_fault(const std::string& what, FlashFaults& flash)
 {
     if (what == "busy") {
         flash.never_ready = true;
-        return true;
+        return Parse::OK;
     }
     static const std::string fields = "VSB";
     unsigned long value = 0;
     if (what.size() < 6 || what[0] != 'q' || what[1] < '0' || what[1] > '3' || what[2] != '.' ||
         fields.find(what[3]) == std::string::npos || what[4] != '=' ||
         !parse_number(what.substr(5), 255, &value))
-        return false;
-    flash.field[what[1] - '0'][fields.find(what[3])] = static_cast<int>(value);
-    return true;
+        return Parse::MALFORMED;
+    int& field = flash.field[what[1] - '0'][fields.find(what[3])];
+    if (field != FlashFaults::NO_OVERRIDE && field != static_cast<int>(value))
+        return Parse::CONTRADICTS;  // one field cannot read two values
+    field = static_cast<int>(value);
+    return Parse::OK;
 }
 
 } // namespace
@@ -118,14 +126,17 @@ bool add_fault(const std::string& spec, FaultSet& faults, std::string* error)
     const size_t dot = spec.find('.');
     const std::string device = spec.substr(0, dot);
     const std::string what = dot == std::string::npos ? "" : spec.substr(dot + 1);
-    bool ok = false;
+    Parse result = Parse::MALFORMED;
     if (device == "sram" || device == "sdram")
-        ok = add_memory_fault(what, device == "sram" ? faults.sram : faults.sdram, device == "sdram");
+        result = add_memory_fault(what, device == "sram" ? faults.sram : faults.sdram,
+                                  device == "sdram");
     else if (device == "flash")
-        ok = add_flash_fault(what, faults.flash);
-    if (!ok && error)
+        result = add_flash_fault(what, faults.flash);
+    if (result == Parse::MALFORMED && error)
         *error = "bad fault '" + spec + "': accepted forms are " + fault_forms();
-    return ok;
+    if (result == Parse::CONTRADICTS && error)
+        *error = "fault '" + spec + "' contradicts an earlier --fault on the same line or field";
+    return result == Parse::OK;
 }
 
 } // namespace korvasim

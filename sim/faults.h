@@ -42,8 +42,9 @@ const unsigned SDRAM_DATA_LINES = 32;
 const unsigned SRAM_ADDRESS_LOW = 0, SRAM_ADDRESS_HIGH = 17;
 const unsigned SDRAM_ADDRESS_LOW = 2, SDRAM_ADDRESS_HIGH = 25;
 
-// Adds one spec to faults. False, with a message naming the spec and the
-// accepted forms in *error, when the spec is malformed.
+// Adds one spec to faults. False, with a message naming the spec in *error,
+// when the spec is malformed or contradicts one added before (a line stuck
+// at 0 and at 1, a flash field with two values).
 bool add_fault(const std::string& spec, FaultSet& faults, std::string* error);
 
 // The accepted forms, for messages.

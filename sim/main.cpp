@@ -6,10 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <getopt.h>
-#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -69,6 +71,46 @@ bool parse_byte(const char* text, uint8_t* value)
     return true;
 }
 
+// Reads at most limit + 1 bytes of path into *text, so that a file over the
+// limit is told apart without reading all of it (or /dev/zero for ever).
+bool read_limited(const char* what, const std::string& path, size_t limit, std::string* text,
+                  std::string* error)
+{
+    const std::string failed = std::string("cannot read ") + what + " " + path + ": ";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        *error = failed + strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        close(fd);
+        *error = failed + strerror(EISDIR);
+        return false;
+    }
+    text->clear();
+    char buffer[65536];
+    while (text->size() <= limit) {
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit + 1 - text->size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = failed + strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        text->append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+const size_t LOG_LIMIT = 16 << 20;
+
 const int COVERAGE_BUDGET_MS = 2000;
 
 unsigned worker_threads()
@@ -79,6 +121,15 @@ unsigned worker_threads()
 int coverage(const std::vector<uint8_t>& image, const std::string& format)
 {
     using namespace korvasim;
+    // Coverage means nothing unless the board without faults passes.
+    for (int t = 0; t < 3; ++t) {
+        const TestOutcome o = run_board_test(image, {}, TEST_COMMANDS[t], false, COVERAGE_BUDGET_MS);
+        if (!o.answered || o.code != 0)
+            return fail(std::string("the image does not pass the ") + TEST_NAMES[t] +
+                        " test on a board without faults (" +
+                        (o.answered ? "result " + std::to_string(o.code) : "no answer") +
+                        "): no coverage to report");
+    }
     const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
     if (format == "csv")
         print_coverage_csv(stdout, rows);
@@ -92,12 +143,12 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format)
 int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
 {
     using namespace korvasim;
-    std::ifstream in(log_path, std::ios::binary);
-    if (!in)
-        return fail("cannot read log " + log_path + ": " + strerror(errno));
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::string text, error;
+    if (!read_limited("log", log_path, LOG_LIMIT, &text, &error))
+        return fail(error);
+    if (text.size() > LOG_LIMIT)
+        return fail(log_path + " is larger than 16 MiB; a verbose log of one run is far smaller");
     std::vector<LoggedTest> tests;
-    std::string error;
     if (!parse_verbose_log(text, &tests, &error))
         return fail(log_path + ": " + error);
     bool failed = false;
@@ -121,6 +172,99 @@ int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
     return 0;
 }
 
+// The process that holds the master side of /dev/pts/N, if it is a running
+// korvasim other than this one: 0 otherwise.
+pid_t simulator_holding(const std::string& pts)
+{
+    const std::string index = pts.substr(pts.rfind('/') + 1);
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return 0;
+    pid_t holder = 0;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+        if (pid <= 0 || pid == getpid() || holder)
+            continue;
+        const std::string base = std::string("/proc/") + entry->d_name;
+        std::string comm;
+        if (!std::getline(std::ifstream(base + "/comm"), comm) || comm != "korvasim")
+            continue;
+        DIR* fds = opendir((base + "/fd").c_str());
+        if (!fds)
+            continue;
+        while (dirent* fd = readdir(fds)) {
+            char target[64] = {};
+            const std::string path = base + "/fd/" + fd->d_name;
+            if (readlink(path.c_str(), target, sizeof target - 1) <= 0 ||
+                std::string(target).find("ptmx") == std::string::npos)
+                continue;
+            std::ifstream info(base + "/fdinfo/" + fd->d_name);
+            for (std::string line; std::getline(info, line);)
+                if (line.rfind("tty-index:", 0) == 0 && std::to_string(atoi(line.c_str() + 10)) == index)
+                    holder = pid;
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return holder;
+}
+
+// Makes link lead to the pty. Only a missing path, a dangling link or a link
+// to the pty of a simulator that is gone is replaced.
+bool make_link(const std::string& link, const std::string& pty, std::string* error)
+{
+    struct stat st;
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = "cannot use --link " + link + ": it exists and is not a symbolic link";
+            return false;
+        }
+        char buffer[PATH_MAX] = {};
+        const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+        const std::string target(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+        struct stat dest;
+        const bool dangling = stat(link.c_str(), &dest) != 0;
+        if (!dangling && target.rfind("/dev/pts/", 0) != 0) {
+            *error = "cannot use --link " + link + ": it leads to " + target +
+                     ", not to a simulated board";
+            return false;
+        }
+        if (!dangling) {
+            if (const pid_t pid = simulator_holding(target)) {
+                *error = "cannot use --link " + link + ": it leads to the port of korvasim (PID " +
+                         std::to_string(pid) + "), which is still running";
+                return false;
+            }
+        }
+        unlink(link.c_str());
+    }
+    if (symlink(pty.c_str(), link.c_str()) != 0) {
+        *error = "cannot create link " + link + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Removes link only while it still leads to this simulator's pty.
+void remove_link(const std::string& link, const std::string& pty)
+{
+    char buffer[PATH_MAX] = {};
+    if (readlink(link.c_str(), buffer, sizeof buffer - 1) > 0 && pty == buffer)
+        unlink(link.c_str());
+}
+
+void report_session(const korvasim::SessionReport& report)
+{
+    if (report.image_refused)
+        fprintf(stderr, "korvasim: image refused: more than the %u bytes of boot RAM; the board "
+                        "stayed silent until the port was closed\n", BOOT_RAM_SIZE);
+    if (!report.board_fault.empty())
+        fprintf(stderr, "korvasim: the board stopped: %s\n", report.board_fault.c_str());
+    if (report.dropped_bytes > 0)
+        fprintf(stderr, "korvasim: the host did not read %llu bytes of the board's output; "
+                        "they were dropped\n", static_cast<unsigned long long>(report.dropped_bytes));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -135,7 +279,9 @@ int main(int argc, char** argv)
         {nullptr, 0, nullptr, 0}};
     FrontEndOptions settings;
     std::string link, trace_path, format = "table", diagnose_log;
-    bool run_coverage = false;
+    bool run_coverage = false, diagnose_given = false, format_given = false;
+    // Options that only a simulated board on a pty uses, as the user spelled them.
+    std::vector<std::string> board_options;
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
@@ -143,42 +289,53 @@ int main(int argc, char** argv)
         switch (c) {
         case 'L':
             link = optarg;
+            if (link.empty())
+                return fail("--link needs a path");
+            board_options.push_back("--link");
             break;
         case 'f':
             if (!add_fault(optarg, settings.faults, &error))
                 return fail(error);
+            board_options.push_back("--fault");
             break;
         case 'w':
             if (!parse_byte(optarg, &settings.wake_byte))
                 return fail(std::string("bad wake-up byte '") + optarg + "': expected 0 to 255");
+            board_options.push_back("--wake-byte");
             break;
         case 'o':
             settings.once = true;
+            board_options.push_back("--once");
             break;
         case 'i': {
-            std::ifstream in(optarg, std::ios::binary);
-            if (!in)
-                return fail(std::string("cannot read image ") + optarg + ": " + strerror(errno));
-            settings.image.assign(std::istreambuf_iterator<char>(in), {});
-            if (settings.image.empty() || settings.image.size() > BOOT_RAM_SIZE)
+            std::string image;
+            if (!read_limited("image", optarg, BOOT_RAM_SIZE, &image, &error))
+                return fail(error);
+            if (image.empty() || image.size() > BOOT_RAM_SIZE)
                 return fail(std::string("image ") + optarg + " has " +
-                            std::to_string(settings.image.size()) +
+                            (image.size() > BOOT_RAM_SIZE ? "more than 4096" : "no") +
                             " bytes; the boot RAM takes 1 to 4096");
+            settings.image.assign(image.begin(), image.end());
             break;
         }
         case 't':
             trace_path = optarg;
+            if (trace_path.empty())
+                return fail("--trace needs a file name");
+            board_options.push_back("--trace");
             break;
         case 'C':
             run_coverage = true;
             break;
         case 'F':
             format = optarg;
+            format_given = true;
             if (format != "table" && format != "csv" && format != "json")
                 return fail("bad format '" + format + "': expected table, csv or json");
             break;
         case 'D':
             diagnose_log = optarg;
+            diagnose_given = true;
             break;
         case 'h':
             fputs(USAGE, stdout);
@@ -192,7 +349,14 @@ int main(int argc, char** argv)
         fputs(USAGE, stderr);
         return 1;
     }
-    if (run_coverage || !diagnose_log.empty()) {
+    if (run_coverage && diagnose_given)
+        return fail("--coverage and --diagnose are two modes; give one");
+    if (format_given && !run_coverage)
+        return fail("--format goes with --coverage");
+    if (run_coverage || diagnose_given) {
+        if (!board_options.empty())
+            return fail(board_options.front() + " has no effect with " +
+                        (run_coverage ? "--coverage" : "--diagnose"));
         std::vector<uint8_t> image = settings.image;
         if (image.empty())
             image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
@@ -212,19 +376,14 @@ int main(int argc, char** argv)
 
     try {
         PtyFrontEnd pty;
-        if (!link.empty()) {
-            struct stat st;
-            // A link left behind by a killed run is replaced; anything else is kept.
-            if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-                unlink(link.c_str());
-            if (symlink(pty.slave_path().c_str(), link.c_str()) != 0)
-                return fail("cannot create link " + link + ": " + strerror(errno));
-        }
+        std::string error;
+        if (!link.empty() && !make_link(link, pty.slave_path(), &error))
+            return fail(error);
         printf("%s\n", pty.slave_path().c_str());
         fflush(stdout);
-        pty.run(settings, stop_requested);
+        pty.run(settings, stop_requested, report_session);
         if (!link.empty())
-            unlink(link.c_str());
+            remove_link(link, pty.slave_path());
     } catch (const std::exception& e) {
         return fail(e.what());
     }

@@ -1,13 +1,14 @@
 #include "pty_front_end.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
-#include <termios.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "board.h"
@@ -16,58 +17,85 @@ namespace korvasim {
 
 namespace {
 
+// Longest time the front end waits before it looks at the stop flag again.
 const int POLL_SLICE_MS = 100;
-const int HOST_CHECK_MS = 20;
 
-void sleep_ms(int ms)
+std::runtime_error system_error(const std::string& what)
 {
-    usleep(static_cast<useconds_t>(ms) * 1000);
+    return std::runtime_error(what + ": " + strerror(errno));
 }
 
 } // namespace
 
 PtyFrontEnd::PtyFrontEnd()
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error(std::string("cannot create a pseudo-terminal: ") + strerror(errno));
+        throw system_error("cannot create a pseudo-terminal");
     slave_path_ = ptsname(master_);
-    // Raw before anybody sees the name: settings made on the master side
-    // are the slave's.
-    termios raw;
-    tcgetattr(master_, &raw);
-    cfmakeraw(&raw);
-    cfsetispeed(&raw, B115200);
-    cfsetospeed(&raw, B115200);
-    tcsetattr(master_, TCSANOW, &raw);
-    // Until the slave has been opened once the master reports no hang-up.
-    const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0)
-        throw std::runtime_error("cannot open " + slave_path_ + ": " + strerror(errno));
-    close(slave);
+    slave_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (slave_ < 0)
+        throw system_error("cannot open " + slave_path_);
+    // A serial port that is not set up by its user runs raw at 115200 8N1.
+    tcgetattr(slave_, &defaults_);
+    cfmakeraw(&defaults_);
+    defaults_.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&defaults_, B115200);
+    cfsetospeed(&defaults_, B115200);
+    if (tcsetattr(slave_, TCSANOW, &defaults_) != 0)
+        throw system_error("cannot set up " + slave_path_);
+    events_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (events_ < 0 ||
+        inotify_add_watch(events_, slave_path_.c_str(), IN_OPEN | IN_CLOSE) < 0)
+        throw system_error("cannot watch " + slave_path_);
 }
 
 PtyFrontEnd::~PtyFrontEnd()
 {
+    close(events_);
+    close(slave_);
     close(master_);
 }
 
-PtyFrontEnd::Wait PtyFrontEnd::wait_input(int timeout_ms, const std::atomic<bool>& stop)
+void PtyFrontEnd::take_port_events()
+{
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(events_, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN) {
+                ++holders_;
+            } else if ((event->mask & IN_CLOSE) && holders_ > 0) {
+                if (--holders_ == 0)
+                    closed_ = true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+PtyFrontEnd::Wait PtyFrontEnd::wait(int timeout_ms, const std::atomic<bool>& stop)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
+        take_port_events();
         if (stop)
             return Wait::STOP;
+        if (closed_)
+            return Wait::CLOSED;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return Wait::TIMEOUT;
-        pollfd p = {master_, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, POLL_SLICE_MS)));
-        if (ready > 0 && (p.revents & POLLIN))
-            return Wait::DATA;
-        if (ready > 0)
-            return Wait::HANG_UP;
+        pollfd p[2] = {{master_, POLLIN, 0}, {events_, POLLIN, 0}};
+        const int ready = poll(p, 2, static_cast<int>(std::min<long long>(left, POLL_SLICE_MS)));
+        if (ready > 0 && (p[0].revents & POLLIN)) {
+            take_port_events();
+            return closed_ ? Wait::CLOSED : Wait::DATA;
+        }
     }
 }
 
@@ -78,52 +106,41 @@ std::string PtyFrontEnd::read_available()
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
-bool PtyFrontEnd::wait_for_host(const std::atomic<bool>& stop)
+void PtyFrontEnd::discard_input()
 {
-    // No host: the master reports a hang-up at once, so look now and then.
-    while (!stop) {
-        pollfd p = {master_, POLLIN, 0};
-        if (poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP))
-            return true;
-        sleep_ms(HOST_CHECK_MS);
+    while (!read_available().empty()) {
     }
-    return false;
 }
 
 bool PtyFrontEnd::pause(int ms, const std::atomic<bool>& stop)
 {
+    // A board that is not running yet hears nothing: what comes is dropped.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (stop)
-            return false;
-        pollfd p = {master_, 0, 0};
-        if (poll(&p, 1, 0) > 0 && (p.revents & POLLHUP))
-            return false;
-        sleep_ms(std::min(HOST_CHECK_MS, ms));
-    }
-    return true;
-}
-
-void PtyFrontEnd::drain_until_hang_up(const std::atomic<bool>& stop)
-{
     for (;;) {
-        const Wait w = wait_input(POLL_SLICE_MS, stop);
-        if (w == Wait::HANG_UP || w == Wait::STOP)
-            return;
-        if (w == Wait::DATA && read_available().empty())
-            return;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return true;
+        const Wait w = wait(static_cast<int>(left), stop);
+        if (w == Wait::STOP || w == Wait::CLOSED)
+            return false;
+        if (w == Wait::DATA)
+            discard_input();
     }
 }
 
 bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
-                                std::vector<uint8_t>* image)
+                                std::vector<uint8_t>* image, SessionReport* report)
 {
+    // A freshly powered board's receiver is empty: nothing sent before the
+    // wake-up byte becomes part of the image.
+    discard_input();
     const char wake = static_cast<char>(options.wake_byte);
     if (write(master_, &wake, 1) != 1)
         return false;
     for (;;) {
-        const Wait w = wait_input(options.silence_ms, stop);
-        if (w == Wait::STOP || w == Wait::HANG_UP)
+        const Wait w = wait(options.silence_ms, stop);
+        if (w == Wait::STOP || w == Wait::CLOSED)
             return false;
         if (w == Wait::TIMEOUT) {
             if (!image->empty())
@@ -131,30 +148,30 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
             continue;
         }
         const std::string bytes = read_available();
-        if (bytes.empty())
-            return false;
         image->insert(image->end(), bytes.begin(), bytes.end());
         if (image->size() > BOOT_RAM_SIZE) {
-            fprintf(stderr, "korvasim: image refused: more than the %u bytes of boot RAM; "
-                            "the board stays silent until the port is closed\n",
-                    BOOT_RAM_SIZE);
-            drain_until_hang_up(stop);
+            // The board stays silent until the port is closed.
+            report->image_refused = true;
+            while (pause(POLL_SLICE_MS, stop)) {
+            }
             return false;
         }
     }
 }
 
-void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>& stop)
+void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
+                        SessionReport* report)
 {
     // The host purges the port right after opening it: wake up after that.
     if (!pause(options.power_up_ms, stop))
         return;
     std::vector<uint8_t> image = options.image;
-    if (image.empty() && !receive_image(options, stop, &image))
+    if (image.empty() && !receive_image(options, stop, &image, report))
         return;
 
     BoardConfig config;
     config.faults = options.faults;
+    config.record_output = false;
     if (options.trace) {
         FILE* trace = options.trace;
         config.trace = [trace](const TraceRecord& r) {
@@ -164,47 +181,68 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     Board board(config);
     board.load_image(image);
     const int master = master_;
-    board.forward_output([master](uint8_t byte) {
-        // A host that went away just loses the byte.
-        while (write(master, &byte, 1) < 0 && errno == EINTR) {
+    std::atomic<uint64_t> dropped{0};
+    board.forward_output([master, &dropped](uint8_t byte) {
+        // A UART without flow control never waits: what the host does not
+        // read (or a host that is gone) loses the byte.
+        ssize_t n;
+        while ((n = write(master, &byte, 1)) < 0 && errno == EINTR) {
         }
+        if (n != 1)
+            ++dropped;
     });
     board.power_on();
-    bool reported = false;
     for (;;) {
-        const Wait w = wait_input(POLL_SLICE_MS, stop);
-        if (w == Wait::STOP || w == Wait::HANG_UP)
+        const Wait w = wait(POLL_SLICE_MS, stop);
+        if (w == Wait::STOP || w == Wait::CLOSED)
             break;
-        if (w == Wait::DATA) {
-            const std::string bytes = read_available();
-            if (bytes.empty())
-                break;
-            board.send(bytes);
-        }
-        if (!reported && board.wait_halted(0)) {
-            fprintf(stderr, "korvasim: the board stopped: %s\n", board.fault().c_str());
-            reported = true;
-        }
+        if (w == Wait::DATA)
+            board.send(read_available());
     }
     board.power_off();
-    if (options.trace)
+    report->board_fault = board.fault();
+    report->dropped_bytes = dropped;
+    if (options.trace) {
+        if (report->dropped_bytes > 0)
+            fprintf(options.trace, "dropped %llu bytes that the host did not read\n",
+                    static_cast<unsigned long long>(report->dropped_bytes));
         fflush(options.trace);
+    }
 }
 
-void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& stop)
+void PtyFrontEnd::reset_port()
 {
-    while (wait_for_host(stop)) {
-        serve(options, stop);
-        // Let the host's close finish before looking for the next open.
-        while (!stop) {
-            pollfd p = {master_, POLLIN, 0};
-            if (poll(&p, 1, 0) > 0 && (p.revents & POLLHUP))
-                break;
-            if (p.revents & POLLIN)
-                read_available();
-            sleep_ms(HOST_CHECK_MS);
+    // As a real board's port is after the host closed it: nobody holds it
+    // exclusively, the line is back to its defaults, nothing is pending.
+    ioctl(slave_, TIOCNXCL);
+    tcsetattr(slave_, TCSANOW, &defaults_);
+    tcflush(slave_, TCIOFLUSH);
+    discard_input();
+}
+
+void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& stop,
+                      void (*report)(const SessionReport&))
+{
+    reset_port();
+    for (;;) {
+        while (holders_ == 0) {
+            if (wait(POLL_SLICE_MS, stop) == Wait::STOP)
+                return;
+            discard_input();
         }
-        if (options.once)
+        closed_ = false;
+        SessionReport session;
+        serve(options, stop, &session);
+        if (stop)
+            return;
+        // Whatever ended the session, the board is off until the next open.
+        while (!closed_ && wait(POLL_SLICE_MS, stop) != Wait::STOP)
+            discard_input();
+        reset_port();
+        if (report && (!session.board_fault.empty() || session.dropped_bytes > 0 ||
+                       session.image_refused))
+            report(session);
+        if (options.once || stop)
             return;
     }
 }

@@ -1,6 +1,13 @@
 // The board on a pseudo-terminal: its slave side is the board's serial
 // port. Opening it powers the board up; the resident loader sends its
 // wake-up byte and takes the image; closing it resets the board.
+//
+// The simulator keeps a slave descriptor of its own, so that it can give
+// every session a port in a fresh state (exclusive-use flag clear, default
+// line settings, nothing pending), and it learns of each open and close of
+// the slave from inotify, so that none is missed however quickly they follow
+// each other. While several programs hold the port the board stays powered;
+// it resets when the last of them closes it.
 #ifndef KORVASIM_PTY_FRONT_END_H
 #define KORVASIM_PTY_FRONT_END_H
 
@@ -8,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <termios.h>
 #include <vector>
 
 #include "faults.h"
@@ -24,6 +32,13 @@ struct FrontEndOptions {
     int silence_ms = 250;            // silence that ends the image
 };
 
+// What the front end has to say about a session, for the program to print.
+struct SessionReport {
+    std::string board_fault;         // the CPU's fault, when the board stopped
+    uint64_t dropped_bytes = 0;      // board output that the host did not read
+    bool image_refused = false;      // more than the boot RAM holds
+};
+
 class PtyFrontEnd {
 public:
     PtyFrontEnd();  // throws std::runtime_error when no pty can be had
@@ -33,23 +48,32 @@ public:
 
     const std::string& slave_path() const { return slave_path_; }
 
-    // Serves host sessions until stop is set (or after one with once).
-    void run(const FrontEndOptions& options, const std::atomic<bool>& stop);
+    // Serves host sessions until stop is set (or after one with once),
+    // telling report about each session that had something to say.
+    void run(const FrontEndOptions& options, const std::atomic<bool>& stop,
+             void (*report)(const SessionReport&));
 
 private:
-    enum class Wait { DATA, HANG_UP, TIMEOUT, STOP };
+    enum class Wait { DATA, CLOSED, TIMEOUT, STOP };
 
-    Wait wait_input(int timeout_ms, const std::atomic<bool>& stop);
-    bool wait_for_host(const std::atomic<bool>& stop);
+    Wait wait(int timeout_ms, const std::atomic<bool>& stop);
+    void take_port_events();
     bool pause(int ms, const std::atomic<bool>& stop);
-    void serve(const FrontEndOptions& options, const std::atomic<bool>& stop);
-    bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
-                       std::vector<uint8_t>* image);
-    void drain_until_hang_up(const std::atomic<bool>& stop);
+    void discard_input();
     std::string read_available();
+    bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
+                       std::vector<uint8_t>* image, SessionReport* report);
+    void serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
+               SessionReport* report);
+    void reset_port();
 
     int master_ = -1;
+    int slave_ = -1;
+    int events_ = -1;
     std::string slave_path_;
+    termios defaults_{};    // the line settings every session starts with
+    int holders_ = 0;       // programs that have the slave open
+    bool closed_ = false;   // the last holder closed since the session began
 };
 
 } // namespace korvasim
