@@ -16,8 +16,6 @@ const uint32_t WINDOW_SIZE = 0x01000000;
 const uint32_t TICK_OFFSET = BOARD_TICK_REG - UART_PAGE;
 const uint32_t UART_REGISTERS = 8;
 const uint32_t REGISTER_BLOCK = 0x100;
-// The engine tracks translated code in 1 KB pages on this core.
-const uint32_t STACK_PAGE = IMAGE_BASE + BOOT_RAM_SIZE - 0x400;
 } // namespace
 
 Board::Board(BoardConfig config)
@@ -148,12 +146,6 @@ void Board::forward_output(std::function<void(uint8_t)> sink)
 
 void Board::transmitted(uint8_t byte)
 {
-    // The stack shares the boot RAM's last 1 KB page with code. Dropping the
-    // translations at each line end keeps the stores of a paced line end (a
-    // counter on the stack) on the engine's fast path; the code is translated
-    // again when it next runs. Quiet runs send no line ends.
-    if (byte == '\n')
-        cpu_.drop_translations(STACK_PAGE, IMAGE_BASE + BOOT_RAM_SIZE);
     std::function<void(uint8_t)> sink;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -34,25 +34,13 @@ uint64_t io_read_trampoline(uc_engine*, uint64_t offset, unsigned width, void* d
     return io_swapped ? swap_bytes(value, width) : value;
 }
 
-} // namespace
-
 void io_write_trampoline(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
 {
     auto* range = static_cast<IoRange*>(data);
     const uint32_t v = static_cast<uint32_t>(value);
-    const Cpu::IoWrite write{range->base + static_cast<uint32_t>(offset), width,
-                             io_swapped ? swap_bytes(v, width) : v};
-    Cpu* cpu = range->cpu;
-    if (cpu->replay_pending_) {
-        cpu->replay_pending_ = false;
-        if (write == cpu->last_write_)
-            return;
-    }
-    cpu->last_write_ = write;
-    range->handler->io_write(write.address, width, write.value);
+    range->handler->io_write(range->base + static_cast<uint32_t>(offset), width,
+                           io_swapped ? swap_bytes(v, width) : v);
 }
-
-namespace {
 
 // A tiny big-endian program stores 0x11223344 into an I/O page.
 class SwapProbe : public IoHandler {
@@ -129,7 +117,7 @@ void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
 void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
 {
     // Unicorn keeps the user data pointer: the range lives as long as the engine.
-    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, address, this}));
+    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, address}));
     IoRange* range = io_ranges_.back().get();
     check(uc_mmio_map(uc_, address, size, io_read_trampoline, range, io_write_trampoline, range),
           "map I/O");
@@ -149,19 +137,9 @@ std::string Cpu::run(uint32_t address)
     uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr);
     cpsr = (cpsr & ~0xFFu) | 0xD3;
     uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr);
-    uc_err err;
-    uint32_t pc = address;
-    for (;;) {
-        if (stopping_)
-            return "";
-        err = uc_emu_start(uc_, pc, 0xFFFFFFFF, 0, 0);
-        if (err != UC_ERR_OK || exception_ >= 0 || !flush_requested_)
-            break;
-        flush_requested_ = false;
-        check(uc_ctl(uc_, UC_CTL_WRITE(UC_CTL_TB_FLUSH, 0)), "flush translations");
-        replay_pending_ = true;
-        pc = reg(15);
-    }
+    if (stopping_)
+        return "";
+    const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
     if ((err == UC_ERR_OK && exception_ < 0) || stopping_)
         return "";
     char text[160];
@@ -179,16 +157,6 @@ void Cpu::stop()
 {
     stopping_ = true;
     uc_emu_stop(uc_);
-}
-
-void Cpu::drop_translations(uint32_t begin, uint32_t end)
-{
-    check(uc_ctl_remove_cache(uc_, static_cast<uint64_t>(begin), static_cast<uint64_t>(end)),
-          "drop translations");
-    if (++drops_ % DROPS_PER_FLUSH == 0) {
-        flush_requested_ = true;
-        uc_emu_stop(uc_);
-    }
 }
 
 uint32_t Cpu::reg(int n) const

@@ -24,13 +24,10 @@ public:
     virtual void io_write(uint32_t address, unsigned width, uint32_t value) = 0;
 };
 
-class Cpu;
-
-// One mapped I/O range: its handler, base address and CPU.
+// One mapped I/O range: its handler and base address.
 struct IoRange {
     IoHandler* handler;
     uint32_t base;
-    Cpu* cpu;
 };
 
 class Cpu {
@@ -53,15 +50,6 @@ public:
     // after it is not resumable: the board is reset or dropped afterwards.
     void stop();
 
-    // Drops the translated code of [begin, end); from inside an I/O write.
-    // Stores to a RAM page that holds translated code take the engine's slow
-    // self-modifying-code path. The engine never reuses the code space of
-    // translations dropped by range, so every DROPS_PER_FLUSH drops the
-    // whole cache is flushed, which does; that flush is made between runs,
-    // since the engine crashes on a flush from inside a run.
-    void drop_translations(uint32_t begin, uint32_t end);
-    static constexpr unsigned DROPS_PER_FLUSH = 256;
-
     uint32_t reg(int n) const;  // r0..r15
     uint32_t cp15_control() const;
 
@@ -79,22 +67,6 @@ private:
     uc_struct* uc_;
     std::vector<std::unique_ptr<IoRange>> io_ranges_;
     std::atomic<bool> stopping_{false};
-    bool flush_requested_ = false;
-    unsigned drops_ = 0;
-    // The engine stops at the I/O write that asked for the flush and runs
-    // it again on resuming: that second call is the same write, swallowed.
-    struct IoWrite {
-        uint32_t address;
-        unsigned width;
-        uint32_t value;
-        bool operator==(const IoWrite& o) const
-        {
-            return address == o.address && width == o.width && value == o.value;
-        }
-    };
-    IoWrite last_write_{};
-    bool replay_pending_ = false;
-    friend void io_write_trampoline(struct uc_struct*, uint64_t, unsigned, uint64_t, void*);
     uint64_t instructions_ = 0;
     std::function<void(uint32_t)> instruction_observer_;
     std::function<void(uint32_t)> ram_observer_;

@@ -19,6 +19,7 @@ namespace {
 
 // Longest time the front end waits before it looks at the stop flag again.
 const int POLL_SLICE_MS = 100;
+const int OUTPUT_GRACE_MS = 20;
 
 std::runtime_error system_error(const std::string& what)
 {
@@ -68,9 +69,11 @@ void PtyFrontEnd::take_port_events()
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             if (event->mask & IN_OPEN) {
                 ++holders_;
-            } else if ((event->mask & IN_CLOSE) && holders_ > 0) {
-                if (--holders_ == 0)
-                    closed_ = true;
+            } else if ((event->mask & IN_CLOSE) && holders_ > 0 && --holders_ == 0) {
+                closed_ = true;
+                output_open_ = false;
+                // At once, so that a host that opens again finds it fresh.
+                reset_port();
             }
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
@@ -182,14 +185,26 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     board.load_image(image);
     const int master = master_;
     std::atomic<uint64_t> dropped{0};
-    board.forward_output([master, &dropped](uint8_t byte) {
-        // A UART without flow control never waits: what the host does not
-        // read (or a host that is gone) loses the byte.
-        ssize_t n;
-        while ((n = write(master, &byte, 1)) < 0 && errno == EINTR) {
-        }
-        if (n != 1)
+    output_open_ = true;
+    board.forward_output([this, master, &dropped](uint8_t byte) {
+        // Once the host has closed the port the board is as good as off.
+        if (!output_open_)
+            return;
+        // A UART without flow control never waits for its host: a byte that
+        // the terminal cannot take within OUTPUT_GRACE_MS is lost. The grace
+        // lets the kernel move a burst on to a host that does read.
+        for (int tries = 0;; ++tries) {
+            const ssize_t n = write(master, &byte, 1);
+            if (n == 1)
+                return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            pollfd p = {master, POLLOUT, 0};
+            if (n < 0 && errno == EAGAIN && tries == 0 && poll(&p, 1, OUTPUT_GRACE_MS) > 0)
+                continue;
             ++dropped;
+            return;
+        }
     });
     board.power_on();
     for (;;) {
@@ -213,9 +228,15 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
 void PtyFrontEnd::reset_port()
 {
     // As a real board's port is after the host closed it: nobody holds it
-    // exclusively, the line is back to its defaults, nothing is pending.
+    // exclusively and the line is back to its defaults.
     ioctl(slave_, TIOCNXCL);
     tcsetattr(slave_, TCSANOW, &defaults_);
+}
+
+void PtyFrontEnd::discard_pending()
+{
+    // Neither the last session's board output nor what a host sent before
+    // the board was powered reaches the new session.
     tcflush(slave_, TCIOFLUSH);
     discard_input();
 }
@@ -231,6 +252,7 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
             discard_input();
         }
         closed_ = false;
+        discard_pending();
         SessionReport session;
         serve(options, stop, &session);
         if (stop)
@@ -238,7 +260,6 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
         // Whatever ended the session, the board is off until the next open.
         while (!closed_ && wait(POLL_SLICE_MS, stop) != Wait::STOP)
             discard_input();
-        reset_port();
         if (report && (!session.board_fault.empty() || session.dropped_bytes > 0 ||
                        session.image_refused))
             report(session);

@@ -66,6 +66,7 @@ private:
     void serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
                SessionReport* report);
     void reset_port();
+    void discard_pending();
 
     int master_ = -1;
     int slave_ = -1;
@@ -74,6 +75,7 @@ private:
     termios defaults_{};    // the line settings every session starts with
     int holders_ = 0;       // programs that have the slave open
     bool closed_ = false;   // the last holder closed since the session began
+    std::atomic<bool> output_open_{false};  // the board's output reaches the port
 };
 
 } // namespace korvasim

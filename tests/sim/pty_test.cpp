@@ -4,6 +4,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -19,10 +23,12 @@ const int TIMEOUT_MS = 5000;
 // The host side of the simulated board's port, opened as dudedoved would.
 class HostPort {
 public:
-    explicit HostPort(const std::string& path)
+    explicit HostPort(const std::string& path, bool set_up = true)
     {
         fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
-        EXPECT_GE(fd_, 0) << path;
+        EXPECT_GE(fd_, 0) << path << ": " << strerror(errno);
+        if (!set_up)
+            return;
         termios raw;
         tcgetattr(fd_, &raw);
         cfmakeraw(&raw);
@@ -30,6 +36,7 @@ public:
         tcflush(fd_, TCIOFLUSH);
     }
     ~HostPort() { close(fd_); }
+    int fd() const { return fd_; }
 
     // Reads until count bytes arrived or timeout_ms passed.
     std::string read_bytes(size_t count, int timeout_ms)
@@ -200,8 +207,219 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentCase{"MalformedFault", {"--fault", "sram.d9=0"}, "bad fault 'sram.d9=0'"},
         BadArgumentCase{"WakeByteTooLarge", {"--wake-byte", "256"}, "bad wake-up byte '256'"},
         BadArgumentCase{"MissingImage", {"--image", "/nonexistent.bin"}, "cannot read image /nonexistent.bin"},
+        BadArgumentCase{"ImageIsADirectory", {"--image", "/"}, "cannot read image /: Is a directory"},
+        BadArgumentCase{"ImageWithoutEnd", {"--image", "/dev/zero"}, "image /dev/zero has more than 4096 bytes"},
+        BadArgumentCase{"LogIsADirectory", {"--diagnose", "/"}, "cannot read log /: Is a directory"},
+        BadArgumentCase{"LogWithoutEnd", {"--diagnose", "/dev/zero"}, "/dev/zero is larger than 16 MiB"},
+        BadArgumentCase{"DataLineStuckBothWays", {"--fault", "sram.d3=0", "--fault", "sram.d3=1"},
+                        "fault 'sram.d3=1' contradicts an earlier --fault"},
+        BadArgumentCase{"AddressLineStuckBothWays", {"--fault", "sdram.a7=1", "--fault", "sdram.a7=0"},
+                        "fault 'sdram.a7=0' contradicts"},
+        BadArgumentCase{"FlashFieldTwoValues", {"--fault", "flash.q1.V=3", "--fault", "flash.q1.V=4"},
+                        "fault 'flash.q1.V=4' contradicts"},
+        BadArgumentCase{"FaultWithCoverage", {"--coverage", "--fault", "sram.d3=0"},
+                        "--fault has no effect with --coverage"},
+        BadArgumentCase{"TraceWithDiagnosis", {"--trace", "t.txt", "--diagnose", "run.log"},
+                        "--trace has no effect with --diagnose"},
+        BadArgumentCase{"TwoModes", {"--coverage", "--diagnose", "run.log"},
+                        "--coverage and --diagnose are two modes"},
+        BadArgumentCase{"FormatWithoutCoverage", {"--format", "csv"}, "--format goes with --coverage"},
+        BadArgumentCase{"EmptyLink", {"--link", ""}, "--link needs a path"},
         BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
         BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),
     [](const testing::TestParamInfo<BadArgumentCase>& info) { return info.param.name; });
+
+// ---- Sessions as hosts really behave ----------------------------------------
+
+// Bytes until the loader's wake-up byte: whatever the port held before it.
+void expect_wake_byte(HostPort& host, const std::string& context)
+{
+    EXPECT_EQ(host.read_bytes(1, TIMEOUT_MS), std::string(1, '\0')) << context;
+}
+
+TEST(Sessions, BytesSentBeforeTheWakeUpByteAreNotPartOfTheImage)
+{
+    Simulator sim({});
+    for (size_t stale : {3, 1000}) {
+        {
+            // As `echo hi > port` would: bytes on a port nobody configured.
+            HostPort shell(sim.path(), false);
+            ASSERT_EQ(write(shell.fd(), std::string(stale, 'h').data(), stale),
+                      static_cast<ssize_t>(stale));
+        }
+        HostPort host(sim.path(), false);
+        ASSERT_EQ(write(host.fd(), "junk", 4), 4);  // before the wake-up byte
+        expect_wake_byte(host, std::to_string(stale) + " stale bytes");
+        host.send(test_program("echo"));
+        EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI") << stale << " stale bytes";
+    }
+    EXPECT_EQ(sim.process().err(), "");
+}
+
+TEST(Sessions, EveryOpenAfterACloseIsAPowerCycleHoweverQuick)
+{
+    Simulator sim({});
+    // Quick open-close cycles, some cut off in the middle of an image.
+    for (int i = 0; i < 120; ++i) {
+        HostPort host(sim.path());
+        if (i % 3 == 0) {
+            host.read_bytes(1, TIMEOUT_MS);
+            std::vector<uint8_t> half = test_program("echo");
+            half.resize(half.size() / 2);
+            host.send(half);
+        }
+    }
+    // Closed and at once opened again: each session has its own wake-up byte.
+    for (int session = 0; session < 5; ++session) {
+        HostPort host(sim.path());
+        expect_wake_byte(host, "session " + std::to_string(session));
+        host.send(test_program("echo"));
+        EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI") << "session " << session;
+    }
+    EXPECT_EQ(sim.process().err(), "");
+}
+
+TEST(Sessions, ASecondHolderNeitherResetsNorWakesTheBoard)
+{
+    Simulator sim({});
+    HostPort first(sim.path());
+    expect_wake_byte(first, "first holder");
+    first.send(test_program("echo"));
+    EXPECT_EQ(first.read_bytes(2, TIMEOUT_MS), "HI");
+    {
+        HostPort second(sim.path(), false);
+        first.send({'a'});
+        EXPECT_EQ(first.read_bytes(1, TIMEOUT_MS), "a");
+    }
+    first.send({'b'});
+    EXPECT_EQ(first.read_bytes(1, TIMEOUT_MS), "b");
+}
+
+TEST(Sessions, EverySessionStartsOnAPortInItsDefaultState)
+{
+    Simulator sim({});
+    {
+        HostPort host(sim.path());
+        ASSERT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
+        expect_wake_byte(host, "first session");
+        termios odd;
+        tcgetattr(host.fd(), &odd);
+        cfsetospeed(&odd, B9600);
+        cfsetispeed(&odd, B9600);
+        odd.c_lflag |= ICANON | ECHO;
+        tcsetattr(host.fd(), TCSANOW, &odd);
+    }
+    host_close_pause();
+    // Opening an exclusive port fails for anybody but root: open it the
+    // ordinary way, then look at what the new session was given.
+    HostPort host(sim.path(), false);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(host.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    termios line;
+    tcgetattr(host.fd(), &line);
+    EXPECT_EQ(cfgetospeed(&line), B115200);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    expect_wake_byte(host, "second session");
+}
+
+TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
+{
+    Simulator sim({"--image", BOOT_IMAGE_BIN});
+    {
+        HostPort host(sim.path());
+        ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
+        host.send({'v'});
+        // Verbose SRAM tests, a few kilobytes each, and nobody reads them.
+        for (int i = 0; i < 60; ++i) {
+            host.send({'3'});
+            usleep(20 * 1000);
+        }
+    }
+    host_close_pause();
+    HostPort next(sim.path());
+    EXPECT_EQ(next.read_bytes(1, TIMEOUT_MS), "?") << "the next session gets a fresh board";
+    sim.process().signal(SIGTERM);
+    EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
+    EXPECT_NE(sim.process().err().find("the host did not read"), std::string::npos)
+        << sim.process().err();
+}
+
+long resident_kb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return atol(line.c_str() + 6);
+    return -1;
+}
+
+TEST(Sessions, MemoryStaysFlatOverALongVerboseSession)
+{
+    // A small quarantine keeps the sanitizer's own holding out of the figure.
+    Session process(KORVASIM_PATH, ChildOptions{{"--image", BOOT_IMAGE_BIN},
+                                                {{"ASAN_OPTIONS", "quarantine_size_mb=1"}}, {}});
+    ASSERT_TRUE(process.wait_stdout("\n", TIMEOUT_MS)) << process.err();
+    HostPort host(process.out().substr(0, process.out().find('\n')));
+    ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
+    host.send({'v'});
+    ASSERT_EQ(host.read_bytes(3, TIMEOUT_MS), ":0?");
+    // Every FLASH report has 16 line ends, where the board drops translations.
+    const auto flash_tests = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            host.send({'2'});
+            ASSERT_EQ(host.read_bytes(64 + 3, TIMEOUT_MS).size(), 64u + 3) << "test " << i;
+        }
+    };
+    flash_tests(300);
+    const long before = resident_kb(process.pid());
+    flash_tests(1500);
+    const long after = resident_kb(process.pid());
+    EXPECT_LT(after - before, 16 * 1024) << before << " kB after 300 tests, " << after << " after 1800";
+}
+
+TEST(CommandLine, LinkReplacesOnlyWhatIsSafeToReplace)
+{
+    const std::string dir = make_temp_dir();
+    // A file, and a link to a file, are the user's: never touched.
+    std::ofstream(dir + "/important.txt") << "keep";
+    ASSERT_EQ(symlink("important.txt", (dir + "/mylink").c_str()), 0);
+    for (const char* name : {"/important.txt", "/mylink"}) {
+        Session sim(KORVASIM_PATH, ChildOptions{{"--link", dir + name}, {}, {}});
+        EXPECT_EQ(sim.wait_exit(TIMEOUT_MS), 1) << name;
+        EXPECT_NE(sim.err().find("cannot use --link " + dir + name), std::string::npos) << sim.err();
+    }
+    EXPECT_EQ(read_file(dir + "/mylink"), "keep");
+
+    // A running simulator's link is refused; a dangling one is replaced.
+    ASSERT_EQ(symlink("/dev/pts/no-such-pty", (dir + "/board").c_str()), 0);
+    Simulator first({"--link", dir + "/board"});
+    {
+        Session second(KORVASIM_PATH, ChildOptions{{"--link", dir + "/board"}, {}, {}});
+        EXPECT_EQ(second.wait_exit(TIMEOUT_MS), 1);
+        EXPECT_NE(second.err().find("which is still running"), std::string::npos) << second.err();
+    }
+    char target[256] = {};
+    ASSERT_GT(readlink((dir + "/board").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), first.path());
+
+    // A link that no longer leads to this simulator is left where it is.
+    ASSERT_EQ(unlink((dir + "/board").c_str()), 0);
+    ASSERT_EQ(symlink("important.txt", (dir + "/board").c_str()), 0);
+    first.process().signal(SIGTERM);
+    EXPECT_EQ(first.process().wait_exit(TIMEOUT_MS), 0);
+    EXPECT_EQ(read_file(dir + "/board"), "keep");
+}
+
+TEST(CommandLine, CoverageOfAnImageThatFailsOnAGoodBoardIsRefused)
+{
+    Session sim(KORVASIM_PATH,
+                ChildOptions{{"--coverage", "--image", std::string(PROGRAM_DIR) + "/echo.bin"}, {}, {}});
+    EXPECT_EQ(sim.wait_exit(30000), 1);
+    EXPECT_NE(sim.err().find("does not pass the SDRAM test on a board without faults"),
+              std::string::npos) << sim.err();
+    EXPECT_EQ(sim.out(), "");
+}
 
 } // namespace

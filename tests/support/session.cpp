@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -98,6 +99,10 @@ Session::Session(const std::string& program, const ChildOptions& options, Pty* p
         dup2(err_pipe[1], 2);
         if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0)
             _exit(126);
+        if (options.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
+             setresuid(NOBODY, NOBODY, NOBODY) != 0))
+            _exit(125);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

@@ -32,7 +32,13 @@ struct ChildOptions {
     std::vector<std::string> args;  // without the program name
     std::vector<std::pair<std::string, std::string>> env;  // added or replaced
     std::string working_dir;
+    // Run as the unprivileged user nobody when the tests run as root, so that
+    // what root is let through (an exclusive port, a lock) is tested too.
+    bool unprivileged = false;
 };
+
+// The user and group a test switches to for ChildOptions::unprivileged.
+const unsigned NOBODY = 65534;
 
 class Session {
 public:
