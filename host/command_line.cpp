@@ -40,7 +40,26 @@ int usage_exit()
 
 } // namespace
 
+namespace {
+
+int parse_options(int argc, char** argv, run_settings* settings);
+
+} // namespace
+
 int parse_command_line(int argc, char** argv, run_settings* settings)
+{
+    const int status = parse_options(argc, argv, settings);
+    // The log that won starts empty, as it would have with a single -l.
+    if (log_file && !reopen_log_truncated()) {
+        fprintf(stderr, "Could not open logfile '%s'.\n", log_file_name());
+        return 1;
+    }
+    return status;
+}
+
+namespace {
+
+int parse_options(int argc, char** argv, run_settings* settings)
 {
     *settings = run_settings{1, nullptr, false, false, true, true, true};
     opterr = 0;
@@ -59,8 +78,8 @@ int parse_command_line(int argc, char** argv, run_settings* settings)
         case 'h':
             return usage_exit();
         case 'l':
-            log_file = fopen(optarg, "wt");
-            if (!log_file) {
+            // Not truncated yet: a later -l wins, and leaves this file alone.
+            if (!open_log(optarg, false)) {
                 fprintf(stderr, "Could not open logfile '%s'.\n", optarg);
                 return 1;
             }
@@ -95,3 +114,5 @@ int parse_command_line(int argc, char** argv, run_settings* settings)
     }
     return -1;
 }
+
+} // namespace

@@ -37,6 +37,7 @@ bool run_test_pass(const run_settings& settings)
 
 int main(int argc, char** argv)
 {
+    serial_reserve_standard_streams();
     setbuf(stdout, nullptr);
     run_settings settings;
     const int status = parse_command_line(argc, argv, &settings);

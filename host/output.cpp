@@ -1,8 +1,37 @@
 #include "output.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 FILE* log_file = nullptr;
+
+namespace {
+
+std::string log_path;
+// Whether the console's last character left a line open.
+bool console_mid_line = false;
+
+void note_console_text(const char* format, va_list args)
+{
+    char text[512];
+    const int n = vsnprintf(text, sizeof text, format, args);
+    if (n <= 0)
+        return;
+    const char last = text[(n < static_cast<int>(sizeof text) ? n : sizeof text - 1) - 1];
+    console_mid_line = last != '\n' && last != '\r';
+}
+
+[[noreturn]] void log_failed(int error)
+{
+    console_end_line();
+    fprintf(stderr, "Could not write logfile '%s' (%s).\n", log_path.c_str(), strerror(error));
+    exit(1);
+}
+
+} // namespace
 
 void tee_printf(const char* format, ...)
 {
@@ -11,13 +40,55 @@ void tee_printf(const char* format, ...)
     // log is written and flushed first, so it holds whatever the console shows.
     if (log_file) {
         va_start(args, format);
-        vfprintf(log_file, format, args);
+        const int written = vfprintf(log_file, format, args);
         va_end(args);
-        fflush(log_file);
+        if (written < 0 || fflush(log_file) != 0)
+            log_failed(errno);
     }
     va_start(args, format);
     vprintf(format, args);
     va_end(args);
+    va_start(args, format);
+    note_console_text(format, args);
+    va_end(args);
+}
+
+void console_printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    va_start(args, format);
+    note_console_text(format, args);
+    va_end(args);
+}
+
+void console_end_line()
+{
+    if (console_mid_line)
+        putchar('\n');
+    console_mid_line = false;
+}
+
+bool open_log(const char* path, bool truncate)
+{
+    close_log();
+    log_file = fopen(path, truncate ? "wt" : "at");
+    if (log_file)
+        log_path = path;
+    return log_file != nullptr;
+}
+
+bool reopen_log_truncated()
+{
+    log_file = freopen(log_path.c_str(), "wt", log_file);
+    return log_file != nullptr;
+}
+
+const char* log_file_name()
+{
+    return log_path.c_str();
 }
 
 void close_log()

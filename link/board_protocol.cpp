@@ -17,7 +17,7 @@ static_assert(sizeof WAKE_UP_MESSAGE - 1 == WAKE_UP_WIDTH, "the wipe covers the 
 
 void wipe_line(int width)
 {
-    printf("\r%*s\r", width, "");
+    console_printf("\r%*s\r", width, "");
 }
 
 } // namespace
@@ -40,15 +40,15 @@ void serial_pause()
 
 void board_wake_and_download()
 {
-    printf("%s", WAKE_UP_MESSAGE);
+    console_printf("%s", WAKE_UP_MESSAGE);
     serial_get(0, nullptr);  // the loader's wake-up byte, any value
     wipe_line(WAKE_UP_WIDTH);
-    printf("Downloading boot code...(  0%%)");
+    console_printf("Downloading boot code...(  0%%)");
     for (unsigned i = 0; i < BOOT_IMAGE_SIZE; ++i) {
         serial_put(static_cast<char>(boot_image[i]));
         if ((i & BLOCK_MASK) == BLOCK_MASK) {
             serial_pause();
-            printf("\b\b\b\b\b%3u%%)", download_percentage(i, BOOT_IMAGE_SIZE));
+            console_printf("\b\b\b\b\b%3u%%)", download_percentage(i, BOOT_IMAGE_SIZE));
         }
     }
     wipe_line(PROGRESS_WIDTH);

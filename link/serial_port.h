@@ -3,11 +3,18 @@
 #ifndef DUDEDOVED_SERIAL_PORT_H
 #define DUDEDOVED_SERIAL_PORT_H
 
+// Makes sure that descriptors 0-2 are open (to the null device where they
+// were closed), so that the port is never opened as standard output.
+void serial_reserve_standard_streams();
+
 // Opens port number n (1 is the first port). 1 on success, 0 on failure
 // after a message on standard error.
 int serial_open(int port);
 
-// Opens a device by its platform name as it stands (a path, for example).
+// Opens a device by its platform name: a path as it stands, or a bare device
+// name (ttyUSB0 on Linux, COM12 on Windows). The port is taken for this
+// program alone; one that another program holds is refused, naming the
+// holder where the platform tells.
 int serial_open_device(const char* device);
 
 // True when a -p argument names a device rather than a port number.
@@ -21,8 +28,9 @@ int serial_configure(int baud);
 void serial_put(char byte);
 
 // Reads one byte. With time-out 0 it waits without limit; otherwise up to
-// timeout_ms. An expired or failed read returns 0 and sets *error when an
-// error flag is given; a failed read without one ends the program.
+// timeout_ms. An expired read returns 0 and sets *error when an error flag
+// is given. A failed read returns 0 and sets *error too; without an error
+// flag it ends the program.
 signed char serial_get(int timeout_ms, int* error);
 
 void serial_close();

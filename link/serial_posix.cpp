@@ -2,21 +2,32 @@
 #include "serial_port.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "output.h"
 
 namespace {
 
 int serial_handle = -1;
 char port_name[256];
+// The UUCP lock file this process made, removed again at exit.
+std::string lock_path;
+
+const char LOCK_DIR[] = "/var/lock";
 
 speed_t baud_constant(int baud)
 {
@@ -30,25 +41,137 @@ speed_t baud_constant(int baud)
     }
 }
 
-int open_failed(int error)
+void remove_lock_file()
 {
-    fprintf(stderr, "Could not open serial port %s (%s).\n", port_name, strerror(error));
+    if (!lock_path.empty())
+        unlink(lock_path.c_str());
+    lock_path.clear();
+}
+
+int open_failed(const char* reason)
+{
+    fprintf(stderr, "Could not open serial port %s (%s).\n", port_name, reason);
     if (serial_handle >= 0)
         close(serial_handle);
     serial_handle = -1;
+    remove_lock_file();
     return 0;
+}
+
+int held_by(long pid)
+{
+    char reason[64];
+    snprintf(reason, sizeof reason, "in use by process %ld", pid);
+    return open_failed(reason);
+}
+
+bool process_runs(long pid)
+{
+    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// The UUCP convention that minicom, screen and the like follow: a file
+// /var/lock/LCK..NAME holding the owner's process ID. Returns the PID of a
+// running holder, or 0 once this process holds the lock (or where the lock
+// directory cannot be written, as for many users: the flock still guards).
+long take_uucp_lock(const char* real_device)
+{
+    std::string name = real_device;
+    if (name.rfind("/dev/", 0) == 0)
+        name = name.substr(5);
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    const std::string path = std::string(LOCK_DIR) + "/LCK.." + name;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            char text[16];
+            const int n = snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
+            const bool written = write(fd, text, static_cast<size_t>(n)) == n;
+            close(fd);
+            if (!written) {
+                unlink(path.c_str());
+                return 0;
+            }
+            lock_path = path;
+            static bool registered = false;
+            if (!registered)
+                registered = atexit(remove_lock_file) == 0;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return 0;
+        char text[32] = {};
+        const int lock = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock >= 0) {
+            if (read(lock, text, sizeof text - 1) < 0)
+                text[0] = '\0';
+            close(lock);
+        }
+        const long pid = atol(text);
+        if (process_runs(pid) && pid != getpid())
+            return pid;
+        unlink(path.c_str());  // stale: its owner is gone
+    }
+    return 0;
+}
+
+// The process holding an flock on the device, from /proc/locks; 0 if unknown.
+long flock_holder(int fd)
+{
+    struct stat st;
+    FILE* locks = fopen("/proc/locks", "re");
+    if (fstat(fd, &st) != 0 || !locks)
+        return locks ? (fclose(locks), 0) : 0;
+    char id[64];
+    snprintf(id, sizeof id, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+             static_cast<unsigned long>(st.st_ino));
+    char line[256];
+    long holder = 0;
+    while (!holder && fgets(line, sizeof line, locks)) {
+        char kind[16], device[64];
+        long pid;
+        if (sscanf(line, "%*s %15s %*s %*s %ld %63s", kind, &pid, device) == 3 &&
+            strcmp(kind, "FLOCK") == 0 && strcmp(device, id) == 0)
+            holder = pid;
+    }
+    fclose(locks);
+    return holder;
 }
 
 } // namespace
 
+void serial_reserve_standard_streams()
+{
+    // Every lower descriptor is open by the time fd is looked at, so open()
+    // returns fd itself.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) < 0)
+            return;
+}
+
 bool serial_is_device_name(const char* argument)
 {
-    return strchr(argument, '/') != nullptr;
+    // A path, or a bare name such as ttyUSB0 for /dev/ttyUSB0; a number
+    // (even one atoi reads as 0) stays a port number.
+    if (strchr(argument, '/'))
+        return true;
+    if (atoi(argument) != 0 || argument[0] == '\0')
+        return false;
+    struct stat st;
+    const std::string device = std::string("/dev/") + argument;
+    return strncmp(argument, "tty", 3) == 0 ||
+           (stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
 }
 
 int serial_open(int port)
 {
     // COM1 is the first serial port, /dev/ttyS0.
+    if (port < 1) {
+        snprintf(port_name, sizeof port_name, "COM%d", port);
+        return open_failed("ports are numbered from 1");
+    }
     char device[32];
     snprintf(device, sizeof device, "/dev/ttyS%d", port - 1);
     return serial_open_device(device);
@@ -56,20 +179,31 @@ int serial_open(int port)
 
 int serial_open_device(const char* device)
 {
-    snprintf(port_name, sizeof port_name, "%s", device);
-    serial_handle = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (strchr(device, '/'))
+        snprintf(port_name, sizeof port_name, "%s", device);
+    else
+        snprintf(port_name, sizeof port_name, "/dev/%s", device);
+    serial_handle = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (serial_handle < 0)
-        return open_failed(errno);
+        return open_failed(strerror(errno));
     if (!isatty(serial_handle))
-        return open_failed(ENOTTY);
-    // Another program on the same port would steal the board's bytes.
-    if (flock(serial_handle, LOCK_EX | LOCK_NB) != 0)
-        return open_failed(errno == EWOULDBLOCK ? EBUSY : errno);
+        return open_failed(strerror(ENOTTY));
+    // Another program on the same port would steal the board's bytes, and
+    // most do not take the exclusive flag: honour both locks they may use.
+    char real[PATH_MAX];
+    if (const long pid = take_uucp_lock(realpath(port_name, real) ? real : port_name))
+        return held_by(pid);
+    if (flock(serial_handle, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK)
+            return open_failed(strerror(errno));
+        const long pid = flock_holder(serial_handle);
+        return pid ? held_by(pid) : open_failed(strerror(EBUSY));
+    }
     if (ioctl(serial_handle, TIOCEXCL) != 0)
-        return open_failed(errno);
+        return open_failed(strerror(errno));
     int flags = fcntl(serial_handle, F_GETFL);
     if (flags < 0 || fcntl(serial_handle, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return open_failed(errno);
+        return open_failed(strerror(errno));
     return 1;
 }
 
@@ -130,6 +264,13 @@ signed char serial_get(int timeout_ms, int* error)
                 *error = 1;
             return 0;
         }
+        if (ready < 0) {
+            if (error) {
+                *error = 1;
+                return 0;
+            }
+            serial_lost(strerror(errno));
+        }
     }
     for (;;) {
         unsigned char byte;
@@ -152,6 +293,7 @@ void serial_close()
     if (serial_handle >= 0)
         close(serial_handle);
     serial_handle = -1;
+    remove_lock_file();
 }
 
 void serial_sleep(int milliseconds)
@@ -163,6 +305,7 @@ void serial_sleep(int milliseconds)
 
 void serial_lost(const char* reason)
 {
+    console_end_line();
     fprintf(stderr, "Lost serial port %s (%s).\n", port_name, reason);
     // exit() flushes and closes the log with every other stream.
     exit(1);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <windows.h>
 
+#include "output.h"
+
 namespace {
 
 HANDLE serial_handle = INVALID_HANDLE_VALUE;
@@ -42,9 +44,24 @@ void set_read_timeout(int timeout_ms)
 
 } // namespace
 
+void serial_reserve_standard_streams()
+{
+    // Port handles are not descriptors here: a closed standard stream cannot
+    // become the port.
+}
+
 bool serial_is_device_name(const char* argument)
 {
-    return strchr(argument, '\\') != nullptr || strchr(argument, '/') != nullptr;
+    // A path, or COMn as users type it; a number stays a port number.
+    if (strchr(argument, '\\') != nullptr || strchr(argument, '/') != nullptr)
+        return true;
+    if ((argument[0] != 'C' && argument[0] != 'c') || (argument[1] != 'O' && argument[1] != 'o') ||
+        (argument[2] != 'M' && argument[2] != 'm') || argument[3] == '\0')
+        return false;
+    for (const char* c = argument + 3; *c; ++c)
+        if (*c < '0' || *c > '9')
+            return false;
+    return true;
 }
 
 int serial_open(int port)
@@ -59,7 +76,7 @@ int serial_open_device(const char* device)
     snprintf(port_name, sizeof port_name, "%s", device);
     // The \\.\ prefix is what makes COM10 and above open.
     char path[300];
-    if (strncmp(device, "COM", 3) == 0)
+    if (_strnicmp(device, "COM", 3) == 0)
         snprintf(path, sizeof path, "\\\\.\\%s", device);
     else
         snprintf(path, sizeof path, "%s", device);
@@ -131,8 +148,10 @@ signed char serial_get(int timeout_ms, int* error)
     const BOOL ok = ReadFile(serial_handle, &byte, 1, &read, nullptr);
     if (ok && read == 1)
         return static_cast<signed char>(byte);
-    if (error) {
-        *error = 1;
+    // An expired time-out is not a failure: the caller gets 0 and the flag.
+    if (error || (ok && timeout_ms > 0)) {
+        if (error)
+            *error = 1;
         return 0;
     }
     // Without a time-out a read returns only with a byte or a failure.
@@ -153,6 +172,7 @@ void serial_sleep(int milliseconds)
 
 void serial_lost(const char* reason)
 {
+    console_end_line();
     fprintf(stderr, "Lost serial port %s (%s).\n", port_name, reason);
     exit(1);
 }

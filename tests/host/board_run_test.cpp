@@ -4,9 +4,13 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <poll.h>
+#include <unistd.h>
 
 #include "board_protocol.h"
 #include "boot_image.h"
+#include "serial_port.h"
 #include "session.h"
 
 namespace {
@@ -251,6 +255,80 @@ TEST(LostPort, BoardGoingAwayEndsTheRunWithAMessage)
     EXPECT_EQ(board.tool().err().substr(0, prefix.size()), prefix);
     EXPECT_EQ(board.tool().err().back(), '\n');
     EXPECT_EQ(read_file(dir + "/run.log"), "Testing SDRAM... passed\nTesting FLASH... ");
+    // The message goes on a line of its own, not onto the open one.
+    EXPECT_EQ(board.tool().out().substr(board.tool().out().size() - 18), "Testing FLASH... \n");
+}
+
+TEST(LostPort, DuringTheDownloadTheMessageStartsOnAFreshLine)
+{
+    ScriptedBoard board({});
+    ASSERT_TRUE(board.tool().wait_stdout("Waiting for the board to wake up...", TIMEOUT_MS));
+    board.tool().send(std::string(1, '\0'));
+    ASSERT_TRUE(board.tool().wait_stdout("  3%)", TIMEOUT_MS));
+    board.pty().close_master();
+    EXPECT_EQ(board.finish(), 1);
+    EXPECT_EQ(board.tool().out().back(), '\n') << board.tool().out();
+}
+
+TEST(Log, AWriteFailureEndsTheRunNamingTheFile)
+{
+    ScriptedBoard board({"-l", "/dev/full", "sram"});
+    board.wake();
+    EXPECT_EQ(board.finish(), 1);
+    EXPECT_EQ(board.tool().err(), "Could not write logfile '/dev/full' (No space left on device).\n");
+    EXPECT_EQ(board.tool().out().find("passed"), std::string::npos);
+}
+
+TEST(Log, TheLastOfSeveralLogOptionsWinsAndTheOthersAreLeftAlone)
+{
+    const std::string dir = make_temp_dir();
+    std::ofstream(dir + "/first.log") << "keep";
+    ScriptedBoard board({"-l", "first.log", "-l", "second.log", "sram"}, {}, dir);
+    board.wake();
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 0);
+    EXPECT_EQ(read_file(dir + "/first.log"), "keep");
+    EXPECT_EQ(read_file(dir + "/second.log"), "Testing SRAM... passed\n");
+}
+
+TEST(StandardStreams, AClosedStandardOutputNeverBecomesThePort)
+{
+    Pty pty;
+    Session tool("/bin/sh",
+                 ChildOptions{{"-c", "exec \"$0\" \"$@\" >&-", DUDEDOVED_PATH, "-p", pty.slave_path(), "sram"},
+                              {}, {}},
+                 &pty);
+    // Once the tool has the port open (the master stops reporting a hang-up)
+    // and has purged it, play the loader.
+    ASSERT_TRUE(tool.wait_until(
+        [&] {
+            pollfd p = {pty.master(), 0, 0};
+            return poll(&p, 1, 0) == 0;
+        },
+        TIMEOUT_MS));
+    usleep(300 * 1000);
+    tool.send(std::string(1, '\0'));
+    ASSERT_TRUE(tool.wait_port_bytes(BOOT_IMAGE_SIZE, TIMEOUT_MS));
+    EXPECT_EQ(tool.port(), image_bytes()) << "console text reached the board";
+    tool.send("?");
+    ASSERT_TRUE(tool.wait_port_bytes(BOOT_IMAGE_SIZE + 1, TIMEOUT_MS));
+    tool.send(":0");
+    EXPECT_EQ(tool.wait_exit(TIMEOUT_MS), 0) << tool.err();
+}
+
+TEST(PortLayer, TimedReadsExpireWithTheFlagAndNeverEndTheRun)
+{
+    Pty pty;
+    ASSERT_EQ(serial_open_device(pty.slave_path().c_str()), 1);
+    ASSERT_EQ(serial_configure(115200), 1);
+    int error = 0;
+    EXPECT_EQ(serial_get(50, &error), 0);
+    EXPECT_EQ(error, 1);
+    EXPECT_EQ(serial_get(50, nullptr), 0) << "an expired read without a flag is no failure";
+    ASSERT_EQ(write(pty.master(), "\x9b", 1), 1);
+    EXPECT_EQ(static_cast<unsigned char>(serial_get(1000, &error)), 0x9b);
+    EXPECT_EQ(error, 0);
+    serial_close();
 }
 
 } // namespace

@@ -2,6 +2,10 @@
 // all of which end the program before it talks to a board.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -98,9 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLine, PortErrorTest,
     testing::Values(
         PortCase{"PortZero", {"-p", "0"},
-                 "Could not open serial port /dev/ttyS-1 (No such file or directory).\n"},
+                 "Could not open serial port COM0 (ports are numbered from 1).\n"},
         PortCase{"NonNumericPortIsZero", {"-p", "x"},
-                 "Could not open serial port /dev/ttyS-1 (No such file or directory).\n"},
+                 "Could not open serial port COM0 (ports are numbered from 1).\n"},
+        PortCase{"EmptyPortIsZero", {"-p", ""},
+                 "Could not open serial port COM0 (ports are numbered from 1).\n"},
+        PortCase{"LowestIntDoesNotOverflow", {"-p", "-2147483648"},
+                 "Could not open serial port COM-2147483648 (ports are numbered from 1).\n"},
+        PortCase{"BareDeviceName", {"-p", "ttyUSB97"},
+                 "Could not open serial port /dev/ttyUSB97 (No such file or directory).\n"},
+        PortCase{"NumberWithTrailingText", {"-p", "98x"},
+                 "Could not open serial port /dev/ttyS97 (No such file or directory).\n"},
         PortCase{"MissingDevice", {"-p", "/dev/ttyUSB97"},
                  "Could not open serial port /dev/ttyUSB97 (No such file or directory).\n"},
         PortCase{"NotATerminal", {"-p", "/dev/null"},
@@ -125,8 +137,40 @@ TEST(CommandLine, PortHeldByAnotherProgramIsRefused)
     const Outcome o = run_tool({"-p", pty.slave_path()});
     close(holder);
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "Could not open serial port " + pty.slave_path() +
-                         " (Device or resource busy).\n");
+    EXPECT_EQ(o.err, "Could not open serial port " + pty.slave_path() + " (in use by process " +
+                         std::to_string(getpid()) + ").\n");
+}
+
+// The lock file that minicom, screen and other serial programs take.
+std::string uucp_lock_of(const std::string& pts)
+{
+    return "/var/lock/LCK.." + pts.substr(5).replace(3, 1, "_");
+}
+
+TEST(CommandLine, UucpLockOfARunningProgramIsHonouredAndAStaleOneRemoved)
+{
+    Pty pty;
+    const std::string lock = uucp_lock_of(pty.slave_path());
+    if (access("/var/lock", W_OK) != 0)
+        GTEST_SKIP() << "/var/lock is not writable here";
+    // A running holder: this test process.
+    std::ofstream(lock) << std::setw(10) << getpid() << "\n";
+    Outcome o = run_tool({"-p", pty.slave_path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Could not open serial port " + pty.slave_path() + " (in use by process " +
+                         std::to_string(getpid()) + ").\n");
+    // A holder that is gone: its lock is taken over, and released at the end.
+    std::ofstream(lock) << std::setw(10) << 2147483647 << "\n";
+    Session tool(DUDEDOVED_PATH, ChildOptions{{"-p", pty.slave_path()}, {}, {}});
+    ASSERT_TRUE(tool.wait_stdout("Waiting for the board", 10000)) << tool.err();
+    std::ostringstream owner;
+    owner << std::setw(10) << tool.pid() << "\n";
+    EXPECT_EQ(read_file(lock), owner.str());
+    pty.close_master();  // the run ends on the lost port
+    EXPECT_EQ(tool.wait_exit(10000), 1);
+    EXPECT_NE(tool.err().find("Lost serial port"), std::string::npos) << tool.err();
+    EXPECT_NE(access(lock.c_str(), F_OK), 0) << "lock left behind";
+    unlink(lock.c_str());
 }
 
 } // namespace
