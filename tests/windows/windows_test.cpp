@@ -30,9 +30,10 @@ const std::string ALL_PASSED =
 // korvasim behind COMn of the prefix.
 class SimulatedBoard {
 public:
-    SimulatedBoard(int com, std::vector<std::string> faults = {})
+    SimulatedBoard(int com, std::vector<std::string> faults = {}, std::vector<std::string> extra = {})
     {
         std::vector<std::string> args = {"--link", std::string(WINE_LINKS) + "/com" + std::to_string(com)};
+        args.insert(args.end(), extra.begin(), extra.end());
         for (const auto& f : faults)
             args.insert(args.end(), {"--fault", f});
         sim_ = std::make_unique<Session>(KORVASIM_PATH, ChildOptions{args, {}, {}});
@@ -93,6 +94,26 @@ TEST(Windows, OperandFirstAndAPortAboveNine)
     const Outcome o = run_exe({"sram", "-v", "-p", "12"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.results().substr(0, 29), text_mode("Testing SRAM...\nD52000000\r\n"));
+}
+
+TEST(Windows, PortNamedAsUsersTypeIt)
+{
+    SimulatedBoard board(12);
+    const Outcome o = run_exe({"-p", "COM12", "sram"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.results(), text_mode("Testing SRAM... passed\n"));
+}
+
+TEST(Windows, TimedReadsExpireWithTheFlagAndNeverEndTheRun)
+{
+    // The loader's wake-up byte comes 200 ms after the open: the 50 ms reads
+    // expire before it, the 3 s read gets it.
+    SimulatedBoard board(1, {}, {"--wake-byte", "0x5a"});
+    Session probe(WINE, ChildOptions{{TIMED_READ_EXE, "COM1"},
+                                     {{"WINEPREFIX", WINE_PREFIX}, {"WINEDEBUG", "-all"}}, {}});
+    EXPECT_EQ(probe.wait_exit(TIMEOUT_MS), 0) << probe.err();
+    EXPECT_EQ(probe.out(), text_mode("short: byte 0 flag 1\nshort, no flag: byte 0\n"
+                                     "long: byte 90 flag 0\n"));
 }
 
 TEST(Windows, MissingPortIsNamedWithTheSystemReason)
