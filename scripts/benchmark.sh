@@ -6,7 +6,10 @@
 #  - the simulator idle: its CPU time over a few seconds with no host;
 #  - a verbose paced continuous pass: time per pass, and the simulator's CPU
 #    time over it, against the time the report takes on a 115200-baud line;
-#  - the simulator's own benchmarks (start-up, tests, paced SDRAM report).
+#  - the simulator's own benchmarks (start-up, tests, paced SDRAM report);
+#  - memory over a long quiet continuous run (SOAK_MINUTES, default 10): the
+#    simulator's resident size after the first minute and at the end;
+#  - a soak of SOAK_COMMANDS (default one million) commands on one session.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -24,7 +27,8 @@ cleanup() {
 trap cleanup EXIT
 
 start_sim() {
-  "$sim_bin" >"$work/sim.out" &
+  rm -f "$work/sim.out"
+  "$sim_bin" "$@" >"$work/sim.out" &
   sim=$!
   until [ -s "$work/sim.out" ]; do sleep 0.01; done
   port="$(head -n 1 "$work/sim.out")"
@@ -66,3 +70,30 @@ echo "paced pass:  $(awk -v a="$t0" -v b="$t1" -v f="$line_floor" 'BEGIN { print
 echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t1" 'BEGIN { printf "%.2f s (%.0f%% of the pass)", b - a, 100 * (b - a) / (y - x) }')"
 
 "$build/bench/sim_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
+
+rss_of() {
+  awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
+}
+
+# Memory over a long quiet continuous run.
+minutes="${SOAK_MINUTES:-10}"
+kill "$sim"; wait "$sim" 2>/dev/null || true
+start_sim
+"$tool" -p "$port" -c >/dev/null &
+run=$!
+sleep 60
+rss_first=$(rss_of "$sim")
+sleep $(( (minutes - 1) * 60 ))
+rss_last=$(rss_of "$sim")
+kill "$run"; wait "$run" 2>/dev/null || true
+echo "memory:      simulator RSS ${rss_first} kB after 1 min, ${rss_last} kB after ${minutes} min of a quiet continuous run ($(( rss_last - rss_first )) kB more)"
+
+# One session with a million commands, on the monitor booted at once.
+kill "$sim"; wait "$sim" 2>/dev/null || true
+start_sim --image "$build/firmware/boot_image.bin"
+if "$build/bench/soak_client" "$port" "${SOAK_COMMANDS:-1000000}" >"$work/soak" 2>&1; then
+  echo "soak:        $(cat "$work/soak"), simulator RSS $(rss_of "$sim") kB at the end"
+else
+  echo "soak:        FAILED: $(cat "$work/soak")"
+  exit 1
+fi
