@@ -172,18 +172,53 @@ int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
     return 0;
 }
 
-// The process that holds the master side of /dev/pts/N, if it is a running
-// korvasim other than this one: 0 otherwise.
-pid_t simulator_holding(const std::string& pts)
+// A path as an absolute name, its directory resolved against dir (and
+// symbolic links in it), its last component kept: the link itself.
+std::string link_name(const std::string& path, const std::string& dir)
+{
+    const std::string full = path[0] == '/' ? path : dir + "/" + path;
+    const size_t slash = full.rfind('/');
+    char real[PATH_MAX];
+    const std::string parent = slash == 0 ? "/" : full.substr(0, slash);
+    return (realpath(parent.c_str(), real) ? std::string(real) : parent) + full.substr(slash);
+}
+
+// Whether process pid is a korvasim that made link: its --link argument
+// names the same file.
+bool made_link(const std::string& proc, const std::string& link)
+{
+    char cwd[PATH_MAX] = {};
+    if (readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1) <= 0)
+        return true;  // cannot tell: take it as the link's maker
+    std::ifstream in(proc + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(in, arg, '\0');)
+        args.push_back(arg);
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string value;
+        if (args[i] == "--link" && i + 1 < args.size())
+            value = args[i + 1];
+        else if (args[i].rfind("--link=", 0) == 0)
+            value = args[i].substr(7);
+        if (!value.empty() && link_name(value, cwd) == link)
+            return true;
+    }
+    return false;
+}
+
+// The running korvasim (other than this one) that holds the master side of
+// /dev/pts/N and made link, or 0. A pty number is reused as soon as it is
+// free, so another simulator on the same pty does not own the link.
+pid_t simulator_owning(const std::string& pts, const std::string& link)
 {
     const std::string index = pts.substr(pts.rfind('/') + 1);
     DIR* proc = opendir("/proc");
     if (!proc)
         return 0;
-    pid_t holder = 0;
+    pid_t owner = 0;
     while (dirent* entry = readdir(proc)) {
         const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-        if (pid <= 0 || pid == getpid() || holder)
+        if (pid <= 0 || pid == getpid() || owner)
             continue;
         const std::string base = std::string("/proc/") + entry->d_name;
         std::string comm;
@@ -192,6 +227,7 @@ pid_t simulator_holding(const std::string& pts)
         DIR* fds = opendir((base + "/fd").c_str());
         if (!fds)
             continue;
+        bool holds = false;
         while (dirent* fd = readdir(fds)) {
             char target[64] = {};
             const std::string path = base + "/fd/" + fd->d_name;
@@ -200,13 +236,15 @@ pid_t simulator_holding(const std::string& pts)
                 continue;
             std::ifstream info(base + "/fdinfo/" + fd->d_name);
             for (std::string line; std::getline(info, line);)
-                if (line.rfind("tty-index:", 0) == 0 && std::to_string(atoi(line.c_str() + 10)) == index)
-                    holder = pid;
+                holds = holds || (line.rfind("tty-index:", 0) == 0 &&
+                                  std::to_string(atoi(line.c_str() + 10)) == index);
         }
         closedir(fds);
+        if (holds && made_link(base, link))
+            owner = pid;
     }
     closedir(proc);
-    return holder;
+    return owner;
 }
 
 // Makes link lead to the pty. Only a missing path, a dangling link or a link
@@ -230,7 +268,9 @@ bool make_link(const std::string& link, const std::string& pty, std::string* err
             return false;
         }
         if (!dangling) {
-            if (const pid_t pid = simulator_holding(target)) {
+            char cwd[PATH_MAX] = {};
+            const std::string here = getcwd(cwd, sizeof cwd) ? cwd : ".";
+            if (const pid_t pid = simulator_owning(target, link_name(link, here))) {
                 *error = "cannot use --link " + link + ": it leads to the port of korvasim (PID " +
                          std::to_string(pid) + "), which is still running";
                 return false;

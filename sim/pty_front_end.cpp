@@ -68,6 +68,7 @@ void PtyFrontEnd::take_port_events()
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             if (event->mask & IN_OPEN) {
+                opened_ = opened_ || holders_ == 0;
                 ++holders_;
             } else if ((event->mask & IN_CLOSE) && holders_ > 0 && --holders_ == 0) {
                 closed_ = true;
@@ -89,6 +90,10 @@ PtyFrontEnd::Wait PtyFrontEnd::wait(int timeout_ms, const std::atomic<bool>& sto
             return Wait::STOP;
         if (closed_)
             return Wait::CLOSED;
+        if (opened_) {
+            opened_ = false;
+            return Wait::OPENED;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
@@ -145,11 +150,10 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
         const Wait w = wait(options.silence_ms, stop);
         if (w == Wait::STOP || w == Wait::CLOSED)
             return false;
-        if (w == Wait::TIMEOUT) {
-            if (!image->empty())
-                return true;
+        if (w == Wait::TIMEOUT && !image->empty())
+            return true;
+        if (w != Wait::DATA)
             continue;
-        }
         const std::string bytes = read_available();
         image->insert(image->end(), bytes.begin(), bytes.end());
         if (image->size() > BOOT_RAM_SIZE) {
@@ -246,7 +250,10 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
 {
     reset_port();
     for (;;) {
+        // A host that opened and closed again before it was served had a
+        // session too short to notice; the board simply stays off.
         while (holders_ == 0) {
+            closed_ = false;
             if (wait(POLL_SLICE_MS, stop) == Wait::STOP)
                 return;
             discard_input();

@@ -54,7 +54,7 @@ public:
              void (*report)(const SessionReport&));
 
 private:
-    enum class Wait { DATA, CLOSED, TIMEOUT, STOP };
+    enum class Wait { DATA, OPENED, CLOSED, TIMEOUT, STOP };
 
     Wait wait(int timeout_ms, const std::atomic<bool>& stop);
     void take_port_events();
@@ -75,6 +75,7 @@ private:
     termios defaults_{};    // the line settings every session starts with
     int holders_ = 0;       // programs that have the slave open
     bool closed_ = false;   // the last holder closed since the session began
+    bool opened_ = false;   // a first holder opened since the last wait
     std::atomic<bool> output_open_{false};  // the board's output reaches the port
 };
 

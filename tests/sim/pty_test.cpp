@@ -279,6 +279,31 @@ TEST(Sessions, EveryOpenAfterACloseIsAPowerCycleHoweverQuick)
     EXPECT_EQ(sim.process().err(), "");
 }
 
+long cpu_ticks(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += atol(field.c_str());
+    return ticks;
+}
+
+TEST(Sessions, BetweenSessionsTheSimulatorSleeps)
+{
+    Simulator sim({});
+    {
+        HostPort host(sim.path());
+        expect_wake_byte(host, "the session");
+    }
+    host_close_pause();
+    const long before = cpu_ticks(sim.process().pid());
+    sleep(1);
+    // A spinning loop takes the whole second (100 ticks) even on a loaded machine.
+    EXPECT_LT(cpu_ticks(sim.process().pid()) - before, 30);
+}
+
 TEST(Sessions, ASecondHolderNeitherResetsNorWakesTheBoard)
 {
     Simulator sim({});
@@ -403,6 +428,15 @@ TEST(CommandLine, LinkReplacesOnlyWhatIsSafeToReplace)
     char target[256] = {};
     ASSERT_GT(readlink((dir + "/board").c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), first.path());
+
+    // A pty number is reused at once: a link to a pty that another simulator
+    // now has, but did not link, is stale.
+    Simulator other({});
+    ASSERT_EQ(symlink(other.path().c_str(), (dir + "/reused").c_str()), 0);
+    Simulator taker({"--link", dir + "/reused"});
+    memset(target, 0, sizeof target);
+    ASSERT_GT(readlink((dir + "/reused").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), taker.path());
 
     // A link that no longer leads to this simulator is left where it is.
     ASSERT_EQ(unlink((dir + "/board").c_str()), 0);
