@@ -56,6 +56,7 @@ sleep 5
 idle_after=$(cpu_of "$sim")
 echo "sim idle:    $(awk -v a="$idle_before" -v b="$idle_after" 'BEGIN { printf "%.2f%%", 100 * (b - a) / 5 }') CPU over 5 s with no host"
 
+: >"$work/run.log"
 "$tool" -p "$port" -c -v -l "$work/run.log" >/dev/null &
 run=$!
 passes() { grep -c '^Testing SRAM' "$work/run.log" 2>/dev/null || true; }
