@@ -14,14 +14,20 @@ std::string log_path;
 // Whether the console's last character left a line open.
 bool console_mid_line = false;
 
-void note_console_text(const char* format, va_list args)
+// Formats once to standard output, noting whether the line was left open.
+void console_vprintf(const char* format, va_list args)
 {
-    char text[512];
-    const int n = vsnprintf(text, sizeof text, format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int n = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
     if (n <= 0)
         return;
-    const char last = text[(n < static_cast<int>(sizeof text) ? n : sizeof text - 1) - 1];
-    console_mid_line = last != '\n' && last != '\r';
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, args);
+    // fwrite, not fputs: an echoed board byte may be a NUL.
+    fwrite(text.data(), 1, static_cast<size_t>(n), stdout);
+    console_mid_line = text[n - 1] != '\n' && text[n - 1] != '\r';
 }
 
 [[noreturn]] void log_failed(int error)
@@ -46,10 +52,7 @@ void tee_printf(const char* format, ...)
             log_failed(errno);
     }
     va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    va_start(args, format);
-    note_console_text(format, args);
+    console_vprintf(format, args);
     va_end(args);
 }
 
@@ -57,10 +60,7 @@ void console_printf(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    va_start(args, format);
-    note_console_text(format, args);
+    console_vprintf(format, args);
     va_end(args);
 }
 
