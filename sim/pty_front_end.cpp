@@ -185,10 +185,10 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
             fprintf(trace, "%s\n", format_trace(r).c_str());
         };
     }
+    std::atomic<uint64_t> dropped{0};
     Board board(config);
     board.load_image(image);
     const int master = master_;
-    std::atomic<uint64_t> dropped{0};
     output_open_ = true;
     board.forward_output([this, master, &dropped](uint8_t byte) {
         // Once the host has closed the port the board is as good as off.
@@ -211,15 +211,22 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
         }
     });
     board.power_on();
+    bool fault_told = false;
     for (;;) {
         const Wait w = wait(POLL_SLICE_MS, stop);
         if (w == Wait::STOP || w == Wait::CLOSED)
             break;
         if (w == Wait::DATA)
             board.send(read_available());
+        // A board that stopped is told about at once, not at the close.
+        if (!fault_told && board.wait_halted(0) && report_) {
+            SessionReport fault;
+            fault.board_fault = board.fault();
+            report_(fault);
+            fault_told = true;
+        }
     }
     board.power_off();
-    report->board_fault = board.fault();
     report->dropped_bytes = dropped;
     if (options.trace) {
         if (report->dropped_bytes > 0)
@@ -248,6 +255,7 @@ void PtyFrontEnd::discard_pending()
 void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& stop,
                       void (*report)(const SessionReport&))
 {
+    report_ = report;
     reset_port();
     for (;;) {
         // A host that opened and closed again before it was served had a
@@ -267,8 +275,7 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
         // Whatever ended the session, the board is off until the next open.
         while (!closed_ && wait(POLL_SLICE_MS, stop) != Wait::STOP)
             discard_input();
-        if (report && (!session.board_fault.empty() || session.dropped_bytes > 0 ||
-                       session.image_refused))
+        if (report && (session.dropped_bytes > 0 || session.image_refused))
             report(session);
         if (options.once || stop)
             return;

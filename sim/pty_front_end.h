@@ -32,7 +32,8 @@ struct FrontEndOptions {
     int silence_ms = 250;            // silence that ends the image
 };
 
-// What the front end has to say about a session, for the program to print.
+// What the front end has to say about a session, for the program to print:
+// a board that stopped, when it stops; the rest when the session ends.
 struct SessionReport {
     std::string board_fault;         // the CPU's fault, when the board stopped
     uint64_t dropped_bytes = 0;      // board output that the host did not read
@@ -77,6 +78,7 @@ private:
     bool closed_ = false;   // the last holder closed since the session began
     bool opened_ = false;   // a first holder opened since the last wait
     std::atomic<bool> output_open_{false};  // the board's output reaches the port
+    void (*report_)(const SessionReport&) = nullptr;
 };
 
 } // namespace korvasim

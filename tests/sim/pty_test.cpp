@@ -144,6 +144,10 @@ TEST(Loader, CpuFaultIsReportedAndTheBoardGoesQuiet)
         EXPECT_EQ(host.read_bytes(1, 800), "");
         host.send({'1'});
         EXPECT_EQ(host.read_bytes(1, 300), "");
+        // Told at once, while the host still has the port.
+        EXPECT_TRUE(sim.process().wait_until(
+            [&] { return sim.process().err().find("the board stopped") != std::string::npos; },
+            TIMEOUT_MS));
     }
     EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
     EXPECT_NE(sim.process().err().find("the board stopped: "), std::string::npos);
