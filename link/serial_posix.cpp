@@ -121,9 +121,11 @@ long take_uucp_lock(const char* real_device)
 long flock_holder(int fd)
 {
     struct stat st;
+    if (fstat(fd, &st) != 0)
+        return 0;
     FILE* locks = fopen("/proc/locks", "re");
-    if (fstat(fd, &st) != 0 || !locks)
-        return locks ? (fclose(locks), 0) : 0;
+    if (!locks)
+        return 0;
     char id[64];
     snprintf(id, sizeof id, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
              static_cast<unsigned long>(st.st_ino));

@@ -180,7 +180,10 @@ std::string link_name(const std::string& path, const std::string& dir)
     const size_t slash = full.rfind('/');
     char real[PATH_MAX];
     const std::string parent = slash == 0 ? "/" : full.substr(0, slash);
-    return (realpath(parent.c_str(), real) ? std::string(real) : parent) + full.substr(slash);
+    std::string resolved = realpath(parent.c_str(), real) ? real : parent;
+    if (resolved.back() == '/')
+        resolved.pop_back();
+    return resolved + full.substr(slash);
 }
 
 // Whether process pid is a korvasim that made link: its --link argument
