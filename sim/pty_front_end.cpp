@@ -138,7 +138,7 @@ bool PtyFrontEnd::pause(int ms, const std::atomic<bool>& stop)
 }
 
 bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
-                                std::vector<uint8_t>* image, SessionReport* report)
+                                std::vector<uint8_t>* image)
 {
     // A freshly powered board's receiver is empty: nothing sent before the
     // wake-up byte becomes part of the image.
@@ -157,8 +157,12 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
         const std::string bytes = read_available();
         image->insert(image->end(), bytes.begin(), bytes.end());
         if (image->size() > BOOT_RAM_SIZE) {
-            // The board stays silent until the port is closed.
-            report->image_refused = true;
+            // Told at once; the board stays silent until the port is closed.
+            if (report_) {
+                SessionReport refused;
+                refused.image_refused = true;
+                report_(refused);
+            }
             while (pause(POLL_SLICE_MS, stop)) {
             }
             return false;
@@ -173,7 +177,7 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     if (!pause(options.power_up_ms, stop))
         return;
     std::vector<uint8_t> image = options.image;
-    if (image.empty() && !receive_image(options, stop, &image, report))
+    if (image.empty() && !receive_image(options, stop, &image))
         return;
 
     BoardConfig config;
@@ -275,7 +279,7 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
         // Whatever ended the session, the board is off until the next open.
         while (!closed_ && wait(POLL_SLICE_MS, stop) != Wait::STOP)
             discard_input();
-        if (report && (session.dropped_bytes > 0 || session.image_refused))
+        if (report && session.dropped_bytes > 0)
             report(session);
         if (options.once || stop)
             return;

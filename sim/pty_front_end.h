@@ -33,7 +33,8 @@ struct FrontEndOptions {
 };
 
 // What the front end has to say about a session, for the program to print:
-// a board that stopped, when it stops; the rest when the session ends.
+// a refused image or a board that stopped at once, dropped output when the
+// session ends.
 struct SessionReport {
     std::string board_fault;         // the CPU's fault, when the board stopped
     uint64_t dropped_bytes = 0;      // board output that the host did not read
@@ -63,7 +64,7 @@ private:
     void discard_input();
     std::string read_available();
     bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
-                       std::vector<uint8_t>* image, SessionReport* report);
+                       std::vector<uint8_t>* image);
     void serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
                SessionReport* report);
     void reset_port();

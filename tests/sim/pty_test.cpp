@@ -123,7 +123,10 @@ TEST(Loader, OversizedImageIsRefusedAndTheBoardStaysSilent)
         std::vector<uint8_t> image = test_program("echo");
         image.resize(4100, 0);
         host.send(image);
-        EXPECT_EQ(host.read_bytes(1, 800), "");
+        EXPECT_TRUE(sim.process().wait_until(
+            [&] { return sim.process().err().find("image refused") != std::string::npos; },
+            TIMEOUT_MS));
+        EXPECT_EQ(host.read_bytes(1, 300), "");
     }
     EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
     EXPECT_NE(sim.process().err().find("image refused"), std::string::npos) << sim.process().err();
