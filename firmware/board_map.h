@@ -1,5 +1,8 @@
 /*
- * Korva board address map, as the monitor sees it.
+ * Korva board address map: what the board is (addresses, register offsets,
+ * bit meanings), shared by the firmware and the simulator. The values the
+ * monitor chooses to program are in monitor_settings.h, which the simulator
+ * never includes, so that it can catch a wrong one.
  *
  * Plain #defines so that the start-up assembler and the C++ monitor share one
  * source. Register offsets are in bytes from their block's base. R = read,
@@ -13,8 +16,6 @@
 /* 4 KB RAM: image from offset 0, the two flag words right after it, stack. */
 #define IMAGE_BASE          0x50000000
 #define BOOT_RAM_SIZE       0x1000
-/* Full descending stack; the word at STACK_TOP itself is never written. */
-#define STACK_TOP           0x50000FFC
 
 /* 16550 UART, one byte per register. */
 #define UART_BASE           0x50001000
@@ -38,8 +39,6 @@
 #define   UART_LSR_DR           0x01    /* received data ready */
 #define   UART_LSR_OE           0x02    /* receive overrun */
 #define   UART_LSR_THRE         0x20    /* transmit holding register empty */
-/* Divisor 7 gives 115200 baud from the board's UART clock. */
-#define UART_DIVISOR        7
 
 /* W, byte: every polling wait writes 0 here while its condition is unmet. */
 #define BOARD_TICK_REG      0x50001B00
@@ -72,9 +71,6 @@
 #define EXP_TIMING_CS2      0x08    /* RW: chip select 2 */
 /*   bit 31 enable, bits 25-22 strobe time T3, bits 13-10 size (512 << n),  */
 /*   bit 1 write enable, bit 0 data bus 1 = 8-bit, 0 = 16-bit.              */
-#define   EXP_TIMING_CS0_VALUE  0x80401003  /* T3 1, 8 KB, writable, 8-bit */
-#define   EXP_TIMING_CS1_VALUE  0x80801002  /* T3 2, 8 KB, writable, 16-bit */
-#define   EXP_TIMING_CS2_VALUE  0x80402403  /* T3 1, 256 KB, writable, 8-bit */
 #define EXP_CNFG0           0xC4000020  /* RW: absolute address, used alone */
 #define   EXP_CNFG0_MEM_MAP     0x80000000  /* 1: expansion bus also at 0 */
 
@@ -84,16 +80,11 @@
 #define SDRAM_CMD           0x00    /* W: command code */
 #define   SDRAM_CMD_NORMAL      0xF     /* leave the power-up sequence */
 #define SDRAM_CONFIG0       0x04    /* RW: configuration register 0 */
-#define   SDRAM_CONFIG0_VALUE   0x72221212
-#define   SDRAM_CONFIG0_READY   0x00000020  /* added once the commands ran */
 #define SDRAM_CONFIG1       0x08    /* RW: configuration register 1 */
-#define   SDRAM_CONFIG1_VALUE   0x5760E4A6
 #define SDRAM_SETUP0        0x0C    /* RW: set-up, read back once */
 #define SDRAM_SETUP1        0x10    /* RW: set-up, read back once */
 #define SDRAM_SETUP2        0x14    /* RW: set-up, read back once */
-#define   SDRAM_SETUP_VALUE     0x80000002
 #define SDRAM_REFRESH       0x48    /* RW: refresh interval, 0 = no refresh */
-#define   SDRAM_REFRESH_VALUE   0x610
 
 /* ---- SDRAM interface block ---------------------------------------------- */
 
@@ -113,12 +104,7 @@
 
 /* ---- Processor core: CP15 control register ------------------------------ */
 
-#define CP15_CTRL_INIT      0xF8    /* bits 3-7 set (7: big-endian), all else off */
+#define CP15_CTRL_BIG_ENDIAN 0x80
 #define CP15_CTRL_ICACHE    0x1000
-
-/* ---- Monitor timing ----------------------------------------------------- */
-
-/* Passes of the in-memory counter after each paced line end. */
-#define PACE_DELAY_COUNT    0x30D40
 
 #endif

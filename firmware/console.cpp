@@ -1,6 +1,6 @@
 #include "console.h"
 
-#include "board_map.h"
+#include "monitor_settings.h"
 #include "hardware.h"
 
 void board_tick()

@@ -2,7 +2,7 @@
 // stack the whole monitor needs.
 #include <gtest/gtest.h>
 
-#include "board_map.h"
+#include "monitor_settings.h"
 #include "monitor_session.h"
 
 namespace {

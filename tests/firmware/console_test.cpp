@@ -2,7 +2,7 @@
 // the tick of every unmet wait.
 #include <gtest/gtest.h>
 
-#include "board_map.h"
+#include "monitor_settings.h"
 #include "monitor_session.h"
 
 namespace {

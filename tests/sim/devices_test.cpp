@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "board_map.h"
+#include "monitor_settings.h"
 #include "program_runner.h"
 
 namespace korvasim {
