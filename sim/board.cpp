@@ -1,6 +1,7 @@
 #include "board.h"
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 #include "board_map.h"
@@ -21,12 +22,16 @@ const uint32_t REGISTER_BLOCK = 0x100;
 Board::Board(BoardConfig config)
     : config_(std::move(config)), boot_ram_(BOOT_RAM_SIZE, 0),
       expansion_(config_.exp_cnfg0_reset, [this](bool alias) { switch_memory_map(alias); }),
-      sdram_interface_({{SDRAM_IF_CONTROL, config_.sdram_if_control_reset}}),
+      sdram_interface_({{SDRAM_IF_CONTROL, config_.sdram_if_control_reset}},
+                       {SDRAM_IF_INDEXED, SDRAM_IF_CONTROL, SDRAM_IF_50, SDRAM_IF_54, SDRAM_IF_58,
+                        SDRAM_IF_5C, SDRAM_IF_60, SDRAM_IF_64, SDRAM_IF_68, SDRAM_IF_74,
+                        SDRAM_IF_78, SDRAM_IF_7C}),
       uart_([this](uint8_t byte) { transmitted(byte); }), flash_(config_.faults.flash),
       sram_(std::make_unique<Memory>(SRAM_SIZE, 1, config_.faults.sram)),
       sdram_(std::make_unique<Memory>(SDRAM_SIZE, 4, config_.faults.sdram,
                                       [this] { return sdram_controller_.holds_data(); })),
-      bus_(&expansion_, [this](const std::string& what) { bus_fault(what); })
+      bus_(&expansion_, [this](const std::string& what) { bus_fault(what); },
+           [this](char kind, uint32_t address, unsigned width) { undefined_access(kind, address, width); })
 {
     bus_.attach(UART_BASE, UART_REGISTERS, &uart_, true, 0);
     bus_.attach(BOARD_TICK_REG, 1, &tick_, true, 0);
@@ -131,6 +136,28 @@ void Board::bus_fault(const std::string& what)
             fault_ = what;
     }
     cpu_.stop();
+}
+
+void Board::undefined_access(char kind, uint32_t address, unsigned width)
+{
+    bool first;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++undefined_accesses_;
+        first = undefined_addresses_.insert(address).second;
+    }
+    if (first && config_.on_undefined_access) {
+        char text[120];
+        snprintf(text, sizeof text, "%s of %u byte%s at 0x%08x: no such register, or not of that width",
+                 kind == 'R' ? "read" : "write", width, width == 1 ? "" : "s", address);
+        config_.on_undefined_access(text);
+    }
+}
+
+uint64_t Board::undefined_accesses() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return undefined_accesses_;
 }
 
 void Board::send(const std::string& bytes)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,9 @@ struct BoardConfig {
     // When set, every access to a device register is traced here, counted
     // in instructions since reset (slow: counting costs a hook per step).
     std::function<void(const TraceRecord&)> trace;
+    // Told once per address about an access to a register that its device
+    // does not define, or with a width the register does not take.
+    std::function<void(const std::string&)> on_undefined_access;
     // Whether output() keeps everything sent; a long session forwards its
     // output instead and keeps nothing.
     bool record_output = true;
@@ -72,6 +76,9 @@ public:
     std::string fault() const;
 
     uint64_t ticks() const { return tick_.writes(); }
+    // Accesses to registers that their device does not define (all of them,
+    // not once per address).
+    uint64_t undefined_accesses() const;
     uint32_t reg(int n) const { return cpu_.reg(n); }
     uint32_t cp15_control() const { return cpu_.cp15_control(); }
     uint64_t instructions() const { return cpu_.instructions(); }
@@ -90,6 +97,7 @@ public:
 private:
     void switch_memory_map(bool boot_alias);
     void bus_fault(const std::string& what);
+    void undefined_access(char kind, uint32_t address, unsigned width);
     void transmitted(uint8_t byte);
     void run_cpu();
 
@@ -111,6 +119,8 @@ private:
     std::string output_;
     std::function<void(uint8_t)> output_sink_;
     std::string fault_;
+    uint64_t undefined_accesses_ = 0;
+    std::set<uint32_t> undefined_addresses_;
     bool alias_mapped_ = false;
     bool sdram_mapped_ = false;
     bool running_ = false;

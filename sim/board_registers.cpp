@@ -17,7 +17,9 @@ const std::vector<uint32_t> POWER_UP = {3, 2, 7, 8, 4, 1, 2, 6, 6, 0};
 } // namespace
 
 ExpansionBus::ExpansionBus(uint32_t cnfg0_reset, std::function<void(bool)> on_map_switch)
-    : RegisterFile({{EXP_TIMING_CS0, CS0_RESET}, {CNFG0_OFFSET, cnfg0_reset}}),
+    : RegisterFile({{EXP_TIMING_CS0, CS0_RESET}, {CNFG0_OFFSET, cnfg0_reset}},
+                   // chip selects 0-7, EXP_CNFG0 and EXP_CNFG1
+                   {0x00, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x18, 0x1C, 0x20, 0x24}),
       on_map_switch_(std::move(on_map_switch)), mem_map_(cnfg0_reset & EXP_CNFG0_MEM_MAP)
 {
 }
@@ -41,6 +43,12 @@ void ExpansionBus::written(uint32_t offset, uint32_t value)
         mem_map_ = mem_map;
         on_map_switch_(mem_map);
     }
+}
+
+SdramController::SdramController()
+    : RegisterFile({}, {SDRAM_CMD, SDRAM_CONFIG0, SDRAM_CONFIG1, SDRAM_SETUP0, SDRAM_SETUP1,
+                        SDRAM_SETUP2, SDRAM_REFRESH})
+{
 }
 
 bool SdramController::holds_data() const

@@ -36,7 +36,7 @@ private:
 // normal-operation command, while the refresh interval is non-zero.
 class SdramController : public RegisterFile {
 public:
-    SdramController() = default;
+    SdramController();
     bool holds_data() const;
 
 private:

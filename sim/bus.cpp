@@ -19,8 +19,9 @@ std::string format_trace(const TraceRecord& r)
     return line;
 }
 
-Bus::Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault)
-    : expansion_(expansion), on_fault_(std::move(on_fault))
+Bus::Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault,
+         std::function<void(char, uint32_t, unsigned)> on_undefined)
+    : expansion_(expansion), on_fault_(std::move(on_fault)), on_undefined_(std::move(on_undefined))
 {
 }
 
@@ -35,7 +36,7 @@ void Bus::trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu)
     cpu_ = cpu;
 }
 
-const Bus::Slot* Bus::decode(uint32_t address, char kind)
+const Bus::Slot* Bus::decode(uint32_t address, char kind, unsigned width)
 {
     for (const Slot& slot : slots_) {
         if (address - slot.base >= slot.size)
@@ -50,9 +51,18 @@ const Bus::Slot* Bus::decode(uint32_t address, char kind)
             on_fault_(text);
             return nullptr;
         }
+        // Never silently ignored: the access is counted and told about.
+        if (!slot.device->defines(address - slot.base, width, kind == 'W')) {
+            if (on_undefined_)
+                on_undefined_(kind, address, width);
+            return nullptr;
+        }
         return &slot;
     }
-    return nullptr;  // an unused address in a device page reads as 0
+    // No device at all here: reads see 0, and the access is told about.
+    if (on_undefined_)
+        on_undefined_(kind, address, width);
+    return nullptr;
 }
 
 void Bus::trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value)
@@ -63,7 +73,7 @@ void Bus::trace(const Slot* slot, char kind, uint32_t address, unsigned width, u
 
 uint32_t Bus::io_read(uint32_t address, unsigned width)
 {
-    const Slot* slot = decode(address, 'R');
+    const Slot* slot = decode(address, 'R', width);
     if (!slot)
         return 0;
     const uint32_t value = slot->device->read(address - slot->base, width);
@@ -73,7 +83,7 @@ uint32_t Bus::io_read(uint32_t address, unsigned width)
 
 void Bus::io_write(uint32_t address, unsigned width, uint32_t value)
 {
-    const Slot* slot = decode(address, 'W');
+    const Slot* slot = decode(address, 'W', width);
     if (!slot)
         return;
     trace(slot, 'W', address, width, value);

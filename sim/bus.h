@@ -30,8 +30,10 @@ class Bus : public IoHandler {
 public:
     static constexpr int NO_CHIP_SELECT = -1;
 
-    // on_fault is told about an access that no device answers.
-    Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault);
+    // on_fault is told about an access that no device answers; on_undefined
+    // about one that a device answers but has no such register for.
+    Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault,
+        std::function<void(char kind, uint32_t address, unsigned width)> on_undefined = nullptr);
 
     // Devices behind chip select cs answer only inside its set-up window,
     // which starts at 0x50000000 + cs * 0x01000000.
@@ -53,11 +55,12 @@ private:
         int chip_select;
     };
 
-    const Slot* decode(uint32_t address, char kind);
+    const Slot* decode(uint32_t address, char kind, unsigned width);
     void trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value);
 
     const ExpansionBus* expansion_;
     std::function<void(const std::string&)> on_fault_;
+    std::function<void(char, uint32_t, unsigned)> on_undefined_;
     std::vector<Slot> slots_;
     std::function<void(const TraceRecord&)> trace_sink_;
     const Cpu* cpu_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 
 namespace korvasim {
 
@@ -14,14 +15,27 @@ public:
     // CPU's byte order, in the low bits.
     virtual uint32_t read(uint32_t offset, unsigned width) = 0;
     virtual void write(uint32_t offset, unsigned width, uint32_t value) = 0;
+    // Whether the device defines a register at offset that takes an access
+    // of this width and direction. Memories take every access.
+    virtual bool defines(uint32_t /*offset*/, unsigned /*width*/, bool /*write*/) const
+    {
+        return true;
+    }
 };
 
-// 32-bit registers that hold what they are given, with reset values.
+// 32-bit registers that hold what they are given, with reset values. With a
+// list of offsets only those are registers, taking word accesses alone.
 class RegisterFile : public Device {
 public:
-    explicit RegisterFile(std::map<uint32_t, uint32_t> reset_values = {})
-        : values_(std::move(reset_values))
+    explicit RegisterFile(std::map<uint32_t, uint32_t> reset_values = {},
+                          std::set<uint32_t> registers = {})
+        : values_(std::move(reset_values)), registers_(std::move(registers))
     {
+    }
+
+    bool defines(uint32_t offset, unsigned width, bool) const override
+    {
+        return registers_.empty() || (width == 4 && registers_.count(offset) > 0);
     }
 
     uint32_t read(uint32_t offset, unsigned) override { return value(offset); }
@@ -42,6 +56,7 @@ protected:
 
 private:
     std::map<uint32_t, uint32_t> values_;
+    std::set<uint32_t> registers_;
 };
 
 } // namespace korvasim

@@ -58,4 +58,9 @@ void FlashBlock::write(uint32_t offset, unsigned width, uint32_t value)
     }
 }
 
+bool FlashBlock::defines(uint32_t offset, unsigned width, bool write) const
+{
+    return width == 4 && (offset == FLASH_CMD_STATUS || (offset == FLASH_CONTROL && write));
+}
+
 } // namespace korvasim

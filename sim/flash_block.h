@@ -18,6 +18,8 @@ public:
 
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
+    // The command/status word and the write-only control word.
+    bool defines(uint32_t offset, unsigned width, bool write) const override;
 
 private:
     FlashFaults faults_;

@@ -301,6 +301,8 @@ void report_session(const korvasim::SessionReport& report)
     if (report.image_refused)
         fprintf(stderr, "korvasim: image refused: more than the %u bytes of boot RAM; the board "
                         "stayed silent until the port was closed\n", BOOT_RAM_SIZE);
+    if (!report.undefined_access.empty())
+        fprintf(stderr, "korvasim: %s\n", report.undefined_access.c_str());
     if (!report.board_fault.empty())
         fprintf(stderr, "korvasim: the board stopped: %s\n", report.board_fault.c_str());
     if (report.dropped_bytes > 0)

@@ -183,12 +183,21 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     BoardConfig config;
     config.faults = options.faults;
     config.record_output = false;
-    if (options.trace) {
-        FILE* trace = options.trace;
+    FILE* trace = options.trace;
+    if (trace) {
         config.trace = [trace](const TraceRecord& r) {
             fprintf(trace, "%s\n", format_trace(r).c_str());
         };
     }
+    config.on_undefined_access = [this, trace](const std::string& text) {
+        if (trace)
+            fprintf(trace, "undefined: %s\n", text.c_str());
+        if (report_) {
+            SessionReport undefined;
+            undefined.undefined_access = text;
+            report_(undefined);
+        }
+    };
     std::atomic<uint64_t> dropped{0};
     Board board(config);
     board.load_image(image);

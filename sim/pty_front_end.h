@@ -33,10 +33,11 @@ struct FrontEndOptions {
 };
 
 // What the front end has to say about a session, for the program to print:
-// a refused image or a board that stopped at once, dropped output when the
-// session ends.
+// a refused image, an access that no register takes or a board that stopped
+// at once, dropped output when the session ends.
 struct SessionReport {
     std::string board_fault;         // the CPU's fault, when the board stopped
+    std::string undefined_access;    // an access that no register takes
     uint64_t dropped_bytes = 0;      // board output that the host did not read
     bool image_refused = false;      // more than the boot RAM holds
 };

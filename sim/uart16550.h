@@ -33,6 +33,11 @@ public:
 
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
+    // Eight byte registers; the line and modem status registers are read-only.
+    bool defines(uint32_t offset, unsigned width, bool write) const override
+    {
+        return width == 1 && offset < 8 && !(write && (offset == 5 || offset == 6));
+    }
 
     uint8_t divisor_low() const { return dll_; }
     uint8_t divisor_high() const { return dlm_; }

@@ -44,6 +44,14 @@ TEST(CommandLoop, ByteSentDuringATestIsTakenAfterTheNextPrompt)
     EXPECT_EQ(monitor.command("2").size(), 64u + 3);  // the 'v' took effect
 }
 
+TEST(CommandLoop, EveryAccessOfAWholeSessionMeetsADefinedRegister)
+{
+    Monitor monitor;
+    for (const char* command : {"v", "1", "2", "3", "x"})
+        monitor.command(command);
+    EXPECT_EQ(monitor.board().undefined_accesses(), 0u);
+}
+
 TEST(CommandLoop, ReportNeverCarriesTheMarkers)
 {
     Monitor monitor(with_faults({"sram.d3=0", "sdram.a5=1", "flash.q1.S=0x3f"}));

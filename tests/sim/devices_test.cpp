@@ -198,6 +198,27 @@ TEST(Flash, BusyBlockHoldsTheProgramInItsWait)
     EXPECT_EQ(board.fault(), "");  // stopped, not faulted
 }
 
+TEST(Devices, AnAccessNoRegisterTakesIsCountedAndToldOncePerAddress)
+{
+    korvasim::BoardConfig config;
+    std::vector<std::string> told;  // written on the CPU's thread, read after it halted
+    config.on_undefined_access = [&](const std::string& text) { told.push_back(text); };
+    Board board(config);
+    start_program(board, "undefined_registers");
+    ASSERT_TRUE(board.wait_halted(TIMEOUT_MS));
+    EXPECT_EQ(board.undefined_accesses(), 8u);
+    EXPECT_EQ(board.ticks(), 1u) << "only the byte write is a tick";
+    const std::vector<std::string> expected = {
+        "write of 4 bytes at 0x50001b00: no such register, or not of that width",
+        "read of 2 bytes at 0x50001000: no such register, or not of that width",
+        "write of 1 byte at 0x50001005: no such register, or not of that width",
+        "read of 1 byte at 0x51000000: no such register, or not of that width",
+        "read of 4 bytes at 0xcc00f508: no such register, or not of that width",
+        "read of 4 bytes at 0x50001800: no such register, or not of that width",
+    };
+    EXPECT_EQ(told, expected);
+}
+
 TEST(Devices, ImageLargerThanTheBootRamIsRefused)
 {
     Board board;

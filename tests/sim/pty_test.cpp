@@ -158,6 +158,25 @@ TEST(Loader, CpuFaultIsReportedAndTheBoardGoesQuiet)
         << sim.process().err();
 }
 
+TEST(Loader, AccessThatNoRegisterTakesIsToldOnceOnStandardErrorAndInTheTrace)
+{
+    const std::string trace = make_temp_dir() + "/trace.txt";
+    Simulator sim({"--once", "--trace", trace, "--image",
+                   std::string(PROGRAM_DIR) + "/undefined_registers.bin"});
+    {
+        HostPort host(sim.path());
+        EXPECT_TRUE(sim.process().wait_until(
+            [&] { return sim.process().err().find("the board stopped") != std::string::npos; },
+            TIMEOUT_MS));
+    }
+    EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
+    const std::string told = "write of 4 bytes at 0x50001b00: no such register, or not of that width\n";
+    const std::string& err = sim.process().err();
+    EXPECT_EQ(err.find("korvasim: " + told), err.rfind("korvasim: " + told)) << err;
+    EXPECT_NE(err.find("korvasim: " + told), std::string::npos) << err;
+    EXPECT_NE(read_file(trace).find("undefined: " + told), std::string::npos);
+}
+
 TEST(CommandLine, LinkIsMadeAndRemovedOnTerminate)
 {
     const std::string link = make_temp_dir() + "/korva";
