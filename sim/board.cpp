@@ -35,7 +35,7 @@ Board::Board(BoardConfig config)
 {
     bus_.attach(UART_BASE, UART_REGISTERS, &uart_, true, 0);
     bus_.attach(BOARD_TICK_REG, 1, &tick_, true, 0);
-    bus_.attach(CS1_WINDOW, WINDOW_SIZE, &flash_, true, 1);
+    bus_.attach(CS1_WINDOW, WINDOW_SIZE, &flash_, true, 1, 16);
     bus_.attach(CS2_WINDOW, WINDOW_SIZE, sram_.get(), false, 2);
     bus_.attach(EXP_CFG_BASE, PAGE, &expansion_, true);
     bus_.attach(SDRAM_CTRL_BASE, REGISTER_BLOCK, &sdram_controller_, true);

@@ -8,6 +8,8 @@ namespace korvasim {
 
 namespace {
 const uint32_t ENABLE = 0x80000000;
+const uint32_t WRITE_ENABLE = 0x2;
+const uint32_t BYTE_BUS = 0x1;
 const unsigned SIZE_SHIFT = 10;
 const uint32_t SIZE_MASK = 0xF;
 const uint32_t MIN_WINDOW = 512;
@@ -29,6 +31,16 @@ bool ExpansionBus::decodes(int cs, uint32_t offset) const
     const uint32_t timing = value(4 * cs);
     const uint32_t size = MIN_WINDOW << ((timing >> SIZE_SHIFT) & SIZE_MASK);
     return (timing & ENABLE) && offset < size;
+}
+
+bool ExpansionBus::writable(int cs) const
+{
+    return value(4 * cs) & WRITE_ENABLE;
+}
+
+unsigned ExpansionBus::data_bits(int cs) const
+{
+    return (value(4 * cs) & BYTE_BUS) ? 8 : 16;
 }
 
 bool ExpansionBus::mem_map() const

@@ -23,6 +23,10 @@ public:
 
     // Whether chip select cs answers at offset within its window.
     bool decodes(int cs, uint32_t offset) const;
+    // Whether chip select cs lets writes through (its write enable bit).
+    bool writable(int cs) const;
+    // The data bus width chip select cs is set to: 8 or 16 bits.
+    unsigned data_bits(int cs) const;
     bool mem_map() const;
 
 private:

@@ -25,9 +25,25 @@ Bus::Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> 
 {
 }
 
-void Bus::attach(uint32_t base, uint32_t size, Device* device, bool traced, int chip_select)
+void Bus::attach(uint32_t base, uint32_t size, Device* device, bool traced, int chip_select,
+                 unsigned data_bits)
 {
-    slots_.push_back({base, size, device, traced, chip_select});
+    slots_.push_back({base, size, device, traced, chip_select, data_bits});
+}
+
+uint32_t Bus::through_lanes(const Slot* slot, uint32_t address, unsigned width, uint32_t value) const
+{
+    // A chip select set to another data bus width than its device's puts
+    // the bytes of even addresses on lanes the device is not wired to (and
+    // an 8-bit bus drives only the lanes a 16-bit device takes odd bytes
+    // on): those bytes float high, both ways.
+    if (slot->chip_select == NO_CHIP_SELECT ||
+        expansion_->data_bits(slot->chip_select) == slot->data_bits)
+        return value;
+    for (unsigned i = 0; i < width; ++i)
+        if ((address + i) % 2 == 0)
+            value |= 0xFFu << (8 * (width - 1 - i));
+    return value;
 }
 
 void Bus::trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu)
@@ -76,7 +92,8 @@ uint32_t Bus::io_read(uint32_t address, unsigned width)
     const Slot* slot = decode(address, 'R', width);
     if (!slot)
         return 0;
-    const uint32_t value = slot->device->read(address - slot->base, width);
+    const uint32_t value =
+        through_lanes(slot, address, width, slot->device->read(address - slot->base, width));
     trace(slot, 'R', address, width, value);
     return value;
 }
@@ -87,7 +104,9 @@ void Bus::io_write(uint32_t address, unsigned width, uint32_t value)
     if (!slot)
         return;
     trace(slot, 'W', address, width, value);
-    slot->device->write(address - slot->base, width, value);
+    if (slot->chip_select != NO_CHIP_SELECT && !expansion_->writable(slot->chip_select))
+        return;  // write enable off: the strobe never comes
+    slot->device->write(address - slot->base, width, through_lanes(slot, address, width, value));
 }
 
 } // namespace korvasim

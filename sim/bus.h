@@ -36,9 +36,11 @@ public:
         std::function<void(char kind, uint32_t address, unsigned width)> on_undefined = nullptr);
 
     // Devices behind chip select cs answer only inside its set-up window,
-    // which starts at 0x50000000 + cs * 0x01000000.
+    // which starts at 0x50000000 + cs * 0x01000000, take writes only while
+    // its write enable is on, and see their data right only while its data
+    // bus width is theirs (data_bits, 8 or 16).
     void attach(uint32_t base, uint32_t size, Device* device, bool traced,
-                int chip_select = NO_CHIP_SELECT);
+                int chip_select = NO_CHIP_SELECT, unsigned data_bits = 8);
 
     // Traced accesses go to sink, counted with instructions().
     void trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu);
@@ -53,7 +55,10 @@ private:
         Device* device;
         bool traced;
         int chip_select;
+        unsigned data_bits;
     };
+
+    uint32_t through_lanes(const Slot* slot, uint32_t address, unsigned width, uint32_t value) const;
 
     const Slot* decode(uint32_t address, char kind, unsigned width);
     void trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value);

@@ -1,0 +1,69 @@
+// Boot images with one chip-select word changed, as a firmware engineer
+// might get it wrong: the simulated board must reject each that a real board
+// would, by its behaviour alone, and run the harmless ones as before.
+#include <gtest/gtest.h>
+
+#include "monitor_session.h"
+#include "monitor_settings.h"
+
+namespace {
+
+struct Variant {
+    const char* name;
+    uint32_t from;        // a word of the start-up's literal pool
+    uint32_t to;
+    const char* answers;  // result digits of 1, 2, 3; "" for a board with no prompt
+};
+
+void PrintTo(const Variant& v, std::ostream* os)
+{
+    *os << v.name;
+}
+
+class VariantTest : public testing::TestWithParam<Variant> {};
+
+TEST_P(VariantTest, BoardBehavesAsARealOneWould)
+{
+    const Variant& v = GetParam();
+    korvasim::Board board;
+    std::vector<uint8_t> image = monitor_image();
+    replace_word(image.data(), image.size(), v.from, v.to);
+    board.load_image(image);
+    board.power_on();
+    ASSERT_TRUE(board.wait_idle(Monitor::TIMEOUT_MS)) << board.fault();
+    if (std::string(v.answers).empty()) {
+        EXPECT_NE(board.output(), "?") << "the board prompted";
+        return;
+    }
+    ASSERT_EQ(board.output(), "?");
+    std::string codes;
+    for (const char* test : {"1", "2", "3"}) {
+        const size_t before = board.output().size();
+        board.send(test);
+        ASSERT_TRUE(board.wait_idle(Monitor::TIMEOUT_MS)) << test << ": " << board.fault();
+        const std::string answer = board.output().substr(before);
+        ASSERT_EQ(answer.size(), 3u) << test;
+        codes += answer[1];
+    }
+    EXPECT_EQ(codes, v.answers);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ChipSelects, VariantTest,
+    testing::Values(
+        // Write enable off: writes never reach the device.
+        Variant{"BootDeviceNotWritable", EXP_TIMING_CS0_VALUE, EXP_TIMING_CS0_VALUE & ~2u, ""},
+        Variant{"FlashNotWritable", EXP_TIMING_CS1_VALUE, EXP_TIMING_CS1_VALUE & ~2u, "030"},
+        Variant{"SramNotWritable", EXP_TIMING_CS2_VALUE, EXP_TIMING_CS2_VALUE & ~2u, "002"},
+        // A data bus width that is not the device's.
+        Variant{"BootDeviceAs16Bit", EXP_TIMING_CS0_VALUE, EXP_TIMING_CS0_VALUE & ~1u, ""},
+        Variant{"FlashAs8Bit", EXP_TIMING_CS1_VALUE, EXP_TIMING_CS1_VALUE | 1u, "030"},
+        Variant{"SramAs16Bit", EXP_TIMING_CS2_VALUE, EXP_TIMING_CS2_VALUE & ~1u, "002"},
+        // Harmless: another strobe time, an address time, a larger window.
+        Variant{"SramOtherStrobeTime", EXP_TIMING_CS2_VALUE, EXP_TIMING_CS2_VALUE + (3u << 22), "000"},
+        Variant{"FlashWithAddressTime", EXP_TIMING_CS1_VALUE, EXP_TIMING_CS1_VALUE | (1u << 28), "000"},
+        Variant{"BootDeviceLargerWindow", EXP_TIMING_CS0_VALUE, EXP_TIMING_CS0_VALUE + (1u << 10),
+                "000"}),
+    [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+} // namespace
