@@ -39,6 +39,8 @@
 #define   UART_LSR_DR           0x01    /* received data ready */
 #define   UART_LSR_OE           0x02    /* receive overrun */
 #define   UART_LSR_THRE         0x20    /* transmit holding register empty */
+/* The UART's clock: the baud rate is UART_CLOCK_HZ / (16 x divisor). */
+#define UART_CLOCK_HZ       12902400
 
 /* W, byte: every polling wait writes 0 here while its condition is unmet. */
 #define BOARD_TICK_REG      0x50001B00

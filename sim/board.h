@@ -32,6 +32,9 @@ struct BoardConfig {
     // When set, every access to a device register is traced here, counted
     // in instructions since reset (slow: counting costs a hook per step).
     std::function<void(const TraceRecord&)> trace;
+    // The settings of the host's end of the serial line; unset, it is set up
+    // as the board's UART should be.
+    std::function<LineSettings()> host_line;
     // Told once per address about an access to a register that its device
     // does not define, or with a width the register does not take.
     std::function<void(const std::string&)> on_undefined_access;

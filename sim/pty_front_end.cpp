@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "board.h"
@@ -24,6 +25,42 @@ const int OUTPUT_GRACE_MS = 20;
 std::runtime_error system_error(const std::string& what)
 {
     return std::runtime_error(what + ": " + strerror(errno));
+}
+
+LineSettings line_of(int terminal)
+{
+    LineSettings line;
+    termios t;
+    if (tcgetattr(terminal, &t) != 0)
+        return line;
+    static const struct {
+        speed_t code;
+        unsigned baud;
+    } speeds[] = {{B0, 0},         {B50, 50},       {B75, 75},         {B110, 110},
+                  {B134, 134},     {B150, 150},     {B200, 200},       {B300, 300},
+                  {B600, 600},     {B1200, 1200},   {B1800, 1800},     {B2400, 2400},
+                  {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+                  {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+                  {B921600, 921600}};
+    const speed_t speed = cfgetospeed(&t);
+    line.baud = 0;
+    for (const auto& s : speeds)
+        if (s.code == speed)
+            line.baud = s.baud;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: line.data_bits = 5; break;
+    case CS6: line.data_bits = 6; break;
+    case CS7: line.data_bits = 7; break;
+    default: line.data_bits = 8; break;
+    }
+    if (!(t.c_cflag & PARENB))
+        line.parity = 'N';
+    else if (t.c_cflag & CMSPAR)
+        line.parity = (t.c_cflag & PARODD) ? 'M' : 'S';
+    else
+        line.parity = (t.c_cflag & PARODD) ? 'O' : 'E';
+    line.stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return line;
 }
 
 } // namespace
@@ -143,7 +180,10 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
     // A freshly powered board's receiver is empty: nothing sent before the
     // wake-up byte becomes part of the image.
     discard_input();
-    const char wake = static_cast<char>(options.wake_byte);
+    // The loader drives the line at 115200 8N1 too: a host set up otherwise
+    // reads its wake-up byte, and it reads the host's image, wrong.
+    const LineSettings loader;
+    const char wake = static_cast<char>(across_line(options.wake_byte, loader, line_of(slave_)));
     if (write(master_, &wake, 1) != 1)
         return false;
     for (;;) {
@@ -154,8 +194,9 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
             return true;
         if (w != Wait::DATA)
             continue;
-        const std::string bytes = read_available();
-        image->insert(image->end(), bytes.begin(), bytes.end());
+        const LineSettings host = line_of(slave_);
+        for (char c : read_available())
+            image->push_back(across_line(static_cast<uint8_t>(c), host, loader));
         if (image->size() > BOOT_RAM_SIZE) {
             // Told at once; the board stays silent until the port is closed.
             if (report_) {
@@ -183,6 +224,9 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     BoardConfig config;
     config.faults = options.faults;
     config.record_output = false;
+    // The far end of the line is the host, as it has set up the terminal.
+    const int slave = slave_;
+    config.host_line = [slave] { return line_of(slave); };
     FILE* trace = options.trace;
     if (trace) {
         config.trace = [trace](const TraceRecord& r) {

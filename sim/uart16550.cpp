@@ -12,16 +12,45 @@ const uint8_t IIR_FIFOS_ON = 0xC0;
 const uint8_t LSR_TEMT = 0x40;
 const uint8_t MSR_OFFSET = 6;
 const uint8_t SCR_OFFSET = 7;
+const uint8_t LCR_WORD_LENGTH = 0x03;
+const uint8_t LCR_TWO_STOP_BITS = 0x04;
+const uint8_t LCR_PARITY = 0x08;
+const uint8_t LCR_EVEN_PARITY = 0x10;
+const uint8_t LCR_STICK_PARITY = 0x20;
 } // namespace
 
-Uart16550::Uart16550(std::function<void(uint8_t)> transmit) : transmit_(std::move(transmit)) {}
+Uart16550::Uart16550(std::function<void(uint8_t)> transmit,
+                     std::function<LineSettings()> host_line)
+    : transmit_(std::move(transmit)), host_line_(std::move(host_line))
+{
+    if (!host_line_)
+        host_line_ = [] { return LineSettings{}; };
+}
+
+LineSettings Uart16550::line() const
+{
+    LineSettings line;
+    const unsigned divisor = static_cast<unsigned>(dlm_) << 8 | dll_;
+    line.baud = divisor ? UART_CLOCK_HZ / (16 * divisor) : 0;
+    line.data_bits = 5 + (lcr_ & LCR_WORD_LENGTH);
+    line.stop_bits = (lcr_ & LCR_TWO_STOP_BITS) ? 2 : 1;
+    if (!(lcr_ & LCR_PARITY))
+        line.parity = 'N';
+    else if (lcr_ & LCR_STICK_PARITY)
+        line.parity = (lcr_ & LCR_EVEN_PARITY) ? 'S' : 'M';
+    else
+        line.parity = (lcr_ & LCR_EVEN_PARITY) ? 'E' : 'O';
+    return line;
+}
 
 void Uart16550::receive(const std::string& bytes)
 {
+    const LineSettings host = host_line_();
     std::lock_guard<std::mutex> lock(mutex_);
+    const LineSettings own = line();
     for (char c : bytes) {
         if (rx_.size() < RX_FIFO_SIZE)
-            rx_.push_back(static_cast<uint8_t>(c));
+            rx_.push_back(across_line(static_cast<uint8_t>(c), host, own));
         else
             overrun_ = true;
     }
@@ -108,8 +137,9 @@ void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
             dll_ = byte;
         } else {
             empty_polls_ = 0;
+            const LineSettings own = line();
             lock.unlock();
-            transmit_(byte);
+            transmit_(across_line(byte, own, host_line_()));
         }
         break;
     case UART_IER:

@@ -1,6 +1,7 @@
 // The board's 16550 UART. The CPU side is the register set; the host side
-// delivers received bytes and takes transmitted ones. Transmission is
-// instant, so the transmitter always has room.
+// delivers received bytes and takes transmitted ones, both across the line:
+// with settings other than the host's, each side reads garbage. Transmission
+// is instant, so the transmitter always has room.
 #ifndef KORVASIM_UART16550_H
 #define KORVASIM_UART16550_H
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "device.h"
+#include "serial_line.h"
 
 namespace korvasim {
 
@@ -20,7 +22,13 @@ public:
     static constexpr size_t RX_FIFO_SIZE = 16;
     static constexpr int IDLE_POLLS = 4;
 
-    explicit Uart16550(std::function<void(uint8_t)> transmit);
+    // host_line tells the settings of the far end of the line; by default
+    // it is set up as the board's UART should be (115200 baud, 8N1).
+    explicit Uart16550(std::function<void(uint8_t)> transmit,
+                       std::function<LineSettings()> host_line = nullptr);
+
+    // The line format the registers set up.
+    LineSettings line() const;
 
     // Host side, from any thread. Bytes beyond a full receive FIFO are lost
     // and flag an overrun, as on the chip.
@@ -48,6 +56,7 @@ private:
     uint8_t line_status(std::unique_lock<std::mutex>& lock);
 
     std::function<void(uint8_t)> transmit_;
+    std::function<LineSettings()> host_line_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<uint8_t> rx_;

@@ -26,9 +26,11 @@ void run_to_end(Board& board, const std::string& name, uint32_t parameter = 0)
 TEST(Uart, RegistersFifoAndOverrun)
 {
     Board board;
+    start_program(board, "uart_registers");
+    ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
     // Twenty bytes into a sixteen-byte FIFO before anybody reads.
     board.send("ABCDEFGHIJKLMNOPQRST");
-    run_to_end(board, "uart_registers");
+    ASSERT_TRUE(board.wait_halted(TIMEOUT_MS));
     EXPECT_EQ(board.output(), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(board.reg(4), unsigned(UART_LSR_DR | UART_LSR_OE | UART_LSR_THRE | 0x40));
     EXPECT_EQ(board.reg(5), unsigned(UART_LSR_THRE | 0x40));  // overrun cleared by the read
@@ -36,7 +38,63 @@ TEST(Uart, RegistersFifoAndOverrun)
     EXPECT_EQ(board.reg(7), unsigned(UART_LCR_8N1));
     EXPECT_EQ(board.reg(8), 0x5Au);     // scratch
     EXPECT_EQ(board.uart().divisor_low(), 7);
-    EXPECT_EQ(board.uart().divisor_high(), 1);
+    EXPECT_EQ(board.uart().divisor_high(), 0);
+}
+
+struct LineCase {
+    const char* name;
+    korvasim::LineSettings receiver;  // of a sender at 115200 8N1
+    uint8_t sent;
+    uint8_t read;
+};
+
+void PrintTo(const LineCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LineTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(LineTest, AReceiverReadsWhatItsOwnSettingsSample)
+{
+    EXPECT_EQ(korvasim::across_line(GetParam().sent, korvasim::LineSettings{}, GetParam().receiver),
+              GetParam().read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uart, LineTest,
+    testing::Values(
+        LineCase{"SameSettings", {115200, 8, 'N', 1}, '?', '?'},
+        LineCase{"RateWithinTolerance", {112000, 8, 'N', 1}, '?', '?'},
+        // Every other sender bit from the third: bits 2, 4, 6, then stop and idle.
+        LineCase{"HalfTheRate", {57600, 8, 'N', 1}, 0x3F, 0xFB},
+        // Each sender bit twice, from the start bit on.
+        LineCase{"TwiceTheRate", {230400, 8, 'N', 1}, 0x3F, 0xFE},
+        // The eighth data bit lands where the stop bit should be.
+        LineCase{"SevenBitsEighthBitLow", {115200, 7, 'N', 1}, 0x3F, 0x00},
+        LineCase{"SevenBitsEighthBitHigh", {115200, 7, 'N', 1}, 0xBF, 0x3F},
+        // The stop bit is taken for the parity bit: right only by chance.
+        LineCase{"EvenParityWrong", {115200, 8, 'E', 1}, 0x3F, 0x00},
+        LineCase{"EvenParityRightByChance", {115200, 8, 'E', 1}, 0x01, 0x01},
+        LineCase{"TwoStopBits", {115200, 8, 'N', 2}, '?', 0x00},
+        LineCase{"LineNotDriven", {0, 8, 'N', 1}, '?', 0x00}),
+    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+TEST(Uart, AHostAtAnotherRateReadsGarbageBothWays)
+{
+    korvasim::BoardConfig config;
+    config.host_line = [] { return korvasim::LineSettings{57600, 8, 'N', 1}; };
+    Board board(config);
+    start_program(board, "echo");
+    ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
+    EXPECT_EQ(board.output(), "\xfc\xfc") << "'H' and 'I' read at half the rate";
+    board.send("?");
+    ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
+    // The board reads the host's '?' wrong and echoes that, read wrong again.
+    const korvasim::LineSettings host{57600, 8, 'N', 1}, uart;
+    const uint8_t echoed = korvasim::across_line(korvasim::across_line('?', host, uart), uart, host);
+    EXPECT_EQ(board.output().substr(2), std::string(1, static_cast<char>(echoed)));
+    EXPECT_NE(korvasim::across_line('?', host, uart), '?');
 }
 
 TEST(Uart, WaitingForInputBlocksInsteadOfSpinning)

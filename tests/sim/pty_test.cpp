@@ -101,6 +101,20 @@ TEST(Loader, WakesUpAfterTheOpenTakesTheImageAndStartsIt)
     EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "ok");
 }
 
+TEST(Loader, AHostAtAnotherRateGetsNoWorkingBoard)
+{
+    Simulator sim({"--wake-byte", "0x3f"});
+    HostPort host(sim.path());
+    termios slow;
+    tcgetattr(host.fd(), &slow);
+    cfsetispeed(&slow, B9600);
+    cfsetospeed(&slow, B9600);
+    tcsetattr(host.fd(), TCSANOW, &slow);
+    ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS).size(), 1u);  // any byte wakes a host
+    host.send(test_program("echo"));
+    EXPECT_NE(host.read_bytes(2, 1000), "HI") << "the loader read the image wrong";
+}
+
 TEST(Loader, ClosingThePortResetsTheBoard)
 {
     Simulator sim({});
@@ -202,9 +216,10 @@ TEST(CommandLine, TraceFileHasALinePerRegisterAccess)
     }
     EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
     const std::string lines = read_file(trace);
-    // The program's first two accesses: 'H' and 'I' into the transmitter.
+    // The UART set up (divisor latch first), then 'H' and 'I' into the transmitter.
     const std::string first = lines.substr(0, lines.find('\n'));
-    EXPECT_EQ(first.substr(first.find(' ')), " W 0x50001000 1 0x00000048") << lines.substr(0, 200);
+    EXPECT_EQ(first.substr(first.find(' ')), " W 0x50001003 1 0x00000080") << lines.substr(0, 200);
+    EXPECT_LT(lines.find(" W 0x50001000 1 0x00000048\n"), lines.find(" W 0x50001000 1 0x00000049\n"));
     EXPECT_NE(lines.find(" W 0x50001000 1 0x00000049\n"), std::string::npos);
     // A line status read with the transmitter empty (0x60), data ready or not.
     EXPECT_NE(lines.find(" R 0x50001005 1 0x0000006"), std::string::npos);

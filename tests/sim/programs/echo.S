@@ -1,7 +1,9 @@
-/* Sends "HI", then echoes every byte received, ticking while it waits. */
+/* Sets up the UART, sends "HI", then echoes every byte received, ticking
+ * while it waits. */
 #include "program.h"
     mov     r2, #UART_BASE & 0xFF000000
     orr     r2, r2, #UART_BASE & 0x00FFF000
+    uart_8n1 r2
     mov     r1, #'H'
     strb    r1, [r2, #UART_THR]
     mov     r1, #'I'

@@ -25,3 +25,15 @@
     ldr     r1, =\value
     str     r1, [r0]
 .endm
+
+/* The UART at base set up as the board's: 115200 baud, 8N1. */
+.macro uart_8n1 base
+    mov     r1, #UART_LCR_DLAB
+    strb    r1, [\base, #UART_LCR]
+    mov     r1, #UART_DIVISOR
+    strb    r1, [\base, #UART_DLL]
+    mov     r1, #0
+    strb    r1, [\base, #UART_DLM]
+    mov     r1, #UART_LCR_8N1
+    strb    r1, [\base, #UART_LCR]
+.endm

@@ -1,5 +1,6 @@
-/* Sets the divisor and line format, then drains the receive FIFO into the
- * transmitter. r4: LSR before, r5: LSR after, r6: IER, r7: LCR, r8: SCR. */
+/* Sets the divisor and line format, waits for a receive overrun, then
+ * drains the receive FIFO into the transmitter. r4: LSR before, r5: LSR
+ * after, r6: IER, r7: LCR, r8: SCR. */
 #include "program.h"
     ldr     r2, =UART_BASE
     mov     r1, #0x05
@@ -8,13 +9,17 @@
     strb    r1, [r2, #UART_LCR]
     mov     r1, #7
     strb    r1, [r2, #UART_DLL]
-    mov     r1, #1
+    mov     r1, #0
     strb    r1, [r2, #UART_DLM]
     mov     r1, #UART_LCR_8N1
     strb    r1, [r2, #UART_LCR]
     mov     r1, #0x5A
     strb    r1, [r2, #7]
+    /* Wait until the host has overrun the receive FIFO. */
+full:
     ldrb    r4, [r2, #UART_LSR]
+    tst     r4, #UART_LSR_OE
+    beq     full
 drain:
     ldrb    r1, [r2, #UART_LSR]
     tst     r1, #UART_LSR_DR
