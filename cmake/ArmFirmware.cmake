@@ -20,16 +20,19 @@ if(KORVA_WERROR)
 endif()
 
 # korva_arm_binary(NAME <name> LINKER_SCRIPT <file> SOURCES <files...>
-#                  [INCLUDES <dirs...>] [LINK_ADDRESS <addr>])
+#                  [INCLUDES <dirs...>] [DEFINES <NAME=value...>] [LINK_ADDRESS <addr>])
 # Produces ${CMAKE_CURRENT_BINARY_DIR}/<name>.elf and <name>.bin and a target
 # <name>_bin. LINK_ADDRESS links without a script, code at that address.
 function(korva_arm_binary)
-  cmake_parse_arguments(ARG "" "NAME;LINKER_SCRIPT;LINK_ADDRESS" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;LINKER_SCRIPT;LINK_ADDRESS" "SOURCES;INCLUDES;DEFINES" ${ARGN})
   set(objects)
   set(include_flags)
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}.dir)
   foreach(dir ${ARG_INCLUDES})
     list(APPEND include_flags -I${dir})
+  endforeach()
+  foreach(define ${ARG_DEFINES})
+    list(APPEND include_flags -D${define})
   endforeach()
   foreach(src ${ARG_SOURCES})
     get_filename_component(src_abs ${src} ABSOLUTE)

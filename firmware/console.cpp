@@ -10,13 +10,12 @@ void board_tick()
 
 void uart_init()
 {
-    write8(UART_BASE + UART_IER, 0);
+    write8(UART_BASE + UART_IER, MONITOR_IER);
     write8(UART_BASE + UART_LCR, UART_LCR_DLAB);
     write8(UART_BASE + UART_DLL, UART_DIVISOR & 0xFF);
     write8(UART_BASE + UART_DLM, UART_DIVISOR >> 8);
-    write8(UART_BASE + UART_LCR, UART_LCR_8N1);
-    write8(UART_BASE + UART_FCR,
-           UART_FCR_ENABLE | UART_FCR_CLEAR_RX | UART_FCR_CLEAR_TX | UART_FCR_TRIGGER_8);
+    write8(UART_BASE + UART_LCR, MONITOR_LCR);
+    write8(UART_BASE + UART_FCR, MONITOR_FCR);
     write8(UART_BASE + UART_MCR, UART_MCR_DTR | UART_MCR_RTS);
 }
 

@@ -12,8 +12,21 @@
 /* Full descending stack; the word at STACK_TOP itself is never written. */
 #define STACK_TOP           0x50000FFC
 
-/* Divisor 7 gives 115200 baud from the board's UART clock. */
+/* The UART: divisor 7 gives 115200 baud from the board's UART clock; 8N1;
+ * FIFOs on and emptied, receive trigger at 8 bytes; no interrupts. Each can
+ * be given on the compiler's command line to build a variant image. */
+#ifndef UART_DIVISOR
 #define UART_DIVISOR        7
+#endif
+#ifndef MONITOR_LCR
+#define MONITOR_LCR         UART_LCR_8N1
+#endif
+#ifndef MONITOR_FCR
+#define MONITOR_FCR         (UART_FCR_ENABLE | UART_FCR_CLEAR_RX | UART_FCR_CLEAR_TX | UART_FCR_TRIGGER_8)
+#endif
+#ifndef MONITOR_IER
+#define MONITOR_IER         0
+#endif
 
 /* Chip selects: bit 31 enable, bits 25-22 strobe time T3, bits 13-10 size
  * (512 << n), bit 1 write enable, bit 0 data bus (1 = 8-bit). */
