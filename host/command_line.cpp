@@ -38,27 +38,6 @@ int usage_exit()
     return 1;
 }
 
-} // namespace
-
-namespace {
-
-int parse_options(int argc, char** argv, run_settings* settings);
-
-} // namespace
-
-int parse_command_line(int argc, char** argv, run_settings* settings)
-{
-    const int status = parse_options(argc, argv, settings);
-    // The log that won starts empty, as it would have with a single -l.
-    if (log_file && !reopen_log_truncated()) {
-        fprintf(stderr, "Could not open logfile '%s'.\n", log_file_name());
-        return 1;
-    }
-    return status;
-}
-
-namespace {
-
 int parse_options(int argc, char** argv, run_settings* settings)
 {
     *settings = run_settings{1, nullptr, false, false, true, true, true};
@@ -116,3 +95,14 @@ int parse_options(int argc, char** argv, run_settings* settings)
 }
 
 } // namespace
+
+int parse_command_line(int argc, char** argv, run_settings* settings)
+{
+    const int status = parse_options(argc, argv, settings);
+    // The log that won starts empty, as it would have with a single -l.
+    if (log_file && !reopen_log_truncated()) {
+        fprintf(stderr, "Could not open logfile '%s'.\n", log_file_name());
+        return 1;
+    }
+    return status;
+}
