@@ -13,6 +13,8 @@ const uint32_t UART_PAGE = 0x50001000;
 const uint32_t PAGE = 0x1000;
 const uint32_t CS1_WINDOW = 0x51000000;
 const uint32_t CS2_WINDOW = 0x52000000;
+// Where MEM_MAP also shows the expansion bus: its windows less IMAGE_BASE.
+const uint32_t ALIAS_OFFSET = IMAGE_BASE;
 const uint32_t WINDOW_SIZE = 0x01000000;
 const uint32_t TICK_OFFSET = BOARD_TICK_REG - UART_PAGE;
 const uint32_t UART_REGISTERS = 8;
@@ -20,8 +22,8 @@ const uint32_t REGISTER_BLOCK = 0x100;
 } // namespace
 
 Board::Board(BoardConfig config)
-    : config_(std::move(config)), boot_ram_(BOOT_RAM_SIZE, 0),
-      expansion_(config_.exp_cnfg0_reset, [this](bool alias) { switch_memory_map(alias); }),
+    : config_(std::move(config)), boot_ram_(BOOT_RAM_SIZE, 0), garbled_ram_(BOOT_RAM_SIZE, 0),
+      expansion_(config_.exp_cnfg0_reset, [this] { update_memory_map(); }),
       sdram_interface_({{SDRAM_IF_CONTROL, config_.sdram_if_control_reset}},
                        {SDRAM_IF_INDEXED, SDRAM_IF_CONTROL, SDRAM_IF_50, SDRAM_IF_54, SDRAM_IF_58,
                         SDRAM_IF_5C, SDRAM_IF_60, SDRAM_IF_64, SDRAM_IF_68, SDRAM_IF_74,
@@ -43,14 +45,13 @@ Board::Board(BoardConfig config)
     bus_.attach(SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true);
     bus_.attach(SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false);
 
-    cpu_.map_ram(IMAGE_BASE, BOOT_RAM_SIZE, boot_ram_.data());
     cpu_.map_io(UART_PAGE, PAGE, &bus_);
     cpu_.map_io(CS1_WINDOW, WINDOW_SIZE, &bus_);
     cpu_.map_io(CS2_WINDOW, WINDOW_SIZE, &bus_);
     cpu_.map_io(EXP_CFG_BASE, PAGE, &bus_);
     cpu_.map_io(SDRAM_CTRL_BASE & ~(PAGE - 1), PAGE, &bus_);
     cpu_.map_io(SDRAM_IF_BASE & ~(PAGE - 1), PAGE, &bus_);
-    switch_memory_map(expansion_.mem_map());
+    update_memory_map();
 
     if (config_.trace) {
         bus_.trace_to(config_.trace, &cpu_);
@@ -70,21 +71,71 @@ Board::~Board()
     power_off();
 }
 
-void Board::switch_memory_map(bool boot_alias)
+void Board::update_memory_map()
 {
-    // Called at construction and from inside the CPU's write to EXP_CNFG0.
-    if (boot_alias) {
-        if (sdram_mapped_)
+    // Called at construction and from inside the CPU's writes to the
+    // expansion bus controller. The engine maps RAM in pages coarser than
+    // the smallest window, so a window that does not hold the whole boot RAM
+    // takes all of it away.
+    const BootDeviceMap map{expansion_.decodes(0, BOOT_RAM_SIZE - 1), expansion_.data_bits(0) != 8,
+                            expansion_.mem_map()};
+    const bool writes_as_given = expansion_.writable(0) && !map.garbled;
+    cpu_.filter_ram_writes(writes_as_given ? RamWriteFilter() : [this](uint32_t address, unsigned width,
+                                                                         const uint8_t* before, uint8_t* now) {
+        filter_boot_ram_write(address, width, before, now);
+    });
+    if (memory_mapped_ && map == mapped_)
+        return;
+    if (memory_mapped_) {
+        if (mapped_.visible)
+            cpu_.unmap(IMAGE_BASE, BOOT_RAM_SIZE);
+        if (mapped_.alias) {
+            if (mapped_.visible)
+                cpu_.unmap(0, BOOT_RAM_SIZE);
+            cpu_.unmap(UART_PAGE - ALIAS_OFFSET, PAGE);
+            cpu_.unmap(CS1_WINDOW - ALIAS_OFFSET, WINDOW_SIZE);
+            cpu_.unmap(CS2_WINDOW - ALIAS_OFFSET, WINDOW_SIZE);
+        } else {
             cpu_.unmap(SDRAM_BASE, SDRAM_SIZE);
-        cpu_.map_ram(0, BOOT_RAM_SIZE, boot_ram_.data());
-        sdram_mapped_ = false;
-    } else {
-        if (alias_mapped_)
-            cpu_.unmap(0, BOOT_RAM_SIZE);
-        cpu_.map_io(SDRAM_BASE, SDRAM_SIZE, &bus_);
-        sdram_mapped_ = true;
+        }
     }
-    alias_mapped_ = boot_alias;
+    if (map.garbled && !(memory_mapped_ && mapped_.garbled))
+        for (uint32_t i = 0; i < BOOT_RAM_SIZE; ++i)
+            garbled_ram_[i] = (i % 2 == 0) ? 0xFF : boot_ram_[i];
+    uint8_t* view = map.garbled ? garbled_ram_.data() : boot_ram_.data();
+    if (map.visible)
+        cpu_.map_ram(IMAGE_BASE, BOOT_RAM_SIZE, view);
+    if (map.alias) {
+        if (map.visible)
+            cpu_.map_ram(0, BOOT_RAM_SIZE, view);
+        cpu_.map_io(UART_PAGE - ALIAS_OFFSET, PAGE, &bus_, UART_PAGE);
+        cpu_.map_io(CS1_WINDOW - ALIAS_OFFSET, WINDOW_SIZE, &bus_, CS1_WINDOW);
+        cpu_.map_io(CS2_WINDOW - ALIAS_OFFSET, WINDOW_SIZE, &bus_, CS2_WINDOW);
+    } else {
+        cpu_.map_io(SDRAM_BASE, SDRAM_SIZE, &bus_);
+    }
+    mapped_ = map;
+    memory_mapped_ = true;
+}
+
+void Board::filter_boot_ram_write(uint32_t address, unsigned width, const uint8_t* before,
+                                  uint8_t* now)
+{
+    // Write enable off: the strobe never comes. A 16-bit bus setting drives
+    // the bytes of even addresses on lanes the RAM is not wired to: they
+    // float high, in the RAM as on the way back.
+    const bool writable = expansion_.writable(0);
+    const bool garbled = expansion_.data_bits(0) != 8;
+    for (unsigned i = 0; i < width; ++i) {
+        const uint32_t offset = (address + i) % BOOT_RAM_SIZE;
+        if (!writable) {
+            now[i] = before[i];
+        } else {
+            if (garbled && offset % 2 == 0)
+                now[i] = 0xFF;
+            boot_ram_[offset] = now[i];
+        }
+    }
 }
 
 void Board::load_image(const std::vector<uint8_t>& image)

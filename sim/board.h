@@ -98,7 +98,20 @@ public:
     static constexpr uint64_t NEVER = ~0ull;
 
 private:
-    void switch_memory_map(bool boot_alias);
+    // What the expansion bus shows of chip select 0, and where.
+    struct BootDeviceMap {
+        bool visible;   // the window is on and holds the whole boot RAM
+        bool garbled;   // the chip select's data bus is not the RAM's 8 bits
+        bool alias;     // MEM_MAP: the expansion bus at address 0 as well
+        bool operator==(const BootDeviceMap& o) const
+        {
+            return visible == o.visible && garbled == o.garbled && alias == o.alias;
+        }
+    };
+
+    void update_memory_map();
+    void filter_boot_ram_write(uint32_t address, unsigned width, const uint8_t* before,
+                               uint8_t* now);
     void bus_fault(const std::string& what);
     void undefined_access(char kind, uint32_t address, unsigned width);
     void transmitted(uint8_t byte);
@@ -107,6 +120,9 @@ private:
     BoardConfig config_;
     Cpu cpu_;
     std::vector<uint8_t> boot_ram_;
+    // What the core reads while the data bus width is wrong: the bytes of
+    // even addresses float high.
+    std::vector<uint8_t> garbled_ram_;
     ExpansionBus expansion_;
     SdramController sdram_controller_;
     RegisterFile sdram_interface_;
@@ -124,8 +140,8 @@ private:
     std::string fault_;
     uint64_t undefined_accesses_ = 0;
     std::set<uint32_t> undefined_addresses_;
-    bool alias_mapped_ = false;
-    bool sdram_mapped_ = false;
+    BootDeviceMap mapped_{};
+    bool memory_mapped_ = false;
     bool running_ = false;
     bool halted_ = false;
     std::thread thread_;

@@ -18,11 +18,11 @@ const uint32_t MIN_WINDOW = 512;
 const std::vector<uint32_t> POWER_UP = {3, 2, 7, 8, 4, 1, 2, 6, 6, 0};
 } // namespace
 
-ExpansionBus::ExpansionBus(uint32_t cnfg0_reset, std::function<void(bool)> on_map_switch)
+ExpansionBus::ExpansionBus(uint32_t cnfg0_reset, std::function<void()> on_change)
     : RegisterFile({{EXP_TIMING_CS0, CS0_RESET}, {CNFG0_OFFSET, cnfg0_reset}},
                    // chip selects 0-7, EXP_CNFG0 and EXP_CNFG1
                    {0x00, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x18, 0x1C, 0x20, 0x24}),
-      on_map_switch_(std::move(on_map_switch)), mem_map_(cnfg0_reset & EXP_CNFG0_MEM_MAP)
+      on_change_(std::move(on_change))
 {
 }
 
@@ -45,16 +45,12 @@ unsigned ExpansionBus::data_bits(int cs) const
 
 bool ExpansionBus::mem_map() const
 {
-    return mem_map_;
+    return value(CNFG0_OFFSET) & EXP_CNFG0_MEM_MAP;
 }
 
-void ExpansionBus::written(uint32_t offset, uint32_t value)
+void ExpansionBus::written(uint32_t, uint32_t)
 {
-    const bool mem_map = value & EXP_CNFG0_MEM_MAP;
-    if (offset == CNFG0_OFFSET && mem_map != mem_map_) {
-        mem_map_ = mem_map;
-        on_map_switch_(mem_map);
-    }
+    on_change_();
 }
 
 SdramController::SdramController()

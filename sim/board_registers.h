@@ -18,8 +18,8 @@ public:
     static constexpr uint32_t CS0_RESET = 0xBFFF3C43;
     static constexpr uint32_t CNFG0_OFFSET = 0x20;
 
-    // on_map_switch is called with the new MEM_MAP bit whenever it changes.
-    ExpansionBus(uint32_t cnfg0_reset, std::function<void(bool)> on_map_switch);
+    // on_change is called after every write to a chip select or EXP_CNFG0.
+    ExpansionBus(uint32_t cnfg0_reset, std::function<void()> on_change);
 
     // Whether chip select cs answers at offset within its window.
     bool decodes(int cs, uint32_t offset) const;
@@ -32,8 +32,7 @@ public:
 private:
     void written(uint32_t offset, uint32_t value) override;
 
-    std::function<void(bool)> on_map_switch_;
-    bool mem_map_;
+    std::function<void()> on_change_;
 };
 
 // Keeps data once it has been through the power-up commands and the

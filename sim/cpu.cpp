@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <unicorn/unicorn.h>
 
+#include "board_map.h"
+
 namespace korvasim {
 
 namespace {
@@ -27,10 +29,16 @@ uint32_t swap_bytes(uint32_t value, unsigned width)
 
 bool io_swapped = false;
 
+uint32_t io_address(IoRange* range, uint64_t offset, unsigned width)
+{
+    range->cpu->settle_ram();
+    return range->cpu->bus_address(range->base + static_cast<uint32_t>(offset), width);
+}
+
 uint64_t io_read_trampoline(uc_engine*, uint64_t offset, unsigned width, void* data)
 {
     auto* range = static_cast<IoRange*>(data);
-    const uint32_t value = range->handler->io_read(range->base + static_cast<uint32_t>(offset), width);
+    const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
     return io_swapped ? swap_bytes(value, width) : value;
 }
 
@@ -38,8 +46,14 @@ void io_write_trampoline(uc_engine*, uint64_t offset, unsigned width, uint64_t v
 {
     auto* range = static_cast<IoRange*>(data);
     const uint32_t v = static_cast<uint32_t>(value);
-    range->handler->io_write(range->base + static_cast<uint32_t>(offset), width,
-                           io_swapped ? swap_bytes(v, width) : v);
+    range->handler->io_write(io_address(range, offset, width), width,
+                             io_swapped ? swap_bytes(v, width) : v);
+}
+
+void ram_hook(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data)
+{
+    static_cast<Cpu*>(data)->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                        static_cast<unsigned>(size));
 }
 
 // A tiny big-endian program stores 0x11223344 into an I/O page.
@@ -102,6 +116,66 @@ Cpu::Cpu()
                       }),
                       this, 1, 0),
           "exception hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                      reinterpret_cast<void*>(+[](uc_engine*, uint64_t address, uint32_t, void* data) {
+                          static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
+                      }),
+                      this, 1, 0),
+          "instruction hook");
+}
+
+namespace {
+const int REGISTER_IDS[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3,
+                              UC_ARM_REG_R4,  UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,
+                              UC_ARM_REG_R8,  UC_ARM_REG_R9,  UC_ARM_REG_R10, UC_ARM_REG_R11,
+                              UC_ARM_REG_R12, UC_ARM_REG_R13, UC_ARM_REG_R14, UC_ARM_REG_R15};
+// Unconditional MCR/MRC p15, 0, Rd, c1, c0, 0: the control register.
+const uint32_t CP15_CONTROL_MASK = 0xFFFF0FFF;
+const uint32_t MCR_CP15_CONTROL = 0xEE010F10;
+const uint32_t MRC_CP15_CONTROL = 0xEE110F10;
+} // namespace
+
+void Cpu::instruction(uint32_t address)
+{
+    ++instructions_;
+    if (swapped_width_ || !pending_.empty())
+        settle_ram();
+    // The transfer before this one is through: give its register the core's
+    // view of bit 7 back.
+    if (cp15_register_ >= 0) {
+        uint32_t value = cp15_register_value_;
+        if (!cp15_restore_) {
+            value = reg(cp15_register_) & ~CP15_CTRL_BIG_ENDIAN;
+            if (big_endian_)
+                value |= CP15_CTRL_BIG_ENDIAN;
+        }
+        uc_reg_write(uc_, REGISTER_IDS[cp15_register_], &value);
+        cp15_register_ = -1;
+    }
+    if (instruction_observer_)
+        instruction_observer_(address);
+    if (address - code_range_.address >= code_range_.size) {
+        for (const RamRange& r : ram_)
+            if (address - r.address < r.size)
+                code_range_ = r;
+    }
+    if (address - code_range_.address < code_range_.size) {
+        const uint8_t* code = code_range_.host + (address - code_range_.address);
+        const uint32_t word = uint32_t(code[0]) << 24 | code[1] << 16 | code[2] << 8 | code[3];
+        const int rd = (word >> 12) & 0xF;
+        if ((word & CP15_CONTROL_MASK) == MCR_CP15_CONTROL && rd != 15) {
+            uint32_t value = reg(rd);
+            big_endian_ = value & CP15_CTRL_BIG_ENDIAN;
+            cp15_register_ = rd;
+            cp15_register_value_ = value;
+            cp15_restore_ = true;
+            value |= CP15_CTRL_BIG_ENDIAN;
+            uc_reg_write(uc_, REGISTER_IDS[rd], &value);
+        } else if ((word & CP15_CONTROL_MASK) == MRC_CP15_CONTROL && rd != 15) {
+            cp15_register_ = rd;
+            cp15_restore_ = false;
+        }
+    }
 }
 
 Cpu::~Cpu()
@@ -111,13 +185,20 @@ Cpu::~Cpu()
 
 void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
 {
+    settle_ram();
     check(uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, host), "map RAM");
+    ram_.push_back({address, size, host});
 }
 
 void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
 {
+    map_io(address, size, handler, address);
+}
+
+void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus_address)
+{
     // Unicorn keeps the user data pointer: the range lives as long as the engine.
-    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, address}));
+    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, bus_address, this}));
     IoRange* range = io_ranges_.back().get();
     check(uc_mmio_map(uc_, address, size, io_read_trampoline, range, io_write_trampoline, range),
           "map I/O");
@@ -125,7 +206,89 @@ void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
 
 void Cpu::unmap(uint32_t address, size_t size)
 {
+    settle_ram();
     check(uc_mem_unmap(uc_, address, size), "unmap");
+    code_range_ = {0, 0, nullptr};
+    for (auto it = ram_.begin(); it != ram_.end();) {
+        if (it->address >= address && it->address - address < size)
+            it = ram_.erase(it);
+        else
+            ++it;
+    }
+}
+
+uint8_t* Cpu::host_of(uint32_t address)
+{
+    for (const RamRange& r : ram_)
+        if (address - r.address < r.size)
+            return r.host + (address - r.address);
+    return nullptr;
+}
+
+bool Cpu::little_endian_data() const
+{
+    return !big_endian_;
+}
+
+uint32_t Cpu::bus_address(uint32_t address, unsigned width) const
+{
+    // The engine runs big-endian throughout; a little-endian core's byte or
+    // halfword sits in the other lanes of the same word.
+    if (width < 4 && little_endian_data())
+        return address ^ (4 - width);
+    return address;
+}
+
+void Cpu::ram_access(bool write, uint32_t address, unsigned width)
+{
+    settle_ram();
+    uint8_t* at = host_of(address);
+    if (!at || width > 4)
+        return;
+    const uint32_t bus = bus_address(address, width);
+    uint8_t* at_bus = host_of(bus);
+    if (!write && bus != address) {
+        for (unsigned i = 0; i < width; ++i)
+            std::swap(at[i], at_bus[i]);
+        swapped_at_ = address;
+        swapped_width_ = width;
+    } else if (write && (bus != address || filter_)) {
+        PendingStore store{address, bus, width, {}, {}};
+        std::copy(at, at + width, store.at_engine);
+        std::copy(at_bus, at_bus + width, store.at_bus);
+        pending_.push_back(store);
+    }
+}
+
+void Cpu::settle_ram()
+{
+    if (swapped_width_) {
+        uint8_t* at = host_of(swapped_at_);
+        uint8_t* other = host_of(swapped_at_ ^ (4 - swapped_width_));
+        if (at && other)
+            for (unsigned i = 0; i < swapped_width_; ++i)
+                std::swap(at[i], other[i]);
+        swapped_width_ = 0;
+    }
+    for (const PendingStore& store : pending_) {
+        uint8_t* at = host_of(store.engine_address);
+        uint8_t* at_bus = host_of(store.bus_address);
+        if (!at || !at_bus)
+            continue;
+        if (store.bus_address != store.engine_address) {
+            std::copy(at, at + store.width, at_bus);
+            std::copy(store.at_engine, store.at_engine + store.width, at);
+        }
+        if (filter_)
+            filter_(store.bus_address, store.width, store.at_bus, at_bus);
+    }
+    pending_.clear();
+}
+
+void Cpu::filter_ram_writes(RamWriteFilter filter)
+{
+    settle_ram();
+    filter_ = std::move(filter);
 }
 
 std::string Cpu::run(uint32_t address)
@@ -139,7 +302,17 @@ std::string Cpu::run(uint32_t address)
     uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr);
     if (stopping_)
         return "";
+    // Loads are seen only by hooks that exist when their code is
+    // translated: the RAM that the core starts with is watched for good.
+    for (const RamRange& r : ram_) {
+        uc_hook hook;
+        check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                          reinterpret_cast<void*>(ram_hook), this, r.address,
+                          r.address + r.size - 1),
+              "RAM hook");
+    }
     const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
+    settle_ram();
     if ((err == UC_ERR_OK && exception_ < 0) || stopping_)
         return "";
     char text[160];
@@ -161,12 +334,8 @@ void Cpu::stop()
 
 uint32_t Cpu::reg(int n) const
 {
-    static const int ids[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3,
-                                UC_ARM_REG_R4,  UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,
-                                UC_ARM_REG_R8,  UC_ARM_REG_R9,  UC_ARM_REG_R10, UC_ARM_REG_R11,
-                                UC_ARM_REG_R12, UC_ARM_REG_R13, UC_ARM_REG_R14, UC_ARM_REG_R15};
     uint32_t value = 0;
-    uc_reg_read(uc_, ids[n], &value);
+    uc_reg_read(uc_, REGISTER_IDS[n], &value);
     return value;
 }
 
@@ -176,22 +345,13 @@ uint32_t Cpu::cp15_control() const
     control.cp = 15;
     control.crn = 1;
     uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control);
-    return static_cast<uint32_t>(control.val);
+    const uint32_t engine = static_cast<uint32_t>(control.val) & ~CP15_CTRL_BIG_ENDIAN;
+    return big_endian_ ? engine | CP15_CTRL_BIG_ENDIAN : engine;
 }
 
 void Cpu::count_instructions(std::function<void(uint32_t)> observer)
 {
     instruction_observer_ = std::move(observer);
-    uc_hook hook;
-    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE,
-                      reinterpret_cast<void*>(+[](uc_engine*, uint64_t address, uint32_t, void* data) {
-                          auto* cpu = static_cast<Cpu*>(data);
-                          ++cpu->instructions_;
-                          if (cpu->instruction_observer_)
-                              cpu->instruction_observer_(static_cast<uint32_t>(address));
-                      }),
-                      this, 1, 0),
-          "instruction counter");
 }
 
 void Cpu::watch_ram(uint32_t begin, uint32_t end, std::function<void(uint32_t)> observer)

@@ -1,5 +1,10 @@
-// The board's XScale core on the Unicorn engine: big-endian ARMv5TE (PXA255
-// model), RAM mapped from host buffers, device pages as memory-mapped I/O.
+// The board's XScale core on the Unicorn engine: ARMv5TE (PXA255 model), RAM
+// mapped from host buffers, device pages as memory-mapped I/O. Like the real
+// BE-32 core it comes out of reset little-endian for data: until CP15
+// control bit 7 is set, byte and halfword accesses reach the other lanes of
+// their word (address XOR 3 or 2); words and instruction fetches do not move.
+// The engine itself fetches right only with bit 7 set, so it keeps it set
+// and the core's own bit is watched at each unconditional CP15 transfer.
 #ifndef KORVASIM_CPU_H
 #define KORVASIM_CPU_H
 
@@ -24,11 +29,21 @@ public:
     virtual void io_write(uint32_t address, unsigned width, uint32_t value) = 0;
 };
 
-// One mapped I/O range: its handler and base address.
+class Cpu;
+
+// One mapped I/O range: its handler, the address the handler is told for
+// the range's first byte, and the core whose accesses it takes.
 struct IoRange {
     IoHandler* handler;
     uint32_t base;
+    Cpu* cpu;
 };
+
+// Decides what a store to RAM leaves behind, for RAM behind a bus that does
+// not take every write as given: told the address and width of the store,
+// the bytes there before it, and the bytes in RAM now, which it may change.
+using RamWriteFilter =
+    std::function<void(uint32_t address, unsigned width, const uint8_t* before, uint8_t* now)>;
 
 class Cpu {
 public:
@@ -39,7 +54,9 @@ public:
 
     // Ranges are multiples of 4 KB. May be called from inside an I/O access.
     void map_ram(uint32_t address, size_t size, uint8_t* host);
+    // The handler sees the range's addresses moved to start at bus_address.
     void map_io(uint32_t address, size_t size, IoHandler* handler);
+    void map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus_address);
     void unmap(uint32_t address, size_t size);
 
     // Runs from address in reset state (supervisor mode, IRQ and FIQ masked)
@@ -52,9 +69,22 @@ public:
 
     uint32_t reg(int n) const;  // r0..r15
     uint32_t cp15_control() const;
+    // Whether data accesses are little-endian (CP15 control bit 7 clear).
+    bool little_endian_data() const;
 
-    // Counts executed instructions from now on, telling observer each one's
-    // address. Slow: for tracing only.
+    // Stores to RAM go through filter from now on; nullptr lets them through
+    // as they are again.
+    void filter_ram_writes(RamWriteFilter filter);
+
+    // The address a data access of width bytes reaches on the bus.
+    uint32_t bus_address(uint32_t address, unsigned width) const;
+    // Finishes the stores to RAM that are still being fixed up: called before
+    // every access of the core and when it stops.
+    void settle_ram();
+    // From the engine's hooks: a data access to RAM, before it happens.
+    void ram_access(bool write, uint32_t address, unsigned width);
+
+    // Tells observer each executed instruction's address (tracing).
     void count_instructions(std::function<void(uint32_t address)> observer);
     // Tells observer about every data access to RAM in [begin, end].
     void watch_ram(uint32_t begin, uint32_t end, std::function<void(uint32_t address)> observer);
@@ -64,11 +94,43 @@ public:
     static bool io_values_swapped();
 
 private:
+    struct RamRange {
+        uint32_t address;
+        size_t size;
+        uint8_t* host;
+    };
+    // A store whose bytes the engine put at the core's address and that
+    // still has to move to its lane and through the write filter.
+    struct PendingStore {
+        uint32_t engine_address;
+        uint32_t bus_address;
+        unsigned width;
+        uint8_t at_engine[4];
+        uint8_t at_bus[4];
+    };
+
+    uint8_t* host_of(uint32_t address);
+    void instruction(uint32_t address);
+
     uc_struct* uc_;
+    std::vector<RamRange> ram_;
+    RamRange code_range_{0, 0, nullptr};
+    // A load moved to another lane swaps the two lanes' bytes until it is done.
+    uint32_t swapped_at_ = 0;
+    unsigned swapped_width_ = 0;
+    std::vector<PendingStore> pending_;
+    RamWriteFilter filter_;
     std::vector<std::unique_ptr<IoRange>> io_ranges_;
     std::atomic<bool> stopping_{false};
     uint64_t instructions_ = 0;
     std::function<void(uint32_t)> instruction_observer_;
+    // The core's CP15 control bit 7, and a general register that carries the
+    // engine's view of it across one CP15 transfer (-1: none): after a write
+    // it gets its value back, after a read the core's bit 7.
+    bool big_endian_ = false;
+    int cp15_register_ = -1;
+    bool cp15_restore_ = false;
+    uint32_t cp15_register_value_ = 0;
     std::function<void(uint32_t)> ram_observer_;
     uint64_t bad_address_ = 0;
     bool bad_access_ = false;

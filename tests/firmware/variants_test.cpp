@@ -13,7 +13,7 @@ namespace {
 
 struct Variant {
     const char* name;
-    uint32_t from;        // a word of the start-up's literal pool
+    uint32_t from;        // a word of the start-up: code or literal pool
     uint32_t to;
     const char* answers;  // result digits of 1, 2, 3; "" for a board with no prompt
 };
@@ -23,18 +23,26 @@ void PrintTo(const Variant& v, std::ostream* os)
     *os << v.name;
 }
 
+// A sound board prompts within milliseconds, also under the sanitizers.
+const int NO_PROMPT_WAIT_MS = 3000;
+
 // Boots image and checks the board against answers: the result digits of
-// the three tests, or "" for a board that does not prompt.
+// the three tests, or "" for a board that does not prompt (it waits without
+// a prompt, halts on a CPU fault or never waits for input at all).
 void expect_behaviour(const std::vector<uint8_t>& image, const std::string& answers)
 {
     korvasim::Board board;
     board.load_image(image);
     board.power_on();
-    ASSERT_TRUE(board.wait_idle(Monitor::TIMEOUT_MS)) << board.fault();
     if (answers.empty()) {
+        const bool idle = board.wait_idle(NO_PROMPT_WAIT_MS);
         EXPECT_NE(board.output(), "?") << "the board prompted";
+        if (!idle && board.wait_halted(0)) {
+            EXPECT_NE(board.fault(), "") << "halted without naming a fault";
+        }
         return;
     }
+    ASSERT_TRUE(board.wait_idle(Monitor::TIMEOUT_MS)) << board.fault();
     ASSERT_EQ(board.output(), "?");
     std::string codes;
     for (const char* test : {"1", "2", "3"}) {
@@ -73,6 +81,21 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{"FlashWithAddressTime", EXP_TIMING_CS1_VALUE, EXP_TIMING_CS1_VALUE | (1u << 28), "000"},
         Variant{"BootDeviceLargerWindow", EXP_TIMING_CS0_VALUE, EXP_TIMING_CS0_VALUE + (1u << 10),
                 "000"}),
+    [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+// The first CP15 control write and the instruction cache's OR, as encoded.
+const uint32_t MOV_R0_CONTROL_INIT = 0xE3A00000 | CP15_CTRL_INIT;
+const uint32_t ORR_R0_ICACHE = 0xE3800A01;
+const uint32_t MOV_R0_R0 = 0xE1A00000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Core, VariantTest,
+    testing::Values(
+        // Left little-endian: every byte the monitor sends reaches another
+        // UART register.
+        Variant{"LittleEndian", MOV_R0_CONTROL_INIT, MOV_R0_CONTROL_INIT & ~CP15_CTRL_BIG_ENDIAN, ""},
+        // Harmless: the instruction cache left off.
+        Variant{"InstructionCacheOff", ORR_R0_ICACHE, MOV_R0_R0, "000"}),
     [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
 
 // Images built with one UART setting of the monitor changed.

@@ -148,6 +148,55 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"FlashAfterSetUp", 5, false, ""}),
     [](const testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
 
+TEST(Core, LittleEndianUntilControlBitSevenThenBigEndian)
+{
+    Board board;
+    run_to_end(board, "little_endian");
+    EXPECT_EQ(board.reg(4), 0x44u);
+    EXPECT_EQ(board.reg(5), 0x3344u);
+    EXPECT_EQ(board.reg(6), 0x112233AAu);
+    EXPECT_EQ(boot_word(board, 0x800), 0x112233AAu);
+    EXPECT_EQ(board.reg(7), 0x88u);
+    EXPECT_EQ(board.reg(8), 0x11u);
+    EXPECT_EQ(board.reg(9), 0x55u);
+}
+
+struct BootDeviceCase {
+    const char* name;
+    uint32_t cs0;
+    uint32_t read_back;     // r4 for a board that ends on the halt
+    uint32_t kept;          // the RAM word at the end
+    const char* fault_text; // else the fault it ends on
+};
+
+void PrintTo(const BootDeviceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BootDeviceTest : public testing::TestWithParam<BootDeviceCase> {};
+
+TEST_P(BootDeviceTest, ChipSelectZeroGatesTheBootRam)
+{
+    Board board;
+    run_to_end(board, "boot_device", GetParam().cs0);
+    EXPECT_NE(board.fault().find(GetParam().fault_text), std::string::npos) << board.fault();
+    if (board.fault().find(UNDEFINED) != std::string::npos) {
+        EXPECT_EQ(board.reg(4), GetParam().read_back);
+    }
+    EXPECT_EQ(boot_word(board, 0x800), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, BootDeviceTest,
+    testing::Values(
+        BootDeviceCase{"AsTheStartUpSetsIt", EXP_TIMING_CS0_VALUE, 0x55667788, 0x55667788, UNDEFINED},
+        BootDeviceCase{"WriteEnableOff", EXP_TIMING_CS0_VALUE & ~2u, 0x11223344, 0x11223344, UNDEFINED},
+        BootDeviceCase{"SixteenBitBus", EXP_TIMING_CS0_VALUE & ~1u, 0xFF66FF88, 0xFF66FF88, ""},
+        BootDeviceCase{"Disabled", EXP_TIMING_CS0_VALUE & ~0x80000000u, 0, 0x11223344, "UNMAPPED"},
+        BootDeviceCase{"WindowSmallerThanTheRam", 0x80400403, 0, 0x11223344, "UNMAPPED"}),
+    [](const testing::TestParamInfo<BootDeviceCase>& info) { return info.param.name; });
+
 struct SdramCase {
     const char* name;
     uint32_t parameter;

@@ -2,6 +2,7 @@
  * and a word store to a traced register. r4-r6: loads of the three widths;
  * r7: the word read back as bytes, first byte. */
 #include "program.h"
+    big_endian_core
     poke    EXP_CFG_BASE + EXP_TIMING_CS2, EXP_TIMING_CS2_VALUE
     ldr     r2, =SRAM_BASE
     ldr     r1, =0x11223344

@@ -2,6 +2,7 @@
  * byte past its 256 KB window; bit 2: read the flash status. Writes 0xA5
  * to SRAM offset 0x123 and reads it back into r4. */
 #include "program.h"
+    big_endian_core
     load_parameter r8
     tst     r8, #1
     beq     access

@@ -1,6 +1,7 @@
 /* Sets up the UART, sends "HI", then echoes every byte received, ticking
  * while it waits. */
 #include "program.h"
+    big_endian_core
     mov     r2, #UART_BASE & 0xFF000000
     orr     r2, r2, #UART_BASE & 0x00FFF000
     uart_8n1 r2

@@ -10,6 +10,12 @@
     .arm
     .text
 
+/* The core big-endian for data, as the start-up leaves it. */
+.macro big_endian_core
+    mov     r0, #CP15_CTRL_INIT
+    mcr     p15, 0, r0, c1, c0, 0
+.endm
+
 .macro halt
     udf     #0
 .endm

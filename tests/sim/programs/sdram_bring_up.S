@@ -4,6 +4,7 @@
  * r4: boot word seen at 0 before the switch; r5, r6: read back from SDRAM
  * 0 and 0x100; r7: read back from boot RAM through the window. */
 #include "program.h"
+    big_endian_core
     load_parameter r8
     mov     r4, #0
     ldr     r4, [r4]

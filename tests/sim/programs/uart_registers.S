@@ -2,6 +2,7 @@
  * drains the receive FIFO into the transmitter. r4: LSR before, r5: LSR
  * after, r6: IER, r7: LCR, r8: SCR. */
 #include "program.h"
+    big_endian_core
     ldr     r2, =UART_BASE
     mov     r1, #0x05
     strb    r1, [r2, #UART_IER]

@@ -1,0 +1,15 @@
+/* Stores 0x11223344 to the boot RAM at offset 0x800, programs chip select 0
+ * with the parameter word, stores 0x55667788 there through the new setting
+ * and reads the word back into r4. */
+#include "program.h"
+    big_endian_core
+    ldr     r2, =IMAGE_BASE + 0x800
+    ldr     r1, =0x11223344
+    str     r1, [r2]
+    load_parameter r1
+    ldr     r0, =EXP_CFG_BASE
+    str     r1, [r0, #EXP_TIMING_CS0]
+    ldr     r1, =0x55667788
+    str     r1, [r2]
+    ldr     r4, [r2]
+    halt
