@@ -39,7 +39,19 @@
 #define SDRAM_CONFIG0_READY   0x00000020  /* added once the commands ran */
 #define SDRAM_CONFIG1_VALUE   0x5760E4A6
 #define SDRAM_SETUP_VALUE     0x80000002
+#ifndef SDRAM_REFRESH_VALUE
 #define SDRAM_REFRESH_VALUE   0x610
+#endif
+
+/* Delay-loop passes after each SDRAM power-up command; the short one follows
+ * each of the two code-6 commands. Given on the compiler's command line to
+ * build a variant image. */
+#ifndef SDRAM_COMMAND_WAIT
+#define SDRAM_COMMAND_WAIT    0x10000
+#endif
+#ifndef SDRAM_SHORT_WAIT
+#define SDRAM_SHORT_WAIT      0x800
+#endif
 
 /* CP15 control: bits 3-7 set (7: big-endian), all else off. */
 #define CP15_CTRL_INIT      0xF8

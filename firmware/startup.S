@@ -77,16 +77,16 @@ reset_entry:
     write32 r4, SDRAM_REFRESH, 0
 
     /* SDRAM power-up commands. */
-    sdram_command 3, 0x10000
-    sdram_command 2, 0x10000
-    sdram_command 7, 0x10000
-    sdram_command 8, 0x10000
-    sdram_command 4, 0x10000
-    sdram_command 1, 0x10000
-    sdram_command 2, 0x10000
-    sdram_command 6, 0x800
-    sdram_command 6, 0x800
-    sdram_command 0, 0x10000
+    sdram_command 3, SDRAM_COMMAND_WAIT
+    sdram_command 2, SDRAM_COMMAND_WAIT
+    sdram_command 7, SDRAM_COMMAND_WAIT
+    sdram_command 8, SDRAM_COMMAND_WAIT
+    sdram_command 4, SDRAM_COMMAND_WAIT
+    sdram_command 1, SDRAM_COMMAND_WAIT
+    sdram_command 2, SDRAM_COMMAND_WAIT
+    sdram_command 6, SDRAM_SHORT_WAIT
+    sdram_command 6, SDRAM_SHORT_WAIT
+    sdram_command 0, SDRAM_COMMAND_WAIT
     write32 r4, SDRAM_CONFIG0, SDRAM_CONFIG0_VALUE | SDRAM_CONFIG0_READY
 
     /* Interface block, first part: +0x04 changes only for two waits. */

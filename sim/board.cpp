@@ -24,11 +24,13 @@ const uint32_t REGISTER_BLOCK = 0x100;
 Board::Board(BoardConfig config)
     : config_(std::move(config)), boot_ram_(BOOT_RAM_SIZE, 0), garbled_ram_(BOOT_RAM_SIZE, 0),
       expansion_(config_.exp_cnfg0_reset, [this] { update_memory_map(); }),
+      sdram_controller_([this] { return cpu_.instructions(); }, [this] { sdram_->lose_contents(); },
+                        [this] { cpu_.need_instruction_count(false); }),
       sdram_interface_({{SDRAM_IF_CONTROL, config_.sdram_if_control_reset}},
                        {SDRAM_IF_INDEXED, SDRAM_IF_CONTROL, SDRAM_IF_50, SDRAM_IF_54, SDRAM_IF_58,
                         SDRAM_IF_5C, SDRAM_IF_60, SDRAM_IF_64, SDRAM_IF_68, SDRAM_IF_74,
                         SDRAM_IF_78, SDRAM_IF_7C}),
-      uart_([this](uint8_t byte) { transmitted(byte); }, config_.host_line),
+      uart_([this](uint8_t byte) { transmitted(byte); }, config_.host_line, config_.timed_line),
       flash_(config_.faults.flash),
       sram_(std::make_unique<Memory>(SRAM_SIZE, 1, config_.faults.sram)),
       sdram_(std::make_unique<Memory>(SDRAM_SIZE, 4, config_.faults.sdram,
@@ -52,6 +54,8 @@ Board::Board(BoardConfig config)
     cpu_.map_io(SDRAM_CTRL_BASE & ~(PAGE - 1), PAGE, &bus_);
     cpu_.map_io(SDRAM_IF_BASE & ~(PAGE - 1), PAGE, &bus_);
     update_memory_map();
+    // The SDRAM controller times its power-up waits in instructions.
+    cpu_.need_instruction_count(true);
 
     if (config_.trace) {
         bus_.trace_to(config_.trace, &cpu_);

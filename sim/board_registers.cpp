@@ -53,9 +53,12 @@ void ExpansionBus::written(uint32_t, uint32_t)
     on_change_();
 }
 
-SdramController::SdramController()
+SdramController::SdramController(std::function<uint64_t()> instructions,
+                                 std::function<void()> lose_data, std::function<void()> running)
     : RegisterFile({}, {SDRAM_CMD, SDRAM_CONFIG0, SDRAM_CONFIG1, SDRAM_SETUP0, SDRAM_SETUP1,
-                        SDRAM_SETUP2, SDRAM_REFRESH})
+                        SDRAM_SETUP2, SDRAM_REFRESH}),
+      instructions_(std::move(instructions)), lose_data_(std::move(lose_data)),
+      running_(std::move(running))
 {
 }
 
@@ -64,16 +67,38 @@ bool SdramController::holds_data() const
     return operating_ && value(SDRAM_REFRESH) != 0;
 }
 
+bool SdramController::powered_up(uint64_t now) const
+{
+    if (commands_.size() < POWER_UP.size() || value(SDRAM_REFRESH) != 0)
+        return false;
+    const size_t first = commands_.size() - POWER_UP.size();
+    for (size_t i = 0; i < POWER_UP.size(); ++i) {
+        const Command& c = commands_[first + i];
+        const uint64_t next = i + 1 < POWER_UP.size() ? commands_[first + i + 1].at : now;
+        const uint64_t wait = i == 0 ? POWER_UP_WAIT : COMMAND_WAIT;
+        if (c.code != POWER_UP[i] || c.refreshing || next - c.at < wait)
+            return false;
+    }
+    return true;
+}
+
 void SdramController::written(uint32_t offset, uint32_t value)
 {
-    if (offset != SDRAM_CMD)
-        return;
-    if (value == SDRAM_CMD_NORMAL) {
-        operating_ = commands_.size() >= POWER_UP.size() &&
-                     std::equal(POWER_UP.begin(), POWER_UP.end(),
-                                commands_.end() - POWER_UP.size());
+    if (offset == SDRAM_REFRESH && operating_) {
+        // Without refresh the cells do not keep their charge.
+        if (value == 0)
+            lose_data_();
+        else
+            running_();
+    } else if (offset == SDRAM_CMD) {
+        const uint64_t now = instructions_();
+        if (value == SDRAM_CMD_NORMAL)
+            operating_ = powered_up(now);
+        commands_.push_back({value, now, this->value(SDRAM_REFRESH) != 0});
+        // Only the latest sequence counts.
+        if (commands_.size() > 2 * POWER_UP.size())
+            commands_.erase(commands_.begin(), commands_.end() - POWER_UP.size());
     }
-    commands_.push_back(value);
 }
 
 } // namespace korvasim

@@ -4,6 +4,7 @@
 #ifndef KORVASIM_BOARD_REGISTERS_H
 #define KORVASIM_BOARD_REGISTERS_H
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -35,17 +36,39 @@ private:
     std::function<void()> on_change_;
 };
 
-// Keeps data once it has been through the power-up commands and the
-// normal-operation command, while the refresh interval is non-zero.
+// Keeps data once it has been through the power-up commands, each followed
+// by at least the chip's wait, with refresh off, then the normal-operation
+// command, and while the refresh interval started after it is non-zero.
+// Waits are counted in the core's instructions: at the fastest core clock
+// of the family (667 MHz) and one instruction per cycle, the chip's 100 us
+// power-up wait takes POWER_UP_WAIT instructions and its longest command
+// time (70 ns, a refresh) COMMAND_WAIT.
 class SdramController : public RegisterFile {
 public:
-    SdramController();
+    static constexpr uint64_t POWER_UP_WAIT = 66700;
+    static constexpr uint64_t COMMAND_WAIT = 47;
+
+    // instructions counts the core's instructions; lose_data is called when
+    // the chip loses what it held, running when refresh starts after the
+    // power-up sequence (the count is no longer needed then).
+    SdramController(std::function<uint64_t()> instructions, std::function<void()> lose_data,
+                    std::function<void()> running);
     bool holds_data() const;
 
 private:
-    void written(uint32_t offset, uint32_t value) override;
+    struct Command {
+        uint32_t code;
+        uint64_t at;         // instruction count when written
+        bool refreshing;     // refresh interval non-zero then
+    };
 
-    std::vector<uint32_t> commands_;
+    void written(uint32_t offset, uint32_t value) override;
+    bool powered_up(uint64_t now) const;
+
+    std::function<uint64_t()> instructions_;
+    std::function<void()> lose_data_;
+    std::function<void()> running_;
+    std::vector<Command> commands_;
     bool operating_ = false;
 };
 

@@ -116,7 +116,7 @@ Cpu::Cpu()
                       }),
                       this, 1, 0),
           "exception hook");
-    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+    check(uc_hook_add(uc_, &instruction_hook_, UC_HOOK_CODE,
                       reinterpret_cast<void*>(+[](uc_engine*, uint64_t address, uint32_t, void* data) {
                           static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
                       }),
@@ -137,9 +137,9 @@ const uint32_t MRC_CP15_CONTROL = 0xEE110F10;
 
 void Cpu::instruction(uint32_t address)
 {
+    if (!watching_)
+        return;
     ++instructions_;
-    if (swapped_width_ || !pending_.empty())
-        settle_ram();
     // The transfer before this one is through: give its register the core's
     // view of bit 7 back.
     if (cp15_register_ >= 0) {
@@ -175,6 +175,28 @@ void Cpu::instruction(uint32_t address)
             cp15_register_ = rd;
             cp15_restore_ = false;
         }
+    }
+    if (big_endian_ && cp15_register_ < 0 && !instruction_observer_) {
+        watching_ = false;
+        uc_hook_del(uc_, instruction_hook_);
+        // Counting by blocks costs a hook per block instead: a delay loop's
+        // two instructions make one.
+        if (count_needed_)
+            check(uc_hook_add(uc_, &block_hook_, UC_HOOK_BLOCK,
+                              reinterpret_cast<void*>(+[](uc_engine*, uint64_t, uint32_t size, void* data) {
+                                  static_cast<Cpu*>(data)->instructions_ += size / 4;
+                              }),
+                              this, 1, 0),
+                  "block counter");
+    }
+}
+
+void Cpu::need_instruction_count(bool needed)
+{
+    count_needed_ = needed;
+    if (!needed && block_hook_) {
+        uc_hook_del(uc_, block_hook_);
+        block_hook_ = 0;
     }
 }
 

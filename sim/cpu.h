@@ -5,6 +5,10 @@
 // their word (address XOR 3 or 2); words and instruction fetches do not move.
 // The engine itself fetches right only with bit 7 set, so it keeps it set
 // and the core's own bit is watched at each unconditional CP15 transfer.
+// Watching costs a hook per instruction: it runs from reset until the core
+// is big-endian, and then stops for good (a later CP15 write that clears
+// bit 7 garbles the engine's fetches, which fails the firmware just as
+// well). Instructions are then counted by blocks while anybody needs them.
 #ifndef KORVASIM_CPU_H
 #define KORVASIM_CPU_H
 
@@ -84,7 +88,10 @@ public:
     // From the engine's hooks: a data access to RAM, before it happens.
     void ram_access(bool write, uint32_t address, unsigned width);
 
-    // Tells observer each executed instruction's address (tracing).
+    // Whether anybody still needs instructions() to go on counting.
+    void need_instruction_count(bool needed);
+    // Tells observer each executed instruction's address, and counts for
+    // good (tracing).
     void count_instructions(std::function<void(uint32_t address)> observer);
     // Tells observer about every data access to RAM in [begin, end].
     void watch_ram(uint32_t begin, uint32_t end, std::function<void(uint32_t address)> observer);
@@ -123,6 +130,10 @@ private:
     std::vector<std::unique_ptr<IoRange>> io_ranges_;
     std::atomic<bool> stopping_{false};
     uint64_t instructions_ = 0;
+    size_t instruction_hook_ = 0;
+    size_t block_hook_ = 0;
+    bool watching_ = true;
+    bool count_needed_ = false;
     std::function<void(uint32_t)> instruction_observer_;
     // The core's CP15 control bit 7, and a general register that carries the
     // engine's view of it across one CP15 transfer (-1: none): after a write

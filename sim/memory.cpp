@@ -14,6 +14,13 @@ Memory::Memory(uint32_t size, unsigned bus_bytes, MemoryFaults faults,
         throw std::bad_alloc();
 }
 
+void Memory::lose_contents()
+{
+    cells_.reset(static_cast<uint8_t*>(calloc(size_, 1)));
+    if (!cells_)
+        throw std::bad_alloc();
+}
+
 // Bus words are big-endian: the lowest address is the most significant lane.
 uint32_t Memory::bus_read(uint32_t word_offset)
 {

@@ -23,6 +23,9 @@ public:
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
 
+    // Every cell back to 0, as a chip left without power or refresh.
+    void lose_contents();
+
     // The cells themselves, bypassing the bus and its faults.
     uint8_t* cells() { return cells_.get(); }
     uint32_t size() const { return size_; }

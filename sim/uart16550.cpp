@@ -20,11 +20,18 @@ const uint8_t LCR_STICK_PARITY = 0x20;
 } // namespace
 
 Uart16550::Uart16550(std::function<void(uint8_t)> transmit,
-                     std::function<LineSettings()> host_line)
-    : transmit_(std::move(transmit)), host_line_(std::move(host_line))
+                     std::function<LineSettings()> host_line, bool timed)
+    : transmit_(std::move(transmit)), host_line_(std::move(host_line)), timed_(timed)
 {
     if (!host_line_)
         host_line_ = [] { return LineSettings{}; };
+    if (timed_)
+        transmitter_ = std::thread([this] { run_transmitter(); });
+}
+
+Uart16550::~Uart16550()
+{
+    shut_down();
 }
 
 LineSettings Uart16550::line() const
@@ -67,23 +74,79 @@ bool Uart16550::wait_idle(int timeout_ms)
 
 void Uart16550::shut_down()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    shut_down_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        shut_down_ = true;
+        changed_.notify_all();
+    }
+    if (transmitter_.joinable())
+        transmitter_.join();
+}
+
+void Uart16550::run_transmitter()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (shut_down_)
+            return;
+        if (tx_.empty()) {
+            changed_.wait(lock);
+            continue;
+        }
+        const Outgoing next = tx_.front();
+        if (Clock::now() < next.sent) {
+            changed_.wait_until(lock, next.sent);
+            continue;
+        }
+        // The byte leaves the transmitter only once the host has it, so that
+        // an empty transmitter means all is delivered.
+        lock.unlock();
+        transmit_(next.byte);
+        lock.lock();
+        tx_.pop_front();
+        changed_.notify_all();
+    }
+}
+
+void Uart16550::send(uint8_t byte, std::unique_lock<std::mutex>& lock)
+{
+    const LineSettings own = line();
+    const uint8_t received = across_line(byte, own, host_line_());
+    if (!timed_) {
+        lock.unlock();
+        transmit_(received);
+        return;
+    }
+    // The holding register (or the FIFO) and the shift register behind it;
+    // a full transmitter loses the byte, as the chip's does.
+    const size_t room = ((fcr_ & UART_FCR_ENABLE) ? TX_FIFO_SIZE : 1) + 1;
+    if (tx_.size() >= room)
+        return;
+    const unsigned bits = 1 + own.data_bits + (own.parity == 'N' ? 0 : 1) + own.stop_bits;
+    const unsigned divisor = static_cast<unsigned>(dlm_) << 8 | dll_;
+    // Without a divisor the baud generator stands still: nothing leaves.
+    Clock::time_point sent = Clock::time_point::max();
+    if (divisor && (tx_.empty() || tx_.back().sent != Clock::time_point::max())) {
+        const Clock::time_point start = tx_.empty() ? Clock::now() : tx_.back().sent;
+        sent = start + std::chrono::nanoseconds(uint64_t(1000000000) * bits * 16 * divisor / UART_CLOCK_HZ);
+    }
+    tx_.push_back({received, sent});
     changed_.notify_all();
 }
 
 uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
 {
-    if (rx_.empty() && ++empty_polls_ >= IDLE_POLLS && !shut_down_) {
+    if (!rx_.empty() || !tx_.empty())
+        empty_polls_ = 0;
+    else if (++empty_polls_ >= IDLE_POLLS && !shut_down_) {
         // The firmware waits for a byte: block rather than spin the host.
         idle_ = true;
         changed_.notify_all();
         changed_.wait(lock, [&] { return !rx_.empty() || shut_down_; });
         idle_ = false;
-    }
-    if (!rx_.empty())
         empty_polls_ = 0;
-    uint8_t status = UART_LSR_THRE | LSR_TEMT;
+    }
+    uint8_t status = tx_.empty() ? UART_LSR_THRE | LSR_TEMT : 0;
     if (!rx_.empty())
         status |= UART_LSR_DR;
     if (overrun_)
@@ -137,9 +200,7 @@ void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
             dll_ = byte;
         } else {
             empty_polls_ = 0;
-            const LineSettings own = line();
-            lock.unlock();
-            transmit_(across_line(byte, own, host_line_()));
+            send(byte, lock);
         }
         break;
     case UART_IER:
@@ -149,6 +210,9 @@ void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
         fcr_ = byte & ~(UART_FCR_CLEAR_RX | UART_FCR_CLEAR_TX);
         if (byte & UART_FCR_CLEAR_RX)
             rx_.clear();
+        // The byte on the line goes on; the FIFO behind it empties.
+        if ((byte & UART_FCR_CLEAR_TX) && tx_.size() > 1)
+            tx_.erase(tx_.begin() + 1, tx_.end());
         break;
     case UART_LCR:
         lcr_ = byte;

@@ -50,7 +50,7 @@ protected:
 
 TEST_F(GateTest, ClosedGateSendsNothingAndMakesNoTick)
 {
-    Monitor monitor;
+    Monitor monitor(instant_line());
     const uint64_t idle = ticks_of(monitor, "x");
     EXPECT_GT(idle, 0u);
     for (const char* test : {"1", "3"}) {
@@ -64,7 +64,7 @@ TEST_F(GateTest, ClosedGateSendsNothingAndMakesNoTick)
 
 TEST_F(GateTest, WaitFoundMetAtTheFirstPollMakesNoTick)
 {
-    Monitor monitor;
+    Monitor monitor(instant_line());
     const uint64_t one = ticks_of(monitor, "x");
     // The second byte is waiting when the monitor comes to read it.
     EXPECT_EQ(ticks_of(monitor, "xx"), one);
@@ -81,7 +81,7 @@ uint64_t instructions_of(Monitor& monitor, const std::string& command)
 
 korvasim::BoardConfig counting()
 {
-    korvasim::BoardConfig config;
+    korvasim::BoardConfig config = instant_line();
     config.trace = [](const korvasim::TraceRecord&) {};
     return config;
 }

@@ -32,6 +32,15 @@ inline void replace_word(uint8_t* image, size_t size, uint32_t from, uint32_t to
     ASSERT_EQ(found, 1) << "word 0x" << std::hex << from << " in the image";
 }
 
+// A UART that sends at once: the firmware's polls and instructions then do
+// not hang on the line's timing.
+inline korvasim::BoardConfig instant_line()
+{
+    korvasim::BoardConfig config;
+    config.timed_line = false;
+    return config;
+}
+
 inline korvasim::BoardConfig with_faults(const std::vector<std::string>& specs)
 {
     korvasim::BoardConfig config;

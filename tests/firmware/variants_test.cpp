@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{"InstructionCacheOff", ORR_R0_ICACHE, MOV_R0_R0, "000"}),
     [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
 
-// Images built with one UART setting of the monitor changed.
+// Images built with one setting of the monitor changed.
 struct RebuiltVariant {
     const char* name;     // the image's file name, without .bin
     const char* answers;
@@ -128,6 +128,17 @@ INSTANTIATE_TEST_SUITE_P(
         // while the core keeps them masked.
         RebuiltVariant{"uart_fifo_trigger_1", "000"},
         RebuiltVariant{"uart_interrupts_enabled", "000"}),
+    [](const testing::TestParamInfo<RebuiltVariant>& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    Sdram, RebuiltVariantTest,
+    testing::Values(
+        // Power-up waits cut far below the chip's minimum, or refresh never
+        // started: the SDRAM keeps nothing.
+        RebuiltVariant{"sdram_waits_cut", "200"}, RebuiltVariant{"sdram_short_waits_cut", "200"},
+        RebuiltVariant{"sdram_no_refresh", "200"},
+        // Harmless: the short waits shorter, still well above the minimum.
+        RebuiltVariant{"sdram_short_waits_shorter", "000"}),
     [](const testing::TestParamInfo<RebuiltVariant>& info) { return info.param.name; });
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "monitor_settings.h"
@@ -23,9 +24,18 @@ void run_to_end(Board& board, const std::string& name, uint32_t parameter = 0)
     ASSERT_TRUE(board.wait_halted(TIMEOUT_MS)) << name << " did not finish";
 }
 
+// A transmitter that hands bytes over at once, for tests of the registers
+// and of the polls that the firmware makes.
+BoardConfig instant_line()
+{
+    BoardConfig config;
+    config.timed_line = false;
+    return config;
+}
+
 TEST(Uart, RegistersFifoAndOverrun)
 {
-    Board board;
+    Board board(instant_line());
     start_program(board, "uart_registers");
     ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
     // Twenty bytes into a sixteen-byte FIFO before anybody reads.
@@ -97,9 +107,53 @@ TEST(Uart, AHostAtAnotherRateReadsGarbageBothWays)
     EXPECT_NE(korvasim::across_line('?', host, uart), '?');
 }
 
-TEST(Uart, WaitingForInputBlocksInsteadOfSpinning)
+TEST(Uart, TransmitterSendsEachByteInItsLineTime)
 {
     Board board;
+    const auto start = std::chrono::steady_clock::now();
+    run_to_end(board, "uart_timing");
+    EXPECT_EQ(board.reg(4) & 0x60, 0u) << "THRE and TEMT clear once a byte is written";
+    EXPECT_GT(board.reg(6), 1u) << "the byte takes its time";
+    ASSERT_TRUE(board.wait_output_contains("U", TIMEOUT_MS));
+    // 10 bits at 115200 baud: never faster.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(10 * 1000000 / 115200));
+}
+
+TEST(Uart, AFullTransmitterLosesTheByte)
+{
+    // A line slow enough (divisor 0x400, 12 ms a byte) that bytes written back
+    // to back all meet a busy transmitter.
+    const korvasim::LineSettings slow{UART_CLOCK_HZ / (16 * 0x400), 8, 'N', 1};
+    std::mutex mutex;
+    std::string sent;
+    Uart16550 uart(
+        [&](uint8_t byte) {
+            std::lock_guard<std::mutex> lock(mutex);
+            sent += static_cast<char>(byte);
+        },
+        [&] { return slow; });
+    const auto write = [&](uint32_t offset, uint8_t value) { uart.write(offset, 1, value); };
+    const auto send_and_drain = [&](const std::string& text) {
+        for (char c : text)
+            write(UART_THR, static_cast<uint8_t>(c));
+        while (!(uart.read(UART_LSR, 1) & 0x40))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    write(UART_LCR, UART_LCR_DLAB);
+    write(UART_DLL, 0);
+    write(UART_DLM, 4);
+    write(UART_LCR, UART_LCR_8N1);
+    // Holding and shift register take two bytes; FIFO and shift register 17.
+    send_and_drain("abcde");
+    write(UART_FCR, UART_FCR_ENABLE);
+    send_and_drain("ABCDEFGHIJKLMNOPQRST");
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(sent, "abABCDEFGHIJKLMNOPQ");
+}
+
+TEST(Uart, WaitingForInputBlocksInsteadOfSpinning)
+{
+    Board board(instant_line());
     start_program(board, "echo");
     ASSERT_TRUE(board.wait_idle(TIMEOUT_MS));
     EXPECT_EQ(board.output(), "HI");
@@ -199,8 +253,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct SdramCase {
     const char* name;
-    uint32_t parameter;
-    bool holds;
+    uint32_t flags;         // parameter bits 0-4
+    uint32_t first_wait;    // delay-loop passes after the first command
+    uint32_t wait;          // and after each of the others
+    uint32_t reads;         // what the stored words read back as, besides
+                            // themselves (all ones: no data; 0: lost)
 };
 
 void PrintTo(const SdramCase& c, std::ostream* os)
@@ -210,24 +267,36 @@ void PrintTo(const SdramCase& c, std::ostream* os)
 
 class SdramBringUpTest : public testing::TestWithParam<SdramCase> {};
 
+const uint32_t HOLDS = 1;  // as SdramCase::reads: the words read back
+
 TEST_P(SdramBringUpTest, SdramHoldsDataOnlyAfterTheWholeSequence)
 {
+    const SdramCase& c = GetParam();
     Board board;
-    run_to_end(board, "sdram_bring_up", GetParam().parameter);
+    run_to_end(board, "sdram_bring_up", c.flags | c.wait << 8 | (c.first_wait / 256) << 16);
     ASSERT_NE(board.fault().find(UNDEFINED), std::string::npos) << board.fault();
     // Before the switch address 0 shows the boot RAM, after it the SDRAM.
     EXPECT_EQ(board.reg(4), boot_word(board, 0));
     EXPECT_EQ(board.reg(7), boot_word(board, 0));
-    EXPECT_EQ(board.reg(5), GetParam().holds ? 0x11223344u : 0xFFFFFFFFu);
-    EXPECT_EQ(board.reg(6), GetParam().holds ? 0xCAFEF00Du : 0xFFFFFFFFu);
+    EXPECT_EQ(board.reg(5), c.reads == HOLDS ? 0x11223344u : c.reads);
+    EXPECT_EQ(board.reg(6), c.reads == HOLDS ? 0xCAFEF00Du : c.reads);
     EXPECT_FALSE(board.expansion_bus().mem_map());
 }
 
+// Passes that keep well clear of the chip's minimum waits, above and below.
+const uint32_t LONG = 0x10000, ENOUGH = 100;
+
 INSTANTIATE_TEST_SUITE_P(
     Devices, SdramBringUpTest,
-    testing::Values(SdramCase{"Complete", 7, true}, SdramCase{"NoPowerUpCommands", 6, false},
-                    SdramCase{"NotInNormalOperation", 5, false}, SdramCase{"NoRefresh", 3, false},
-                    SdramCase{"Nothing", 0, false}),
+    testing::Values(SdramCase{"Complete", 7, LONG, ENOUGH, HOLDS},
+                    SdramCase{"NoPowerUpCommands", 6, LONG, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"NotInNormalOperation", 5, LONG, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"NoRefresh", 3, LONG, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"Nothing", 0, LONG, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"PowerUpWaitCut", 7, 0x2000, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"CommandWaitsCut", 7, LONG, 4, 0xFFFFFFFF},
+                    SdramCase{"RefreshDuringTheCommands", 15, LONG, ENOUGH, 0xFFFFFFFF},
+                    SdramCase{"RefreshStoppedLater", 23, LONG, ENOUGH, 0}),
     [](const testing::TestParamInfo<SdramCase>& info) { return info.param.name; });
 
 TEST(Devices, SdramIsNotThereBeforeTheMapSwitch)
