@@ -4,6 +4,7 @@
 #include "console.h"
 #include "flash_test.h"
 #include "memtest.h"
+#include "monitor_protocol.h"
 
 extern "C" [[noreturn]] void monitor_main()
 {
@@ -13,31 +14,31 @@ extern "C" [[noreturn]] void monitor_main()
     pace_output = 0;
     for (;;) {
         uint32_t result = 0;
-        mon_putc('?');
+        mon_putc(BOARD_PROMPT);
         // Quiet: the tests run in full but their report stays off the line.
         if (!verbose)
             output_enabled = 0;
         switch (mon_getc()) {
-        case '1':
+        case COMMAND_SDRAM_TEST:
             result = sdram_test();
             break;
-        case '2':
+        case COMMAND_FLASH_TEST:
             result = flash_test();
             break;
-        case '3':
+        case COMMAND_SRAM_TEST:
             result = sram_test();
             break;
-        case 's':
+        case COMMAND_PACED:
             pace_output = 1;
             break;
-        case 'v':
+        case COMMAND_VERBOSE:
             verbose = true;
             break;
         default:
             break;
         }
         output_enabled = 1;
-        mon_putc(':');
+        mon_putc(BOARD_END_OF_TEXT);
         mon_puthex(result);
     }
 }

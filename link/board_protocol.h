@@ -3,17 +3,7 @@
 #ifndef DUDEDOVED_BOARD_PROTOCOL_H
 #define DUDEDOVED_BOARD_PROTOCOL_H
 
-// Marker bytes sent by the board monitor.
-const char BOARD_PROMPT = '?';
-const char BOARD_END_OF_TEXT = ':';
-const char BOARD_PASSED = '0';
-
-// Command bytes sent by the host.
-const char COMMAND_VERBOSE = 'v';
-const char COMMAND_PACED = 's';
-const char COMMAND_SDRAM_TEST = '1';
-const char COMMAND_FLASH_TEST = '2';
-const char COMMAND_SRAM_TEST = '3';
+#include "monitor_protocol.h"
 
 // Waits for the loader's wake-up byte, sends the boot image with a progress
 // display and gives the board one second to start the monitor.

@@ -65,7 +65,7 @@ t0=$(date +%s.%N); c0=$(cpu_of "$sim")
 until [ "$(passes)" -ge 3 ]; do sleep 0.05; done
 t1=$(date +%s.%N); c1=$(cpu_of "$sim")
 kill "$run"; wait "$run" 2>/dev/null || true
-report=$((2924 + 1092 + 64 + 463 + 701))
+report=$(awk '/^#define REPORT_.*_BYTES/ { n += $3 } END { print n }' "$root/tests/support/report_sizes.h")
 line_floor=$(awk -v n="$report" 'BEGIN { printf "%.3f", n * 10 / 115200 }')
 echo "paced pass:  $(awk -v a="$t0" -v b="$t1" -v f="$line_floor" 'BEGIN { printf "%.2f s per pass, %.1f x the %.3f s the report takes at 115200 baud", b - a, (b - a) / f, f }')"
 echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t1" 'BEGIN { printf "%.2f s (%.0f%% of the pass)", b - a, 100 * (b - a) / (y - x) }')"

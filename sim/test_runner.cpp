@@ -20,7 +20,7 @@ TestOutcome run_board_test(const std::vector<uint8_t>& image, const FaultSet& fa
     if (!board.wait_idle(budget_ms))
         return outcome;
     if (verbose) {
-        board.send("v");
+        board.send(std::string(1, COMMAND_VERBOSE));
         if (!board.wait_idle(budget_ms))
             return outcome;
     }
@@ -29,7 +29,7 @@ TestOutcome run_board_test(const std::vector<uint8_t>& image, const FaultSet& fa
     if (!board.wait_idle(budget_ms))
         return outcome;
     const std::string answer = board.output().substr(start);
-    const size_t colon = answer.rfind(':');
+    const size_t colon = answer.rfind(BOARD_END_OF_TEXT);
     if (colon == std::string::npos || colon + 2 >= answer.size())
         return outcome;
     outcome.answered = true;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "monitor_protocol.h"
+
 #include "faults.h"
 
 namespace korvasim {
@@ -18,7 +20,7 @@ struct TestOutcome {
 };
 
 // The monitor's command bytes for the three tests, in run order.
-const char TEST_COMMANDS[] = {'1', '2', '3'};
+const char TEST_COMMANDS[] = {COMMAND_SDRAM_TEST, COMMAND_FLASH_TEST, COMMAND_SRAM_TEST};
 const char* const TEST_NAMES[] = {"SDRAM", "FLASH", "SRAM"};
 
 // Boots image with faults, runs the test of command (verbose when asked)

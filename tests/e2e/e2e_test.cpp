@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "session.h"
+#include "report_sizes.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ TEST(EndToEnd, VerboseSingleTestReachesConsoleAndLog)
     const std::string results = run.results();
     EXPECT_EQ(results.substr(0, 27), "Testing SRAM...\nD52000000\r\n");
     EXPECT_EQ(results.substr(results.size() - 18), " 1ffffr12\r\npassed\n");
-    EXPECT_EQ(report_bytes(results, "Testing SRAM"), 463u + 701u);
+    EXPECT_EQ(report_bytes(results, "Testing SRAM"), unsigned(REPORT_SRAM_DATA_BYTES + REPORT_SRAM_ADDRESS_BYTES));
     EXPECT_EQ(run.log(), results);
     EXPECT_EQ(run.tool().out().substr(0, 22), "Logging to 'run.log'\nW");
 }
@@ -138,9 +139,9 @@ TEST(EndToEnd, VerboseRunCarriesEveryReportByte)
     ToolRun run(board, {"-v"});
     EXPECT_EQ(run.finish(), 0);
     const std::string results = run.results();
-    EXPECT_EQ(report_bytes(results, "Testing SDRAM"), 2924u + 1092u);
-    EXPECT_EQ(report_bytes(results, "Testing FLASH"), 64u);
-    EXPECT_EQ(report_bytes(results, "Testing SRAM"), 463u + 701u);
+    EXPECT_EQ(report_bytes(results, "Testing SDRAM"), unsigned(REPORT_SDRAM_DATA_BYTES + REPORT_SDRAM_ADDRESS_BYTES));
+    EXPECT_EQ(report_bytes(results, "Testing FLASH"), unsigned(REPORT_FLASH_BYTES));
+    EXPECT_EQ(report_bytes(results, "Testing SRAM"), unsigned(REPORT_SRAM_DATA_BYTES + REPORT_SRAM_ADDRESS_BYTES));
 }
 
 size_t count(const std::string& text, const std::string& what)

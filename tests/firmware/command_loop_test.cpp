@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "monitor_settings.h"
+#include "report_sizes.h"
 #include "monitor_session.h"
 
 namespace {
@@ -21,7 +22,7 @@ TEST(CommandLoop, VerboseFromTheCommandAfterV)
     EXPECT_EQ(monitor.command("v"), ":0?");
     const std::string answer = monitor.command("2");
     EXPECT_EQ(answer.substr(0, 3), "0\r\n");
-    EXPECT_EQ(answer.size(), 64u + 3);
+    EXPECT_EQ(answer.size(), REPORT_FLASH_BYTES + 3u);
 }
 
 class NonCommandTest : public testing::TestWithParam<char> {};
@@ -41,7 +42,7 @@ TEST(CommandLoop, ByteSentDuringATestIsTakenAfterTheNextPrompt)
     Monitor monitor;
     EXPECT_EQ(monitor.command("13x2"), ":0?:0?:0?:0?");
     EXPECT_EQ(monitor.command("3v"), ":0?:0?");
-    EXPECT_EQ(monitor.command("2").size(), 64u + 3);  // the 'v' took effect
+    EXPECT_EQ(monitor.command("2").size(), REPORT_FLASH_BYTES + 3u);  // the 'v' took effect
 }
 
 TEST(CommandLoop, EveryAccessOfAWholeSessionMeetsADefinedRegister)

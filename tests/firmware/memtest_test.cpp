@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "monitor_session.h"
+#include "report_sizes.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ TEST(MemoryTests, SoundSramReportsEveryAccess)
     const std::string answer = monitor.command("3");
     EXPECT_EQ(answer.substr(answer.size() - 3), ":0?");
     const auto [data, address] = split_report(report_of(answer));
-    EXPECT_EQ(data.size(), 463u);
-    EXPECT_EQ(address.size(), 701u);
+    EXPECT_EQ(data.size(), unsigned(REPORT_SRAM_DATA_BYTES));
+    EXPECT_EQ(address.size(), unsigned(REPORT_SRAM_ADDRESS_BYTES));
     const auto d = lines_of(data);
     const auto a = lines_of(address);
     ASSERT_EQ(d.size(), 65u);
@@ -57,8 +58,8 @@ TEST(MemoryTests, SoundSdramReportsEveryAccess)
     const std::string answer = monitor.command("1");
     EXPECT_EQ(answer.substr(answer.size() - 3), ":0?");
     const auto [data, address] = split_report(report_of(answer));
-    EXPECT_EQ(data.size(), 2924u);
-    EXPECT_EQ(address.size(), 1092u);
+    EXPECT_EQ(data.size(), unsigned(REPORT_SDRAM_DATA_BYTES));
+    EXPECT_EQ(address.size(), unsigned(REPORT_SDRAM_ADDRESS_BYTES));
     const auto d = lines_of(data);
     const auto a = lines_of(address);
     ASSERT_EQ(d.size(), 257u);

@@ -120,19 +120,14 @@ TEST_P(RebuiltVariantTest, BoardBehavesAsARealOneWould)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Uart, RebuiltVariantTest,
+    UartAndSdram, RebuiltVariantTest,
     testing::Values(
         // The host at 115200 8N1 reads the prompt wrong.
         RebuiltVariant{"uart_divisor_6", ""}, RebuiltVariant{"uart_7_bits", ""},
         // Harmless: another receive trigger level; interrupts on in the UART
         // while the core keeps them masked.
         RebuiltVariant{"uart_fifo_trigger_1", "000"},
-        RebuiltVariant{"uart_interrupts_enabled", "000"}),
-    [](const testing::TestParamInfo<RebuiltVariant>& info) { return info.param.name; });
-
-INSTANTIATE_TEST_SUITE_P(
-    Sdram, RebuiltVariantTest,
-    testing::Values(
+        RebuiltVariant{"uart_interrupts_enabled", "000"},
         // Power-up waits cut far below the chip's minimum, or refresh never
         // started: the SDRAM keeps nothing.
         RebuiltVariant{"sdram_waits_cut", "200"}, RebuiltVariant{"sdram_short_waits_cut", "200"},

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "program_runner.h"
+#include "report_sizes.h"
 #include "session.h"
 
 namespace {
@@ -442,7 +443,7 @@ TEST(Sessions, MemoryStaysFlatOverALongVerboseSession)
     const auto flash_tests = [&](int count) {
         for (int i = 0; i < count; ++i) {
             host.send({'2'});
-            ASSERT_EQ(host.read_bytes(64 + 3, TIMEOUT_MS).size(), 64u + 3) << "test " << i;
+            ASSERT_EQ(host.read_bytes(REPORT_FLASH_BYTES + 3, TIMEOUT_MS).size(), REPORT_FLASH_BYTES + 3u) << "test " << i;
         }
     };
     // At 115200 baud a test takes 6 ms of line time; 500 of them dropping
