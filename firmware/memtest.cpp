@@ -1,3 +1,9 @@
+// Memory pattern tests. The data-bus test walks a one and a zero through
+// every data line, so that a line stuck at either level or two lines shorted
+// together change a pattern. The address-bus test writes a distinct value at
+// the addresses that have one address line set (walking one) or cleared
+// (walking zero), then reads them all back: a stuck or shorted address line
+// makes two of them the same cell, and one value overwrites another.
 #include "memtest.h"
 
 #include "board_map.h"
@@ -71,7 +77,9 @@ template <typename Word> constexpr uint32_t value_mask()
 }
 
 // Writes the pattern at offset, 0 at the next location, and reads the pattern
-// back after each write. Returns whether both read-backs matched.
+// back after each write. Returns whether both read-backs matched. The second
+// read defends against a floating bus: with no chip answering, a read sees
+// the last value driven, and writing 0 elsewhere first makes that value 0.
 template <typename Word>
 bool walk_pattern(uint32_t base, uint32_t offset, uint32_t pattern, store_routine store)
 {

@@ -29,32 +29,52 @@ uint32_t swap_bytes(uint32_t value, unsigned width)
 
 bool io_swapped = false;
 
-uint32_t io_address(IoRange* range, uint64_t offset, unsigned width)
-{
-    range->cpu->settle_ram();
-    return range->cpu->bus_address(range->base + static_cast<uint32_t>(offset), width);
-}
+} // namespace
 
-uint64_t io_read_trampoline(uc_engine*, uint64_t offset, unsigned width, void* data)
-{
-    auto* range = static_cast<IoRange*>(data);
-    const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
-    return io_swapped ? swap_bytes(value, width) : value;
-}
+// One mapped I/O range: its handler, the address the handler is told for
+// the range's first byte, and the core whose accesses it takes.
+struct IoRange {
+    IoHandler* handler;
+    uint32_t base;
+    Cpu* cpu;
+};
 
-void io_write_trampoline(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
-{
-    auto* range = static_cast<IoRange*>(data);
-    const uint32_t v = static_cast<uint32_t>(value);
-    range->handler->io_write(io_address(range, offset, width), width,
-                             io_swapped ? swap_bytes(v, width) : v);
-}
+// The engine's hooks into the core's private parts.
+struct EngineCallbacks {
+    static uint32_t io_address(IoRange* range, uint64_t offset, unsigned width)
+    {
+        range->cpu->settle_ram();
+        return range->cpu->bus_address(range->base + static_cast<uint32_t>(offset), width);
+    }
 
-void ram_hook(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data)
-{
-    static_cast<Cpu*>(data)->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address),
-                                        static_cast<unsigned>(size));
-}
+    static uint64_t io_read(uc_engine*, uint64_t offset, unsigned width, void* data)
+    {
+        auto* range = static_cast<IoRange*>(data);
+        const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
+        return io_swapped ? swap_bytes(value, width) : value;
+    }
+
+    static void io_write(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
+    {
+        auto* range = static_cast<IoRange*>(data);
+        const uint32_t v = static_cast<uint32_t>(value);
+        range->handler->io_write(io_address(range, offset, width), width,
+                                 io_swapped ? swap_bytes(v, width) : v);
+    }
+
+    static void ram(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data)
+    {
+        static_cast<Cpu*>(data)->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                            static_cast<unsigned>(size));
+    }
+
+    static void instruction(uc_engine*, uint64_t address, uint32_t, void* data)
+    {
+        static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
+    }
+};
+
+namespace {
 
 // A tiny big-endian program stores 0x11223344 into an I/O page.
 class SwapProbe : public IoHandler {
@@ -79,9 +99,9 @@ bool Cpu::io_values_swapped()
         cpu.map_ram(0, sizeof code, code);
         cpu.map_io(0x10000, 0x1000, &probe);
         uint32_t r0 = 0x10000;
-        uc_reg_write(cpu.uc_, UC_ARM_REG_R0, &r0);
+        check(uc_reg_write(cpu.uc_, UC_ARM_REG_R0, &r0), "probe register");
         io_swapped = false;
-        uc_emu_start(cpu.uc_, 0, 8, 0, 0);
+        check(uc_emu_start(cpu.uc_, 0, 8, 0, 0), "probe run");
         if (probe.seen != 0x11223344 && probe.seen != 0x44332211)
             throw std::runtime_error("unicorn: I/O byte-order probe saw an unexpected value");
         io_swapped = probe.seen == 0x44332211;
@@ -112,15 +132,12 @@ Cpu::Cpu()
                       reinterpret_cast<void*>(+[](uc_engine* uc, uint32_t number, void* data) {
                           auto* cpu = static_cast<Cpu*>(data);
                           cpu->exception_ = static_cast<int>(number);
-                          uc_emu_stop(uc);
+                          uc_emu_stop(uc);  // running here: cannot fail
                       }),
                       this, 1, 0),
           "exception hook");
     check(uc_hook_add(uc_, &instruction_hook_, UC_HOOK_CODE,
-                      reinterpret_cast<void*>(+[](uc_engine*, uint64_t address, uint32_t, void* data) {
-                          static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
-                      }),
-                      this, 1, 0),
+                      reinterpret_cast<void*>(EngineCallbacks::instruction), this, 1, 0),
           "instruction hook");
 }
 
@@ -149,7 +166,7 @@ void Cpu::instruction(uint32_t address)
             if (big_endian_)
                 value |= CP15_CTRL_BIG_ENDIAN;
         }
-        uc_reg_write(uc_, REGISTER_IDS[cp15_register_], &value);
+        check(uc_reg_write(uc_, REGISTER_IDS[cp15_register_], &value), "CP15 register");
         cp15_register_ = -1;
     }
     if (instruction_observer_)
@@ -170,7 +187,7 @@ void Cpu::instruction(uint32_t address)
             cp15_register_value_ = value;
             cp15_restore_ = true;
             value |= CP15_CTRL_BIG_ENDIAN;
-            uc_reg_write(uc_, REGISTER_IDS[rd], &value);
+            check(uc_reg_write(uc_, REGISTER_IDS[rd], &value), "CP15 register");
         } else if ((word & CP15_CONTROL_MASK) == MRC_CP15_CONTROL && rd != 15) {
             cp15_register_ = rd;
             cp15_restore_ = false;
@@ -178,7 +195,7 @@ void Cpu::instruction(uint32_t address)
     }
     if (big_endian_ && cp15_register_ < 0 && !instruction_observer_) {
         watching_ = false;
-        uc_hook_del(uc_, instruction_hook_);
+        check(uc_hook_del(uc_, instruction_hook_), "instruction hook");
         // Counting by blocks costs a hook per block instead: a delay loop's
         // two instructions make one.
         if (count_needed_)
@@ -195,14 +212,14 @@ void Cpu::need_instruction_count(bool needed)
 {
     count_needed_ = needed;
     if (!needed && block_hook_) {
-        uc_hook_del(uc_, block_hook_);
+        check(uc_hook_del(uc_, block_hook_), "block counter");
         block_hook_ = 0;
     }
 }
 
 Cpu::~Cpu()
 {
-    uc_close(uc_);
+    uc_close(uc_);  // nothing to do about a failure here
 }
 
 void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
@@ -222,7 +239,7 @@ void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus
     // Unicorn keeps the user data pointer: the range lives as long as the engine.
     io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, bus_address, this}));
     IoRange* range = io_ranges_.back().get();
-    check(uc_mmio_map(uc_, address, size, io_read_trampoline, range, io_write_trampoline, range),
+    check(uc_mmio_map(uc_, address, size, EngineCallbacks::io_read, range, EngineCallbacks::io_write, range),
           "map I/O");
 }
 
@@ -319,9 +336,9 @@ std::string Cpu::run(uint32_t address)
     // Supervisor mode, IRQ and FIQ masked, ARM state: as reset leaves the
     // core. The engine's big-endian data accesses hang on CPSR's E bit: keep it.
     uint32_t cpsr = 0;
-    uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr);
+    check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr), "read CPSR");
     cpsr = (cpsr & ~0xFFu) | 0xD3;
-    uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr);
+    check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "reset CPSR");
     if (stopping_)
         return "";
     // Loads are seen only by hooks that exist when their code is
@@ -329,7 +346,7 @@ std::string Cpu::run(uint32_t address)
     for (const RamRange& r : ram_) {
         uc_hook hook;
         check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
-                          reinterpret_cast<void*>(ram_hook), this, r.address,
+                          reinterpret_cast<void*>(EngineCallbacks::ram), this, r.address,
                           r.address + r.size - 1),
               "RAM hook");
     }
@@ -351,13 +368,14 @@ std::string Cpu::run(uint32_t address)
 void Cpu::stop()
 {
     stopping_ = true;
+    // Fails only when the engine is not running, which is stop's aim too.
     uc_emu_stop(uc_);
 }
 
 uint32_t Cpu::reg(int n) const
 {
     uint32_t value = 0;
-    uc_reg_read(uc_, REGISTER_IDS[n], &value);
+    check(uc_reg_read(uc_, REGISTER_IDS[n], &value), "read register");
     return value;
 }
 
@@ -366,7 +384,7 @@ uint32_t Cpu::cp15_control() const
     uc_arm_cp_reg control = {};
     control.cp = 15;
     control.crn = 1;
-    uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control);
+    check(uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control), "read CP15");
     const uint32_t engine = static_cast<uint32_t>(control.val) & ~CP15_CTRL_BIG_ENDIAN;
     return big_endian_ ? engine | CP15_CTRL_BIG_ENDIAN : engine;
 }

@@ -33,15 +33,8 @@ public:
     virtual void io_write(uint32_t address, unsigned width, uint32_t value) = 0;
 };
 
-class Cpu;
-
-// One mapped I/O range: its handler, the address the handler is told for
-// the range's first byte, and the core whose accesses it takes.
-struct IoRange {
-    IoHandler* handler;
-    uint32_t base;
-    Cpu* cpu;
-};
+struct IoRange;
+struct EngineCallbacks;
 
 // Decides what a store to RAM leaves behind, for RAM behind a bus that does
 // not take every write as given: told the address and width of the store,
@@ -80,14 +73,6 @@ public:
     // as they are again.
     void filter_ram_writes(RamWriteFilter filter);
 
-    // The address a data access of width bytes reaches on the bus.
-    uint32_t bus_address(uint32_t address, unsigned width) const;
-    // Finishes the stores to RAM that are still being fixed up: called before
-    // every access of the core and when it stops.
-    void settle_ram();
-    // From the engine's hooks: a data access to RAM, before it happens.
-    void ram_access(bool write, uint32_t address, unsigned width);
-
     // Whether anybody still needs instructions() to go on counting.
     void need_instruction_count(bool needed);
     // Tells observer each executed instruction's address, and counts for
@@ -97,10 +82,9 @@ public:
     void watch_ram(uint32_t begin, uint32_t end, std::function<void(uint32_t address)> observer);
     uint64_t instructions() const { return instructions_; }
 
-    // Whether the engine hands 16- and 32-bit I/O values over byte-swapped.
-    static bool io_values_swapped();
-
 private:
+    friend struct EngineCallbacks;
+
     struct RamRange {
         uint32_t address;
         size_t size;
@@ -116,6 +100,15 @@ private:
         uint8_t at_bus[4];
     };
 
+    // Whether the engine hands 16- and 32-bit I/O values over byte-swapped.
+    static bool io_values_swapped();
+    // The address a data access of width bytes reaches on the bus.
+    uint32_t bus_address(uint32_t address, unsigned width) const;
+    // Finishes the stores to RAM that are still being fixed up: called before
+    // every access of the core and when it stops.
+    void settle_ram();
+    // A data access to RAM, before it happens.
+    void ram_access(bool write, uint32_t address, unsigned width);
     uint8_t* host_of(uint32_t address);
     void instruction(uint32_t address);
 
