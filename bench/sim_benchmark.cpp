@@ -11,16 +11,14 @@ using korvasim::Board;
 
 void boot(Board& board)
 {
-    board.load_image(std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE));
-    board.power_on();
-    if (!board.wait_idle(60000))
+    if (!board.boot(std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE), 60000))
         throw std::runtime_error("no prompt: " + board.fault());
 }
 
 void command(Board& board, const char* bytes)
 {
-    board.send(bytes);
-    if (!board.wait_idle(600000))
+    std::string answer;
+    if (!board.exchange(bytes, 600000, &answer))
         throw std::runtime_error("no answer: " + board.fault());
 }
 

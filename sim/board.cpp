@@ -216,6 +216,22 @@ uint64_t Board::undefined_accesses() const
     return undefined_accesses_;
 }
 
+bool Board::boot(const std::vector<uint8_t>& image, int timeout_ms)
+{
+    load_image(image);
+    power_on();
+    return wait_idle(timeout_ms);
+}
+
+bool Board::exchange(const std::string& bytes, int timeout_ms, std::string* answer)
+{
+    const size_t before = output().size();
+    send(bytes);
+    const bool idle = wait_idle(timeout_ms);
+    *answer = output().substr(before);
+    return idle;
+}
+
 void Board::send(const std::string& bytes)
 {
     uart_.receive(bytes);

@@ -67,6 +67,14 @@ public:
     // Stops the CPU; memories stay as they are for inspection.
     void power_off();
 
+    // Loads image, powers on and waits for the firmware to wait for input:
+    // false if it does not within timeout_ms.
+    bool boot(const std::vector<uint8_t>& image, int timeout_ms);
+    // Sends bytes and waits until the firmware waits for input again: false
+    // if it does not within timeout_ms. *answer gets what the board sent
+    // meanwhile.
+    bool exchange(const std::string& bytes, int timeout_ms, std::string* answer);
+
     // Host side of the UART.
     void send(const std::string& bytes);
     // Also hands every transmitted byte to sink, on the UART's transmitter

@@ -1,5 +1,7 @@
 #include "coverage.h"
 
+#include <nlohmann/json.hpp>
+
 #include "parallel.h"
 
 namespace korvasim {
@@ -93,19 +95,17 @@ void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
 {
     // Codes are numbers; a hang is null.
     const auto code_json = [](const TestOutcome& o) {
-        return o.answered ? std::to_string(o.code) : std::string("null");
+        return o.answered ? nlohmann::ordered_json(o.code) : nlohmann::ordered_json(nullptr);
     };
-    fprintf(out, "[\n");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const CoverageRow& row = rows[i];
-        fprintf(out,
-                "  {\"fault\": \"%s\", \"name\": \"%s\", \"sdram\": %s, \"flash\": %s, "
-                "\"sram\": %s, \"verdict\": \"%s\"}%s\n",
-                row.fault.spec.c_str(), row.fault.name.c_str(), code_json(row.outcomes[0]).c_str(),
-                code_json(row.outcomes[1]).c_str(), code_json(row.outcomes[2]).c_str(),
-                verdict_text(row.verdict()), i + 1 < rows.size() ? "," : "");
-    }
-    fprintf(out, "]\n");
+    nlohmann::ordered_json matrix = nlohmann::ordered_json::array();
+    for (const CoverageRow& row : rows)
+        matrix.push_back({{"fault", row.fault.spec},
+                          {"name", row.fault.name},
+                          {"sdram", code_json(row.outcomes[0])},
+                          {"flash", code_json(row.outcomes[1])},
+                          {"sram", code_json(row.outcomes[2])},
+                          {"verdict", verdict_text(row.verdict())}});
+    fprintf(out, "%s\n", matrix.dump(2).c_str());
 }
 
 } // namespace korvasim

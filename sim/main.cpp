@@ -25,6 +25,8 @@
 
 namespace {
 
+using namespace korvasim;
+
 std::atomic<bool> stop_requested{false};
 
 void on_signal(int)
@@ -120,7 +122,6 @@ unsigned worker_threads()
 
 int coverage(const std::vector<uint8_t>& image, const std::string& format)
 {
-    using namespace korvasim;
     // Coverage means nothing unless the board without faults passes.
     for (int t = 0; t < 3; ++t) {
         const TestOutcome o = run_board_test(image, {}, TEST_COMMANDS[t], false, COVERAGE_BUDGET_MS);
@@ -142,7 +143,6 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format)
 
 int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
 {
-    using namespace korvasim;
     std::string text, error;
     if (!read_limited("log", log_path, LOG_LIMIT, &text, &error))
         return fail(error);
@@ -310,11 +310,19 @@ void report_session(const korvasim::SessionReport& report)
                         "they were dropped\n", static_cast<unsigned long long>(report.dropped_bytes));
 }
 
-} // namespace
+// What the command line asks for.
+struct CommandLine {
+    FrontEndOptions settings;
+    std::string link, trace_path, format = "table", diagnose_log;
+    bool run_coverage = false, diagnose_given = false, format_given = false;
+    // Options that only a simulated board on a pty uses, as the user spelled them.
+    std::vector<std::string> board_options;
+};
 
-int main(int argc, char** argv)
+// Reads the options into command. Returns -1 to go on, else the exit status
+// (after the usage text or a one-line error).
+int parse_command_line(int argc, char** argv, CommandLine* command)
 {
-    using namespace korvasim;
     static const option options[] = {
         {"link", required_argument, nullptr, 'L'},  {"fault", required_argument, nullptr, 'f'},
         {"wake-byte", required_argument, nullptr, 'w'}, {"once", no_argument, nullptr, 'o'},
@@ -322,19 +330,16 @@ int main(int argc, char** argv)
         {"help", no_argument, nullptr, 'h'},        {"coverage", no_argument, nullptr, 'C'},
         {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
         {nullptr, 0, nullptr, 0}};
-    FrontEndOptions settings;
-    std::string link, trace_path, format = "table", diagnose_log;
-    bool run_coverage = false, diagnose_given = false, format_given = false;
-    // Options that only a simulated board on a pty uses, as the user spelled them.
-    std::vector<std::string> board_options;
+    FrontEndOptions& settings = command->settings;
+    std::vector<std::string>& board_options = command->board_options;
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
         std::string error;
         switch (c) {
         case 'L':
-            link = optarg;
-            if (link.empty())
+            command->link = optarg;
+            if (command->link.empty())
                 return fail("--link needs a path");
             board_options.push_back("--link");
             break;
@@ -364,23 +369,23 @@ int main(int argc, char** argv)
             break;
         }
         case 't':
-            trace_path = optarg;
-            if (trace_path.empty())
+            command->trace_path = optarg;
+            if (command->trace_path.empty())
                 return fail("--trace needs a file name");
             board_options.push_back("--trace");
             break;
         case 'C':
-            run_coverage = true;
+            command->run_coverage = true;
             break;
         case 'F':
-            format = optarg;
-            format_given = true;
-            if (format != "table" && format != "csv" && format != "json")
-                return fail("bad format '" + format + "': expected table, csv or json");
+            command->format = optarg;
+            command->format_given = true;
+            if (command->format != "table" && command->format != "csv" && command->format != "json")
+                return fail("bad format '" + command->format + "': expected table, csv or json");
             break;
         case 'D':
-            diagnose_log = optarg;
-            diagnose_given = true;
+            command->diagnose_log = optarg;
+            command->diagnose_given = true;
             break;
         case 'h':
             fputs(USAGE, stdout);
@@ -394,23 +399,24 @@ int main(int argc, char** argv)
         fputs(USAGE, stderr);
         return 1;
     }
-    if (run_coverage && diagnose_given)
+    if (command->run_coverage && command->diagnose_given)
         return fail("--coverage and --diagnose are two modes; give one");
-    if (format_given && !run_coverage)
+    if (command->format_given && !command->run_coverage)
         return fail("--format goes with --coverage");
-    if (run_coverage || diagnose_given) {
-        if (!board_options.empty())
-            return fail(board_options.front() + " has no effect with " +
-                        (run_coverage ? "--coverage" : "--diagnose"));
-        std::vector<uint8_t> image = settings.image;
-        if (image.empty())
-            image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
-        return run_coverage ? coverage(image, format) : diagnosis(image, diagnose_log);
-    }
-    if (!trace_path.empty()) {
-        settings.trace = fopen(trace_path.c_str(), "w");
+    if ((command->run_coverage || command->diagnose_given) && !board_options.empty())
+        return fail(board_options.front() + " has no effect with " +
+                    (command->run_coverage ? "--coverage" : "--diagnose"));
+    return -1;
+}
+
+// The simulated board on a pty, one session after another, until a signal.
+int serve(CommandLine& command)
+{
+    FrontEndOptions& settings = command.settings;
+    if (!command.trace_path.empty()) {
+        settings.trace = fopen(command.trace_path.c_str(), "w");
         if (!settings.trace)
-            return fail("cannot write trace " + trace_path + ": " + strerror(errno));
+            return fail("cannot write trace " + command.trace_path + ": " + strerror(errno));
     }
 
     struct sigaction action = {};
@@ -422,17 +428,34 @@ int main(int argc, char** argv)
     try {
         PtyFrontEnd pty;
         std::string error;
-        if (!link.empty() && !make_link(link, pty.slave_path(), &error))
+        if (!command.link.empty() && !make_link(command.link, pty.slave_path(), &error))
             return fail(error);
         printf("%s\n", pty.slave_path().c_str());
         fflush(stdout);
         pty.run(settings, stop_requested, report_session);
-        if (!link.empty())
-            remove_link(link, pty.slave_path());
+        if (!command.link.empty())
+            remove_link(command.link, pty.slave_path());
     } catch (const std::exception& e) {
         return fail(e.what());
     }
     if (settings.trace)
         fclose(settings.trace);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CommandLine command;
+    const int status = parse_command_line(argc, argv, &command);
+    if (status >= 0)
+        return status;
+    if (!command.run_coverage && !command.diagnose_given)
+        return serve(command);
+    std::vector<uint8_t> image = command.settings.image;
+    if (image.empty())
+        image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
+    return command.run_coverage ? coverage(image, command.format)
+                                : diagnosis(image, command.diagnose_log);
 }

@@ -55,25 +55,26 @@ class Monitor {
 public:
     static constexpr int TIMEOUT_MS = 60000;
 
-    // Boots the image; prepare may change the boot RAM first.
+    // Boots the image; prepare may change the whole boot RAM first.
     explicit Monitor(korvasim::BoardConfig config = {},
                      const std::function<void(uint8_t*)>& prepare = nullptr)
         : board_(std::move(config))
     {
-        board_.load_image(monitor_image());
-        if (prepare)
-            prepare(board_.boot_ram());
-        board_.power_on();
-        EXPECT_TRUE(board_.wait_idle(TIMEOUT_MS)) << "no prompt; " << board_.fault();
+        std::vector<uint8_t> image = monitor_image();
+        if (prepare) {
+            image.resize(BOOT_RAM_SIZE, 0);
+            prepare(image.data());
+        }
+        EXPECT_TRUE(board_.boot(image, TIMEOUT_MS)) << "no prompt; " << board_.fault();
     }
 
     // Sends bytes and returns what the board sent back until it waits again.
     std::string command(const std::string& bytes, int timeout_ms = TIMEOUT_MS)
     {
-        const size_t before = board_.output().size();
-        board_.send(bytes);
-        EXPECT_TRUE(board_.wait_idle(timeout_ms)) << "no answer to " << bytes << "; " << board_.fault();
-        return board_.output().substr(before);
+        std::string answer;
+        EXPECT_TRUE(board_.exchange(bytes, timeout_ms, &answer))
+            << "no answer to " << bytes << "; " << board_.fault();
+        return answer;
     }
 
     korvasim::Board& board() { return board_; }

@@ -1,6 +1,8 @@
 // Fault coverage over the catalogue and diagnosis of failed logs.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <map>
 #include <set>
 
@@ -80,7 +82,6 @@ TEST(Coverage, ReportsCarryTheMatrix)
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
     print_coverage_csv(out, rows);
-    print_coverage_json(out, rows);
     print_coverage_table(out, rows);
     fclose(out);
     const std::string printed(text, size);
@@ -88,11 +89,19 @@ TEST(Coverage, ReportsCarryTheMatrix)
     for (const char* expected :
          {"fault,name,sdram,flash,sram,verdict\n", "sram.d3=0,SRAM data line 3 stuck at 0,0,0,2,caught\n",
           "flash.busy,FLASH block never ready,0,hang,0,hung\n",
-          "{\"fault\": \"flash.busy\", \"name\": \"FLASH block never ready\", \"sdram\": 0, \"flash\": null, "
-          "\"sram\": 0, \"verdict\": \"hung\"}\n",
           "coverage: 33.3% of 3 single faults caught", "missed:\n  SRAM data line 4 stuck at 0 (sram.d4=0)",
           "hung:\n  FLASH block never ready (flash.busy)"})
         EXPECT_NE(printed.find(expected), std::string::npos) << expected << "\n" << printed;
+
+    out = open_memstream(&text, &size);
+    print_coverage_json(out, rows);
+    fclose(out);
+    const nlohmann::json matrix = nlohmann::json::parse(std::string(text, size));
+    free(text);
+    ASSERT_EQ(matrix.size(), 3u);
+    EXPECT_EQ(matrix[2], nlohmann::json::parse(R"({"fault": "flash.busy", "name": "FLASH block never ready",
+        "sdram": 0, "flash": null, "sram": 0, "verdict": "hung"})"));
+    EXPECT_EQ(matrix[0]["sram"], 2);
 }
 
 // The log dudedoved -v -l writes for a board with fault, one pass.
