@@ -84,10 +84,12 @@ void Board::update_memory_map()
     const BootDeviceMap map{expansion_.decodes(0, BOOT_RAM_SIZE - 1), expansion_.data_bits(0) != 8,
                             expansion_.mem_map()};
     const bool writes_as_given = expansion_.writable(0) && !map.garbled;
-    cpu_.filter_ram_writes(writes_as_given ? RamWriteFilter() : [this](uint32_t address, unsigned width,
-                                                                         const uint8_t* before, uint8_t* now) {
-        filter_boot_ram_write(address, width, before, now);
-    });
+    RamWriteFilter filter;
+    if (!writes_as_given)
+        filter = [this](uint32_t address, unsigned width, const uint8_t* before, uint8_t* now) {
+            filter_boot_ram_write(address, width, before, now);
+        };
+    cpu_.filter_ram_writes(std::move(filter));
     if (memory_mapped_ && map == mapped_)
         return;
     if (memory_mapped_) {
@@ -161,10 +163,10 @@ void Board::power_on()
 
 void Board::run_cpu()
 {
-    const std::string fault = cpu_.run(0);
+    const Result ran = cpu_.run(0);
     std::lock_guard<std::mutex> lock(mutex_);
     if (fault_.empty())
-        fault_ = fault;
+        fault_ = ran.why();
     running_ = false;
     halted_ = true;
     changed_.notify_all();

@@ -37,8 +37,7 @@ std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
 {
     std::vector<CoverageRow> rows(faults.size());
     parallel_for(faults.size(), threads, [&](size_t i) {
-        FaultSet set;
-        add_fault(faults[i].spec, set, nullptr);
+        const FaultSet set = catalogue_faults(faults[i].spec);
         rows[i].fault = faults[i];
         // A fresh board for each test, so a hang in one hides no other.
         for (int t = 0; t < 3; ++t)

@@ -72,6 +72,11 @@ struct EngineCallbacks {
     {
         static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
     }
+
+    static void block(uc_engine*, uint64_t, uint32_t size, void* data)
+    {
+        static_cast<Cpu*>(data)->instructions_ += size / 4;
+    }
 };
 
 namespace {
@@ -200,10 +205,7 @@ void Cpu::instruction(uint32_t address)
         // two instructions make one.
         if (count_needed_)
             check(uc_hook_add(uc_, &block_hook_, UC_HOOK_BLOCK,
-                              reinterpret_cast<void*>(+[](uc_engine*, uint64_t, uint32_t size, void* data) {
-                                  static_cast<Cpu*>(data)->instructions_ += size / 4;
-                              }),
-                              this, 1, 0),
+                              reinterpret_cast<void*>(EngineCallbacks::block), this, 1, 0),
                   "block counter");
     }
 }
@@ -239,7 +241,8 @@ void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus
     // Unicorn keeps the user data pointer: the range lives as long as the engine.
     io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, bus_address, this}));
     IoRange* range = io_ranges_.back().get();
-    check(uc_mmio_map(uc_, address, size, EngineCallbacks::io_read, range, EngineCallbacks::io_write, range),
+    check(uc_mmio_map(uc_, address, size, EngineCallbacks::io_read, range,
+                      EngineCallbacks::io_write, range),
           "map I/O");
 }
 
@@ -330,7 +333,7 @@ void Cpu::filter_ram_writes(RamWriteFilter filter)
     filter_ = std::move(filter);
 }
 
-std::string Cpu::run(uint32_t address)
+Result Cpu::run(uint32_t address)
 {
     io_values_swapped();
     // Supervisor mode, IRQ and FIQ masked, ARM state: as reset leaves the
@@ -340,7 +343,7 @@ std::string Cpu::run(uint32_t address)
     cpsr = (cpsr & ~0xFFu) | 0xD3;
     check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "reset CPSR");
     if (stopping_)
-        return "";
+        return Result::ok();
     // Loads are seen only by hooks that exist when their code is
     // translated: the RAM that the core starts with is watched for good.
     for (const RamRange& r : ram_) {
@@ -353,7 +356,7 @@ std::string Cpu::run(uint32_t address)
     const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
     settle_ram();
     if ((err == UC_ERR_OK && exception_ < 0) || stopping_)
-        return "";
+        return Result::ok();
     char text[160];
     if (exception_ >= 0)
         snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
@@ -362,7 +365,7 @@ std::string Cpu::run(uint32_t address)
                  reg(15), static_cast<unsigned long long>(bad_address_));
     else
         snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
-    return text;
+    return Result::failure(text);
 }
 
 void Cpu::stop()

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "result.h"
+
 struct uc_struct;
 
 namespace korvasim {
@@ -57,9 +59,9 @@ public:
     void unmap(uint32_t address, size_t size);
 
     // Runs from address in reset state (supervisor mode, IRQ and FIQ masked)
-    // until stop() or a fault. Returns an empty string after stop(), else a
-    // description of the fault with the PC and, for a bad access, the address.
-    std::string run(uint32_t address);
+    // until stop() (ok) or a fault: its description with the PC and, for a
+    // bad access, the address.
+    Result run(uint32_t address);
     // Ends run() from another thread or from inside an I/O access. The state
     // after it is not resumable: the board is reset or dropped afterwards.
     void stop();

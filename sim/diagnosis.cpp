@@ -67,7 +67,7 @@ struct Candidate {
 
 } // namespace
 
-bool parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests, std::string* error)
+Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests)
 {
     tests->clear();
     const std::vector<std::string> lines = split_lines(without_carriage_returns(text));
@@ -75,41 +75,35 @@ bool parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests, 
     while (i < lines.size()) {
         const int test = test_of_announcement(lines[i]);
         if (test < 0) {
-            if (lines[i].rfind("Testing ", 0) == 0) {
-                *error = "line " + std::to_string(i + 1) + " is not a verbose test announcement: '" +
-                         printable(lines[i]) + "' (was the log written with -v?)";
-                return false;
-            }
-            if (tests->empty() && !lines[i].empty()) {
-                *error = "line " + std::to_string(i + 1) + " is not part of a dudedoved log: '" +
-                         printable(lines[i]) + "'";
-                return false;
-            }
+            if (lines[i].rfind("Testing ", 0) == 0)
+                return Result::failure("line " + std::to_string(i + 1) +
+                                       " is not a verbose test announcement: '" + printable(lines[i]) +
+                                       "' (was the log written with -v?)");
+            if (tests->empty() && !lines[i].empty())
+                return Result::failure("line " + std::to_string(i + 1) +
+                                       " is not part of a dudedoved log: '" + printable(lines[i]) + "'");
             ++i;
             continue;
         }
         // A test seen before: a continuous run's next pass begins.
         for (const LoggedTest& seen : *tests)
             if (seen.test == test)
-                return true;
+                return Result::ok();
         LoggedTest logged{test, {}, false};
         size_t j = i + 1;
         while (j < lines.size() && lines[j] != "passed" && lines[j] != "failed" &&
                test_of_announcement(lines[j]) < 0)
             logged.lines.push_back(lines[j++]);
-        if (j == lines.size() || test_of_announcement(lines[j]) >= 0) {
-            *error = std::string("the ") + TEST_NAMES[test] + " report is cut off before its verdict";
-            return false;
-        }
+        if (j == lines.size() || test_of_announcement(lines[j]) >= 0)
+            return Result::failure(std::string("the ") + TEST_NAMES[test] +
+                                   " report is cut off before its verdict");
         logged.passed = lines[j] == "passed";
         tests->push_back(logged);
         i = j + 1;
     }
-    if (tests->empty()) {
-        *error = "no verbose test report found (expected lines such as 'Testing SRAM...')";
-        return false;
-    }
-    return true;
+    if (tests->empty())
+        return Result::failure("no verbose test report found (expected lines such as 'Testing SRAM...')");
+    return Result::ok();
 }
 
 Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
@@ -124,8 +118,7 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
 
     std::vector<Candidate> candidates(suspects.size());
     parallel_for(suspects.size(), threads, [&](size_t i) {
-        FaultSet set;
-        add_fault(suspects[i].spec, set, nullptr);
+        const FaultSet set = catalogue_faults(suspects[i].spec);
         Candidate& c = candidates[i];
         c.complete = true;
         for (const LoggedTest& t : tests) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fault_catalogue.h"
+#include "result.h"
 
 namespace korvasim {
 
@@ -19,9 +20,9 @@ struct LoggedTest {
     bool passed;
 };
 
-// Reads the first pass of a verbose log (CR LF or LF line ends). False with
-// a one-line reason in *error for a log that is garbled, cut short or quiet.
-bool parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests, std::string* error);
+// Reads the first pass of a verbose log (CR LF or LF line ends). Fails with
+// a one-line reason for a log that is garbled, cut short or quiet.
+Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests);
 
 struct Diagnosis {
     std::vector<CatalogueFault> matches;

@@ -1,5 +1,7 @@
 #include "faults.h"
 
+#include <stdexcept>
+
 #include <cstdlib>
 #include <cctype>
 
@@ -121,7 +123,7 @@ const char* fault_forms()
            "flash.qK.F=VALUE (K 0-3, F V, S or B, VALUE 0-255) or flash.busy";
 }
 
-bool add_fault(const std::string& spec, FaultSet& faults, std::string* error)
+Result add_fault(const std::string& spec, FaultSet& faults)
 {
     const size_t dot = spec.find('.');
     const std::string device = spec.substr(0, dot);
@@ -132,11 +134,21 @@ bool add_fault(const std::string& spec, FaultSet& faults, std::string* error)
                                   device == "sdram");
     else if (device == "flash")
         result = add_flash_fault(what, faults.flash);
-    if (result == Parse::MALFORMED && error)
-        *error = "bad fault '" + spec + "': accepted forms are " + fault_forms();
-    if (result == Parse::CONTRADICTS && error)
-        *error = "fault '" + spec + "' contradicts an earlier --fault on the same line or field";
-    return result == Parse::OK;
+    if (result == Parse::MALFORMED)
+        return Result::failure("bad fault '" + spec + "': accepted forms are " + fault_forms());
+    if (result == Parse::CONTRADICTS)
+        return Result::failure("fault '" + spec +
+                               "' contradicts an earlier --fault on the same line or field");
+    return Result::ok();
+}
+
+FaultSet catalogue_faults(const std::string& spec)
+{
+    FaultSet faults;
+    const Result added = add_fault(spec, faults);
+    if (!added)
+        throw std::logic_error("fault catalogue: " + added.why());
+    return faults;
 }
 
 } // namespace korvasim

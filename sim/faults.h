@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "result.h"
+
 namespace korvasim {
 
 // Faults of one memory's data and address lines. Lines are bit numbers of
@@ -42,10 +44,14 @@ const unsigned SDRAM_DATA_LINES = 32;
 const unsigned SRAM_ADDRESS_LOW = 0, SRAM_ADDRESS_HIGH = 17;
 const unsigned SDRAM_ADDRESS_LOW = 2, SDRAM_ADDRESS_HIGH = 25;
 
-// Adds one spec to faults. False, with a message naming the spec in *error,
-// when the spec is malformed or contradicts one added before (a line stuck
-// at 0 and at 1, a flash field with two values).
-bool add_fault(const std::string& spec, FaultSet& faults, std::string* error);
+// Adds one spec to faults. Fails, naming the spec, when the spec is
+// malformed or contradicts one added before (a line stuck at 0 and at 1, a
+// flash field with two values).
+Result add_fault(const std::string& spec, FaultSet& faults);
+
+// The fault set of one catalogue entry; an entry that does not parse is a
+// bug (std::logic_error).
+FaultSet catalogue_faults(const std::string& spec);
 
 // The accepted forms, for messages.
 const char* fault_forms();

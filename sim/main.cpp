@@ -75,22 +75,20 @@ bool parse_byte(const char* text, uint8_t* value)
 
 // Reads at most limit + 1 bytes of path into *text, so that a file over the
 // limit is told apart without reading all of it (or /dev/zero for ever).
-bool read_limited(const char* what, const std::string& path, size_t limit, std::string* text,
-                  std::string* error)
+Result read_limited(const char* what, const std::string& path, size_t limit, std::string* text)
 {
     const std::string failed = std::string("cannot read ") + what + " " + path + ": ";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = failed + strerror(errno);
+        const Result result = Result::failure(failed + strerror(errno));
         if (fd >= 0)
             close(fd);
-        return false;
+        return result;
     }
     if (S_ISDIR(st.st_mode)) {
         close(fd);
-        *error = failed + strerror(EISDIR);
-        return false;
+        return Result::failure(failed + strerror(EISDIR));
     }
     text->clear();
     char buffer[65536];
@@ -99,16 +97,16 @@ bool read_limited(const char* what, const std::string& path, size_t limit, std::
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            *error = failed + strerror(errno);
+            const Result result = Result::failure(failed + strerror(errno));
             close(fd);
-            return false;
+            return result;
         }
         if (n == 0)
             break;
         text->append(buffer, static_cast<size_t>(n));
     }
     close(fd);
-    return true;
+    return Result::ok();
 }
 
 const size_t LOG_LIMIT = 16 << 20;
@@ -143,14 +141,15 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format)
 
 int diagnosis(const std::vector<uint8_t>& image, const std::string& log_path)
 {
-    std::string text, error;
-    if (!read_limited("log", log_path, LOG_LIMIT, &text, &error))
-        return fail(error);
+    std::string text;
+    if (const Result read = read_limited("log", log_path, LOG_LIMIT, &text); !read)
+        return fail(read.why());
     if (text.size() > LOG_LIMIT)
         return fail(log_path + " is larger than 16 MiB; a verbose log of one run is far smaller");
     std::vector<LoggedTest> tests;
-    if (!parse_verbose_log(text, &tests, &error))
-        return fail(log_path + ": " + error);
+    const Result parsed = parse_verbose_log(text, &tests);
+    if (!parsed)
+        return fail(log_path + ": " + parsed.why());
     bool failed = false;
     for (const LoggedTest& t : tests)
         failed = failed || !t.passed;
@@ -252,40 +251,32 @@ pid_t simulator_owning(const std::string& pts, const std::string& link)
 
 // Makes link lead to the pty. Only a missing path, a dangling link or a link
 // to the pty of a simulator that is gone is replaced.
-bool make_link(const std::string& link, const std::string& pty, std::string* error)
+Result make_link(const std::string& link, const std::string& pty)
 {
+    const std::string refused = "cannot use --link " + link + ": ";
     struct stat st;
     if (lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            *error = "cannot use --link " + link + ": it exists and is not a symbolic link";
-            return false;
-        }
+        if (!S_ISLNK(st.st_mode))
+            return Result::failure(refused + "it exists and is not a symbolic link");
         char buffer[PATH_MAX] = {};
         const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
         const std::string target(buffer, n > 0 ? static_cast<size_t>(n) : 0);
         struct stat dest;
         const bool dangling = stat(link.c_str(), &dest) != 0;
-        if (!dangling && target.rfind("/dev/pts/", 0) != 0) {
-            *error = "cannot use --link " + link + ": it leads to " + target +
-                     ", not to a simulated board";
-            return false;
-        }
+        if (!dangling && target.rfind("/dev/pts/", 0) != 0)
+            return Result::failure(refused + "it leads to " + target + ", not to a simulated board");
         if (!dangling) {
             char cwd[PATH_MAX] = {};
             const std::string here = getcwd(cwd, sizeof cwd) ? cwd : ".";
-            if (const pid_t pid = simulator_owning(target, link_name(link, here))) {
-                *error = "cannot use --link " + link + ": it leads to the port of korvasim (PID " +
-                         std::to_string(pid) + "), which is still running";
-                return false;
-            }
+            if (const pid_t pid = simulator_owning(target, link_name(link, here)))
+                return Result::failure(refused + "it leads to the port of korvasim (PID " +
+                                       std::to_string(pid) + "), which is still running");
         }
         unlink(link.c_str());
     }
-    if (symlink(pty.c_str(), link.c_str()) != 0) {
-        *error = "cannot create link " + link + ": " + strerror(errno);
-        return false;
-    }
-    return true;
+    if (symlink(pty.c_str(), link.c_str()) != 0)
+        return Result::failure("cannot create link " + link + ": " + strerror(errno));
+    return Result::ok();
 }
 
 // Removes link only while it still leads to this simulator's pty.
@@ -335,7 +326,6 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
-        std::string error;
         switch (c) {
         case 'L':
             command->link = optarg;
@@ -344,8 +334,8 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
             board_options.push_back("--link");
             break;
         case 'f':
-            if (!add_fault(optarg, settings.faults, &error))
-                return fail(error);
+            if (const Result added = add_fault(optarg, settings.faults); !added)
+                return fail(added.why());
             board_options.push_back("--fault");
             break;
         case 'w':
@@ -359,8 +349,8 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
             break;
         case 'i': {
             std::string image;
-            if (!read_limited("image", optarg, BOOT_RAM_SIZE, &image, &error))
-                return fail(error);
+            if (const Result read = read_limited("image", optarg, BOOT_RAM_SIZE, &image); !read)
+                return fail(read.why());
             if (image.empty() || image.size() > BOOT_RAM_SIZE)
                 return fail(std::string("image ") + optarg + " has " +
                             (image.size() > BOOT_RAM_SIZE ? "more than 4096" : "no") +
@@ -427,9 +417,10 @@ int serve(CommandLine& command)
 
     try {
         PtyFrontEnd pty;
-        std::string error;
-        if (!command.link.empty() && !make_link(command.link, pty.slave_path(), &error))
-            return fail(error);
+        if (!command.link.empty()) {
+            if (const Result linked = make_link(command.link, pty.slave_path()); !linked)
+                return fail(linked.why());
+        }
         printf("%s\n", pty.slave_path().c_str());
         fflush(stdout);
         pty.run(settings, stop_requested, report_session);

@@ -45,8 +45,8 @@ inline korvasim::BoardConfig with_faults(const std::vector<std::string>& specs)
 {
     korvasim::BoardConfig config;
     for (const auto& spec : specs) {
-        std::string error;
-        EXPECT_TRUE(korvasim::add_fault(spec, config.faults, &error)) << error;
+        const korvasim::Result added = korvasim::add_fault(spec, config.faults);
+        EXPECT_TRUE(added) << added.why();
     }
     return config;
 }

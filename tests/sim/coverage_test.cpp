@@ -29,7 +29,7 @@ TEST(Catalogue, EveryClassWithItsCount)
         ++per_part[f.part];
         specs.insert(f.spec);
         FaultSet set;
-        EXPECT_TRUE(add_fault(f.spec, set, nullptr)) << f.spec;
+        EXPECT_TRUE(add_fault(f.spec, set)) << f.spec;
     }
     EXPECT_EQ(specs.size(), all.size());
     EXPECT_EQ(per_part["SDRAM"], 64 + 31 + 48 + 23 + 1);
@@ -108,7 +108,7 @@ TEST(Coverage, ReportsCarryTheMatrix)
 std::string verbose_log(const std::string& fault, const std::vector<int>& tests)
 {
     FaultSet set;
-    EXPECT_TRUE(add_fault(fault, set, nullptr));
+    EXPECT_TRUE(add_fault(fault, set));
     std::string log;
     for (int t : tests) {
         const TestOutcome o = run_board_test(image(), set, TEST_COMMANDS[t], true, 5000);
@@ -122,8 +122,8 @@ std::string verbose_log(const std::string& fault, const std::vector<int>& tests)
 std::set<std::string> diagnosed(const std::string& log)
 {
     std::vector<LoggedTest> tests;
-    std::string error;
-    EXPECT_TRUE(parse_verbose_log(log, &tests, &error)) << error;
+    const korvasim::Result parsed = parse_verbose_log(log, &tests);
+    EXPECT_TRUE(parsed) << parsed.why();
     std::set<std::string> specs;
     for (const auto& f : diagnose(image(), tests, 2).matches)
         specs.insert(f.spec);
@@ -176,8 +176,7 @@ TEST(Diagnosis, AModifiedLogIsExplainedByNoFaultAndTheDifferenceIsShown)
     ASSERT_NE(at, std::string::npos);
     log.replace(at, 5, " 2rf4");
     std::vector<LoggedTest> tests;
-    std::string error;
-    ASSERT_TRUE(parse_verbose_log(log, &tests, &error));
+    ASSERT_TRUE(parse_verbose_log(log, &tests));
     const Diagnosis d = diagnose(image(), tests, 2);
     EXPECT_TRUE(d.matches.empty());
     EXPECT_FALSE(d.closest.empty());
@@ -200,10 +199,10 @@ class BadLogTest : public testing::TestWithParam<BadLogCase> {};
 TEST_P(BadLogTest, IsRefusedWithAReason)
 {
     std::vector<LoggedTest> tests;
-    std::string error;
-    EXPECT_FALSE(parse_verbose_log(GetParam().log, &tests, &error));
-    EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos);
+    const korvasim::Result parsed = parse_verbose_log(GetParam().log, &tests);
+    EXPECT_FALSE(parsed);
+    EXPECT_NE(parsed.why().find(GetParam().reason), std::string::npos) << parsed.why();
+    EXPECT_EQ(parsed.why().find('\n'), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -351,9 +351,9 @@ TEST(Flash, QueriesAnswerAfterAFewBusyReads)
 TEST(Flash, FieldFaultsChangeOnlyTheirField)
 {
     BoardConfig config;
-    ASSERT_TRUE(add_fault("flash.q1.V=0", config.faults, nullptr));
-    ASSERT_TRUE(add_fault("flash.q3.S=0x06", config.faults, nullptr));
-    ASSERT_TRUE(add_fault("flash.q3.B=5", config.faults, nullptr));
+    ASSERT_TRUE(add_fault("flash.q1.V=0", config.faults));
+    ASSERT_TRUE(add_fault("flash.q3.S=0x06", config.faults));
+    ASSERT_TRUE(add_fault("flash.q3.B=5", config.faults));
     Board board(config);
     run_to_end(board, "flash_queries");
     EXPECT_EQ(boot_word(board, 0xF00), status_word(1, 0x18, 1));
@@ -365,7 +365,7 @@ TEST(Flash, FieldFaultsChangeOnlyTheirField)
 TEST(Flash, BusyBlockHoldsTheProgramInItsWait)
 {
     BoardConfig config;
-    ASSERT_TRUE(add_fault("flash.busy", config.faults, nullptr));
+    ASSERT_TRUE(add_fault("flash.busy", config.faults));
     Board board(config);
     start_program(board, "flash_queries");
     EXPECT_FALSE(board.wait_halted(300));

@@ -11,8 +11,8 @@ namespace {
 MemoryFaults parse(const std::string& spec)
 {
     FaultSet set;
-    std::string error;
-    EXPECT_TRUE(add_fault(spec, set, &error)) << error;
+    const korvasim::Result added = add_fault(spec, set);
+    EXPECT_TRUE(added) << added.why();
     return spec.rfind("sdram", 0) == 0 ? set.sdram : set.sram;
 }
 
@@ -140,9 +140,9 @@ TEST(Faults, MemoryThatHoldsNoDataReadsAllOnes)
 TEST(Faults, FlashSpecsSetFieldsAndBusy)
 {
     FaultSet set;
-    ASSERT_TRUE(add_fault("flash.q2.S=0x06", set, nullptr));
-    ASSERT_TRUE(add_fault("flash.q0.B=5", set, nullptr));
-    ASSERT_TRUE(add_fault("flash.busy", set, nullptr));
+    ASSERT_TRUE(add_fault("flash.q2.S=0x06", set));
+    ASSERT_TRUE(add_fault("flash.q0.B=5", set));
+    ASSERT_TRUE(add_fault("flash.busy", set));
     EXPECT_EQ(set.flash.field[2][1], 6);
     EXPECT_EQ(set.flash.field[0][2], 5);
     EXPECT_EQ(set.flash.field[1][0], FlashFaults::NO_OVERRIDE);
@@ -154,10 +154,10 @@ class BadSpecTest : public testing::TestWithParam<const char*> {};
 TEST_P(BadSpecTest, IsRefusedWithItsNameAndTheForms)
 {
     FaultSet set;
-    std::string error;
-    EXPECT_FALSE(add_fault(GetParam(), set, &error));
-    EXPECT_NE(error.find(std::string("'") + GetParam() + "'"), std::string::npos) << error;
-    EXPECT_NE(error.find("flash.qK.F=VALUE"), std::string::npos) << error;
+    const korvasim::Result added = add_fault(GetParam(), set);
+    EXPECT_FALSE(added);
+    EXPECT_NE(added.why().find(std::string("'") + GetParam() + "'"), std::string::npos) << added.why();
+    EXPECT_NE(added.why().find("flash.qK.F=VALUE"), std::string::npos) << added.why();
 }
 
 INSTANTIATE_TEST_SUITE_P(
