@@ -11,6 +11,12 @@
 #ifndef KORVA_BOARD_MAP_H
 #define KORVA_BOARD_MAP_H
 
+/* ---- Expansion bus: chip select n's window starts at                    */
+/*      EXP_WINDOW_BASE + n x EXP_WINDOW_STRIDE                               */
+
+#define EXP_WINDOW_BASE     0x50000000
+#define EXP_WINDOW_STRIDE   0x01000000
+
 /* ---- Boot device, chip select 0 (8 KB window, 8-bit bus) ---------------- */
 
 /* 4 KB RAM: image from offset 0, the two flag words right after it, stack. */

@@ -40,6 +40,8 @@ SECTIONS
     ASSERT(flags_end + STACK_RESERVE <= STACK_TOP,
            "image, flag words and stack reserve do not fit the 4 KB boot RAM")
     ASSERT(reset_entry == IMAGE_BASE, "reset_entry must be at image offset 0")
+    ASSERT(IMAGE_BASE == header_image_base && BOOT_RAM_END - IMAGE_BASE == header_boot_ram_size &&
+           STACK_TOP == header_stack_top, "korva.ld and board_map.h or monitor_settings.h disagree")
     ASSERT(window_entry % 32 == 0, "window_entry must start on a 32-byte boundary")
 
     /DISCARD/ : { *(.ARM.exidx*) *(.ARM.attributes) *(.comment) *(.init_array*) *(.fini_array*) }

@@ -13,6 +13,15 @@
 
     .syntax unified
     .arm
+
+/* The headers' layout, for the linker script to check its own against. */
+    .global header_image_base
+    .global header_boot_ram_size
+    .global header_stack_top
+    .set    header_image_base, IMAGE_BASE
+    .set    header_boot_ram_size, BOOT_RAM_SIZE
+    .set    header_stack_top, STACK_TOP
+
     .section .text.reset, "ax"
     .global reset_entry
     .global window_entry

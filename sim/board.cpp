@@ -9,14 +9,10 @@
 namespace korvasim {
 
 namespace {
-const uint32_t UART_PAGE = 0x50001000;
+// The engine maps memory in pages of this size.
 const uint32_t PAGE = 0x1000;
-const uint32_t CS1_WINDOW = 0x51000000;
-const uint32_t CS2_WINDOW = 0x52000000;
-// Where MEM_MAP also shows the expansion bus: its windows less IMAGE_BASE.
-const uint32_t ALIAS_OFFSET = IMAGE_BASE;
-const uint32_t WINDOW_SIZE = 0x01000000;
-const uint32_t TICK_OFFSET = BOARD_TICK_REG - UART_PAGE;
+// Where MEM_MAP also shows the expansion bus: its windows less this.
+const uint32_t ALIAS_OFFSET = EXP_WINDOW_BASE;
 const uint32_t UART_REGISTERS = 8;
 const uint32_t REGISTER_BLOCK = 0x100;
 } // namespace
@@ -38,21 +34,43 @@ Board::Board(BoardConfig config)
       bus_(&expansion_, [this](const std::string& what) { bus_fault(what); },
            [this](char kind, uint32_t address, unsigned width) { undefined_access(kind, address, width); })
 {
-    bus_.attach(UART_BASE, UART_REGISTERS, &uart_, true, 0);
-    bus_.attach(BOARD_TICK_REG, 1, &tick_, true, 0);
-    bus_.attach(CS1_WINDOW, WINDOW_SIZE, &flash_, true, 1, 16);
-    bus_.attach(CS2_WINDOW, WINDOW_SIZE, sram_.get(), false, 2);
-    bus_.attach(EXP_CFG_BASE, PAGE, &expansion_, true);
-    bus_.attach(SDRAM_CTRL_BASE, REGISTER_BLOCK, &sdram_controller_, true);
-    bus_.attach(SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true);
-    bus_.attach(SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false);
-
-    cpu_.map_io(UART_PAGE, PAGE, &bus_);
-    cpu_.map_io(CS1_WINDOW, WINDOW_SIZE, &bus_);
-    cpu_.map_io(CS2_WINDOW, WINDOW_SIZE, &bus_);
-    cpu_.map_io(EXP_CFG_BASE, PAGE, &bus_);
-    cpu_.map_io(SDRAM_CTRL_BASE & ~(PAGE - 1), PAGE, &bus_);
-    cpu_.map_io(SDRAM_IF_BASE & ~(PAGE - 1), PAGE, &bus_);
+    // The board's regions behind the bus, the one table that the bus and
+    // the CPU's I/O pages are built from. The boot RAM is the engine's own
+    // memory and the SDRAM's page comes and goes with MEM_MAP (see
+    // update_memory_map).
+    struct Region {
+        uint32_t base;
+        uint32_t size;
+        Device* device;
+        bool traced;
+        int chip_select;
+        unsigned data_bits;
+    };
+    const int NONE = Bus::NO_CHIP_SELECT;
+    const Region regions[] = {
+        {UART_BASE, UART_REGISTERS, &uart_, true, 0, 8},
+        {BOARD_TICK_REG, 1, &tick_, true, 0, 8},
+        {FLASH_REG_BASE, EXP_WINDOW_STRIDE, &flash_, true, 1, 16},
+        {SRAM_BASE, EXP_WINDOW_STRIDE, sram_.get(), false, 2, 8},
+        {EXP_CFG_BASE, PAGE, &expansion_, true, NONE, 8},
+        {SDRAM_CTRL_BASE, REGISTER_BLOCK, &sdram_controller_, true, NONE, 8},
+        {SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true, NONE, 8},
+        {SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false, NONE, 8},
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> pages;  // [first, end) of each I/O range
+    for (const Region& r : regions) {
+        bus_.attach(r.base, r.size, r.device, r.traced, r.chip_select, r.data_bits);
+        if (r.device == sdram_.get())
+            continue;
+        const uint32_t first = r.base & ~(PAGE - 1);
+        const uint32_t end = (r.base + r.size + PAGE - 1) & ~(PAGE - 1);
+        if (!pages.empty() && pages.back().second > first)
+            continue;  // shares the page of the region before it
+        pages.emplace_back(first, end);
+        cpu_.map_io(first, end - first, &bus_);
+        if (r.chip_select != NONE)
+            expansion_pages_.emplace_back(first, end);
+    }
     update_memory_map();
     // The SDRAM controller times its power-up waits in instructions.
     cpu_.need_instruction_count(true);
@@ -98,9 +116,8 @@ void Board::update_memory_map()
         if (mapped_.alias) {
             if (mapped_.visible)
                 cpu_.unmap(0, BOOT_RAM_SIZE);
-            cpu_.unmap(UART_PAGE - ALIAS_OFFSET, PAGE);
-            cpu_.unmap(CS1_WINDOW - ALIAS_OFFSET, WINDOW_SIZE);
-            cpu_.unmap(CS2_WINDOW - ALIAS_OFFSET, WINDOW_SIZE);
+            for (const auto& [first, end] : expansion_pages_)
+                cpu_.unmap(first - ALIAS_OFFSET, end - first);
         } else {
             cpu_.unmap(SDRAM_BASE, SDRAM_SIZE);
         }
@@ -114,9 +131,8 @@ void Board::update_memory_map()
     if (map.alias) {
         if (map.visible)
             cpu_.map_ram(0, BOOT_RAM_SIZE, view);
-        cpu_.map_io(UART_PAGE - ALIAS_OFFSET, PAGE, &bus_, UART_PAGE);
-        cpu_.map_io(CS1_WINDOW - ALIAS_OFFSET, WINDOW_SIZE, &bus_, CS1_WINDOW);
-        cpu_.map_io(CS2_WINDOW - ALIAS_OFFSET, WINDOW_SIZE, &bus_, CS2_WINDOW);
+        for (const auto& [first, end] : expansion_pages_)
+            cpu_.map_io(first - ALIAS_OFFSET, end - first, &bus_, first);
     } else {
         cpu_.map_io(SDRAM_BASE, SDRAM_SIZE, &bus_);
     }
@@ -148,7 +164,8 @@ void Board::load_image(const std::vector<uint8_t>& image)
 {
     if (image.size() > BOOT_RAM_SIZE)
         throw std::length_error("an image of " + std::to_string(image.size()) +
-                                " bytes does not fit the 4096-byte boot RAM");
+                                " bytes does not fit the " + std::to_string(BOOT_RAM_SIZE) +
+                                "-byte boot RAM");
     std::copy(image.begin(), image.end(), boot_ram_.begin());
 }
 

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "board_map.h"
@@ -154,6 +155,9 @@ private:
     uint64_t undefined_accesses_ = 0;
     std::set<uint32_t> undefined_addresses_;
     BootDeviceMap mapped_{};
+    // The I/O pages of the chip selects' devices, [first, end), which
+    // MEM_MAP shows at the alias as well.
+    std::vector<std::pair<uint32_t, uint32_t>> expansion_pages_;
     bool memory_mapped_ = false;
     bool running_ = false;
     bool halted_ = false;

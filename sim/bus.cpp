@@ -2,14 +2,10 @@
 
 #include <cstdio>
 
+#include "board_map.h"
 #include "board_registers.h"
 
 namespace korvasim {
-
-namespace {
-const uint32_t WINDOW_BASE = 0x50000000;
-const uint32_t WINDOW_STRIDE = 0x01000000;
-} // namespace
 
 std::string format_trace(const TraceRecord& r)
 {
@@ -59,7 +55,7 @@ const Bus::Slot* Bus::decode(uint32_t address, char kind, unsigned width)
             continue;
         if (slot.chip_select != NO_CHIP_SELECT &&
             !expansion_->decodes(slot.chip_select,
-                                 address - WINDOW_BASE - slot.chip_select * WINDOW_STRIDE)) {
+                                 address - EXP_WINDOW_BASE - slot.chip_select * EXP_WINDOW_STRIDE)) {
             char text[120];
             snprintf(text, sizeof text,
                      "bus error: %s at 0x%08x, outside the set-up window of chip select %d",

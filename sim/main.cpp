@@ -351,10 +351,11 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
             std::string image;
             if (const Result read = read_limited("image", optarg, BOOT_RAM_SIZE, &image); !read)
                 return fail(read.why());
+            const std::string ram = std::to_string(BOOT_RAM_SIZE);
             if (image.empty() || image.size() > BOOT_RAM_SIZE)
                 return fail(std::string("image ") + optarg + " has " +
-                            (image.size() > BOOT_RAM_SIZE ? "more than 4096" : "no") +
-                            " bytes; the boot RAM takes 1 to 4096");
+                            (image.size() > BOOT_RAM_SIZE ? "more than " + ram : "no") +
+                            " bytes; the boot RAM takes 1 to " + ram);
             settings.image.assign(image.begin(), image.end());
             break;
         }
