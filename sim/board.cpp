@@ -38,16 +38,8 @@ Board::Board(BoardConfig config)
     // the CPU's I/O pages are built from. The boot RAM is the engine's own
     // memory and the SDRAM's page comes and goes with MEM_MAP (see
     // update_memory_map).
-    struct Region {
-        uint32_t base;
-        uint32_t size;
-        Device* device;
-        bool traced;
-        int chip_select;
-        unsigned data_bits;
-    };
     const int NONE = Bus::NO_CHIP_SELECT;
-    const Region regions[] = {
+    const Bus::Region regions[] = {
         {UART_BASE, UART_REGISTERS, &uart_, true, 0, 8},
         {BOARD_TICK_REG, 1, &tick_, true, 0, 8},
         {FLASH_REG_BASE, EXP_WINDOW_STRIDE, &flash_, true, 1, 16},
@@ -58,8 +50,8 @@ Board::Board(BoardConfig config)
         {SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false, NONE, 8},
     };
     std::vector<std::pair<uint32_t, uint32_t>> pages;  // [first, end) of each I/O range
-    for (const Region& r : regions) {
-        bus_.attach(r.base, r.size, r.device, r.traced, r.chip_select, r.data_bits);
+    for (const Bus::Region& r : regions) {
+        bus_.attach(r);
         if (r.device == sdram_.get())
             continue;
         const uint32_t first = r.base & ~(PAGE - 1);

@@ -35,21 +35,12 @@ public:
     Bus(const ExpansionBus* expansion, std::function<void(const std::string&)> on_fault,
         std::function<void(char kind, uint32_t address, unsigned width)> on_undefined = nullptr);
 
-    // Devices behind chip select cs answer only inside its set-up window,
-    // which starts at 0x50000000 + cs * 0x01000000, take writes only while
-    // its write enable is on, and see their data right only while its data
-    // bus width is theirs (data_bits, 8 or 16).
-    void attach(uint32_t base, uint32_t size, Device* device, bool traced,
-                int chip_select = NO_CHIP_SELECT, unsigned data_bits = 8);
-
-    // Traced accesses go to sink, counted with instructions().
-    void trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu);
-
-    uint32_t io_read(uint32_t address, unsigned width) override;
-    void io_write(uint32_t address, unsigned width, uint32_t value) override;
-
-private:
-    struct Slot {
+    // One device's place on the bus. Devices behind a chip select answer
+    // only inside its set-up window (EXP_WINDOW_BASE + chip_select x
+    // EXP_WINDOW_STRIDE), take writes only while its write enable is on, and
+    // see their data right only while its data bus width is theirs
+    // (data_bits, 8 or 16).
+    struct Region {
         uint32_t base;
         uint32_t size;
         Device* device;
@@ -58,15 +49,24 @@ private:
         unsigned data_bits;
     };
 
-    uint32_t through_lanes(const Slot* slot, uint32_t address, unsigned width, uint32_t value) const;
+    void attach(const Region& region);
 
-    const Slot* decode(uint32_t address, char kind, unsigned width);
-    void trace(const Slot* slot, char kind, uint32_t address, unsigned width, uint32_t value);
+    // Traced accesses go to sink, counted with instructions().
+    void trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu);
+
+    uint32_t io_read(uint32_t address, unsigned width) override;
+    void io_write(uint32_t address, unsigned width, uint32_t value) override;
+
+private:
+    uint32_t through_lanes(const Region* region, uint32_t address, unsigned width, uint32_t value) const;
+
+    const Region* decode(uint32_t address, char kind, unsigned width);
+    void trace(const Region* region, char kind, uint32_t address, unsigned width, uint32_t value);
 
     const ExpansionBus* expansion_;
     std::function<void(const std::string&)> on_fault_;
     std::function<void(char, uint32_t, unsigned)> on_undefined_;
-    std::vector<Slot> slots_;
+    std::vector<Region> regions_;
     std::function<void(const TraceRecord&)> trace_sink_;
     const Cpu* cpu_ = nullptr;
 };
