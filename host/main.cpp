@@ -5,6 +5,7 @@
 #include "board_protocol.h"
 #include "command_line.h"
 #include "output.h"
+#include "report_lines.h"
 #include "serial_port.h"
 
 namespace {
@@ -12,22 +13,16 @@ namespace {
 // One pass over the selected tests, in the fixed order. True if all passed.
 bool run_test_pass(const run_settings& settings)
 {
-    const struct {
-        bool selected;
-        const char* announcement;
-        char command;
-    } tests[] = {
-        {settings.run_sdram, "Testing SDRAM...%c", COMMAND_SDRAM_TEST},
-        {settings.run_flash, "Testing FLASH...%c", COMMAND_FLASH_TEST},
-        {settings.run_sram, "Testing SRAM...%c", COMMAND_SRAM_TEST},
-    };
+    const bool selected[] = {settings.run_sdram, settings.run_flash, settings.run_sram};
+    const char commands[] = {COMMAND_SDRAM_TEST, COMMAND_FLASH_TEST, COMMAND_SRAM_TEST};
     bool all_passed = true;
-    for (const auto& test : tests) {
-        if (!test.selected)
+    for (int t = 0; t < 3; ++t) {
+        if (!selected[t])
             continue;
-        tee_printf(test.announcement, settings.verbose ? '\n' : ' ');
-        const bool passed = board_command(test.command);
-        tee_printf(passed ? "passed\n" : "failed\n");
+        tee_printf(TEST_ANNOUNCEMENT, TEST_NAMES[t]);
+        tee_printf("%c", settings.verbose ? '\n' : ' ');
+        const bool passed = board_command(commands[t]);
+        tee_printf("%s\n", passed ? REPORT_PASSED : REPORT_FAILED);
         all_passed = all_passed && passed;
     }
     return all_passed;

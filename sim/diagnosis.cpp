@@ -42,7 +42,7 @@ std::string printable(const std::string& line)
 int test_of_announcement(const std::string& line)
 {
     for (int t = 0; t < 3; ++t)
-        if (line == std::string("Testing ") + TEST_NAMES[t] + "...")
+        if (line == announcement_of(t))
             return t;
     return -1;
 }
@@ -91,13 +91,13 @@ Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests
                 return Result::ok();
         LoggedTest logged{test, {}, false};
         size_t j = i + 1;
-        while (j < lines.size() && lines[j] != "passed" && lines[j] != "failed" &&
+        while (j < lines.size() && lines[j] != REPORT_PASSED && lines[j] != REPORT_FAILED &&
                test_of_announcement(lines[j]) < 0)
             logged.lines.push_back(lines[j++]);
         if (j == lines.size() || test_of_announcement(lines[j]) >= 0)
             return Result::failure(std::string("the ") + TEST_NAMES[test] +
                                    " report is cut off before its verdict");
-        logged.passed = lines[j] == "passed";
+        logged.passed = lines[j] == REPORT_PASSED;
         tests->push_back(logged);
         i = j + 1;
     }

@@ -1,10 +1,18 @@
 #include "test_runner.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "board.h"
 
 namespace korvasim {
+
+std::string announcement_of(int t)
+{
+    char line[40];
+    snprintf(line, sizeof line, TEST_ANNOUNCEMENT, TEST_NAMES[t]);
+    return line;
+}
 
 TestOutcome run_board_test(const std::vector<uint8_t>& image, const FaultSet& faults, char command,
                            bool verbose, int budget_ms)

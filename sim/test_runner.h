@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "monitor_protocol.h"
-
 #include "faults.h"
+#include "monitor_protocol.h"
+#include "report_lines.h"
 
 namespace korvasim {
 
@@ -19,9 +19,11 @@ struct TestOutcome {
     std::string report;     // the verbose report before ':'
 };
 
+// "Testing NAME..." of test t (0 to 2, in run order), as dudedoved logs it.
+std::string announcement_of(int t);
+
 // The monitor's command bytes for the three tests, in run order.
 const char TEST_COMMANDS[] = {COMMAND_SDRAM_TEST, COMMAND_FLASH_TEST, COMMAND_SRAM_TEST};
-const char* const TEST_NAMES[] = {"SDRAM", "FLASH", "SRAM"};
 
 // Boots image with faults, runs the test of command (verbose when asked)
 // and waits up to budget_ms for its answer.

@@ -113,7 +113,7 @@ std::string verbose_log(const std::string& fault, const std::vector<int>& tests)
     for (int t : tests) {
         const TestOutcome o = run_board_test(image(), set, TEST_COMMANDS[t], true, 5000);
         EXPECT_TRUE(o.answered);
-        log += std::string("Testing ") + TEST_NAMES[t] + "...\n" + o.report +
+        log += announcement_of(t) + "\n" + o.report +
                (o.code == 0 ? "passed\n" : "failed\n");
     }
     return log;
