@@ -2,6 +2,7 @@
 // mismatching field.
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "board_map.h"
 #include "monitor_session.h"
 
@@ -49,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"V0", "S6", "B5"}},
         FlashCase{"OnlySOfTheLastQuery", {"flash.q3.S=6"}, '2', {"S6"}},
         FlashCase{"BOfTheFirstQuery", {"flash.q0.B=0"}, '3', {"B0"}}),
-    [](const testing::TestParamInfo<FlashCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Flash, SoundBlockReportIsSixtyFourBytes)
 {

@@ -1,13 +1,12 @@
-// Boot images with one chip-select word changed, as a firmware engineer
-// might get it wrong: the simulated board must reject each that a real board
-// would, by its behaviour alone, and run the harmless ones as before.
+// Boot images with one setting changed, as a firmware engineer might get it
+// wrong: the simulated board must reject each that a real board would, by its
+// behaviour alone, and run the harmless ones as before.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
+#include "case_name.h"
 #include "monitor_session.h"
 #include "monitor_settings.h"
+#include "session.h"
 
 namespace {
 
@@ -81,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{"FlashWithAddressTime", EXP_TIMING_CS1_VALUE, EXP_TIMING_CS1_VALUE | (1u << 28), "000"},
         Variant{"BootDeviceLargerWindow", EXP_TIMING_CS0_VALUE, EXP_TIMING_CS0_VALUE + (1u << 10),
                 "000"}),
-    [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
+    CaseName());
 
 // The first CP15 control write and the instruction cache's OR, as encoded.
 const uint32_t MOV_R0_CONTROL_INIT = 0xE3A00000 | CP15_CTRL_INIT;
@@ -96,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{"LittleEndian", MOV_R0_CONTROL_INIT, MOV_R0_CONTROL_INIT & ~CP15_CTRL_BIG_ENDIAN, ""},
         // Harmless: the instruction cache left off.
         Variant{"InstructionCacheOff", ORR_R0_ICACHE, MOV_R0_R0, "000"}),
-    [](const testing::TestParamInfo<Variant>& info) { return info.param.name; });
+    CaseName());
 
 // Images built with one setting of the monitor changed.
 struct RebuiltVariant {
@@ -113,10 +112,9 @@ class RebuiltVariantTest : public testing::TestWithParam<RebuiltVariant> {};
 
 TEST_P(RebuiltVariantTest, BoardBehavesAsARealOneWould)
 {
-    std::ifstream in(std::string(VARIANT_DIR) + "/" + GetParam().name + ".bin", std::ios::binary);
-    ASSERT_TRUE(in) << GetParam().name;
-    expect_behaviour(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}),
-                     GetParam().answers);
+    const std::string image = read_file(std::string(VARIANT_DIR) + "/" + GetParam().name + ".bin");
+    ASSERT_FALSE(image.empty()) << GetParam().name;
+    expect_behaviour(std::vector<uint8_t>(image.begin(), image.end()), GetParam().answers);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -134,6 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
         RebuiltVariant{"sdram_no_refresh", "200"},
         // Harmless: the short waits shorter, still well above the minimum.
         RebuiltVariant{"sdram_short_waits_shorter", "000"}),
-    [](const testing::TestParamInfo<RebuiltVariant>& info) { return info.param.name; });
+    CaseName());
 
 } // namespace

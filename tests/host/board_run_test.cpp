@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "case_name.h"
 #include "board_protocol.h"
 #include "boot_image.h"
 #include "serial_port.h"
@@ -161,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ResultCase{"One", ":1", false}, ResultCase{"Three", ":3", false},
                     ResultCase{"MultiDigit", ":12", false}, ResultCase{"Garbage", ":z", false},
                     ResultCase{"ColonInResult", "::", false}),
-    [](const testing::TestParamInfo<ResultCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Transaction, OneFailedTestFailsTheRunButTheOthersStillRun)
 {

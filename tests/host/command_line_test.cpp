@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "case_name.h"
 #include "session.h"
 #include "usage_text.h"
 
@@ -58,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"UpperCaseTest", {"SDRAM"}},
                     UsageCase{"UnknownTest", {"memory"}},
                     UsageCase{"UnknownTestAfterOptions", {"-v", "-p", "2", "flash2"}}),
-    [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(CommandLine, LogFileIsCreatedBeforeALaterOptionError)
 {
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Could not open serial port /dev/ttyUSB97 (No such file or directory).\n"},
         PortCase{"NotATerminal", {"-p", "/dev/null"},
                  "Could not open serial port /dev/null (Inappropriate ioctl for device).\n"}),
-    [](const testing::TestParamInfo<PortCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(CommandLine, LogIsClosedAndKeptWhenThePortFails)
 {

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "case_name.h"
 #include "boot_image.h"
 #include "coverage.h"
 #include "diagnosis.h"
@@ -213,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLogCase{"CutShort", "Testing SRAM...\r\nD52000000\r\n 0w1", "cut off"},
                     BadLogCase{"NextTestBeforeVerdict", "Testing SDRAM...\nD0\nTesting FLASH...\npassed\n",
                                "SDRAM report is cut off"}),
-    [](const testing::TestParamInfo<BadLogCase>& info) { return info.param.name; });
+    CaseName());
 
 } // namespace
 } // namespace korvasim

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "case_name.h"
 #include "monitor_settings.h"
 #include "program_runner.h"
 
@@ -88,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"EvenParityRightByChance", {115200, 8, 'E', 1}, 0x01, 0x01},
         LineCase{"TwoStopBits", {115200, 8, 'N', 2}, '?', 0x00},
         LineCase{"LineNotDriven", {0, 8, 'N', 1}, '?', 0x00}),
-    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Uart, AHostAtAnotherRateReadsGarbageBothWays)
 {
@@ -200,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"SramAfterSetUp", 1, false, ""},
         WindowCase{"PastTheSramWindow", 3, true, "read at 0x52040000"},
         WindowCase{"FlashAfterSetUp", 5, false, ""}),
-    [](const testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Core, LittleEndianUntilControlBitSevenThenBigEndian)
 {
@@ -249,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
         BootDeviceCase{"SixteenBitBus", EXP_TIMING_CS0_VALUE & ~1u, 0xFF66FF88, 0xFF66FF88, ""},
         BootDeviceCase{"Disabled", EXP_TIMING_CS0_VALUE & ~0x80000000u, 0, 0x11223344, "UNMAPPED"},
         BootDeviceCase{"WindowSmallerThanTheRam", 0x80400403, 0, 0x11223344, "UNMAPPED"}),
-    [](const testing::TestParamInfo<BootDeviceCase>& info) { return info.param.name; });
+    CaseName());
 
 struct SdramCase {
     const char* name;
@@ -297,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SdramCase{"CommandWaitsCut", 7, LONG, 4, 0xFFFFFFFF},
                     SdramCase{"RefreshDuringTheCommands", 15, LONG, ENOUGH, 0xFFFFFFFF},
                     SdramCase{"RefreshStoppedLater", 23, LONG, ENOUGH, 0}),
-    [](const testing::TestParamInfo<SdramCase>& info) { return info.param.name; });
+    CaseName());
 
 TEST(Devices, SdramIsNotThereBeforeTheMapSwitch)
 {

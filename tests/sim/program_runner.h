@@ -2,25 +2,20 @@
 #ifndef KORVA_PROGRAM_RUNNER_H
 #define KORVA_PROGRAM_RUNNER_H
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "board.h"
-
-inline std::vector<uint8_t> read_binary(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+#include "session.h"
 
 inline std::vector<uint8_t> test_program(const std::string& name)
 {
-    return read_binary(std::string(PROGRAM_DIR) + "/" + name + ".bin");
+    const std::string path = std::string(PROGRAM_DIR) + "/" + name + ".bin";
+    const std::string bytes = read_file(path);
+    if (bytes.empty())
+        throw std::runtime_error("cannot read " + path);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 // Puts program and its parameter word into the board and powers it on.

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "case_name.h"
 #include "program_runner.h"
 #include "report_sizes.h"
 #include "session.h"
@@ -275,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentCase{"EmptyLink", {"--link", ""}, "--link needs a path"},
         BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
         BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),
-    [](const testing::TestParamInfo<BadArgumentCase>& info) { return info.param.name; });
+    CaseName());
 
 // ---- Sessions as hosts really behave ----------------------------------------
 
