@@ -122,9 +122,9 @@ TEST(Uart, TransmitterSendsEachByteInItsLineTime)
 
 TEST(Uart, AFullTransmitterLosesTheByte)
 {
-    // A line slow enough (divisor 0x400, 12 ms a byte) that bytes written back
-    // to back all meet a busy transmitter.
-    const korvasim::LineSettings slow{UART_CLOCK_HZ / (16 * 0x400), 8, 'N', 1};
+    // A line slow enough (divisor 0x2000, 100 ms a byte) that bytes written
+    // back to back all meet a busy transmitter, even on a loaded machine.
+    const korvasim::LineSettings slow{UART_CLOCK_HZ / (16 * 0x2000), 8, 'N', 1};
     std::mutex mutex;
     std::string sent;
     Uart16550 uart(
@@ -142,7 +142,7 @@ TEST(Uart, AFullTransmitterLosesTheByte)
     };
     write(UART_LCR, UART_LCR_DLAB);
     write(UART_DLL, 0);
-    write(UART_DLM, 4);
+    write(UART_DLM, 0x20);
     write(UART_LCR, UART_LCR_8N1);
     // Holding and shift register take two bytes; FIFO and shift register 17.
     send_and_drain("abcde");
