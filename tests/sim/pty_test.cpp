@@ -447,13 +447,13 @@ TEST(Sessions, MemoryStaysFlatOverALongVerboseSession)
             ASSERT_EQ(host.read_bytes(REPORT_FLASH_BYTES + 3, TIMEOUT_MS).size(), REPORT_FLASH_BYTES + 3u) << "test " << i;
         }
     };
-    // At 115200 baud a test takes 6 ms of line time; 500 of them dropping
-    // translations used to cost some 70 MB.
-    flash_tests(100);
+    // At 115200 baud a test takes 6 ms of line time; 250 of them dropping
+    // translations used to cost some 36 MB.
+    flash_tests(50);
     const long before = resident_kb(process.pid());
-    flash_tests(500);
+    flash_tests(250);
     const long after = resident_kb(process.pid());
-    EXPECT_LT(after - before, 16 * 1024) << before << " kB after 100 tests, " << after << " after 600";
+    EXPECT_LT(after - before, 16 * 1024) << before << " kB after 50 tests, " << after << " after 300";
 }
 
 TEST(CommandLine, LinkReplacesOnlyWhatIsSafeToReplace)
