@@ -8,9 +8,6 @@
 
 namespace {
 
-const char WAKE_UP_MESSAGE[] = "Waiting for the board to wake up...";
-const int WAKE_UP_WIDTH = 35;
-const int PROGRESS_WIDTH = 30;
 const unsigned BLOCK_MASK = 0x7F;
 const int SETTLE_MS = 1000;
 static_assert(sizeof WAKE_UP_MESSAGE - 1 == WAKE_UP_WIDTH, "the wipe covers the message");

@@ -5,6 +5,12 @@
 
 #include "monitor_protocol.h"
 
+// The console lines that the download overwrites when it is through, and
+// the widths of the blanks that wipe them.
+const char WAKE_UP_MESSAGE[] = "Waiting for the board to wake up...";
+const int WAKE_UP_WIDTH = 35;
+const int PROGRESS_WIDTH = 30;
+
 // Waits for the loader's wake-up byte, sends the boot image with a progress
 // display and gives the board one second to start the monitor.
 void board_wake_and_download();

@@ -15,6 +15,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "board_protocol.h"
+
 extern char** environ;
 
 namespace {
@@ -208,7 +210,7 @@ std::string read_file(const std::string& path)
 
 std::string console_results(const std::string& console)
 {
-    const std::string wipe = "\r" + std::string(30, ' ') + "\r";
+    const std::string wipe = "\r" + std::string(PROGRESS_WIDTH, ' ') + "\r";
     const size_t at = console.find(wipe);
     return at == std::string::npos ? "" : console.substr(at + wipe.size());
 }
