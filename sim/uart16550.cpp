@@ -128,7 +128,8 @@ void Uart16550::send(uint8_t byte, std::unique_lock<std::mutex>& lock)
     Clock::time_point sent = Clock::time_point::max();
     if (divisor && (tx_.empty() || tx_.back().sent != Clock::time_point::max())) {
         const Clock::time_point start = tx_.empty() ? Clock::now() : tx_.back().sent;
-        sent = start + std::chrono::nanoseconds(uint64_t(1000000000) * bits * 16 * divisor / UART_CLOCK_HZ);
+        const uint64_t frame_ns = uint64_t(1000000000) * bits * 16 * divisor / UART_CLOCK_HZ;
+        sent = start + std::chrono::nanoseconds(frame_ns);
     }
     tx_.push_back({received, sent});
     changed_.notify_all();
