@@ -49,16 +49,16 @@ Board::Board(BoardConfig config)
         {SDRAM_IF_BASE, REGISTER_BLOCK, &sdram_interface_, true, NONE, 8},
         {SDRAM_BASE, SDRAM_SIZE, sdram_.get(), false, NONE, 8},
     };
-    std::vector<std::pair<uint32_t, uint32_t>> pages;  // [first, end) of each I/O range
+    uint32_t mapped_end = 0;  // of the last I/O range mapped
     for (const Bus::Region& r : regions) {
         bus_.attach(r);
         if (r.device == sdram_.get())
             continue;
         const uint32_t first = r.base & ~(PAGE - 1);
         const uint32_t end = (r.base + r.size + PAGE - 1) & ~(PAGE - 1);
-        if (!pages.empty() && pages.back().second > first)
+        if (mapped_end > first)
             continue;  // shares the page of the region before it
-        pages.emplace_back(first, end);
+        mapped_end = end;
         cpu_.map_io(first, end - first, &bus_);
         if (r.chip_select != NONE)
             expansion_pages_.emplace_back(first, end);

@@ -267,16 +267,11 @@ uint8_t* Cpu::host_of(uint32_t address)
     return nullptr;
 }
 
-bool Cpu::little_endian_data() const
-{
-    return !big_endian_;
-}
-
 uint32_t Cpu::bus_address(uint32_t address, unsigned width) const
 {
     // The engine runs big-endian throughout; a little-endian core's byte or
     // halfword sits in the other lanes of the same word.
-    if (width < 4 && little_endian_data())
+    if (width < 4 && !big_endian_)
         return address ^ (4 - width);
     return address;
 }

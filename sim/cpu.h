@@ -68,8 +68,6 @@ public:
 
     uint32_t reg(int n) const;  // r0..r15
     uint32_t cp15_control() const;
-    // Whether data accesses are little-endian (CP15 control bit 7 clear).
-    bool little_endian_data() const;
 
     // Stores to RAM go through filter from now on; nullptr lets them through
     // as they are again.
