@@ -4,6 +4,7 @@
 
 #include "parallel.h"
 #include "test_runner.h"
+#include "text_lines.h"
 
 namespace korvasim {
 
@@ -11,23 +12,6 @@ namespace {
 
 const int BUDGET_MS = 5000;
 
-std::vector<std::string> split_lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
-std::string without_carriage_returns(const std::string& text)
-{
-    std::string out;
-    std::copy_if(text.begin(), text.end(), std::back_inserter(out), [](char c) { return c != '\r'; });
-    return out;
-}
 
 // A log line fit for a one-line message.
 std::string printable(const std::string& line)
@@ -70,7 +54,7 @@ struct Candidate {
 Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests)
 {
     tests->clear();
-    const std::vector<std::string> lines = split_lines(without_carriage_returns(text));
+    const std::vector<std::string> lines = text_lines(text);
     size_t i = 0;
     while (i < lines.size()) {
         const int test = test_of_announcement(lines[i]);
@@ -124,7 +108,7 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
         for (const LoggedTest& t : tests) {
             const TestOutcome o = run_board_test(image, set, TEST_COMMANDS[t.test], true, BUDGET_MS);
             const std::vector<std::string> simulated =
-                o.answered ? split_lines(without_carriage_returns(o.report)) : std::vector<std::string>{};
+                o.answered ? text_lines(o.report) : std::vector<std::string>{};
             const long parted = o.answered ? first_difference(t.lines, simulated) : 0;
             if (o.answered && parted < 0 && (o.code == 0) == t.passed) {
                 c.agreeing += t.lines.size();

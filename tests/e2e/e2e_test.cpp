@@ -15,6 +15,7 @@
 
 #include "session.h"
 #include "report_sizes.h"
+#include "case_name.h"
 
 namespace {
 
@@ -171,11 +172,6 @@ struct FaultCase {
     const char* fault;
     std::string verdicts;  // SDRAM, FLASH, SRAM: P or F
 };
-
-void PrintTo(const FaultCase& c, std::ostream* os)
-{
-    *os << c.fault;
-}
 
 class FaultTest : public testing::TestWithParam<FaultCase> {};
 

@@ -5,6 +5,7 @@
 #include "monitor_settings.h"
 #include "report_sizes.h"
 #include "monitor_session.h"
+#include "case_name.h"
 
 namespace {
 
@@ -68,11 +69,6 @@ struct FaultCase {
     const char* fault;
     std::string codes;  // answers to 1, 2, 3
 };
-
-void PrintTo(const FaultCase& c, std::ostream* os)
-{
-    *os << c.fault;
-}
 
 class FaultDetectionTest : public testing::TestWithParam<FaultCase> {};
 

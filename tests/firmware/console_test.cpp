@@ -4,6 +4,7 @@
 
 #include "monitor_settings.h"
 #include "monitor_session.h"
+#include "case_name.h"
 
 namespace {
 
@@ -13,18 +14,13 @@ struct HexCase {
     const char* printed;   // a report line that carries it
 };
 
-void PrintTo(const HexCase& c, std::ostream* os)
-{
-    *os << c.printed;
-}
-
 class HexOutputTest : public testing::TestWithParam<HexCase> {};
 
 TEST_P(HexOutputTest, DigitsWithoutPrefixOrLeadingZeros)
 {
     Monitor monitor(with_faults({GetParam().fault}));
     monitor.command("v");
-    const std::vector<std::string> lines = lines_of(report_of(monitor.command(GetParam().command)));
+    const std::vector<std::string> lines = korvasim::text_lines(report_of(monitor.command(GetParam().command)));
     EXPECT_NE(std::find(lines.begin(), lines.end(), GetParam().printed), lines.end());
 }
 

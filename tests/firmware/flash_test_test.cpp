@@ -17,11 +17,6 @@ struct FlashCase {
     std::vector<std::string> printed;  // lines that must appear in the report
 };
 
-void PrintTo(const FlashCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class FlashTest : public testing::TestWithParam<FlashCase> {};
 
 TEST_P(FlashTest, CodeAndPrintedFields)
@@ -33,7 +28,7 @@ TEST_P(FlashTest, CodeAndPrintedFields)
     verbose.command("v");
     const std::string answer = verbose.command("2");
     EXPECT_EQ(answer.substr(answer.size() - 3), std::string(":") + GetParam().code + "?");
-    const auto lines = lines_of(report_of(answer));
+    const auto lines = korvasim::text_lines(report_of(answer));
     ASSERT_EQ(lines.size(), 16u);
     for (int n = 0; n < 4; ++n)
         EXPECT_EQ(lines[4 * n], std::to_string(n));

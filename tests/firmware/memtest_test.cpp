@@ -6,6 +6,7 @@
 
 #include "monitor_session.h"
 #include "report_sizes.h"
+#include "case_name.h"
 
 namespace {
 
@@ -29,49 +30,62 @@ void expect_lines(const std::vector<std::string>& lines, size_t from,
         EXPECT_EQ(lines[from + i], expected[i]) << "line " << from + i;
 }
 
-TEST(MemoryTests, SoundSramReportsEveryAccess)
+// Where each report's lines start: the line number and the lines from there.
+using LineRun = std::pair<size_t, std::vector<std::string>>;
+
+struct SoundReportCase {
+    const char* name;
+    const char* command;
+    int data_bytes;
+    int address_bytes;
+    size_t data_lines;
+    size_t address_lines;
+    std::vector<LineRun> data;
+    std::vector<LineRun> address;
+};
+
+class SoundReportTest : public testing::TestWithParam<SoundReportCase> {};
+
+TEST_P(SoundReportTest, ReportsEveryAccess)
 {
+    const SoundReportCase& c = GetParam();
     Monitor monitor;
     monitor.command("v");
-    const std::string answer = monitor.command("3");
+    const std::string answer = monitor.command(c.command);
     EXPECT_EQ(answer.substr(answer.size() - 3), ":0?");
     const auto [data, address] = split_report(report_of(answer));
-    EXPECT_EQ(data.size(), unsigned(REPORT_SRAM_DATA_BYTES));
-    EXPECT_EQ(address.size(), unsigned(REPORT_SRAM_ADDRESS_BYTES));
-    const auto d = lines_of(data);
-    const auto a = lines_of(address);
-    ASSERT_EQ(d.size(), 65u);
-    ASSERT_EQ(a.size(), 77u);
-    expect_lines(d, 0, {"D52000000", " 0w1", " 0r1", " 1w0", " 0r1", " 2wfe", " 2rfe", " 3w0", " 2rfe", " 4w2"});
-    expect_lines(d, 61, {" 1ew7f", " 1er7f", " 1fw0", " 1er7f"});
-    expect_lines(a, 0, {"A52000000 40000", " 0w0", " 1w1", " 2w2", " 4w3", " 8w4"});
-    expect_lines(a, 19, {" 20000w12", " 0r0", " 1r1"});
-    expect_lines(a, 38, {" 20000r12", " 3ffffw0", " 3fffew1", " 3fffdw2", " 3fffbw3"});
-    expect_lines(a, 57, {" 1ffffw12", " 3ffffr0"});
-    expect_lines(a, 76, {" 1ffffr12"});
+    EXPECT_EQ(data.size(), unsigned(c.data_bytes));
+    EXPECT_EQ(address.size(), unsigned(c.address_bytes));
+    const auto d = korvasim::text_lines(data);
+    const auto a = korvasim::text_lines(address);
+    ASSERT_EQ(d.size(), c.data_lines);
+    ASSERT_EQ(a.size(), c.address_lines);
+    for (const auto& [from, expected] : c.data)
+        expect_lines(d, from, expected);
+    for (const auto& [from, expected] : c.address)
+        expect_lines(a, from, expected);
 }
 
-TEST(MemoryTests, SoundSdramReportsEveryAccess)
-{
-    Monitor monitor;
-    monitor.command("v");
-    const std::string answer = monitor.command("1");
-    EXPECT_EQ(answer.substr(answer.size() - 3), ":0?");
-    const auto [data, address] = split_report(report_of(answer));
-    EXPECT_EQ(data.size(), unsigned(REPORT_SDRAM_DATA_BYTES));
-    EXPECT_EQ(address.size(), unsigned(REPORT_SDRAM_ADDRESS_BYTES));
-    const auto d = lines_of(data);
-    const auto a = lines_of(address);
-    ASSERT_EQ(d.size(), 257u);
-    ASSERT_EQ(a.size(), 101u);
-    expect_lines(d, 0, {"D0", " 0w1", " 0r1", " 4w0", " 0r1", " 8wfffffffe", " 8rfffffffe", " cw0", " 8rfffffffe", " 10w2"});
-    expect_lines(d, 253, {" 1f8w7fffffff", " 1f8r7fffffff", " 1fcw0", " 1f8r7fffffff"});
-    expect_lines(a, 0, {"A0 4000000", " 0w0", " 4w1", " 8w2", " 10w3"});
-    expect_lines(a, 25, {" 2000000w18", " 0r0", " 4r1"});
-    expect_lines(a, 50, {" 2000000r18", " 3fffffcw0", " 3fffff8w1", " 3fffff4w2", " 3ffffecw3"});
-    expect_lines(a, 75, {" 1fffffcw18", " 3fffffcr0"});
-    expect_lines(a, 100, {" 1fffffcr18"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    MemoryTests, SoundReportTest,
+    testing::Values(
+        SoundReportCase{"Sram", "3", REPORT_SRAM_DATA_BYTES, REPORT_SRAM_ADDRESS_BYTES, 65, 77,
+                        {{0, {"D52000000", " 0w1", " 0r1", " 1w0", " 0r1", " 2wfe", " 2rfe", " 3w0", " 2rfe", " 4w2"}},
+                         {61, {" 1ew7f", " 1er7f", " 1fw0", " 1er7f"}}},
+                        {{0, {"A52000000 40000", " 0w0", " 1w1", " 2w2", " 4w3", " 8w4"}},
+                         {19, {" 20000w12", " 0r0", " 1r1"}},
+                         {38, {" 20000r12", " 3ffffw0", " 3fffew1", " 3fffdw2", " 3fffbw3"}},
+                         {57, {" 1ffffw12", " 3ffffr0"}},
+                         {76, {" 1ffffr12"}}}},
+        SoundReportCase{"Sdram", "1", REPORT_SDRAM_DATA_BYTES, REPORT_SDRAM_ADDRESS_BYTES, 257, 101,
+                        {{0, {"D0", " 0w1", " 0r1", " 4w0", " 0r1", " 8wfffffffe", " 8rfffffffe", " cw0", " 8rfffffffe", " 10w2"}},
+                         {253, {" 1f8w7fffffff", " 1f8r7fffffff", " 1fcw0", " 1f8r7fffffff"}}},
+                        {{0, {"A0 4000000", " 0w0", " 4w1", " 8w2", " 10w3"}},
+                         {25, {" 2000000w18", " 0r0", " 4r1"}},
+                         {50, {" 2000000r18", " 3fffffcw0", " 3fffff8w1", " 3fffff4w2", " 3ffffecw3"}},
+                         {75, {" 1fffffcw18", " 3fffffcr0"}},
+                         {100, {" 1fffffcr18"}}}}),
+    CaseName());
 
 TEST(MemoryTests, QuietRunMakesTheSameAccessesAndSendsNothing)
 {
@@ -95,7 +109,7 @@ TEST(MemoryTests, SramDataLineThreeStuckLowNamesEveryPatternWithThatBit)
     Monitor monitor(with_faults({"sram.d3=0"}));
     monitor.command("v");
     const std::string answer = monitor.command("3");
-    const auto data = lines_of(split_report(report_of(answer)).first);
+    const auto data = korvasim::text_lines(split_report(report_of(answer)).first);
     std::vector<std::string> mismatches;
     for (const auto& line : data)
         if (line[0] == '*')
@@ -115,7 +129,7 @@ TEST(MemoryTests, SramAddressLineEightStuckLowAliasesStepNine)
     const std::string answer = monitor.command("3");
     const auto [data, address] = split_report(report_of(answer));
     EXPECT_EQ(data.find('*'), std::string::npos);
-    const auto a = lines_of(address);
+    const auto a = korvasim::text_lines(address);
     std::vector<std::string> around_mismatches;
     for (size_t i = 1; i < a.size(); ++i)
         if (a[i][0] == '*')

@@ -10,6 +10,7 @@
 
 #include "board.h"
 #include "boot_image.h"
+#include "text_lines.h"
 
 inline std::vector<uint8_t> monitor_image()
 {
@@ -87,15 +88,6 @@ private:
 inline std::string report_of(const std::string& answer)
 {
     return answer.substr(0, answer.rfind(':'));
-}
-
-inline std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
 }
 
 #endif

@@ -17,11 +17,6 @@ struct Variant {
     const char* answers;  // result digits of 1, 2, 3; "" for a board with no prompt
 };
 
-void PrintTo(const Variant& v, std::ostream* os)
-{
-    *os << v.name;
-}
-
 // A sound board prompts within milliseconds, also under the sanitizers.
 const int NO_PROMPT_WAIT_MS = 3000;
 
@@ -102,11 +97,6 @@ struct RebuiltVariant {
     const char* name;     // the image's file name, without .bin
     const char* answers;
 };
-
-void PrintTo(const RebuiltVariant& v, std::ostream* os)
-{
-    *os << v.name;
-}
 
 class RebuiltVariantTest : public testing::TestWithParam<RebuiltVariant> {};
 

@@ -55,6 +55,14 @@ public:
         tool_.send(reply);
     }
 
+    // Plays the monitor for a run of all three tests.
+    void serve_all(const std::string& sdram, const std::string& flash, const std::string& sram)
+    {
+        serve('1', sdram);
+        serve('2', flash);
+        serve('3', sram);
+    }
+
     int finish() { return tool_.wait_exit(TIMEOUT_MS); }
     Session& tool() { return tool_; }
     Pty& pty() { return pty_; }
@@ -89,9 +97,7 @@ TEST(Download, ConsoleShowsWakeUpAndProgressThenWipesThem)
 {
     ScriptedBoard board({});
     board.wake();
-    board.serve('1', ":0");
-    board.serve('2', ":0");
-    board.serve('3', ":0");
+    board.serve_all(":0", ":0", ":0");
     EXPECT_EQ(board.finish(), 0);
 
     std::string expected = "Waiting for the board to wake up...\r" + std::string(35, ' ') +
@@ -135,11 +141,6 @@ struct ResultCase {
     bool passed;
 };
 
-void PrintTo(const ResultCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class ResultTest : public testing::TestWithParam<ResultCase> {};
 
 TEST_P(ResultTest, OnlyAZeroFirstCharacterPasses)
@@ -147,9 +148,7 @@ TEST_P(ResultTest, OnlyAZeroFirstCharacterPasses)
     // The reply stands for all three tests; the next prompt skips leftovers.
     ScriptedBoard board({});
     board.wake();
-    board.serve('1', GetParam().reply);
-    board.serve('2', GetParam().reply);
-    board.serve('3', GetParam().reply);
+    board.serve_all(GetParam().reply, GetParam().reply, GetParam().reply);
     const std::string verdict = GetParam().passed ? "passed\n" : "failed\n";
     EXPECT_EQ(board.finish(), GetParam().passed ? 0 : 1);
     EXPECT_EQ(board.results(), "Testing SDRAM... " + verdict + "Testing FLASH... " + verdict +
@@ -168,9 +167,7 @@ TEST(Transaction, OneFailedTestFailsTheRunButTheOthersStillRun)
 {
     ScriptedBoard board({});
     board.wake();
-    board.serve('1', ":0");
-    board.serve('2', ":3");
-    board.serve('3', ":0");
+    board.serve_all(":0", ":3", ":0");
     EXPECT_EQ(board.finish(), 1);
     EXPECT_EQ(board.results(),
               "Testing SDRAM... passed\nTesting FLASH... failed\nTesting SRAM... passed\n");
@@ -196,9 +193,7 @@ TEST(CommandLine, PosixlyCorrectStopsAtTheFirstOperand)
     // "sram -v" then reads as two operands: all tests, quiet.
     ScriptedBoard board({"sram", "-v"}, {{"POSIXLY_CORRECT", "1"}});
     board.wake();
-    board.serve('1', ":0");
-    board.serve('2', ":0");
-    board.serve('3', ":0");
+    board.serve_all(":0", ":0", ":0");
     EXPECT_EQ(board.finish(), 0);
     EXPECT_EQ(board.results(),
               "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
@@ -208,9 +203,7 @@ TEST(CommandLine, TwoOperandsRunEveryTest)
 {
     ScriptedBoard board({"sdram", "flash"});
     board.wake();
-    board.serve('1', ":0");
-    board.serve('2', ":0");
-    board.serve('3', ":0");
+    board.serve_all(":0", ":0", ":0");
     EXPECT_EQ(board.finish(), 0);
 }
 
@@ -227,9 +220,7 @@ TEST(Continuous, PacingIsSentOnceAndPassesRepeatUntilInterrupted)
     board.serve('v', ":0");
     board.serve('s', ":0");
     for (int pass = 0; pass < 3; ++pass) {
-        board.serve('1', "D0\r\n:0");
-        board.serve('2', ":2");
-        board.serve('3', ":0");
+        board.serve_all("D0\r\n:0", ":2", ":0");
     }
     // The fourth pass has begun: the tool waits for its prompt.
     ASSERT_TRUE(board.tool().wait_stdout("Testing SRAM...\npassed\nTesting SDRAM...\n", TIMEOUT_MS));

@@ -34,11 +34,6 @@ struct UsageCase {
     std::vector<std::string> args;
 };
 
-void PrintTo(const UsageCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class UsageTest : public testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageTest, PrintsUsageAndFails)
@@ -83,11 +78,6 @@ struct PortCase {
     std::vector<std::string> args;
     std::string message;
 };
-
-void PrintTo(const PortCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class PortErrorTest : public testing::TestWithParam<PortCase> {};
 

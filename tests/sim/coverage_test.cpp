@@ -137,11 +137,6 @@ struct DiagnosisCase {
     std::set<std::string> matches;
 };
 
-void PrintTo(const DiagnosisCase& c, std::ostream* os)
-{
-    *os << c.fault;
-}
-
 class DiagnosisTest : public testing::TestWithParam<DiagnosisCase> {};
 
 TEST_P(DiagnosisTest, FailedRunIsTracedBackToItsFault)
@@ -189,11 +184,6 @@ struct BadLogCase {
     std::string log;
     const char* reason;
 };
-
-void PrintTo(const BadLogCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class BadLogTest : public testing::TestWithParam<BadLogCase> {};
 

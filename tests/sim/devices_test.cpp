@@ -14,6 +14,8 @@
 namespace korvasim {
 namespace {
 
+using case_print::operator<<;
+
 const int TIMEOUT_MS = 5000;
 // Every test program ends on an undefined instruction.
 const char* const UNDEFINED = "UC_ERR_INSN_INVALID";
@@ -58,11 +60,6 @@ struct LineCase {
     uint8_t sent;
     uint8_t read;
 };
-
-void PrintTo(const LineCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class LineTest : public testing::TestWithParam<LineCase> {};
 
@@ -174,11 +171,6 @@ struct WindowCase {
     const char* fault_text;
 };
 
-void PrintTo(const WindowCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class ChipSelectTest : public testing::TestWithParam<WindowCase> {};
 
 TEST_P(ChipSelectTest, DevicesAnswerOnlyInsideTheirWindow)
@@ -224,11 +216,6 @@ struct BootDeviceCase {
     const char* fault_text; // else the fault it ends on
 };
 
-void PrintTo(const BootDeviceCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class BootDeviceTest : public testing::TestWithParam<BootDeviceCase> {};
 
 TEST_P(BootDeviceTest, ChipSelectZeroGatesTheBootRam)
@@ -260,11 +247,6 @@ struct SdramCase {
     uint32_t reads;         // what the stored words read back as, besides
                             // themselves (all ones: no data; 0: lost)
 };
-
-void PrintTo(const SdramCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class SdramBringUpTest : public testing::TestWithParam<SdramCase> {};
 
@@ -349,18 +331,28 @@ TEST(Flash, QueriesAnswerAfterAFewBusyReads)
     EXPECT_EQ(board.ticks(), 4u * FlashBlock::BUSY_READS);
 }
 
+// Runs query n on the block alone and returns its status once not busy.
+uint32_t query_status(Device& flash, uint32_t n)
+{
+    flash.write(FLASH_CONTROL, 4, FLASH_CONTROL_QUERY);
+    flash.write(FLASH_CMD_STATUS, 4, FLASH_CMD_QUERY | n << 4);
+    uint32_t status = FLASH_STATUS_BUSY;
+    for (int reads = 0; (status & FLASH_STATUS_BUSY) && reads <= FlashBlock::BUSY_READS; ++reads)
+        status = flash.read(FLASH_CMD_STATUS, 4);
+    return status;
+}
+
 TEST(Flash, FieldFaultsChangeOnlyTheirField)
 {
-    BoardConfig config;
-    ASSERT_TRUE(add_fault("flash.q1.V=0", config.faults));
-    ASSERT_TRUE(add_fault("flash.q3.S=0x06", config.faults));
-    ASSERT_TRUE(add_fault("flash.q3.B=5", config.faults));
-    Board board(config);
-    run_to_end(board, "flash_queries");
-    EXPECT_EQ(boot_word(board, 0xF00), status_word(1, 0x18, 1));
-    EXPECT_EQ(boot_word(board, 0xF04), status_word(0, 0x18, 1));
-    EXPECT_EQ(boot_word(board, 0xF08), status_word(1, 0x18, 1));
-    EXPECT_EQ(boot_word(board, 0xF0C), status_word(1, 0x06, 5));
+    FaultSet faults;
+    ASSERT_TRUE(add_fault("flash.q1.V=0", faults));
+    ASSERT_TRUE(add_fault("flash.q3.S=0x06", faults));
+    ASSERT_TRUE(add_fault("flash.q3.B=5", faults));
+    FlashBlock flash(faults.flash);
+    EXPECT_EQ(query_status(flash, 0), status_word(1, 0x18, 1));
+    EXPECT_EQ(query_status(flash, 1), status_word(0, 0x18, 1));
+    EXPECT_EQ(query_status(flash, 2), status_word(1, 0x18, 1));
+    EXPECT_EQ(query_status(flash, 3), status_word(1, 0x06, 5));
 }
 
 TEST(Flash, BusyBlockHoldsTheProgramInItsWait)

@@ -4,9 +4,12 @@
 
 #include "faults.h"
 #include "memory.h"
+#include "case_name.h"
 
 namespace korvasim {
 namespace {
+
+using case_print::operator<<;
 
 MemoryFaults parse(const std::string& spec)
 {
@@ -17,45 +20,31 @@ MemoryFaults parse(const std::string& spec)
 }
 
 struct LineCase {
-    const char* spec;
+    const char* fault;
     uint32_t written;
     uint32_t read;
 };
 
-void PrintTo(const LineCase& c, std::ostream* os)
-{
-    *os << c.spec;
-}
+class DataLineTest : public testing::TestWithParam<LineCase> {};
 
-class SramDataLineTest : public testing::TestWithParam<LineCase> {};
-
-TEST_P(SramDataLineTest, ValueReadBack)
+// A byte of the SRAM or a word of the SDRAM, whichever memory the fault names.
+TEST_P(DataLineTest, ValueReadBack)
 {
-    Memory sram(0x40000, 1, parse(GetParam().spec));
-    sram.write(0x10, 1, GetParam().written);
-    EXPECT_EQ(sram.read(0x10, 1), GetParam().read);
+    const bool sdram = std::string(GetParam().fault).rfind("sdram", 0) == 0;
+    const unsigned width = sdram ? 4 : 1;
+    Memory memory(sdram ? 0x4000000 : 0x40000, width, parse(GetParam().fault));
+    memory.write(0x100, width, GetParam().written);
+    EXPECT_EQ(memory.read(0x100, width), GetParam().read);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, SramDataLineTest,
+    Faults, DataLineTest,
     testing::Values(LineCase{"sram.d3=0", 0xFF, 0xF7}, LineCase{"sram.d3=0", 0x08, 0x00},
                     LineCase{"sram.d7=1", 0x00, 0x80}, LineCase{"sram.d0=1", 0xFE, 0xFF},
                     // Wired-AND: a 0 on either line pulls both down.
                     LineCase{"sram.d2-d3", 0x04, 0x00}, LineCase{"sram.d2-d3", 0x08, 0x00},
-                    LineCase{"sram.d2-d3", 0x0C, 0x0C}, LineCase{"sram.d2-d3", 0xF3, 0xF3}));
-
-class SdramDataLineTest : public testing::TestWithParam<LineCase> {};
-
-TEST_P(SdramDataLineTest, WordReadBack)
-{
-    Memory sdram(0x4000000, 4, parse(GetParam().spec));
-    sdram.write(0x100, 4, GetParam().written);
-    EXPECT_EQ(sdram.read(0x100, 4), GetParam().read);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, SdramDataLineTest,
-    testing::Values(LineCase{"sdram.d31=0", 0xFFFFFFFF, 0x7FFFFFFF},
+                    LineCase{"sram.d2-d3", 0x0C, 0x0C}, LineCase{"sram.d2-d3", 0xF3, 0xF3},
+                    LineCase{"sdram.d31=0", 0xFFFFFFFF, 0x7FFFFFFF},
                     LineCase{"sdram.d0=1", 0x00000000, 0x00000001},
                     LineCase{"sdram.d16=1", 0x12340000, 0x12350000},
                     LineCase{"sdram.d30-d31", 0x80000000, 0x00000000},
@@ -74,22 +63,17 @@ TEST(Faults, SdramByteLanesAreBigEndian)
 }
 
 struct AddressCase {
-    const char* spec;
+    const char* fault;
     uint32_t written_at;
     uint32_t aliased_at;  // where the same cell is seen
 };
-
-void PrintTo(const AddressCase& c, std::ostream* os)
-{
-    *os << c.spec;
-}
 
 class AddressLineTest : public testing::TestWithParam<AddressCase> {};
 
 TEST_P(AddressLineTest, CellIsSeenAtTheFaultyAddress)
 {
-    const bool sdram = std::string(GetParam().spec).rfind("sdram", 0) == 0;
-    Memory memory(sdram ? 0x4000000 : 0x40000, sdram ? 4 : 1, parse(GetParam().spec));
+    const bool sdram = std::string(GetParam().fault).rfind("sdram", 0) == 0;
+    Memory memory(sdram ? 0x4000000 : 0x40000, sdram ? 4 : 1, parse(GetParam().fault));
     const unsigned width = sdram ? 4 : 1;
     memory.write(GetParam().aliased_at, width, 0x11);
     memory.write(GetParam().written_at, width, 0x5A);

@@ -235,11 +235,6 @@ struct BadArgumentCase {
     const char* message;
 };
 
-void PrintTo(const BadArgumentCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class BadArgumentTest : public testing::TestWithParam<BadArgumentCase> {};
 
 TEST_P(BadArgumentTest, IsRefusedAtStart)
