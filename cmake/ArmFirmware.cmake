@@ -10,7 +10,7 @@ if(NOT ARM_CXX OR NOT ARM_OBJCOPY)
 endif()
 
 set(ARM_TARGET_FLAGS -mbig-endian -march=armv5te -marm)
-set(ARM_COMPILE_FLAGS ${ARM_TARGET_FLAGS} -Os -std=c++17 -ffreestanding -nostdlib
+set(ARM_COMPILE_FLAGS ${ARM_TARGET_FLAGS} -Os -g -std=c++17 -ffreestanding -nostdlib
     -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
     -fno-threadsafe-statics -fno-use-cxa-atexit -fno-builtin
     -fno-delete-null-pointer-checks -ffunction-sections

@@ -149,6 +149,11 @@ reset_entry:
 
     .balign 32
 window_entry:
+    /* The outermost frame, for a debugger's backtrace (no code, no bytes
+     * in the image: the frame notes go to a debug section). */
+    .cfi_sections .debug_frame
+    .cfi_startproc
+    .cfi_undefined lr
     /* Map switch: address 0 shows SDRAM from here on. */
     ldr     r0, =EXP_CNFG0
     ldr     r1, [r0]
@@ -156,4 +161,5 @@ window_entry:
     str     r1, [r0]
     ldr     sp, =STACK_TOP
     bl      monitor_main
+    .cfi_endproc
     .ltorg

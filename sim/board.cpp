@@ -64,6 +64,13 @@ Board::Board(BoardConfig config)
             expansion_pages_.emplace_back(first, end);
     }
     update_memory_map();
+    if (config_.debugger)
+        cpu_.debug_with([this](const DebugStop& stop) {
+            const DebugResume how = config_.debugger->stopped(*this, stop);
+            // A step over a poll for input must come back.
+            uart_.let_polls_wait(how.mode != ResumeMode::STEP);
+            return how;
+        });
     // The SDRAM controller times its power-up waits in instructions.
     cpu_.need_instruction_count(true);
 
@@ -183,6 +190,8 @@ void Board::run_cpu()
 
 void Board::power_off()
 {
+    if (config_.debugger)
+        config_.debugger->board_gone(*this);
     uart_.shut_down();
     std::unique_lock<std::mutex> lock(mutex_);
     // The engine may not have started when the first stop arrives: repeat.
@@ -305,6 +314,65 @@ bool Board::wait_halted(int timeout_ms)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return halted_; });
+}
+
+bool Board::halted_now() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return halted_;
+}
+
+void Board::interrupt()
+{
+    cpu_.interrupt();
+    uart_.wake_poller();
+}
+
+bool Board::bus_address_of(uint32_t address, uint32_t* bus) const
+{
+    if (mapped_.alias) {
+        for (const auto& [first, end] : expansion_pages_)
+            if (address + ALIAS_OFFSET - first < end - first) {
+                *bus = address + ALIAS_OFFSET;
+                return true;
+            }
+        if (address < SDRAM_SIZE)
+            return false;  // the SDRAM is not there yet
+    }
+    *bus = address;
+    return true;
+}
+
+bool Board::read_memory(uint32_t address, uint8_t* out, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        const uint32_t at = address + static_cast<uint32_t>(i);
+        uint32_t bus;
+        if (const uint8_t* ram = cpu_.ram_at(at))
+            out[i] = *ram;
+        else if (!bus_address_of(at, &bus) || !bus_.peek(bus, &out[i]))
+            return false;
+    }
+    return true;
+}
+
+bool Board::write_memory(uint32_t address, const uint8_t* data, size_t length)
+{
+    bool code = false;
+    bool written = true;
+    for (size_t i = 0; i < length && written; ++i) {
+        const uint32_t at = address + static_cast<uint32_t>(i);
+        uint32_t bus;
+        if (uint8_t* ram = cpu_.ram_at(at)) {
+            *ram = data[i];
+            code = true;
+        } else {
+            written = bus_address_of(at, &bus) && bus_.poke(bus, data[i]);
+        }
+    }
+    if (code)
+        cpu_.code_changed();
+    return written;
 }
 
 std::string Board::fault() const

@@ -20,6 +20,7 @@
 #include "board_registers.h"
 #include "bus.h"
 #include "cpu.h"
+#include "debug.h"
 #include "faults.h"
 #include "flash_block.h"
 #include "memory.h"
@@ -49,12 +50,14 @@ struct BoardConfig {
     // Reset values of registers whose reset state the start-up must keep.
     uint32_t exp_cnfg0_reset = 0x80000000;
     uint32_t sdram_if_control_reset = 0x00000011;
+    // When set, the core stops and goes on as it says (see debug.h).
+    Debugger* debugger = nullptr;
 };
 
-class Board {
+class Board : public DebugTarget {
 public:
     explicit Board(BoardConfig config = {});
-    ~Board();
+    ~Board() override;
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
@@ -91,12 +94,20 @@ public:
     // True once the CPU has stopped on a fault (or was powered off).
     bool wait_halted(int timeout_ms);
     std::string fault() const;
+    // Whether a debugger ended the board's run.
+    bool killed() const { return halted_now() && cpu_.killed(); }
+
+    // What a debugger does with the board (see debug.h).
+    void interrupt() override;
+    uint32_t reg(int n) const override { return cpu_.reg(n); }
+    void set_reg(int n, uint32_t value) override { cpu_.set_reg(n, value); }
+    bool read_memory(uint32_t address, uint8_t* out, size_t length) override;
+    bool write_memory(uint32_t address, const uint8_t* data, size_t length) override;
 
     uint64_t ticks() const { return tick_.writes(); }
     // Accesses to registers that their device does not define (all of them,
     // not once per address).
     uint64_t undefined_accesses() const;
-    uint32_t reg(int n) const { return cpu_.reg(n); }
     uint32_t cp15_control() const { return cpu_.cp15_control(); }
     uint64_t instructions() const { return cpu_.instructions(); }
     // In trace mode: the first instruction fetched from the boot device's
@@ -130,6 +141,9 @@ private:
     void undefined_access(char kind, uint32_t address, unsigned width);
     void transmitted(uint8_t byte);
     void run_cpu();
+    bool halted_now() const;
+    // Where the bus sees what the core sees at address, for a debugger.
+    bool bus_address_of(uint32_t address, uint32_t* bus) const;
 
     BoardConfig config_;
     Cpu cpu_;

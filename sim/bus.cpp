@@ -93,6 +93,38 @@ uint32_t Bus::io_read(uint32_t address, unsigned width)
     return value;
 }
 
+const Bus::Region* Bus::quiet_decode(uint32_t address) const
+{
+    for (const Region& region : regions_) {
+        if (address - region.base >= region.size)
+            continue;
+        if (region.chip_select != NO_CHIP_SELECT &&
+            !expansion_->decodes(region.chip_select,
+                                 address - EXP_WINDOW_BASE - region.chip_select * EXP_WINDOW_STRIDE))
+            return nullptr;
+        return &region;
+    }
+    return nullptr;
+}
+
+bool Bus::peek(uint32_t address, uint8_t* byte) const
+{
+    const Region* region = quiet_decode(address);
+    uint32_t value = 0;
+    if (!region || !region->device->peek(address - region->base, 1, &value))
+        return false;
+    *byte = static_cast<uint8_t>(through_lanes(region, address, 1, value));
+    return true;
+}
+
+bool Bus::poke(uint32_t address, uint8_t byte) const
+{
+    const Region* region = quiet_decode(address);
+    if (!region || (region->chip_select != NO_CHIP_SELECT && !expansion_->writable(region->chip_select)))
+        return false;
+    return region->device->poke(address - region->base, 1, through_lanes(region, address, 1, byte));
+}
+
 void Bus::io_write(uint32_t address, unsigned width, uint32_t value)
 {
     const Region* region = decode(address, 'W', width);

@@ -57,7 +57,16 @@ public:
     uint32_t io_read(uint32_t address, unsigned width) override;
     void io_write(uint32_t address, unsigned width, uint32_t value) override;
 
+    // A debugger's byte, as the CPU would see it, from a device that can
+    // give it without a side effect: false elsewhere. Nothing is traced,
+    // counted or faulted.
+    bool peek(uint32_t address, uint8_t* byte) const;
+    bool poke(uint32_t address, uint8_t byte) const;
+
 private:
+    // The region that answers at address as the bus is set up now.
+    const Region* quiet_decode(uint32_t address) const;
+
     uint32_t through_lanes(const Region* region, uint32_t address, unsigned width, uint32_t value) const;
 
     const Region* decode(uint32_t address, char kind, unsigned width);

@@ -1,5 +1,6 @@
 #include "cpu.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -32,11 +33,13 @@ bool io_swapped = false;
 } // namespace
 
 // One mapped I/O range: its handler, the address the handler is told for
-// the range's first byte, and the core whose accesses it takes.
+// the range's first byte, the core whose accesses it takes and where that
+// core sees the range.
 struct IoRange {
     IoHandler* handler;
     uint32_t base;
     Cpu* cpu;
+    uint32_t engine_base;
 };
 
 // The engine's hooks into the core's private parts.
@@ -47,9 +50,20 @@ struct EngineCallbacks {
         return range->cpu->bus_address(range->base + static_cast<uint32_t>(offset), width);
     }
 
+    // Whether a debugger's watchpoint keeps the access from happening.
+    static bool watched(IoRange* range, bool write, uint64_t offset, unsigned width)
+    {
+        Cpu* cpu = range->cpu;
+        return !cpu->points_.watchpoints.empty() &&
+               cpu->watched(write, cpu->bus_address(range->engine_base + static_cast<uint32_t>(offset), width),
+                            width);
+    }
+
     static uint64_t io_read(uc_engine*, uint64_t offset, unsigned width, void* data)
     {
         auto* range = static_cast<IoRange*>(data);
+        if (watched(range, false, offset, width))
+            return 0;
         const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
         return io_swapped ? swap_bytes(value, width) : value;
     }
@@ -57,6 +71,8 @@ struct EngineCallbacks {
     static void io_write(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
     {
         auto* range = static_cast<IoRange*>(data);
+        if (watched(range, true, offset, width))
+            return;
         const uint32_t v = static_cast<uint32_t>(value);
         range->handler->io_write(io_address(range, offset, width), width,
                                  io_swapped ? swap_bytes(v, width) : v);
@@ -155,10 +171,14 @@ const int REGISTER_IDS[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC
 const uint32_t CP15_CONTROL_MASK = 0xFFFF0FFF;
 const uint32_t MCR_CP15_CONTROL = 0xEE010F10;
 const uint32_t MRC_CP15_CONTROL = 0xEE110F10;
+// CPSR bit 9 (E) is the engine's, not the ARMv5 core's.
+const uint32_t CPSR_ENGINE_BITS = 1u << 9;
 } // namespace
 
 void Cpu::instruction(uint32_t address)
 {
+    if (debugger_ && debug_instruction(address))
+        return;
     if (!watching_)
         return;
     ++instructions_;
@@ -200,7 +220,7 @@ void Cpu::instruction(uint32_t address)
     }
     if (big_endian_ && cp15_register_ < 0 && !instruction_observer_) {
         watching_ = false;
-        check(uc_hook_del(uc_, instruction_hook_), "instruction hook");
+        update_code_hook(false);
         // Counting by blocks costs a hook per block instead: a delay loop's
         // two instructions make one.
         if (count_needed_)
@@ -239,7 +259,7 @@ void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
 void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus_address)
 {
     // Unicorn keeps the user data pointer: the range lives as long as the engine.
-    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, bus_address, this}));
+    io_ranges_.push_back(std::make_unique<IoRange>(IoRange{handler, bus_address, this, address}));
     IoRange* range = io_ranges_.back().get();
     check(uc_mmio_map(uc_, address, size, EngineCallbacks::io_read, range,
                       EngineCallbacks::io_write, range),
@@ -284,6 +304,18 @@ void Cpu::ram_access(bool write, uint32_t address, unsigned width)
         return;
     const uint32_t bus = bus_address(address, width);
     uint8_t* at_bus = host_of(bus);
+    if (!points_.watchpoints.empty()) {
+        watched(write, bus, width);
+        // The engine writes RAM itself: what it overwrites is kept so that
+        // a watched instruction can be undone.
+        if (write) {
+            for (uint32_t where : {address, bus}) {
+                UndoWrite undo{where, width, {}};
+                std::copy(host_of(where), host_of(where) + width, undo.before);
+                undo_writes_.push_back(undo);
+            }
+        }
+    }
     if (!write && bus != address) {
         for (unsigned i = 0; i < width; ++i)
             std::swap(at[i], at_bus[i]);
@@ -337,6 +369,7 @@ Result Cpu::run(uint32_t address)
     check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr), "read CPSR");
     cpsr = (cpsr & ~0xFFu) | 0xD3;
     check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "reset CPSR");
+    set_reg(15, address);
     if (stopping_)
         return Result::ok();
     // Loads are seen only by hooks that exist when their code is
@@ -348,19 +381,162 @@ Result Cpu::run(uint32_t address)
                           r.address + r.size - 1),
               "RAM hook");
     }
-    const uc_err err = uc_emu_start(uc_, address, 0xFFFFFFFF, 0, 0);
-    settle_ram();
-    if ((err == UC_ERR_OK && exception_ < 0) || stopping_)
-        return Result::ok();
-    char text[160];
-    if (exception_ >= 0)
-        snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
-    else if (bad_access_)
-        snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err),
-                 reg(15), static_cast<unsigned long long>(bad_address_));
+    DebugStop stop{StopCause::RESET};
+    for (;;) {
+        if (debugger_) {
+            const DebugResume how = debugger_(stop);
+            if (stopping_)
+                return Result::ok();
+            if (how.mode == ResumeMode::KILL) {
+                killed_ = true;
+                return Result::ok();
+            }
+            if (!stop.fault.empty() && how.mode == ResumeMode::DETACH)
+                return Result::failure(stop.fault);
+            resume(how);
+        }
+        uc_err err = UC_ERR_OK;
+        if (!interrupted_)
+            err = uc_emu_start(uc_, reg(15), 0xFFFFFFFF, 0, 0);
+        settle_ram();
+        if (stopping_)
+            return Result::ok();
+        stop = DebugStop{StopCause::INTERRUPT};
+        if (exception_ >= 0 || err != UC_ERR_OK) {
+            char text[160];
+            if (exception_ >= 0)
+                snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
+            else if (bad_access_)
+                snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err),
+                         reg(15), static_cast<unsigned long long>(bad_address_));
+            else
+                snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
+            if (!debugger_)
+                return Result::failure(text);
+            stop.cause = exception_ >= 0 ? StopCause::BAD_INSTRUCTION : StopCause::BAD_ACCESS;
+            stop.fault = text;
+        } else if (stop_pending_) {
+            stop = pending_stop_;
+            if (stop.cause == StopCause::WATCHPOINT)
+                undo_instruction();
+        } else if (!debugger_) {
+            return Result::ok();
+        }
+        exception_ = -1;
+        bad_access_ = false;
+        stop_pending_ = false;
+        interrupted_ = false;
+    }
+}
+
+void Cpu::debug_with(StopHandler handler)
+{
+    debugger_ = std::move(handler);
+}
+
+void Cpu::interrupt()
+{
+    interrupted_ = true;
+    // Fails only when the engine is not running; run() looks at the flag
+    // before it starts the engine again.
+    uc_emu_stop(uc_);
+}
+
+void Cpu::resume(const DebugResume& how)
+{
+    points_ = how.mode == ResumeMode::DETACH ? DebugPoints{} : how.points;
+    std::sort(points_.breakpoints.begin(), points_.breakpoints.end());
+    stepping_ = how.mode == ResumeMode::STEP;
+    step_begun_ = false;
+    at_resume_ = true;
+    resume_pc_ = reg(15);
+    undo_writes_.clear();
+    update_code_hook(true);
+}
+
+void Cpu::update_code_hook(bool engine_stopped)
+{
+    const bool needed = watching_ || stepping_ || !points_.empty();
+    if (needed == (instruction_hook_ != 0))
+        return;
+    if (needed)
+        check(uc_hook_add(uc_, &instruction_hook_, UC_HOOK_CODE,
+                          reinterpret_cast<void*>(EngineCallbacks::instruction), this, 1, 0),
+              "instruction hook");
     else
-        snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
-    return Result::failure(text);
+        check(uc_hook_del(uc_, instruction_hook_), "instruction hook");
+    if (!needed)
+        instruction_hook_ = 0;
+    // Code already translated calls the hook, or not, as it was when it was
+    // translated. Inside the hook (the core turning big-endian) the engine
+    // is running and its blocks stay: they find no hook to call.
+    if (engine_stopped)
+        check(uc_ctl_flush_tlb(uc_), "flush translations");
+}
+
+bool Cpu::debug_instruction(uint32_t address)
+{
+    if (stepping_) {
+        if (step_begun_) {
+            request_stop(DebugStop{StopCause::STEP});
+            return true;
+        }
+        step_begun_ = true;
+    }
+    const bool resumed_here = at_resume_ && address == resume_pc_;
+    at_resume_ = false;
+    if (!resumed_here &&
+        std::binary_search(points_.breakpoints.begin(), points_.breakpoints.end(), address)) {
+        request_stop(DebugStop{StopCause::BREAKPOINT});
+        return true;
+    }
+    if (!points_.watchpoints.empty()) {
+        for (int n = 0; n < 16; ++n)
+            undo_registers_[n] = reg(n);
+        check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &undo_registers_[16]), "read CPSR");
+        undo_writes_.clear();
+    }
+    return false;
+}
+
+bool Cpu::watched(bool write, uint32_t address, unsigned width)
+{
+    if (stop_pending_)
+        return true;  // the instruction is undone anyway
+    for (const Watchpoint& w : points_.watchpoints) {
+        const bool kind = w.kind == WatchKind::ACCESS || (w.kind == WatchKind::WRITE) == write;
+        if (!kind || address + width <= w.address || address >= w.address + w.length)
+            continue;
+        DebugStop stop{StopCause::WATCHPOINT};
+        stop.data_address = std::max(address, w.address);
+        stop.watch = w.kind;
+        request_stop(stop);
+        return true;
+    }
+    return false;
+}
+
+void Cpu::request_stop(const DebugStop& stop)
+{
+    stop_pending_ = true;
+    pending_stop_ = stop;
+    uc_emu_stop(uc_);  // running here: cannot fail
+}
+
+void Cpu::undo_instruction()
+{
+    for (auto it = undo_writes_.rbegin(); it != undo_writes_.rend(); ++it)
+        if (uint8_t* at = host_of(it->address))
+            std::copy(it->before, it->before + it->width, at);
+    undo_writes_.clear();
+    for (int n = 0; n < 16; ++n)
+        set_reg(n, undo_registers_[n]);
+    check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &undo_registers_[16]), "write CPSR");
+}
+
+void Cpu::code_changed()
+{
+    check(uc_ctl_flush_tlb(uc_), "flush translations");
 }
 
 void Cpu::stop()
@@ -373,8 +549,24 @@ void Cpu::stop()
 uint32_t Cpu::reg(int n) const
 {
     uint32_t value = 0;
+    if (n == DebugTarget::CPSR) {
+        check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &value), "read CPSR");
+        return value & ~CPSR_ENGINE_BITS;
+    }
     check(uc_reg_read(uc_, REGISTER_IDS[n], &value), "read register");
     return value;
+}
+
+void Cpu::set_reg(int n, uint32_t value)
+{
+    if (n == DebugTarget::CPSR) {
+        uint32_t engine = 0;
+        check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &engine), "read CPSR");
+        value = (value & ~CPSR_ENGINE_BITS) | (engine & CPSR_ENGINE_BITS);
+        check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &value), "write CPSR");
+        return;
+    }
+    check(uc_reg_write(uc_, REGISTER_IDS[n], &value), "write register");
 }
 
 uint32_t Cpu::cp15_control() const

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "debug.h"
 #include "result.h"
 
 struct uc_struct;
@@ -66,8 +67,25 @@ public:
     // after it is not resumable: the board is reset or dropped afterwards.
     void stop();
 
-    uint32_t reg(int n) const;  // r0..r15
+    // Puts run() under a debugger: handler is asked on the CPU thread before
+    // the first instruction and at every breakpoint, step, watchpoint,
+    // interrupt and fault, and the core goes on as it answers. Without a
+    // debugger's points the core runs as fast as without one.
+    using StopHandler = std::function<DebugResume(const DebugStop&)>;
+    void debug_with(StopHandler handler);
+    // From another thread: a core under a debugger stops soon (INTERRUPT).
+    void interrupt();
+    // Whether run() ended because the debugger killed the board.
+    bool killed() const { return killed_; }
+
+    uint32_t reg(int n) const;  // r0..r15, 16: CPSR
+    // While the core stands still.
+    void set_reg(int n, uint32_t value);
     uint32_t cp15_control() const;
+    // The RAM behind address, or nullptr where the engine has none.
+    uint8_t* ram_at(uint32_t address) { return host_of(address); }
+    // After RAM that may hold code changed behind the core's back.
+    void code_changed();
 
     // Stores to RAM go through filter from now on; nullptr lets them through
     // as they are again.
@@ -111,6 +129,18 @@ private:
     void ram_access(bool write, uint32_t address, unsigned width);
     uint8_t* host_of(uint32_t address);
     void instruction(uint32_t address);
+    // The debugger's share of each instruction: true when the core stops
+    // before it.
+    bool debug_instruction(uint32_t address);
+    // A data access seen by the debugger's watchpoints: true when it is not
+    // to happen (the core stops before its instruction).
+    bool watched(bool write, uint32_t address, unsigned width);
+    void request_stop(const DebugStop& stop);
+    void resume(const DebugResume& how);
+    void update_code_hook(bool engine_stopped);
+    // Puts the core back to the start of the instruction that made a
+    // watched access: its registers and the RAM it wrote.
+    void undo_instruction();
 
     uc_struct* uc_;
     std::vector<RamRange> ram_;
@@ -139,6 +169,25 @@ private:
     uint64_t bad_address_ = 0;
     bool bad_access_ = false;
     int exception_ = -1;
+
+    // Under a debugger. Points change only while the core stands still.
+    struct UndoWrite {
+        uint32_t address;
+        unsigned width;
+        uint8_t before[4];
+    };
+    StopHandler debugger_;
+    DebugPoints points_;            // breakpoints sorted
+    bool stepping_ = false;
+    bool step_begun_ = false;
+    bool at_resume_ = false;        // the next instruction is the one resumed at
+    uint32_t resume_pc_ = 0;
+    bool stop_pending_ = false;
+    DebugStop pending_stop_;
+    std::atomic<bool> interrupted_{false};
+    bool killed_ = false;
+    uint32_t undo_registers_[17] = {};
+    std::vector<UndoWrite> undo_writes_;
 };
 
 } // namespace korvasim

@@ -21,6 +21,17 @@ public:
     {
         return true;
     }
+    // A debugger's access: what a read would give, or a write as the CPU's,
+    // where that changes nothing else in the device. False where it would
+    // (registers: a read may pop a FIFO or count a poll).
+    virtual bool peek(uint32_t /*offset*/, unsigned /*width*/, uint32_t* /*value*/)
+    {
+        return false;
+    }
+    virtual bool poke(uint32_t /*offset*/, unsigned /*width*/, uint32_t /*value*/)
+    {
+        return false;
+    }
 };
 
 // 32-bit registers that hold what they are given, with reset values. With a

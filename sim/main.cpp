@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <getopt.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "boot_image.h"
 #include "coverage.h"
 #include "diagnosis.h"
+#include "gdb_server.h"
 #include "pty_front_end.h"
 
 namespace {
@@ -36,7 +38,7 @@ void on_signal(int)
 
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
-    "                [--image FILE] [--trace FILE]\n"
+    "                [--image FILE] [--trace FILE] [--gdb [HOST:]PORT [--gdb-wait]]\n"
     "       korvasim --coverage [--format table|csv|json] [--image FILE]\n"
     "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
@@ -50,6 +52,10 @@ const char USAGE[] =
     "  --once          Serve one host session, then exit.\n"
     "  --image FILE    Boot FILE when a host opens the port, without the loader.\n"
     "  --trace FILE    Write one line per device register access to FILE.\n"
+    "  --gdb [HOST:]PORT  Serve a debugger (gdb's target remote) on this TCP port,\n"
+    "                  on 127.0.0.1 unless HOST is given.\n"
+    "  --gdb-wait      Hold each board before its first instruction until the\n"
+    "                  debugger continues it.\n"
     "  --coverage      Run the three tests once for every single fault of the\n"
     "                  simulator and report which ones they catch.\n"
     "  --format F      The coverage report as a table (default), csv or json.\n"
@@ -306,6 +312,9 @@ struct CommandLine {
     FrontEndOptions settings;
     std::string link, trace_path, format = "table", diagnose_log;
     bool run_coverage = false, diagnose_given = false, format_given = false;
+    std::string gdb_host;
+    uint16_t gdb_port = 0;
+    bool gdb = false, gdb_wait = false;
     // Options that only a simulated board on a pty uses, as the user spelled them.
     std::vector<std::string> board_options;
 };
@@ -320,6 +329,7 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         {"image", required_argument, nullptr, 'i'}, {"trace", required_argument, nullptr, 't'},
         {"help", no_argument, nullptr, 'h'},        {"coverage", no_argument, nullptr, 'C'},
         {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
+        {"gdb", required_argument, nullptr, 'g'},   {"gdb-wait", no_argument, nullptr, 'W'},
         {nullptr, 0, nullptr, 0}};
     FrontEndOptions& settings = command->settings;
     std::vector<std::string>& board_options = command->board_options;
@@ -365,6 +375,17 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
                 return fail("--trace needs a file name");
             board_options.push_back("--trace");
             break;
+        case 'g':
+            if (const Result parsed = parse_gdb_address(optarg, &command->gdb_host, &command->gdb_port);
+                !parsed)
+                return fail("bad --gdb address: " + parsed.why());
+            command->gdb = true;
+            board_options.push_back("--gdb");
+            break;
+        case 'W':
+            command->gdb_wait = true;
+            board_options.push_back("--gdb-wait");
+            break;
         case 'C':
             command->run_coverage = true;
             break;
@@ -392,6 +413,8 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
     }
     if (command->run_coverage && command->diagnose_given)
         return fail("--coverage and --diagnose are two modes; give one");
+    if (command->gdb_wait && !command->gdb)
+        return fail("--gdb-wait goes with --gdb");
     if (command->format_given && !command->run_coverage)
         return fail("--format goes with --coverage");
     if ((command->run_coverage || command->diagnose_given) && !board_options.empty())
@@ -417,6 +440,16 @@ int serve(CommandLine& command)
     signal(SIGPIPE, SIG_IGN);
 
     try {
+        std::unique_ptr<GdbServer> debugger;
+        if (command.gdb) {
+            debugger = std::make_unique<GdbServer>(
+                command.gdb_host, command.gdb_port, command.gdb_wait, [](const std::string& news) {
+                    fprintf(stderr, "korvasim: %s\n", news.c_str());
+                });
+            fprintf(stderr, "korvasim: debugger port %s%s\n", debugger->address().c_str(),
+                    command.gdb_wait ? "; each board waits at reset for the debugger" : "");
+            settings.debugger = debugger.get();
+        }
         PtyFrontEnd pty;
         if (!command.link.empty()) {
             if (const Result linked = make_link(command.link, pty.slave_path()); !linked)

@@ -22,6 +22,16 @@ public:
 
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
+    bool peek(uint32_t offset, unsigned width, uint32_t* value) override
+    {
+        *value = read(offset, width);
+        return true;
+    }
+    bool poke(uint32_t offset, unsigned width, uint32_t value) override
+    {
+        write(offset, width, value);
+        return true;
+    }
 
     // Every cell back to 0, as a chip left without power or refresh.
     void lose_contents();

@@ -224,6 +224,7 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     BoardConfig config;
     config.faults = options.faults;
     config.record_output = false;
+    config.debugger = options.debugger;
     // The far end of the line is the host, as it has set up the terminal.
     const int slave = slave_;
     config.host_line = [slave] { return line_of(slave); };
@@ -275,6 +276,9 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
             break;
         if (w == Wait::DATA)
             board.send(read_available());
+        // A debugger killed the board: off until the host opens the port again.
+        if (board.killed())
+            break;
         // A board that stopped is told about at once, not at the close.
         if (!fault_told && board.wait_halted(0) && report_) {
             SessionReport fault;

@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <vector>
 
+#include "debug.h"
 #include "faults.h"
 
 namespace korvasim {
@@ -30,6 +31,7 @@ struct FrontEndOptions {
     FILE* trace = nullptr;           // one line per device register access
     int power_up_ms = 200;           // host's open to the wake-up byte
     int silence_ms = 250;            // silence that ends the image
+    Debugger* debugger = nullptr;    // serves every board of the sessions
 };
 
 // What the front end has to say about a session, for the program to print:

@@ -139,12 +139,13 @@ uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
 {
     if (!rx_.empty() || !tx_.empty())
         empty_polls_ = 0;
-    else if (++empty_polls_ >= IDLE_POLLS && !shut_down_) {
+    else if (++empty_polls_ >= IDLE_POLLS && !shut_down_ && polls_wait_) {
         // The firmware waits for a byte: block rather than spin the host.
         idle_ = true;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return !rx_.empty() || shut_down_; });
+        changed_.wait(lock, [&] { return !rx_.empty() || shut_down_ || woken_ || !polls_wait_; });
         idle_ = false;
+        woken_ = false;
         empty_polls_ = 0;
     }
     uint8_t status = tx_.empty() ? UART_LSR_THRE | LSR_TEMT : 0;
@@ -154,6 +155,20 @@ uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
         status |= UART_LSR_OE;
     overrun_ = false;
     return status;
+}
+
+void Uart16550::wake_poller()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+    changed_.notify_all();
+}
+
+void Uart16550::let_polls_wait(bool wait)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    polls_wait_ = wait;
+    changed_.notify_all();
 }
 
 uint32_t Uart16550::read(uint32_t offset, unsigned)

@@ -49,6 +49,10 @@ public:
     // Releases a CPU that waits for input, for good, and stops the
     // transmitter; what it still holds is never sent.
     void shut_down();
+    // Releases a CPU that waits for input once (a debugger stops it).
+    void wake_poller();
+    // Whether polls for input may wait (not while a debugger steps).
+    void let_polls_wait(bool wait);
 
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
@@ -86,6 +90,8 @@ private:
     bool overrun_ = false;
     bool idle_ = false;
     bool shut_down_ = false;
+    bool woken_ = false;
+    bool polls_wait_ = true;
     // Status reads in a row that found nothing received, with nothing sent
     // in between: after a few the CPU is taken to be waiting for input.
     int empty_polls_ = 0;
