@@ -413,7 +413,8 @@ Result Cpu::run(uint32_t address)
                 snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
             if (!debugger_)
                 return Result::failure(text);
-            stop.cause = exception_ >= 0 ? StopCause::BAD_INSTRUCTION : StopCause::BAD_ACCESS;
+            const bool instruction = exception_ >= 0 || err == UC_ERR_INSN_INVALID || err == UC_ERR_EXCEPTION;
+            stop.cause = instruction ? StopCause::BAD_INSTRUCTION : StopCause::BAD_ACCESS;
             stop.fault = text;
         } else if (stop_pending_) {
             stop = pending_stop_;

@@ -1,0 +1,312 @@
+// The debugger's stub against a board in this process, driven packet by
+// packet over TCP: bad packets, a second debugger, a debugger that goes,
+// faults that land in the debugger, and kill.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "boot_image.h"
+#include "case_name.h"
+#include "gdb_server.h"
+#include "program_runner.h"
+
+namespace {
+
+using korvasim::Board;
+using korvasim::BoardConfig;
+using korvasim::GdbServer;
+
+const int TIMEOUT_MS = 5000;
+
+// A debugger's end of the connection, speaking the protocol by hand.
+class Client {
+public:
+    explicit Client(uint16_t port)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    }
+    ~Client() { disconnect(); }
+
+    void disconnect()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+    void send_raw(const std::string& bytes)
+    {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Sends a packet and returns the payload of the reply (after the ack).
+    std::string ask(const std::string& payload)
+    {
+        send_raw(korvasim::gdb::frame(payload));
+        return reply();
+    }
+
+    // The next packet's payload, acknowledged; "<closed>" or "<none>" when
+    // the stub closed the connection or sent nothing in time.
+    std::string reply()
+    {
+        korvasim::gdb::PacketReader reader;
+        std::vector<korvasim::gdb::PacketReader::Event> events;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TIMEOUT_MS);
+        for (;;) {
+            for (const auto& e : events)
+                if (e.kind == korvasim::gdb::PacketReader::Kind::PACKET) {
+                    send_raw("+");
+                    return e.payload;
+                }
+            events.clear();
+            pollfd p = {fd_, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                return "<none>";
+            char c;
+            if (read(fd_, &c, 1) != 1)
+                return "<closed>";
+            reader.feed(&c, 1, &events);
+        }
+    }
+
+    // The next single byte the stub sends (an ack or a nack).
+    char next_byte()
+    {
+        pollfd p = {fd_, POLLIN, 0};
+        char c = 0;
+        if (poll(&p, 1, TIMEOUT_MS) <= 0 || read(fd_, &c, 1) != 1)
+            return 0;
+        return c;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A board from the boot image, under a stub on a free port.
+class DebuggedBoard {
+public:
+    explicit DebuggedBoard(bool hold_at_reset = false)
+        : server_("127.0.0.1", 0, hold_at_reset, [this](const std::string& news) { told_ += news + "\n"; }),
+          board_(config())
+    {
+    }
+
+    BoardConfig config()
+    {
+        BoardConfig c;
+        c.timed_line = false;
+        c.debugger = &server_;
+        return c;
+    }
+
+    uint16_t port() const { return server_.port(); }
+    Board& board() { return board_; }
+    const std::string& told() const { return told_; }
+
+private:
+    std::string told_;
+    GdbServer server_;
+    Board board_;
+};
+
+std::vector<uint8_t> monitor_image()
+{
+    return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
+}
+
+// Whether the monitor still answers: the SRAM test passes.
+void expect_monitor_answers(Board& board)
+{
+    std::string answer;
+    EXPECT_TRUE(board.exchange("3", TIMEOUT_MS, &answer)) << board.fault();
+    EXPECT_EQ(answer, ":0?");
+}
+
+struct BadPacketCase {
+    const char* name;
+    std::string packet;
+    std::string reply;  // "E" stands for any error reply
+};
+
+class GdbBadPacketTest : public testing::TestWithParam<BadPacketCase> {};
+
+TEST_P(GdbBadPacketTest, GetsAnErrorOrNothingAndTheBoardRunsOn)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client gdb(debugged.port());
+    // Attaching stops the board, here in its wait for a command.
+    EXPECT_EQ(gdb.ask("?"), "S02");
+    const std::string reply = gdb.ask(GetParam().packet);
+    if (GetParam().reply == "E")
+        EXPECT_EQ(reply.substr(0, 1), "E") << reply;
+    else
+        EXPECT_EQ(reply, GetParam().reply);
+    // The stub still works, and the board goes on when told.
+    EXPECT_EQ(gdb.ask("m52000000,4").size(), 8u);
+    gdb.send_raw(korvasim::gdb::frame("c"));
+    EXPECT_EQ(gdb.next_byte(), '+');
+    expect_monitor_answers(debugged.board());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GdbStub, GdbBadPacketTest,
+    testing::Values(BadPacketCase{"ReadWithoutArguments", "m", "E"},
+                    BadPacketCase{"ReadWithoutLength", "m0", "E"},
+                    BadPacketCase{"ReadWithoutAddress", "m,4", "E"},
+                    BadPacketCase{"ReadNotHex", "mzz,4", "E"},
+                    BadPacketCase{"ReadAddressTooLong", "m123456789,4", "E"},
+                    BadPacketCase{"ReadOfAUartRegister", "m50001005,1", "E"},
+                    BadPacketCase{"ReadOfNothing", "m30000000,4", "E"},
+                    BadPacketCase{"WriteWithoutData", "M52000000,4", "E"},
+                    BadPacketCase{"WriteShortData", "M52000000,4:00", "E"},
+                    BadPacketCase{"WriteNotHex", "M52000000,2:zzzz", "E"},
+                    BadPacketCase{"WriteOfAUartRegister", "M50001000,1:41", "E"},
+                    BadPacketCase{"RegisterNotHex", "pzz", "E"},
+                    BadPacketCase{"RegisterUnknown", "p1a", "E"},
+                    BadPacketCase{"RegisterWriteWithoutValue", "P0=", "E"},
+                    BadPacketCase{"RegisterWriteShortValue", "P0=123", "E"},
+                    BadPacketCase{"RegisterWriteWithoutEquals", "P000000000", "E"},
+                    BadPacketCase{"AllRegistersTooShort", "G00", "E"},
+                    BadPacketCase{"BreakpointWithoutArguments", "Z0", "E"},
+                    BadPacketCase{"BreakpointNotHex", "Z0,zz,4", "E"},
+                    BadPacketCase{"WatchpointOfNoLength", "Z2,52000000,0", "E"},
+                    BadPacketCase{"WatchpointPastTheEnd", "Z2,fffffffc,8", "E"},
+                    BadPacketCase{"PointOfAnUnknownType", "Z9,0,4", ""},
+                    BadPacketCase{"DescriptionOfAnotherFile", "qXfer:features:read:other.xml:0,10", "E"},
+                    BadPacketCase{"DescriptionWithoutRange", "qXfer:features:read:target.xml:", "E"},
+                    BadPacketCase{"ResumeOfAnUnknownKind", "vCont;x", "E"},
+                    BadPacketCase{"BinaryWrite", "X52000000,0:", ""},
+                    BadPacketCase{"UnknownQuery", "qNoSuchThing", ""},
+                    BadPacketCase{"Garbage", std::string("\x01\xff\x7f", 3), ""},
+                    BadPacketCase{"Empty", "", ""}),
+    CaseName());
+
+TEST(GdbStub, AWrongChecksumIsAskedAgainAndChangesNothing)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client gdb(debugged.port());
+    gdb.send_raw("$c#00");
+    EXPECT_EQ(gdb.next_byte(), '-');
+    EXPECT_EQ(gdb.ask("?"), "S02");  // still running until now: the bad c did nothing
+}
+
+TEST(GdbStub, RegistersAndMemoryAsTheCpuSeesThem)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client gdb(debugged.port());
+    ASSERT_EQ(gdb.ask("?"), "S02");
+    const std::string registers = gdb.ask("g");
+    ASSERT_EQ(registers.size(), 17u * 8);
+    // The stack pointer lies in the boot RAM's top.
+    const uint32_t sp = static_cast<uint32_t>(std::stoul(registers.substr(13 * 8, 8), nullptr, 16));
+    EXPECT_GT(sp, IMAGE_BASE + BOOT_RAM_SIZE - 0x100);
+    EXPECT_LE(sp, IMAGE_BASE + BOOT_RAM_SIZE);
+    EXPECT_EQ(gdb.ask("pd"), registers.substr(13 * 8, 8));
+    EXPECT_EQ(gdb.ask("p19"), registers.substr(16 * 8, 8));
+    // The image's first word, through the window.
+    char first[9];
+    snprintf(first, sizeof first, "%02x%02x%02x%02x", boot_image[0], boot_image[1], boot_image[2],
+             boot_image[3]);
+    EXPECT_EQ(gdb.ask("m50000000,4"), first);
+    // A write to the SRAM reads back through the CPU's bus.
+    EXPECT_EQ(gdb.ask("M52000010,4:a1b2c3d4"), "OK");
+    EXPECT_EQ(gdb.ask("m52000010,4"), "a1b2c3d4");
+    EXPECT_EQ(debugged.board().sram().cells()[0x10], 0xA1);
+    EXPECT_EQ(gdb.ask("P0=12345678"), "OK");
+    EXPECT_EQ(gdb.ask("p0"), "12345678");
+}
+
+TEST(GdbStub, ASecondDebuggerIsRefusedAndTheFirstWorksOn)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client first(debugged.port());
+    ASSERT_EQ(first.ask("?"), "S02");
+    Client second(debugged.port());
+    EXPECT_EQ(second.reply(), "E.another debugger is attached to this board");
+    EXPECT_EQ(second.reply(), "<closed>");
+    EXPECT_EQ(first.ask("m52000000,1").size(), 2u);
+    EXPECT_NE(debugged.told().find("refused a debugger from 127.0.0.1:"), std::string::npos)
+        << debugged.told();
+}
+
+TEST(GdbStub, ADebuggerThatGoesLeavesTheBoardRunning)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    {
+        Client gdb(debugged.port());
+        ASSERT_EQ(gdb.ask("?"), "S02");
+        // A watchpoint on the SRAM would hold the board in its test.
+        ASSERT_EQ(gdb.ask("Z2,52000000,4"), "OK");
+    }
+    expect_monitor_answers(debugged.board());
+    expect_monitor_answers(debugged.board());
+}
+
+TEST(GdbStub, KillEndsTheBoardWithoutAFault)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client gdb(debugged.port());
+    ASSERT_EQ(gdb.ask("?"), "S02");
+    gdb.send_raw(korvasim::gdb::frame("k"));
+    EXPECT_TRUE(debugged.board().wait_halted(TIMEOUT_MS));
+    EXPECT_TRUE(debugged.board().killed());
+    EXPECT_EQ(debugged.board().fault(), "");
+}
+
+struct FaultCase {
+    const char* name;
+    const char* program;
+    const char* signal;      // the stop reply
+    const char* message;     // in the board's fault after detach
+};
+
+class GdbFaultTest : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(GdbFaultTest, LandsInTheDebuggerThenEndsTheBoardOnDetach)
+{
+    DebuggedBoard debugged(true);
+    start_program(debugged.board(), GetParam().program);
+    Client gdb(debugged.port());
+    EXPECT_EQ(gdb.ask("?"), "S05");  // held at reset
+    EXPECT_EQ(gdb.ask("pf"), "00000000");
+    const std::string told = gdb.ask("c");
+    EXPECT_EQ(told[0], 'O');
+    std::vector<uint8_t> text;
+    ASSERT_TRUE(korvasim::gdb::from_hex(told.substr(1), &text));
+    EXPECT_NE(std::string(text.begin(), text.end()).find(GetParam().message), std::string::npos);
+    EXPECT_EQ(gdb.reply(), GetParam().signal);
+    // The board waits in the debugger, not halted.
+    EXPECT_FALSE(debugged.board().wait_halted(100));
+    EXPECT_EQ(gdb.ask("D"), "OK");
+    EXPECT_TRUE(debugged.board().wait_halted(TIMEOUT_MS));
+    EXPECT_NE(debugged.board().fault().find(GetParam().message), std::string::npos)
+        << debugged.board().fault();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GdbStub, GdbFaultTest,
+    testing::Values(FaultCase{"BadAccessIsSigsegv", "bad_access", "S0b", "UC_ERR_READ_UNMAPPED"},
+                    FaultCase{"UndefinedInstructionIsSigill", "access_widths", "S04", "UC_ERR_INSN_INVALID"}),
+    CaseName());
+
+} // namespace
