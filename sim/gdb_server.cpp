@@ -28,6 +28,7 @@ const int INTERRUPT_REPEAT_MS = 20;
 // A memory read beyond this is cut short; gdb asks for the rest.
 const uint32_t MAX_MEMORY_READ = (gdb::PACKET_SIZE - 16) / 2;
 const char* const ERROR_REPLY = "E01";
+const auto REFUSAL_LINGER = std::chrono::seconds(2);
 
 const char* const TARGET_XML =
     "<?xml version=\"1.0\"?>\n"
@@ -177,6 +178,8 @@ GdbServer::~GdbServer()
     thread_.join();
     if (client_ >= 0)
         close(client_);
+    for (const Refused& r : refused_)
+        close(r.fd);
     close(listener_);
     close(wake_read_);
     close(wake_write_);
@@ -231,9 +234,16 @@ void GdbServer::board_gone(DebugTarget& board)
 void GdbServer::serve()
 {
     for (;;) {
-        pollfd fds[3] = {{wake_read_, POLLIN, 0}, {listener_, POLLIN, 0}, {client_, POLLIN, 0}};
+        std::vector<pollfd> fds = {{wake_read_, POLLIN, 0}, {listener_, POLLIN, 0}, {client_, POLLIN, 0}};
+        for (const Refused& r : refused_)
+            fds.push_back({r.fd, POLLIN, 0});
+        poll(fds.data(), fds.size(), interrupting_ || !refused_.empty() ? INTERRUPT_REPEAT_MS : 1000);
         const int count = client_ >= 0 ? 3 : 2;
-        poll(fds, count, interrupting_ ? INTERRUPT_REPEAT_MS : 1000);
+        std::vector<int> refused_readable;
+        for (size_t i = 3; i < fds.size(); ++i)
+            if (fds[i].revents)
+                refused_readable.push_back(fds[i].fd);
+        drain_refused(refused_readable);
         if (fds[0].revents) {
             char drain[64];
             while (read(wake_read_, drain, sizeof drain) > 0) {
@@ -268,9 +278,7 @@ void GdbServer::accept_debugger()
                 NI_NUMERICHOST | NI_NUMERICSERV);
     const std::string who = std::string(host) + ":" + service;
     if (client_ >= 0) {
-        const std::string refusal = gdb::frame("E.another debugger is attached to this board");
-        (void)!write(fd, refusal.data(), refusal.size());
-        close(fd);
+        refused_.push_back({fd, std::chrono::steady_clock::now() + REFUSAL_LINGER, {}, false});
         tell_("refused a debugger from " + who + ": another one is attached");
         return;
     }
@@ -287,6 +295,37 @@ void GdbServer::accept_debugger()
         attached_ = true;
     }
     tell_("debugger attached from " + who);
+}
+
+void GdbServer::drain_refused(const std::vector<int>& readable)
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = refused_.begin(); it != refused_.end();) {
+        char buffer[256];
+        bool done = now >= it->until;
+        if (!done && std::find(readable.begin(), readable.end(), it->fd) != readable.end()) {
+            const ssize_t n = read(it->fd, buffer, sizeof buffer);
+            done = n <= 0;
+            std::vector<gdb::PacketReader::Event> events;
+            if (n > 0)
+                it->reader.feed(buffer, static_cast<size_t>(n), &events);
+            for (const auto& e : events) {
+                if (e.kind != gdb::PacketReader::Kind::PACKET || it->told)
+                    continue;
+                const std::string refusal =
+                    "+" + gdb::frame("E.another debugger is attached to this board");
+                (void)!send(it->fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                shutdown(it->fd, SHUT_WR);
+                it->told = true;
+            }
+        }
+        if (done) {
+            close(it->fd);
+            it = refused_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void GdbServer::drop_debugger(const std::string& why)

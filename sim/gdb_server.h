@@ -5,6 +5,7 @@
 #ifndef KORVASIM_GDB_SERVER_H
 #define KORVASIM_GDB_SERVER_H
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,7 @@ public:
 private:
     void serve();
     void accept_debugger();
+    void drain_refused(const std::vector<int>& readable);
     void drop_debugger(const std::string& why);
     void receive();
     void send_packet(const std::string& payload);
@@ -70,6 +72,16 @@ private:
     int client_ = -1;
     int wake_read_ = -1;
     int wake_write_ = -1;
+    // Refused debuggers: their first packet is answered with the reason,
+    // then they are read until they hang up, so that the reason reaches them
+    // instead of a reset connection.
+    struct Refused {
+        int fd;
+        std::chrono::steady_clock::time_point until;
+        gdb::PacketReader reader;
+        bool told;
+    };
+    std::vector<Refused> refused_;
     bool quit_ = false;  // the server thread ends
     std::thread thread_;
 

@@ -240,7 +240,7 @@ TEST(GdbStub, ASecondDebuggerIsRefusedAndTheFirstWorksOn)
     Client first(debugged.port());
     ASSERT_EQ(first.ask("?"), "S02");
     Client second(debugged.port());
-    EXPECT_EQ(second.reply(), "E.another debugger is attached to this board");
+    EXPECT_EQ(second.ask("qSupported"), "E.another debugger is attached to this board");
     EXPECT_EQ(second.reply(), "<closed>");
     EXPECT_EQ(first.ask("m52000000,1").size(), 2u);
     EXPECT_NE(debugged.told().find("refused a debugger from 127.0.0.1:"), std::string::npos)
