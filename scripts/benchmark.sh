@@ -51,6 +51,16 @@ read -r real user sys <"$work/time"
 echo "quiet run:   wall ${real} s, floor ${floor} s (200 ms power-up + ${blocks} x 10 ms + 1 s), ratio $(awk -v r="$real" -v f="$floor" 'BEGIN { printf "%.3f", r / f }')"
 echo "             tool CPU $(awk -v u="$user" -v s="$sys" -v r="$real" 'BEGIN { printf "%.3f s = %.2f%%", u + s, 100 * (u + s) / r }') of its wall time"
 
+# The same with the debugger's port open and nobody attached.
+quiet_sim=$sim
+start_sim --gdb 0 2>/dev/null
+sleep 0.2
+{ time "$tool" -p "$port" >/dev/null; } 2>"$work/time"
+read -r real_gdb user sys <"$work/time"
+echo "             with --gdb and no debugger: wall ${real_gdb} s, ratio $(awk -v r="$real_gdb" -v f="$floor" 'BEGIN { printf "%.3f", r / f }')"
+kill "$sim"; wait "$sim" 2>/dev/null || true
+sim=$quiet_sim
+
 idle_before=$(cpu_of "$sim")
 sleep 5
 idle_after=$(cpu_of "$sim")

@@ -452,6 +452,8 @@ void Cpu::resume(const DebugResume& how)
     at_resume_ = true;
     resume_pc_ = reg(15);
     undo_writes_.clear();
+    // A request that came in while the core stood still is answered already.
+    interrupted_ = false;
     update_code_hook(true);
 }
 

@@ -424,8 +424,13 @@ void GdbServer::interrupt_board()
         return;
     }
     interrupting_ = !board_stopped_;
-    if (interrupting_)
+    if (interrupting_) {
         board_->interrupt();
+    } else if (waiting_) {
+        // Stopped already: that stop is the answer.
+        stop_unreported_ = true;
+        wake();
+    }
 }
 
 void GdbServer::report_stop_if_any()

@@ -203,6 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
                         "--coverage and --diagnose are two modes"},
         BadArgumentCase{"FormatWithoutCoverage", {"--format", "csv"}, "--format goes with --coverage"},
         BadArgumentCase{"EmptyLink", {"--link", ""}, "--link needs a path"},
+        BadArgumentCase{"DebuggerPortNotANumber", {"--gdb", "gdb"}, "bad --gdb address: 'gdb' is not a TCP port"},
+        BadArgumentCase{"DebuggerPortTooLarge", {"--gdb", "65536"}, "'65536' is not a TCP port number"},
+        BadArgumentCase{"DebuggerHostEmpty", {"--gdb", ":1234"}, "no host before ':' in ':1234'"},
+        BadArgumentCase{"DebuggerHostNotOurs", {"--gdb", "192.0.2.1:1234"},
+                        "cannot listen for a debugger on 192.0.2.1:1234: Cannot assign requested address"},
+        BadArgumentCase{"WaitWithoutDebugger", {"--gdb-wait"}, "--gdb-wait goes with --gdb"},
+        BadArgumentCase{"DebuggerWithCoverage", {"--coverage", "--gdb", "0"}, "--gdb has no effect with --coverage"},
         BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
         BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),
     CaseName());
