@@ -75,6 +75,17 @@ bool parse_range(const std::string& text, uint32_t* address, uint32_t* length)
            parse_number(text.substr(comma + 1), length);
 }
 
+// A point is set once however often gdb inserts it.
+template <typename Point>
+void insert_or_remove(std::vector<Point>* list, const Point& point, bool insert)
+{
+    const auto it = std::find(list->begin(), list->end(), point);
+    if (insert && it == list->end())
+        list->push_back(point);
+    else if (!insert && it != list->end())
+        list->erase(it);
+}
+
 std::string to_hex_size_text()
 {
     char text[16];
@@ -572,23 +583,13 @@ std::string GdbServer::set_point(bool insert, const std::string& arguments)
         uint64_t(address) + kind > 0x100000000ull)
         return ERROR_REPLY;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (type <= 1) {
-        auto& list = points_.breakpoints;
-        const auto it = std::find(list.begin(), list.end(), address);
-        if (insert && it == list.end())
-            list.push_back(address);
-        else if (!insert && it != list.end())
-            list.erase(it);
-        return "OK";
-    }
-    const WatchKind watch = type == 2 ? WatchKind::WRITE : type == 3 ? WatchKind::READ : WatchKind::ACCESS;
-    auto& list = points_.watchpoints;
-    const Watchpoint point{address, kind, watch};
-    const auto it = std::find(list.begin(), list.end(), point);
-    if (insert && it == list.end())
-        list.push_back(point);
-    else if (!insert && it != list.end())
-        list.erase(it);
+    if (type <= 1)
+        insert_or_remove(&points_.breakpoints, address, insert);
+    else
+        insert_or_remove(&points_.watchpoints,
+                         Watchpoint{address, kind,
+                                    type == 2 ? WatchKind::WRITE : type == 3 ? WatchKind::READ : WatchKind::ACCESS},
+                         insert);
     return "OK";
 }
 
