@@ -1,0 +1,278 @@
+#include "board_run.h"
+
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
+
+#include "report_lines.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_between(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// A label as a file name: anything but letters, digits, '.', '-' and '_'
+// becomes '_'.
+std::string file_name_of(const std::string& label)
+{
+    std::string name;
+    for (char c : label)
+        name += (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') ? c : '_';
+    return name;
+}
+
+// dudedoved's messages that mean the board was never reached, and the one
+// that means it was lost on the way.
+bool never_reached(const std::string& errors)
+{
+    return errors.find("Could not open serial port") != std::string::npos ||
+           errors.find("Could not configure serial port") != std::string::npos ||
+           errors.find("Could not open logfile") != std::string::npos;
+}
+
+std::string first_line(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+} // namespace
+
+const char* verdict_name(Verdict v)
+{
+    switch (v) {
+    case Verdict::RUNNING: return "running";
+    case Verdict::PASSED: return "passed";
+    case Verdict::FAILED: return "failed";
+    case Verdict::HUNG: return "hung";
+    case Verdict::LOST: return "lost";
+    case Verdict::NOT_TESTED: return "not tested";
+    case Verdict::STOPPED: return "stopped";
+    }
+    return "?";
+}
+
+bool untested(Verdict v)
+{
+    return v == Verdict::HUNG || v == Verdict::LOST || v == Verdict::NOT_TESTED || v == Verdict::STOPPED;
+}
+
+BoardRun::BoardRun(const BoardSpec& board, const StationOptions& options, const std::string& log_dir)
+    : options_(options)
+{
+    record_.board = board;
+    record_.log = log_dir + "/" + file_name_of(board.label) + ".log";
+}
+
+void BoardRun::start()
+{
+    record_.start = std::chrono::system_clock::now();
+    started_ = Clock::now();
+    last_byte_ = started_;
+    if (options_.burn_in())
+        launch({"-p", record_.board.port, "-c", "-l", record_.log});
+    else
+        launch({"-p", record_.board.port, "-v", "-l", record_.log});
+}
+
+void BoardRun::launch(const std::vector<std::string>& args)
+{
+    output_ = ToolOutput();
+    errors_.clear();
+    waiting_for_board_ = false;
+    ending_ = false;
+    try {
+        child_ = std::make_unique<ChildProcess>(options_.dudedoved, args);
+    } catch (const std::exception& e) {
+        child_.reset();
+        finish(Verdict::NOT_TESTED, e.what());
+    }
+}
+
+std::vector<int> BoardRun::fds() const
+{
+    std::vector<int> fds;
+    if (child_) {
+        if (child_->out_fd() >= 0)
+            fds.push_back(child_->out_fd());
+        if (child_->err_fd() >= 0)
+            fds.push_back(child_->err_fd());
+    }
+    return fds;
+}
+
+void BoardRun::tell(const std::string& event)
+{
+    events_.push_back(record_.board.label + ": " + event);
+}
+
+std::vector<std::string> BoardRun::take_events()
+{
+    std::vector<std::string> taken;
+    taken.swap(events_);
+    return taken;
+}
+
+bool BoardRun::enough_passes(Clock::time_point now) const
+{
+    if (options_.duration_s > 0)
+        return seconds_between(started_, now) >= options_.duration_s;
+    return record_.passes >= options_.passes;
+}
+
+void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
+{
+    const bool counted = stage_ == Stage::MAIN && !ending_;
+    switch (e.event) {
+    case ToolEvent::WAITING_FOR_BOARD:
+        waiting_for_board_ = true;
+        waiting_since_ = now;
+        record_.phase = "waiting for the board";
+        tell(record_.phase);
+        break;
+    case ToolEvent::DOWNLOADING:
+        waiting_for_board_ = false;
+        record_.phase = "downloading";
+        tell(record_.phase);
+        break;
+    case ToolEvent::TEST_STARTED:
+        test_since_ = now;
+        record_.phase = std::string(stage_ == Stage::MAIN ? "" : "verbose ") + TEST_NAMES[e.test];
+        break;
+    case ToolEvent::TEST_PASSED:
+    case ToolEvent::TEST_FAILED: {
+        const bool passed = e.event == ToolEvent::TEST_PASSED;
+        if (!counted)
+            break;
+        record_.counts[e.test][passed ? 0 : 1] += 1;
+        record_.results.push_back({e.test, record_.passes + 1, passed, seconds_between(test_since_, now)});
+        record_.last_verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
+        tell(record_.last_verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
+        if (e.test == 2) {
+            ++record_.passes;
+            if (options_.burn_in() && enough_passes(now)) {
+                // Between passes: nothing of the next one is counted.
+                ending_ = true;
+                child_->signal(SIGINT);
+            }
+        }
+        break;
+    }
+    }
+}
+
+bool BoardRun::pump(Clock::time_point now)
+{
+    if (!child_)
+        return false;
+    bool changed = false;
+    std::string out;
+    const bool out_open = child_->read_out(&out);
+    child_->read_err(&errors_);
+    if (!out.empty()) {
+        last_byte_ = now;
+        std::vector<ToolOutputEvent> events;
+        output_.feed(out.data(), out.size(), &events);
+        for (const auto& e : events)
+            on_event(e, now);
+        changed = !events.empty();
+    }
+    if (!out_open && child_->reap()) {
+        process_ended();
+        return true;
+    }
+    if (ending_)
+        return changed;
+    if (waiting_for_board_ && options_.wake_timeout_s > 0 &&
+        seconds_between(waiting_since_, now) > options_.wake_timeout_s) {
+        hang(-1, "no wake-up byte in " + std::to_string(static_cast<long>(options_.wake_timeout_s)) + " s");
+        return true;
+    }
+    const int test = output_.running_test();
+    if (test >= 0 && seconds_between(last_byte_, now) > options_.silence_timeout_s) {
+        hang(test, std::string("no output from the board in ") + TEST_NAMES[test] + " for " +
+                       std::to_string(static_cast<long>(options_.silence_timeout_s)) + " s");
+        return true;
+    }
+    return changed;
+}
+
+void BoardRun::hang(int test, const std::string& why)
+{
+    ending_ = true;
+    child_->signal(SIGTERM);
+    // The board failed already; its verbose pass is only for the diagnosis.
+    if (stage_ == Stage::VERBOSE_FOLLOW_UP) {
+        finish(Verdict::FAILED, "the verbose pass hung: " + why);
+        return;
+    }
+    record_.hung_test = test;
+    finish(Verdict::HUNG, why);
+}
+
+void BoardRun::stop()
+{
+    if (!child_ || child_->ended())
+        return;
+    // Asked twice, the station does not wait for dudedoved any more.
+    child_->signal(stopped_ ? SIGKILL : SIGINT);
+    stopped_ = true;
+    ending_ = true;
+}
+
+void BoardRun::process_ended()
+{
+    const int status = child_->status();
+    child_->read_err(&errors_);
+    child_.reset();
+    if (done())
+        return;  // hung: the record is written
+    const bool failed = record_.failures() > 0;
+    if (stage_ == Stage::VERBOSE_FOLLOW_UP) {
+        finish(Verdict::FAILED);
+        return;
+    }
+    if (stopped_) {
+        finish(failed ? Verdict::FAILED : Verdict::STOPPED, failed ? "" : "the station was stopped");
+        return;
+    }
+    if (never_reached(errors_)) {
+        finish(Verdict::NOT_TESTED, first_line(errors_));
+        return;
+    }
+    const bool complete = options_.burn_in() ? ending_ : record_.passes == 1;
+    if (!complete) {
+        const std::string why = errors_.empty()
+                                    ? "dudedoved ended with status " + std::to_string(status) + " before the run was through"
+                                    : first_line(errors_);
+        finish(Verdict::LOST, why);
+        return;
+    }
+    if (failed && options_.burn_in()) {
+        // One verbose pass, so that the failure can be diagnosed from its log.
+        stage_ = Stage::VERBOSE_FOLLOW_UP;
+        record_.verbose_log = record_.log.substr(0, record_.log.size() - 4) + "-verbose.log";
+        record_.phase = "verbose pass";
+        tell("failed during burn-in; one verbose pass for the diagnosis");
+        launch({"-p", record_.board.port, "-v", "-l", record_.verbose_log});
+        return;
+    }
+    finish(failed ? Verdict::FAILED : Verdict::PASSED);
+}
+
+void BoardRun::finish(Verdict verdict, const std::string& problem)
+{
+    record_.verdict = verdict;
+    record_.problem = problem;
+    record_.end = std::chrono::system_clock::now();
+    record_.phase = "done";
+    std::string line = std::string("done: ") + verdict_name(verdict);
+    if (verdict == Verdict::HUNG)
+        line += record_.hung_test >= 0 ? std::string(" in ") + TEST_NAMES[record_.hung_test] : " at the wake-up";
+    if (!problem.empty())
+        line += " (" + problem + ")";
+    tell(line);
+}

@@ -1,0 +1,101 @@
+// One board on the station: its dudedoved process, what it printed, its
+// time-outs, and the record that comes of it.
+#ifndef KORVASTATION_BOARD_RUN_H
+#define KORVASTATION_BOARD_RUN_H
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "fault_catalogue.h"
+#include "station_options.h"
+#include "tool_output.h"
+
+enum class Verdict {
+    RUNNING,
+    PASSED,
+    FAILED,      // a test failed
+    HUNG,        // a time-out: no wake-up, or a silent test
+    LOST,        // the port went away, or dudedoved ended early
+    NOT_TESTED,  // the port (or the log) could not be opened
+    STOPPED,     // the station was stopped first
+};
+
+const char* verdict_name(Verdict v);
+// Whether the station could not test the board (exit status 2).
+bool untested(Verdict v);
+
+struct TestResult {
+    int test;       // 0 SDRAM, 1 FLASH, 2 SRAM
+    long pass;      // from 1
+    bool passed;
+    double seconds;
+};
+
+struct BoardRecord {
+    BoardSpec board;
+    std::chrono::system_clock::time_point start, end;
+    Verdict verdict = Verdict::RUNNING;
+    std::string phase = "starting";
+    std::string last_verdict;   // "SRAM failed"
+    int hung_test = -1;         // -1 with HUNG: the wake-up
+    std::string problem;        // why it is HUNG, LOST or NOT_TESTED
+    long passes = 0;            // complete passes
+    long counts[3][2] = {};     // per test: passed, failed
+    std::vector<TestResult> results;
+    std::string log;            // dudedoved's log of the run
+    std::string verbose_log;    // of the verbose pass for the diagnosis, if any
+    std::vector<korvasim::CatalogueFault> diagnosis;
+    std::string diagnosis_note; // when the log could not be diagnosed
+
+    long failures() const { return counts[0][1] + counts[1][1] + counts[2][1]; }
+};
+
+class BoardRun {
+public:
+    BoardRun(const BoardSpec& board, const StationOptions& options, const std::string& log_dir);
+
+    // Starts dudedoved; a board that cannot be started is done at once.
+    void start();
+    // The pipes to poll while the board runs.
+    std::vector<int> fds() const;
+    // Reads what came, applies the time-outs and moves on when a process
+    // ends. True when the record changed.
+    bool pump(std::chrono::steady_clock::time_point now);
+    // The station stops: the board's dudedoved is interrupted (killed when
+    // asked again).
+    void stop();
+    bool done() const { return record_.verdict != Verdict::RUNNING; }
+    const BoardRecord& record() const { return record_; }
+    BoardRecord& record() { return record_; }
+
+    // One line per event, for output that is not a terminal.
+    std::vector<std::string> take_events();
+
+private:
+    enum class Stage { MAIN, VERBOSE_FOLLOW_UP };
+
+    void launch(const std::vector<std::string>& args);
+    void on_event(const ToolOutputEvent& e, std::chrono::steady_clock::time_point now);
+    void process_ended();
+    void finish(Verdict verdict, const std::string& problem = "");
+    void hang(int test, const std::string& why);
+    void tell(const std::string& event);
+    bool enough_passes(std::chrono::steady_clock::time_point now) const;
+
+    const StationOptions& options_;
+    BoardRecord record_;
+    Stage stage_ = Stage::MAIN;
+    std::unique_ptr<ChildProcess> child_;
+    ToolOutput output_;
+    std::string errors_;                   // dudedoved's standard error
+    std::chrono::steady_clock::time_point started_, last_byte_, waiting_since_, test_since_;
+    bool waiting_for_board_ = false;
+    bool ending_ = false;                  // the station interrupted dudedoved on purpose
+    bool stopped_ = false;                 // ... because the station stops
+    std::vector<std::string> events_;
+};
+
+#endif

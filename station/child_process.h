@@ -1,0 +1,42 @@
+// A program run by the station, with its standard output and error read
+// through pipes that the station's loop polls.
+#ifndef KORVASTATION_CHILD_PROCESS_H
+#define KORVASTATION_CHILD_PROCESS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class ChildProcess {
+public:
+    // Starts program with args (without its name). Throws
+    // std::runtime_error when it cannot be started.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    ~ChildProcess();  // kills a child that still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    int out_fd() const { return out_; }
+    int err_fd() const { return err_; }
+    // Reads what a pipe has; false at its end (the pipe is then closed).
+    bool read_out(std::string* into) { return drain(&out_, into); }
+    bool read_err(std::string* into) { return drain(&err_, into); }
+
+    void signal(int sig);
+    // Whether the child has ended; its status is then in status().
+    bool reap();
+    bool ended() const { return ended_; }
+    // Exit status, or 128 + signal.
+    int status() const { return status_; }
+
+private:
+    bool drain(int* fd, std::string* into);
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    bool ended_ = false;
+    int status_ = -1;
+};
+
+#endif

@@ -1,0 +1,203 @@
+// korvastation: several Korva boards tested at once on a production line,
+// each by its own dudedoved, with time-outs, burn-in, records and the
+// diagnosis of a failed board.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "board_run.h"
+#include "boot_image.h"
+#include "diagnosis.h"
+#include "image_digest.h"
+#include "display.h"
+#include "records.h"
+#include "station_options.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> interrupts{0};
+
+void on_signal(int)
+{
+    ++interrupts;
+}
+
+const int EXIT_FAILED = 1;
+const int EXIT_UNTESTED = 2;
+const int TABLE_REFRESH_MS = 500;
+
+int fail(const std::string& message)
+{
+    fprintf(stderr, "korvastation: %s\n", message.c_str());
+    return EXIT_UNTESTED;
+}
+
+bool make_dirs(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string default_log_dir()
+{
+    const time_t now = time(nullptr);
+    tm local;
+    localtime_r(&now, &local);
+    char name[64];
+    strftime(name, sizeof name, "station-%Y%m%d-%H%M%S", &local);
+    return name;
+}
+
+// The dudedoved of the same installation: next to this program, else on PATH.
+std::string installed_dudedoved()
+{
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, static_cast<size_t>(n));
+        path = path.substr(0, path.rfind('/') + 1) + "dudedoved";
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return "dudedoved";
+}
+
+void diagnose_failed(BoardRecord* r)
+{
+    const std::string& log_path = r->verbose_log.empty() ? r->log : r->verbose_log;
+    FILE* f = fopen(log_path.c_str(), "rb");
+    if (!f) {
+        r->diagnosis_note = "no diagnosis: cannot read " + log_path + ": " + strerror(errno);
+        return;
+    }
+    std::string text;
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+        text.append(buffer, n);
+    fclose(f);
+    std::vector<korvasim::LoggedTest> tests;
+    if (const korvasim::Result parsed = korvasim::parse_verbose_log(text, &tests); !parsed) {
+        r->diagnosis_note = "no diagnosis: " + log_path + ": " + parsed.why();
+        return;
+    }
+    const std::vector<uint8_t> image(boot_image, boot_image + BOOT_IMAGE_SIZE);
+    const korvasim::Diagnosis d =
+        korvasim::diagnose(image, tests, std::max(1u, std::thread::hardware_concurrency()));
+    r->diagnosis = d.matches;
+    if (d.matches.empty())
+        r->diagnosis_note = "no single fault explains the log" +
+                            (d.closest.empty() ? std::string() : "; closest: " + d.closest);
+}
+
+int exit_status(const std::vector<BoardRecord>& records)
+{
+    int status = 0;
+    for (const BoardRecord& r : records) {
+        if (untested(r.verdict))
+            status = EXIT_UNTESTED;
+        else if (r.verdict == Verdict::FAILED && status == 0)
+            status = EXIT_FAILED;
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    StationOptions options;
+    options.dudedoved = installed_dudedoved();
+    if (const korvasim::Result parsed = parse_station_options(argc, argv, &options); !parsed)
+        return fail(parsed.why());
+    if (options.help) {
+        fputs(STATION_USAGE, stdout);
+        return 0;
+    }
+    const std::string log_dir = options.log_dir.empty() ? default_log_dir() : options.log_dir;
+    if (!make_dirs(log_dir))
+        return fail("cannot make the log folder " + log_dir + ": " + strerror(errno));
+
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::unique_ptr<BoardRun>> runs;
+    for (const BoardSpec& board : options.boards)
+        runs.push_back(std::make_unique<BoardRun>(board, options, log_dir));
+    for (auto& run : runs)
+        run->start();
+
+    Display display(stdout, isatty(STDOUT_FILENO));
+    auto records = [&] {
+        std::vector<BoardRecord> all;
+        for (const auto& run : runs)
+            all.push_back(run->record());
+        return all;
+    };
+    int stops_sent = 0;
+    auto last_drawn = Clock::now() - std::chrono::hours(1);
+    for (;;) {
+        std::vector<pollfd> fds;
+        for (const auto& run : runs)
+            for (int fd : run->fds())
+                fds.push_back({fd, POLLIN, 0});
+        poll(fds.data(), fds.size(), 100);
+        const auto now = Clock::now();
+        // CTRL-C: every board stops; a second one does not wait for them.
+        if (interrupts > stops_sent) {
+            stops_sent = interrupts;
+            for (auto& run : runs)
+                run->stop();
+        }
+        bool changed = false;
+        std::vector<std::string> events;
+        for (auto& run : runs) {
+            changed = run->pump(now) || changed;
+            for (std::string& e : run->take_events())
+                events.push_back(std::move(e));
+        }
+        const bool all_done = std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r->done(); });
+        if (!events.empty() || (changed && now - last_drawn > std::chrono::milliseconds(TABLE_REFRESH_MS)) ||
+            all_done) {
+            display.show(records(), events);
+            last_drawn = now;
+        }
+        if (all_done)
+            break;
+    }
+
+    for (auto& run : runs)
+        if (run->record().verdict == Verdict::FAILED)
+            diagnose_failed(&run->record());
+    const std::vector<BoardRecord> all = records();
+    const int status = exit_status(all);
+    const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
+    int written = status;
+    if (!options.json_path.empty())
+        if (const korvasim::Result r = write_json(options.json_path, options.append, all, context); !r)
+            written = fail(r.why());
+    if (!options.junit_path.empty())
+        if (const korvasim::Result r = write_junit(options.junit_path, all); !r)
+            written = fail(r.why());
+    display.summary(all, written);
+    return written;
+}

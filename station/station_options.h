@@ -1,0 +1,40 @@
+// korvastation's command line.
+#ifndef KORVASTATION_STATION_OPTIONS_H
+#define KORVASTATION_STATION_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "result.h"
+
+struct BoardSpec {
+    std::string port;   // as dudedoved -p takes it
+    std::string label;  // the board's serial number or fixture name
+};
+
+struct StationOptions {
+    std::vector<BoardSpec> boards;
+    std::string log_dir;            // empty: a new time-stamped folder
+    double wake_timeout_s = 0;      // 0: wait as dudedoved does
+    double silence_timeout_s = 30;
+    long passes = 1;
+    double duration_s = 0;          // 0: count passes instead
+    std::string junit_path;
+    std::string json_path;
+    bool append = false;
+    std::string dudedoved = "dudedoved";
+    bool help = false;
+
+    // A burn-in runs dudedoved -c and counts passes.
+    bool burn_in() const { return passes > 1 || duration_s > 0; }
+};
+
+extern const char STATION_USAGE[];
+
+// Reads argv into *options; a one-line reason on a usage error.
+korvasim::Result parse_station_options(int argc, char** argv, StationOptions* options);
+
+// "90", "90s", "30m", "8h": seconds; false on anything else.
+bool parse_duration(const std::string& text, double* seconds);
+
+#endif

@@ -1,0 +1,272 @@
+// korvastation with real korvasim boards: boards in parallel, a faulty one
+// diagnosed, a hung one, a lost one, burn-in counts, CTRL-C, the records
+// read back, and usage errors.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <tinyxml2.h>
+
+#include "case_name.h"
+#include "session.h"
+
+namespace {
+
+const int STATION_TIMEOUT_MS = 100000;
+
+// A simulated board as its own korvasim process.
+class SimulatedBoard {
+public:
+    explicit SimulatedBoard(const std::string& fault = "")
+    {
+        std::vector<std::string> args;
+        if (!fault.empty())
+            args = {"--fault", fault};
+        sim_ = std::make_unique<Session>(KORVASIM_PATH, ChildOptions{args, {}, {}});
+        EXPECT_TRUE(sim_->wait_stdout("\n", 5000)) << sim_->err();
+        port_ = sim_->out().substr(0, sim_->out().find('\n'));
+    }
+    const std::string& port() const { return port_; }
+    Session& process() { return *sim_; }
+
+private:
+    std::unique_ptr<Session> sim_;
+    std::string port_;
+};
+
+class Station {
+public:
+    Station(std::vector<std::string> args) : dir_(make_temp_dir())
+    {
+        args.insert(args.begin(), {"--dudedoved", DUDEDOVED_PATH, "--log-dir", dir_ + "/logs", "--json",
+                                   dir_ + "/records.json", "--junit", dir_ + "/report.xml"});
+        station_ = std::make_unique<Session>(KORVASTATION_PATH, ChildOptions{args, {}, dir_});
+    }
+
+    int finish() { return station_->wait_exit(STATION_TIMEOUT_MS); }
+    Session& process() { return *station_; }
+    const std::string& dir() const { return dir_; }
+
+    // The JSON records by label.
+    std::map<std::string, nlohmann::json> records() const
+    {
+        std::map<std::string, nlohmann::json> by_label;
+        std::istringstream lines(read_file(dir_ + "/records.json"));
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json record = nlohmann::json::parse(line);
+            by_label[record["label"]] = record;
+        }
+        return by_label;
+    }
+
+private:
+    std::string dir_;
+    std::unique_ptr<Session> station_;
+};
+
+// The JUnit report, read back as a dashboard would: per suite, its test
+// cases' names with "F" (failure), "E" (error) or "P".
+std::map<std::string, std::vector<std::string>> junit_cases(const std::string& path)
+{
+    tinyxml2::XMLDocument doc;
+    EXPECT_EQ(doc.LoadFile(path.c_str()), tinyxml2::XML_SUCCESS) << path;
+    std::map<std::string, std::vector<std::string>> suites;
+    const tinyxml2::XMLElement* root = doc.FirstChildElement("testsuites");
+    if (!root)
+        return suites;
+    for (auto* suite = root->FirstChildElement("testsuite"); suite; suite = suite->NextSiblingElement("testsuite")) {
+        auto& cases = suites[suite->Attribute("name")];
+        for (auto* c = suite->FirstChildElement("testcase"); c; c = c->NextSiblingElement("testcase")) {
+            const char* kind = c->FirstChildElement("failure") ? "F" : c->FirstChildElement("error") ? "E" : "P";
+            cases.push_back(std::string(c->Attribute("name")) + ":" + kind);
+        }
+    }
+    return suites;
+}
+
+TEST(Station, BoardsInParallelAllPass)
+{
+    SimulatedBoard a, b, c;
+    Station station({a.port() + "=A1", b.port() + "=B2", c.port()});
+    EXPECT_EQ(station.finish(), 0) << station.process().out() << station.process().err();
+    const auto records = station.records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& [label, record] : records) {
+        EXPECT_EQ(record["verdict"], "passed") << label;
+        EXPECT_EQ(record["passes"], 1) << label;
+        EXPECT_EQ(record["tests"]["SRAM"]["passed"], 1) << label;
+        EXPECT_EQ(record["image_sha256"].get<std::string>().size(), 64u);
+        EXPECT_TRUE(record["diagnosis"].is_null());
+    }
+    EXPECT_EQ(records.count(c.port()), 1u) << "a board without a label is known by its port";
+    const auto suites = junit_cases(station.dir() + "/report.xml");
+    EXPECT_EQ(suites.at("A1"), (std::vector<std::string>{"SDRAM pass 1:P", "FLASH pass 1:P", "SRAM pass 1:P"}));
+    // Not a terminal: plain lines, no progress display.
+    const std::string& out = station.process().out();
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_EQ(out.find('\b'), std::string::npos);
+    EXPECT_NE(out.find("A1: SRAM passed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Summary: 3 boards, 3 passed, 0 failed, 0 not tested (exit status 0)\n"), std::string::npos)
+        << out;
+    EXPECT_NE(read_file(records.at("B2")["log"]).find("Testing SRAM...\n"), std::string::npos);
+}
+
+TEST(Station, AFaultyBoardIsDiagnosedAndAHungOneTimedOutWhileTheOthersFinish)
+{
+    SimulatedBoard good, faulty("sram.d3=0"), busy("flash.busy");
+    Station station({"--silence-timeout", "8", good.port() + "=good", faulty.port() + "=faulty",
+                     busy.port() + "=busy"});
+    EXPECT_EQ(station.finish(), 2) << station.process().out() << station.process().err();
+    const auto records = station.records();
+    EXPECT_EQ(records.at("good")["verdict"], "passed");
+    const auto& faulty_record = records.at("faulty");
+    EXPECT_EQ(faulty_record["verdict"], "failed");
+    EXPECT_EQ(faulty_record["tests"]["SRAM"]["verdict"], "failed");
+    EXPECT_EQ(faulty_record["tests"]["SDRAM"]["verdict"], "passed");
+    ASSERT_EQ(faulty_record["diagnosis"]["candidates"].size(), 1u) << faulty_record.dump();
+    EXPECT_EQ(faulty_record["diagnosis"]["candidates"][0]["fault"], "SRAM data line 3 stuck at 0");
+    const auto& busy_record = records.at("busy");
+    EXPECT_EQ(busy_record["verdict"], "hung");
+    EXPECT_EQ(busy_record["hung_in"], "FLASH");
+    EXPECT_EQ(busy_record["tests"]["SDRAM"]["verdict"], "passed");
+    const std::string& out = station.process().out();
+    EXPECT_NE(out.find("faulty (" + faulty.port() + "): failed, 1 pass, SRAM failed 1x; diagnosis: SRAM data line 3 "
+                       "stuck at 0\n"),
+              std::string::npos)
+        << out;
+    const auto suites = junit_cases(station.dir() + "/report.xml");
+    EXPECT_EQ(suites.at("faulty"), (std::vector<std::string>{"SDRAM pass 1:P", "FLASH pass 1:P", "SRAM pass 1:F"}));
+    EXPECT_EQ(suites.at("busy"), (std::vector<std::string>{"SDRAM pass 1:P", "FLASH pass 1:E"}));
+}
+
+TEST(Station, ABoardWhoseSimulatorDiesIsLost)
+{
+    SimulatedBoard board;
+    Station station({board.port() + "=dies"});
+    ASSERT_TRUE(station.process().wait_stdout("dies: downloading", STATION_TIMEOUT_MS)) << station.process().out();
+    board.process().signal(SIGKILL);
+    EXPECT_EQ(station.finish(), 2) << station.process().out();
+    const auto record = station.records().at("dies");
+    EXPECT_EQ(record["verdict"], "lost");
+    EXPECT_NE(record["problem"].get<std::string>().find("serial port"), std::string::npos) << record.dump();
+}
+
+TEST(Station, BurnInCountsExactlyTheAskedPasses)
+{
+    SimulatedBoard good, faulty("sram.d3=0");
+    Station station({"--passes", "3", good.port() + "=good", faulty.port() + "=faulty"});
+    EXPECT_EQ(station.finish(), 1) << station.process().out() << station.process().err();
+    const auto records = station.records();
+    for (const char* label : {"good", "faulty"}) {
+        const auto& r = records.at(label);
+        EXPECT_EQ(r["passes"], 3) << label;
+        for (const char* test : {"SDRAM", "FLASH", "SRAM"})
+            EXPECT_EQ(r["tests"][test]["passed"].get<int>() + r["tests"][test]["failed"].get<int>(), 3)
+                << label << " " << test;
+    }
+    EXPECT_EQ(records.at("good")["verdict"], "passed");
+    EXPECT_EQ(records.at("faulty")["tests"]["SRAM"]["failed"], 3);
+    // The failed board got one verbose pass, and its log was diagnosed.
+    const auto& failed = records.at("faulty");
+    ASSERT_TRUE(failed["verbose_log"].is_string());
+    EXPECT_NE(read_file(failed["verbose_log"]).find("Testing SRAM...\nD52000000"), std::string::npos);
+    EXPECT_EQ(failed["diagnosis"]["candidates"][0]["spec"], "sram.d3=0");
+    EXPECT_EQ(junit_cases(station.dir() + "/report.xml").at("good").size(), 9u);
+}
+
+TEST(Station, CtrlCGivesASummaryAndCompleteRecords)
+{
+    SimulatedBoard board;
+    Station station({"--passes", "100000", board.port() + "=soak"});
+    ASSERT_TRUE(station.process().wait_stdout("soak: SRAM passed (pass 2)", STATION_TIMEOUT_MS))
+        << station.process().out();
+    station.process().signal(SIGINT);
+    EXPECT_EQ(station.finish(), 2);
+    const std::string& out = station.process().out();
+    EXPECT_NE(out.find("Summary: 1 board, 0 passed, 0 failed, 1 not tested (exit status 2)\n"), std::string::npos)
+        << out;
+    const auto record = station.records().at("soak");
+    EXPECT_EQ(record["verdict"], "stopped");
+    EXPECT_GE(record["passes"].get<int>(), 2);
+    EXPECT_FALSE(record["end"].get<std::string>().empty());
+    EXPECT_EQ(record["tests"]["SRAM"]["passed"], record["passes"]);
+}
+
+TEST(Station, OnATerminalATableIsRedrawnInPlace)
+{
+    SimulatedBoard board;
+    const std::string dir = make_temp_dir();
+    // script(1) gives the station a terminal for its standard output.
+    const std::string command = std::string(KORVASTATION_PATH) + " --dudedoved " + DUDEDOVED_PATH +
+                                " --log-dir " + dir + "/logs " + board.port() + "=T1";
+    Session station("/usr/bin/script", ChildOptions{{"-qefc", command, "/dev/null"}, {}, dir});
+    EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 0) << station.out();
+    const std::string& out = station.out();
+    EXPECT_NE(out.find("BOARD            PORT             PHASE"), std::string::npos) << out;
+    EXPECT_NE(out.find("\x1b[2A"), std::string::npos) << "back up over the header and one row";
+    EXPECT_NE(out.find("T1 "), std::string::npos);
+    EXPECT_NE(out.find("Summary: 1 board, 1 passed"), std::string::npos);
+}
+
+TEST(Station, APortThatCannotBeOpenedIsNotTested)
+{
+    Station station({"/nonexistent/port=ghost"});
+    EXPECT_EQ(station.finish(), 2);
+    const auto record = station.records().at("ghost");
+    EXPECT_EQ(record["verdict"], "not tested");
+    EXPECT_NE(record["problem"].get<std::string>().find("Could not open serial port"), std::string::npos);
+}
+
+TEST(Station, AppendAddsToTheRecords)
+{
+    const std::string dir = make_temp_dir();
+    for (int run = 0; run < 2; ++run) {
+        Session station(KORVASTATION_PATH, ChildOptions{{"--dudedoved", DUDEDOVED_PATH, "--log-dir", dir + "/logs",
+                                                          "--json", dir + "/all.json", "--append",
+                                                          "/nonexistent/port=ghost" + std::to_string(run)},
+                                                         {}, dir});
+        EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2);
+    }
+    const std::string all = read_file(dir + "/all.json");
+    EXPECT_NE(all.find("\"ghost0\""), std::string::npos);
+    EXPECT_NE(all.find("\"ghost1\""), std::string::npos);
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+};
+
+class StationUsageTest : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(StationUsageTest, IsRefusedWithOneLine)
+{
+    Session station(KORVASTATION_PATH, ChildOptions{GetParam().args, {}, make_temp_dir()});
+    EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_EQ(station.err(), std::string("korvastation: ") + GetParam().message + "\n");
+    EXPECT_EQ(station.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, StationUsageTest,
+    testing::Values(
+        UsageCase{"NoBoard", {}, "no board to test: name at least one PORT"},
+        UsageCase{"ZeroPasses", {"--passes", "0", "p"}, "bad --passes '0': expected a whole number from 1"},
+        UsageCase{"DurationUnit", {"--duration", "5x", "p"}, "bad --duration '5x': expected a time such as 90s, 30m or 8h"},
+        UsageCase{"SilenceNotANumber", {"--silence-timeout", "soon", "p"},
+                  "bad --silence-timeout 'soon': expected seconds, such as 30"},
+        UsageCase{"PassesAndDuration", {"--passes", "2", "--duration", "1h", "p"},
+                  "--passes and --duration both end a burn-in; give one"},
+        UsageCase{"AppendWithoutJson", {"--append", "p"}, "--append goes with --json"},
+        UsageCase{"EmptyLabel", {"p="}, "bad board 'p=': expected PORT or PORT=LABEL"},
+        UsageCase{"TwoBoardsOneLabel", {"a=x", "b=x"}, "two boards are labelled 'x'"},
+        UsageCase{"UnknownOption", {"--fast", "p"}, "unknown option '--fast' (korvastation --help lists them)"},
+        UsageCase{"LogFolderInAFile", {"--log-dir", "/dev/null/logs", "p"},
+                  "cannot make the log folder /dev/null/logs: Not a directory"}),
+    CaseName());
+
+} // namespace
