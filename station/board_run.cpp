@@ -164,14 +164,17 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
     }
 }
 
-bool BoardRun::pump(Clock::time_point now)
+bool BoardRun::pump(Clock::time_point now, bool readable)
 {
     if (!child_)
         return false;
     bool changed = false;
     std::string out;
-    const bool out_open = child_->read_out(&out);
-    child_->read_err(&errors_);
+    bool out_open = child_->out_fd() >= 0;
+    if (readable) {
+        out_open = child_->read_out(&out);
+        child_->read_err(&errors_);
+    }
     if (!out.empty()) {
         last_byte_ = now;
         std::vector<ToolOutputEvent> events;

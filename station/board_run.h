@@ -61,9 +61,9 @@ public:
     void start();
     // The pipes to poll while the board runs.
     std::vector<int> fds() const;
-    // Reads what came, applies the time-outs and moves on when a process
-    // ends. True when the record changed.
-    bool pump(std::chrono::steady_clock::time_point now);
+    // Reads what came (when readable), applies the time-outs and moves on
+    // when a process ends. True when the record changed.
+    bool pump(std::chrono::steady_clock::time_point now, bool readable);
     // The station stops: the board's dudedoved is interrupted (killed when
     // asked again).
     void stop();

@@ -16,24 +16,25 @@ std::string row(const std::string& label, const std::string& port, const std::st
 
 } // namespace
 
-void Display::show(const std::vector<BoardRecord>& records, const std::vector<std::string>& events)
+void Display::events(const std::vector<std::string>& events)
 {
-    if (!terminal_) {
-        const std::string now = iso_time(std::chrono::system_clock::now());
-        for (const std::string& e : events)
-            fprintf(out_, "%s %s\n", now.c_str(), e.c_str());
-        fflush(out_);
-        return;
-    }
+    const std::string now = iso_time(std::chrono::system_clock::now());
+    for (const std::string& e : events)
+        fprintf(out_, "%s %s\n", now.c_str(), e.c_str());
+    fflush(out_);
+}
+
+void Display::table(const std::vector<const BoardRecord*>& records)
+{
     // Back to the table's first line, then every line anew.
     if (drawn_ > 0)
         fprintf(out_, "\x1b[%zuA", drawn_);
     fprintf(out_, "\x1b[2K%s\n", row("BOARD", "PORT", "PHASE", "PASSES", "FAILURES", "LAST").c_str());
-    for (const BoardRecord& r : records) {
-        const std::string phase = r.verdict == Verdict::RUNNING ? r.phase : verdict_name(r.verdict);
+    for (const BoardRecord* r : records) {
+        const std::string phase = r->verdict == Verdict::RUNNING ? r->phase : verdict_name(r->verdict);
         fprintf(out_, "\x1b[2K%s\n",
-                row(r.board.label, r.board.port, phase, std::to_string(r.passes), std::to_string(r.failures()),
-                    r.last_verdict).c_str());
+                row(r->board.label, r->board.port, phase, std::to_string(r->passes), std::to_string(r->failures()),
+                    r->last_verdict).c_str());
     }
     drawn_ = records.size() + 1;
     fflush(out_);

@@ -14,7 +14,11 @@ class Display {
 public:
     Display(FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
 
-    void show(const std::vector<BoardRecord>& records, const std::vector<std::string>& events);
+    bool terminal() const { return terminal_; }
+    // Elsewhere than on a terminal: the events, a line each.
+    void events(const std::vector<std::string>& events);
+    // On a terminal: the table, over the one drawn before.
+    void table(const std::vector<const BoardRecord*>& records);
     void summary(const std::vector<BoardRecord>& records, int status);
 
 private:

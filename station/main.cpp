@@ -35,6 +35,7 @@ void on_signal(int)
 const int EXIT_FAILED = 1;
 const int EXIT_UNTESTED = 2;
 const int TABLE_REFRESH_MS = 500;
+const int BATCH_MS = 20;
 
 int fail(const std::string& message)
 {
@@ -147,20 +148,26 @@ int main(int argc, char** argv)
         run->start();
 
     Display display(stdout, isatty(STDOUT_FILENO));
-    auto records = [&] {
-        std::vector<BoardRecord> all;
-        for (const auto& run : runs)
-            all.push_back(run->record());
-        return all;
-    };
+    std::vector<const BoardRecord*> table;
+    for (const auto& run : runs)
+        table.push_back(&run->record());
     int stops_sent = 0;
     auto last_drawn = Clock::now() - std::chrono::hours(1);
     for (;;) {
+        // Only the boards with something to read are read: dudedoved writes
+        // its console a byte at a time.
         std::vector<pollfd> fds;
-        for (const auto& run : runs)
-            for (int fd : run->fds())
+        std::vector<size_t> owner;
+        for (size_t i = 0; i < runs.size(); ++i)
+            for (int fd : runs[i]->fds()) {
                 fds.push_back({fd, POLLIN, 0});
+                owner.push_back(i);
+            }
         poll(fds.data(), fds.size(), 100);
+        std::vector<bool> readable(runs.size(), false);
+        for (size_t k = 0; k < fds.size(); ++k)
+            if (fds[k].revents)
+                readable[owner[k]] = true;
         const auto now = Clock::now();
         // CTRL-C: every board stops; a second one does not wait for them.
         if (interrupts > stops_sent) {
@@ -170,25 +177,34 @@ int main(int argc, char** argv)
         }
         bool changed = false;
         std::vector<std::string> events;
-        for (auto& run : runs) {
-            changed = run->pump(now) || changed;
-            for (std::string& e : run->take_events())
+        for (size_t i = 0; i < runs.size(); ++i) {
+            changed = runs[i]->pump(now, readable[i]) || changed;
+            for (std::string& e : runs[i]->take_events())
                 events.push_back(std::move(e));
         }
         const bool all_done = std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r->done(); });
-        if (!events.empty() || (changed && now - last_drawn > std::chrono::milliseconds(TABLE_REFRESH_MS)) ||
-            all_done) {
-            display.show(records(), events);
+        if (!display.terminal()) {
+            if (!events.empty())
+                display.events(events);
+        } else if (((changed || !events.empty()) &&
+                     now - last_drawn > std::chrono::milliseconds(TABLE_REFRESH_MS)) ||
+                   all_done) {
+            display.table(table);
             last_drawn = now;
         }
         if (all_done)
             break;
+        // Let the bytes gather: the station reads in bursts, not per byte.
+        if (std::find(readable.begin(), readable.end(), true) != readable.end())
+            std::this_thread::sleep_for(std::chrono::milliseconds(BATCH_MS));
     }
 
     for (auto& run : runs)
         if (run->record().verdict == Verdict::FAILED)
             diagnose_failed(&run->record());
-    const std::vector<BoardRecord> all = records();
+    std::vector<BoardRecord> all;
+    for (const auto& run : runs)
+        all.push_back(run->record());
     const int status = exit_status(all);
     const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
     int written = status;

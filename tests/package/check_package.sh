@@ -10,8 +10,8 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "check_package: $*" >&2; exit 1; }
 
-expected=(usr/bin/dudedoved usr/bin/korvasim
-          usr/share/man/man1/dudedoved.1 usr/share/man/man1/korvasim.1)
+expected=(usr/bin/dudedoved usr/bin/korvasim usr/bin/korvastation
+          usr/share/man/man1/dudedoved.1 usr/share/man/man1/korvasim.1 usr/share/man/man1/korvastation.1)
 
 cmake --install "$build" --prefix "$work/install/usr" >/dev/null
 for f in "${expected[@]}"; do
@@ -29,6 +29,7 @@ done
 info="$(dpkg-deb -f "${deb[0]}" Package Version Maintainer Depends Description)"
 grep -q '^Package: korva-dudedoved$' <<<"$info" || fail "package name: $info"
 grep -q '^Depends:.*libunicorn2' <<<"$info" || fail "korvasim's libunicorn2 dependency is missing"
+grep -q '^Depends:.*libtinyxml2' <<<"$info" || fail "korvastation's libtinyxml2 dependency is missing"
 grep -q '^Maintainer: .' <<<"$info" || fail "no maintainer"
 
 dpkg -x "${deb[0]}" "$work/root"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The station's own cost, from a build without sanitizers in build-release/
+# (or $BENCH_BUILD_DIR): one run of the station on 1 simulated board and on
+# BOARDS (default 16) at once, each as a single pass (verbose) and as a
+# one-pass quiet burn-in; wall time, and the station's own CPU time (without
+# its dudedoved children) against one core.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+build="${BENCH_BUILD_DIR:-$root/build-release}"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVA_SANITIZE=OFF -DKORVA_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+work="$(mktemp -d)"
+sims=()
+cleanup() {
+  for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; done
+  for sim in "${sims[@]}"; do wait "$sim" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts n boards; their PORT=LABEL arguments in $boards.
+start_boards() {
+  for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; done
+  sims=()
+  boards=()
+  for i in $(seq "$1"); do
+    "$build/sim/korvasim" >"$work/sim$i.out" 2>/dev/null &
+    sims+=($!)
+  done
+  for i in $(seq "$1"); do
+    until [ -s "$work/sim$i.out" ]; do sleep 0.01; done
+    boards+=("$(head -n 1 "$work/sim$i.out")=B$i")
+  done
+}
+
+# One station run; prints wall seconds and the station's own CPU seconds.
+station_run() {
+  local start end cpu=0 pid
+  start=$(date +%s.%N)
+  "$build/station/korvastation" --dudedoved "$build/host/dudedoved" --log-dir "$work/logs" "$@" \
+    "${boards[@]}" >/dev/null &
+  pid=$!
+  while [ -r "/proc/$pid/stat" ]; do
+    cpu=$(awk -v tck="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / tck }' "/proc/$pid/stat" 2>/dev/null || echo "$cpu")
+    sleep 0.05
+  done
+  wait "$pid" || true
+  end=$(date +%s.%N)
+  awk -v s="$start" -v e="$end" -v c="$cpu" 'BEGIN { printf "%.2f %.3f", e - s, c }'
+}
+
+n="${BOARDS:-16}"
+for mode in single burn-in; do
+  args=()
+  [ "$mode" = burn-in ] && args=(--duration 1s)
+  start_boards 1
+  read -r wall1 cpu1 <<<"$(station_run "${args[@]}")"
+  start_boards "$n"
+  read -r walln cpun <<<"$(station_run "${args[@]}")"
+  echo "$mode pass: 1 board ${wall1} s; $n boards ${walln} s ($(awk -v a="$wall1" -v b="$walln" 'BEGIN { printf "%.2f", b / a }') x); station CPU ${cpun} s = $(awk -v c="$cpun" -v w="$walln" 'BEGIN { printf "%.2f%%", 100 * c / w }') of one core"
+done
