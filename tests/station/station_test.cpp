@@ -211,6 +211,29 @@ TEST(Station, OnATerminalATableIsRedrawnInPlace)
     EXPECT_NE(out.find("Summary: 1 board, 1 passed"), std::string::npos);
 }
 
+TEST(Station, ABoardThatNeverWakesIsHungAtTheWakeUp)
+{
+    Pty dead_fixture;  // a port with nothing behind it
+    Station station({"--wake-timeout", "2", dead_fixture.slave_path() + "=dead"});
+    EXPECT_EQ(station.finish(), 2);
+    const auto record = station.records().at("dead");
+    EXPECT_EQ(record["verdict"], "hung");
+    EXPECT_EQ(record["hung_in"], "wake-up");
+    EXPECT_EQ(record["problem"], "no wake-up byte in 2 s");
+}
+
+TEST(Station, ABurnInForADurationEndsWithAWholePass)
+{
+    SimulatedBoard board;
+    Station station({"--duration", "1s", board.port() + "=timed"});
+    EXPECT_EQ(station.finish(), 0) << station.process().out();
+    const auto record = station.records().at("timed");
+    EXPECT_EQ(record["verdict"], "passed");
+    EXPECT_GE(record["passes"].get<int>(), 1);
+    EXPECT_EQ(record["tests"]["SDRAM"]["passed"], record["passes"]);
+    EXPECT_EQ(record["tests"]["SRAM"]["passed"], record["passes"]);
+}
+
 TEST(Station, APortThatCannotBeOpenedIsNotTested)
 {
     Station station({"/nonexistent/port=ghost"});
