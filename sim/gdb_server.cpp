@@ -199,9 +199,8 @@ GdbServer::~GdbServer()
 void GdbServer::wake()
 {
     const char byte = 0;
-    // A full pipe already wakes the server thread.
-    if (write(wake_write_, &byte, 1) < 0 && errno != EAGAIN)
-        return;
+    // A full pipe wakes the server thread just as well.
+    (void)!write(wake_write_, &byte, 1);
 }
 
 DebugResume GdbServer::stopped(DebugTarget& board, const DebugStop& stop)
@@ -282,8 +281,12 @@ void GdbServer::accept_debugger()
     sockaddr_storage peer = {};
     socklen_t size = sizeof peer;
     const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        // Out of descriptors, say: the listener stays readable, so do not spin.
+        if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+            std::this_thread::sleep_for(std::chrono::milliseconds(INTERRUPT_REPEAT_MS * 5));
         return;
+    }
     char host[NI_MAXHOST] = "?", service[NI_MAXSERV] = "?";
     getnameinfo(reinterpret_cast<sockaddr*>(&peer), size, host, sizeof host, service, sizeof service,
                 NI_NUMERICHOST | NI_NUMERICSERV);

@@ -147,6 +147,23 @@ INSTANTIATE_TEST_SUITE_P(Debugger, DebuggedRunTest,
                                          RunCase{"Continue", {"delete", "continue"}, true}),
                          CaseName());
 
+TEST(Debugger, KillEndsTheSessionAsIfTheHostHadClosed)
+{
+    DebuggedSimulator sim({"--image", BOOT_IMAGE_BIN});
+    {
+        HostPort host(sim.path());
+        ASSERT_EQ(host.read_bytes(1, GDB_TIMEOUT_MS), "?");
+        auto gdb = start_gdb(sim, {"kill"});
+        ASSERT_EQ(gdb->wait_exit(GDB_TIMEOUT_MS), 0) << gdb->out() << gdb->err();
+        // The board is off: a command gets no answer.
+        host.send({'3'});
+        EXPECT_EQ(host.read_bytes(1, 1000), "");
+    }
+    host_close_pause();
+    HostPort next(sim.path());
+    EXPECT_EQ(next.read_bytes(1, GDB_TIMEOUT_MS), "?") << "the next session powers a fresh board";
+}
+
 TEST(Debugger, ASecondDebuggerIsTurnedAway)
 {
     DebuggedSimulator sim({"--image", BOOT_IMAGE_BIN});

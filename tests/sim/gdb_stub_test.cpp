@@ -261,6 +261,28 @@ TEST(GdbStub, ADebuggerThatGoesLeavesTheBoardRunning)
     expect_monitor_answers(debugged.board());
 }
 
+TEST(GdbStub, WatchpointsOnTheSramStopBeforeTheAccess)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client gdb(debugged.port());
+    ASSERT_EQ(gdb.ask("?"), "S02");
+    ASSERT_EQ(gdb.ask("Z2,52000000,1"), "OK");
+    debugged.board().send("3");  // waits in the receiver while the board stands
+    EXPECT_EQ(gdb.ask("c"), "T05watch:52000000;");
+    // Stopped before the store: the cell still holds what it held.
+    EXPECT_EQ(gdb.ask("m52000000,1"), "00");
+    EXPECT_EQ(gdb.ask("z2,52000000,1"), "OK");
+    EXPECT_EQ(gdb.ask("s"), "S05");
+    EXPECT_EQ(gdb.ask("m52000000,1"), "01");  // the data-bus test's first pattern
+    // The read back of the same cell, with a read watchpoint.
+    ASSERT_EQ(gdb.ask("Z3,52000000,1"), "OK");
+    EXPECT_EQ(gdb.ask("c"), "T05rwatch:52000000;");
+    ASSERT_EQ(gdb.ask("z3,52000000,1"), "OK");
+    gdb.send_raw(korvasim::gdb::frame("c"));
+    EXPECT_TRUE(debugged.board().wait_output_contains(":0?", TIMEOUT_MS)) << debugged.board().output();
+}
+
 TEST(GdbStub, KillEndsTheBoardWithoutAFault)
 {
     DebuggedBoard debugged;
