@@ -128,6 +128,27 @@ std::vector<uint8_t> monitor_image()
     return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
 }
 
+// The monitor booted and waiting for a command, stopped there by a debugger
+// that attached to it.
+class AttachedBoard {
+public:
+    AttachedBoard() : gdb_(boot()) { EXPECT_EQ(gdb_.ask("?"), "S02"); }
+
+    Board& board() { return debugged_.board(); }
+    Client& gdb() { return gdb_; }
+    DebuggedBoard& debugged() { return debugged_; }
+
+private:
+    uint16_t boot()
+    {
+        EXPECT_TRUE(debugged_.board().boot(monitor_image(), TIMEOUT_MS));
+        return debugged_.port();
+    }
+
+    DebuggedBoard debugged_;
+    Client gdb_;
+};
+
 // Whether the monitor still answers: the SRAM test passes.
 void expect_monitor_answers(Board& board)
 {
@@ -146,11 +167,9 @@ class GdbBadPacketTest : public testing::TestWithParam<BadPacketCase> {};
 
 TEST_P(GdbBadPacketTest, GetsAnErrorOrNothingAndTheBoardRunsOn)
 {
-    DebuggedBoard debugged;
-    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
-    Client gdb(debugged.port());
     // Attaching stops the board, here in its wait for a command.
-    EXPECT_EQ(gdb.ask("?"), "S02");
+    AttachedBoard attached;
+    Client& gdb = attached.gdb();
     const std::string reply = gdb.ask(GetParam().packet);
     if (GetParam().reply == "E")
         EXPECT_EQ(reply.substr(0, 1), "E") << reply;
@@ -160,7 +179,7 @@ TEST_P(GdbBadPacketTest, GetsAnErrorOrNothingAndTheBoardRunsOn)
     EXPECT_EQ(gdb.ask("m52000000,4").size(), 8u);
     gdb.send_raw(korvasim::gdb::frame("c"));
     EXPECT_EQ(gdb.next_byte(), '+');
-    expect_monitor_answers(debugged.board());
+    expect_monitor_answers(attached.board());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -208,10 +227,9 @@ TEST(GdbStub, AWrongChecksumIsAskedAgainAndChangesNothing)
 
 TEST(GdbStub, RegistersAndMemoryAsTheCpuSeesThem)
 {
-    DebuggedBoard debugged;
-    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
-    Client gdb(debugged.port());
-    ASSERT_EQ(gdb.ask("?"), "S02");
+    AttachedBoard attached;
+    Client& gdb = attached.gdb();
+    DebuggedBoard& debugged = attached.debugged();
     const std::string registers = gdb.ask("g");
     ASSERT_EQ(registers.size(), 17u * 8);
     // The stack pointer lies in the boot RAM's top.
@@ -235,10 +253,9 @@ TEST(GdbStub, RegistersAndMemoryAsTheCpuSeesThem)
 
 TEST(GdbStub, ASecondDebuggerIsRefusedAndTheFirstWorksOn)
 {
-    DebuggedBoard debugged;
-    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
-    Client first(debugged.port());
-    ASSERT_EQ(first.ask("?"), "S02");
+    AttachedBoard attached;
+    Client& first = attached.gdb();
+    DebuggedBoard& debugged = attached.debugged();
     Client second(debugged.port());
     EXPECT_EQ(second.ask("qSupported"), "E.another debugger is attached to this board");
     EXPECT_EQ(second.reply(), "<closed>");
@@ -263,10 +280,9 @@ TEST(GdbStub, ADebuggerThatGoesLeavesTheBoardRunning)
 
 TEST(GdbStub, WatchpointsOnTheSramStopBeforeTheAccess)
 {
-    DebuggedBoard debugged;
-    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
-    Client gdb(debugged.port());
-    ASSERT_EQ(gdb.ask("?"), "S02");
+    AttachedBoard attached;
+    Client& gdb = attached.gdb();
+    DebuggedBoard& debugged = attached.debugged();
     ASSERT_EQ(gdb.ask("Z2,52000000,1"), "OK");
     debugged.board().send("3");  // waits in the receiver while the board stands
     EXPECT_EQ(gdb.ask("c"), "T05watch:52000000;");
@@ -285,10 +301,9 @@ TEST(GdbStub, WatchpointsOnTheSramStopBeforeTheAccess)
 
 TEST(GdbStub, KillEndsTheBoardWithoutAFault)
 {
-    DebuggedBoard debugged;
-    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
-    Client gdb(debugged.port());
-    ASSERT_EQ(gdb.ask("?"), "S02");
+    AttachedBoard attached;
+    Client& gdb = attached.gdb();
+    DebuggedBoard& debugged = attached.debugged();
     gdb.send_raw(korvasim::gdb::frame("k"));
     EXPECT_TRUE(debugged.board().wait_halted(TIMEOUT_MS));
     EXPECT_TRUE(debugged.board().killed());
