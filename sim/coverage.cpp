@@ -90,7 +90,9 @@ void print_coverage_csv(FILE* out, const std::vector<CoverageRow>& rows)
                 code_text(row.outcomes[2]).c_str(), verdict_text(row.verdict()));
 }
 
-void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
+namespace {
+
+nlohmann::ordered_json coverage_json(const std::vector<CoverageRow>& rows)
 {
     // Codes are numbers; a hang is null.
     const auto code_json = [](const TestOutcome& o) {
@@ -104,7 +106,68 @@ void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
                           {"flash", code_json(row.outcomes[1])},
                           {"sram", code_json(row.outcomes[2])},
                           {"verdict", verdict_text(row.verdict())}});
-    fprintf(out, "%s\n", matrix.dump(2).c_str());
+    return matrix;
+}
+
+double percent(uint64_t caught, uint64_t faults)
+{
+    return faults ? 100.0 * static_cast<double>(caught) / static_cast<double>(faults) : 0.0;
+}
+
+} // namespace
+
+void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
+{
+    fprintf(out, "%s\n", coverage_json(rows).dump(2).c_str());
+}
+
+std::vector<ModelRow> line_fault_rows(const std::vector<CoverageRow>& rows)
+{
+    std::vector<ModelRow> models;
+    for (const char* part : {"SDRAM", "FLASH", "SRAM"}) {
+        ModelRow m{part, "single line or field fault", 0, 0, "simulated, every fault of the catalogue"};
+        for (const CoverageRow& row : rows)
+            if (row.fault.part == part) {
+                ++m.faults;
+                m.caught += row.verdict() == Verdict::CAUGHT;
+            }
+        if (m.faults)
+            models.push_back(m);
+    }
+    return models;
+}
+
+void print_model_table(FILE* out, const std::vector<ModelRow>& rows)
+{
+    fprintf(out, "%-6s %-28s %12s %12s %10s  %s\n", "part", "fault model", "faults", "caught", "coverage",
+            "method");
+    for (const ModelRow& m : rows)
+        fprintf(out, "%-6s %-28s %12llu %12llu %9.4g%%  %s\n", m.part.c_str(), m.model.c_str(),
+                static_cast<unsigned long long>(m.faults), static_cast<unsigned long long>(m.caught),
+                percent(m.caught, m.faults), m.method.c_str());
+}
+
+void print_model_csv(FILE* out, const std::vector<ModelRow>& rows)
+{
+    fprintf(out, "part,model,faults,caught,coverage_percent,method\n");
+    for (const ModelRow& m : rows)
+        fprintf(out, "%s,%s,%llu,%llu,%.4f,%s\n", m.part.c_str(), m.model.c_str(),
+                static_cast<unsigned long long>(m.faults), static_cast<unsigned long long>(m.caught),
+                percent(m.caught, m.faults), m.method.c_str());
+}
+
+void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models)
+{
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const ModelRow& m : models)
+        list.push_back({{"part", m.part},
+                        {"model", m.model},
+                        {"faults", m.faults},
+                        {"caught", m.caught},
+                        {"coverage_percent", percent(m.caught, m.faults)},
+                        {"method", m.method}});
+    const nlohmann::ordered_json all = {{"line_faults", coverage_json(rows)}, {"fault_models", list}};
+    fprintf(out, "%s\n", all.dump(2).c_str());
 }
 
 } // namespace korvasim

@@ -29,6 +29,23 @@ void print_coverage_table(FILE* out, const std::vector<CoverageRow>& rows);
 void print_coverage_csv(FILE* out, const std::vector<CoverageRow>& rows);
 void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows);
 
+// Coverage by part and fault model, with how each figure was had.
+struct ModelRow {
+    std::string part;
+    std::string model;
+    uint64_t faults;
+    uint64_t caught;
+    std::string method;
+};
+
+// The single line faults of the catalogue, by part.
+std::vector<ModelRow> line_fault_rows(const std::vector<CoverageRow>& rows);
+
+void print_model_table(FILE* out, const std::vector<ModelRow>& rows);
+void print_model_csv(FILE* out, const std::vector<ModelRow>& rows);
+// Both tables as one JSON object.
+void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models);
+
 } // namespace korvasim
 
 #endif

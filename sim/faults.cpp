@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cctype>
 
+#include "board_map.h"
+
 namespace korvasim {
 
 namespace {
@@ -45,13 +47,34 @@ bool parse_line(const std::string& text, size_t* pos, char* kind, unsigned long*
 
 enum class Parse { OK, MALFORMED, CONTRADICTS };
 
-// "absent", "dN=0|1", "dN-dM", "aN=0|1" or "aN-aM".
+// "cell:OFFSET.BIT=V": OFFSET of a byte (SRAM) or a word (SDRAM).
+Parse add_cell_fault(const std::string& what, MemoryFaults& memory, bool sdram)
+{
+    const size_t dot = what.find('.', 5);
+    const size_t equals = what.find('=');
+    unsigned long offset = 0, bit = 0, value = 0;
+    if (dot == std::string::npos || equals == std::string::npos || equals < dot ||
+        !parse_number(what.substr(5, dot - 5), (sdram ? SDRAM_SIZE : SRAM_SIZE) - 1, &offset) ||
+        !parse_number(what.substr(dot + 1, equals - dot - 1), (sdram ? SDRAM_DATA_LINES : SRAM_DATA_LINES) - 1,
+                      &bit) ||
+        !parse_number(what.substr(equals + 1), 1, &value) || (sdram && offset % 4 != 0))
+        return Parse::MALFORMED;
+    for (const CellFault& c : memory.cells)
+        if (c.offset == offset && c.bit == bit)
+            return c.value == (value == 1) ? Parse::OK : Parse::CONTRADICTS;
+    memory.cells.push_back({static_cast<uint32_t>(offset), static_cast<unsigned>(bit), value == 1});
+    return Parse::OK;
+}
+
+// "absent", "dN=0|1", "dN-dM", "aN=0|1", "aN-aM" or a cell fault.
 Parse add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
 {
     if (what == "absent") {
         memory.absent = true;
         return Parse::OK;
     }
+    if (what.compare(0, 5, "cell:") == 0)
+        return add_cell_fault(what, memory, sdram);
     size_t pos = 0;
     char kind = 0, other_kind = 0;
     unsigned long line = 0, other = 0;
@@ -111,6 +134,14 @@ uint32_t MemoryFaults::on_data(uint32_t value) const
     return wire_and((value & ~data_stuck_low) | data_stuck_high, data_shorts);
 }
 
+uint32_t MemoryFaults::on_cell(uint32_t offset, uint32_t value) const
+{
+    for (const CellFault& c : cells)
+        if (c.offset == offset)
+            value = c.value ? value | 1u << c.bit : value & ~(1u << c.bit);
+    return value;
+}
+
 uint32_t MemoryFaults::on_address(uint32_t offset) const
 {
     return wire_and((offset & ~address_stuck_low) | address_stuck_high, address_shorts);
@@ -119,7 +150,8 @@ uint32_t MemoryFaults::on_address(uint32_t offset) const
 const char* fault_forms()
 {
     return "sram.dN=0|1, sram.dN-dM, sram.aN=0|1, sram.aN-aM, sram.absent (N 0-7 for data, "
-           "0-17 for address), the same for sdram (data 0-31, address 2-25), "
+           "0-17 for address), sram.cell:OFFSET.BIT=0|1 (a byte's bit), the same for sdram "
+           "(data 0-31, address 2-25, cells are words at offsets divisible by 4), "
            "flash.qK.F=VALUE (K 0-3, F V, S or B, VALUE 0-255) or flash.busy";
 }
 

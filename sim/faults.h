@@ -11,8 +11,16 @@
 
 namespace korvasim {
 
-// Faults of one memory's data and address lines. Lines are bit numbers of
-// the data bus and of the byte offset within the device.
+// One bit of one memory cell stuck: the cell is a byte of the SRAM or a
+// 32-bit word of the SDRAM, at its byte offset in the chip.
+struct CellFault {
+    uint32_t offset;
+    unsigned bit;
+    bool value;
+};
+
+// Faults of one memory's data and address lines and of its cells. Lines are
+// bit numbers of the data bus and of the byte offset within the device.
 struct MemoryFaults {
     uint32_t data_stuck_low = 0;     // mask of data lines stuck at 0
     uint32_t data_stuck_high = 0;    // ... stuck at 1
@@ -21,8 +29,11 @@ struct MemoryFaults {
     uint32_t address_stuck_high = 0;
     std::vector<std::pair<unsigned, unsigned>> address_shorts;  // wired-AND
     bool absent = false;             // no chip: reads see the last value driven
+    std::vector<CellFault> cells;
 
     uint32_t on_data(uint32_t value) const;
+    // What the cell at offset gives when it holds value.
+    uint32_t on_cell(uint32_t offset, uint32_t value) const;
     uint32_t on_address(uint32_t offset) const;
 };
 

@@ -20,9 +20,11 @@
 
 #include "board.h"
 #include "boot_image.h"
+#include "cell_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
 #include "gdb_server.h"
+#include "parallel.h"
 #include "pty_front_end.h"
 
 namespace {
@@ -39,7 +41,7 @@ void on_signal(int)
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
     "                [--image FILE] [--trace FILE] [--gdb [HOST:]PORT [--gdb-wait]]\n"
-    "       korvasim --coverage [--format table|csv|json] [--image FILE]\n"
+    "       korvasim --coverage[=all] [--format table|csv|json] [--image FILE]\n"
     "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
     "Simulates a Korva board on a pseudo-terminal and prints the terminal's path.\n"
@@ -58,6 +60,8 @@ const char USAGE[] =
     "                  debugger continues it.\n"
     "  --coverage      Run the three tests once for every single fault of the\n"
     "                  simulator and report which ones they catch.\n"
+    "  --coverage=all  Also coverage by fault model: every stuck bit of every SRAM\n"
+    "                  and SDRAM cell, decided exactly from one run.\n"
     "  --format F      The coverage report as a table (default), csv or json.\n"
     "  --diagnose LOG  Name the single faults that explain the failed board in LOG,\n"
     "                  a log written by dudedoved -v -l.\n";
@@ -124,7 +128,37 @@ unsigned worker_threads()
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-int coverage(const std::vector<uint8_t>& image, const std::string& format)
+// Cells whose fault is both worked out and simulated, per memory.
+const size_t CELL_CROSS_CHECKS = 200;
+const uint32_t CELL_SAMPLE_SEED = 2026;
+
+// The cell faults of both memories, worked out from one run each and
+// checked against simulated runs of a sample; a disagreement is a failure.
+Result cell_fault_rows(const std::vector<uint8_t>& image, std::vector<ModelRow>* rows)
+{
+    for (bool sdram : {true, false}) {
+        const CellCoverage cells(image, sdram, COVERAGE_BUDGET_MS);
+        const std::vector<CellFault> sample = cells.sample(CELL_CROSS_CHECKS, CELL_SAMPLE_SEED);
+        std::vector<int> disagrees(sample.size(), 0);
+        parallel_for(sample.size(), worker_threads(), [&](size_t i) {
+            const TestOutcome o = run_board_test(image, catalogue_faults(cells.spec(sample[i])),
+                                                 sdram ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST, false,
+                                                 COVERAGE_BUDGET_MS);
+            disagrees[i] = !o.answered || (o.code != 0) != cells.catches(sample[i]);
+        });
+        for (size_t i = 0; i < sample.size(); ++i)
+            if (disagrees[i])
+                return Result::failure("the worked-out cell coverage disagrees with a simulated run for " +
+                                       cells.spec(sample[i]));
+        rows->push_back({cells.part(), "cell bit stuck at 0 or 1", cells.faults(), cells.caught(),
+                         "exact from one run (" + std::to_string(cells.cells_read()) + " of " +
+                             std::to_string(cells.cells()) + " cells read); " +
+                             std::to_string(sample.size()) + " cells cross-checked by simulation"});
+    }
+    return Result::ok();
+}
+
+int coverage(const std::vector<uint8_t>& image, const std::string& format, bool all)
 {
     // Coverage means nothing unless the board without faults passes.
     for (int t = 0; t < 3; ++t) {
@@ -136,6 +170,21 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format)
                         "): no coverage to report");
     }
     const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
+    if (all) {
+        std::vector<ModelRow> models = line_fault_rows(rows);
+        if (const Result cells = cell_fault_rows(image, &models); !cells)
+            return fail(cells.why());
+        if (format == "csv") {
+            print_model_csv(stdout, models);
+        } else if (format == "json") {
+            print_all_json(stdout, rows, models);
+        } else {
+            print_coverage_table(stdout, rows);
+            fputs("\n", stdout);
+            print_model_table(stdout, models);
+        }
+        return 0;
+    }
     if (format == "csv")
         print_coverage_csv(stdout, rows);
     else if (format == "json")
@@ -311,7 +360,7 @@ void report_session(const korvasim::SessionReport& report)
 struct CommandLine {
     FrontEndOptions settings;
     std::string link, trace_path, format = "table", diagnose_log;
-    bool run_coverage = false, diagnose_given = false, format_given = false;
+    bool run_coverage = false, coverage_all = false, diagnose_given = false, format_given = false;
     std::string gdb_host;
     uint16_t gdb_port = 0;
     bool gdb = false, gdb_wait = false;
@@ -327,7 +376,7 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         {"link", required_argument, nullptr, 'L'},  {"fault", required_argument, nullptr, 'f'},
         {"wake-byte", required_argument, nullptr, 'w'}, {"once", no_argument, nullptr, 'o'},
         {"image", required_argument, nullptr, 'i'}, {"trace", required_argument, nullptr, 't'},
-        {"help", no_argument, nullptr, 'h'},        {"coverage", no_argument, nullptr, 'C'},
+        {"help", no_argument, nullptr, 'h'},        {"coverage", optional_argument, nullptr, 'C'},
         {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
         {"gdb", required_argument, nullptr, 'g'},   {"gdb-wait", no_argument, nullptr, 'W'},
         {nullptr, 0, nullptr, 0}};
@@ -388,6 +437,9 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
             break;
         case 'C':
             command->run_coverage = true;
+            if (optarg && std::string(optarg) != "all")
+                return fail(std::string("bad --coverage '") + optarg + "': expected --coverage or --coverage=all");
+            command->coverage_all = optarg != nullptr;
             break;
         case 'F':
             command->format = optarg;
@@ -481,6 +533,6 @@ int main(int argc, char** argv)
     std::vector<uint8_t> image = command.settings.image;
     if (image.empty())
         image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
-    return command.run_coverage ? coverage(image, command.format)
+    return command.run_coverage ? coverage(image, command.format, command.coverage_all)
                                 : diagnosis(image, command.diagnose_log);
 }

@@ -32,7 +32,9 @@ uint32_t Memory::bus_read(uint32_t word_offset)
     uint32_t value = 0;
     for (unsigned i = 0; i < bus_bytes_; ++i)
         value = value << 8 | cells_.get()[at + i];
-    return faults_.on_data(value);
+    if (read_observer_)
+        read_observer_(at, value);
+    return faults_.on_data(faults_.on_cell(at, value));
 }
 
 void Memory::bus_write(uint32_t word_offset, uint32_t value, uint32_t lanes)

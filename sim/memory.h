@@ -36,6 +36,13 @@ public:
     // Every cell back to 0, as a chip left without power or refresh.
     void lose_contents();
 
+    // Tells observer each bus word read from the cells, at its byte offset,
+    // as the cells hold it (for working out which cell faults a run sees).
+    void observe_reads(std::function<void(uint32_t offset, uint32_t value)> observer)
+    {
+        read_observer_ = std::move(observer);
+    }
+
     // The cells themselves, bypassing the bus and its faults.
     uint8_t* cells() { return cells_.get(); }
     uint32_t size() const { return size_; }
@@ -55,6 +62,7 @@ private:
     // calloc: a 64 MiB chip costs only the pages that are touched.
     std::unique_ptr<uint8_t, Free> cells_;
     uint32_t last_driven_ = 0;
+    std::function<void(uint32_t, uint32_t)> read_observer_;
 };
 
 } // namespace korvasim

@@ -8,11 +8,14 @@
 
 #include "case_name.h"
 #include "boot_image.h"
+#include "cell_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
 
 namespace korvasim {
 namespace {
+
+using case_print::operator<<;
 
 const int HANG = -1;
 
@@ -63,6 +66,33 @@ TEST(Coverage, SampleOfTheCatalogueGivesExactCodes)
     EXPECT_EQ(rows.back().verdict(), Verdict::HUNG);
     EXPECT_EQ(rows.front().verdict(), Verdict::CAUGHT);
 }
+
+// The worked-out cell coverage against runs with the cell fault injected,
+// on cells the test reads and cells it does not.
+class CellCoverageTest : public testing::TestWithParam<bool> {};
+
+TEST_P(CellCoverageTest, AgreesWithSimulatedRuns)
+{
+    const bool sdram = GetParam();
+    const CellCoverage cells(image(), sdram, 5000);
+    EXPECT_GT(cells.cells_read(), 0u);
+    EXPECT_LT(cells.caught(), cells.faults());
+    EXPECT_EQ(cells.faults(), cells.cells() * (sdram ? 32 : 8) * 2);
+    size_t caught = 0;
+    for (const CellFault& f : cells.sample(24, 7)) {
+        const TestOutcome o = run_board_test(image(), catalogue_faults(cells.spec(f)),
+                                             sdram ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST, false, 5000);
+        ASSERT_TRUE(o.answered) << cells.spec(f);
+        EXPECT_EQ(o.code != 0, cells.catches(f)) << cells.spec(f);
+        caught += cells.catches(f);
+    }
+    // The sample holds both kinds.
+    EXPECT_GT(caught, 0u);
+    EXPECT_LT(caught, 24u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Coverage, CellCoverageTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Sdram" : "Sram"; });
 
 TEST(Coverage, ReportsCarryTheMatrix)
 {

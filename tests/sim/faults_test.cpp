@@ -50,6 +50,19 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"sdram.d30-d31", 0x80000000, 0x00000000},
                     LineCase{"sdram.d30-d31", 0xC0000001, 0xC0000001}));
 
+TEST(Faults, AStuckCellBitChangesThatCellAlone)
+{
+    Memory sram(0x40000, 1, parse("sram.cell:0x123.3=1"));
+    sram.write(0x123, 1, 0x00);
+    sram.write(0x124, 1, 0x00);
+    EXPECT_EQ(sram.read(0x123, 1), 0x08u);
+    EXPECT_EQ(sram.read(0x124, 1), 0x00u);
+    Memory sdram(0x4000000, 4, parse("sdram.cell:0x200.31=0"));
+    sdram.write(0x200, 4, 0xFFFFFFFF);
+    EXPECT_EQ(sdram.read(0x200, 4), 0x7FFFFFFFu);
+    EXPECT_EQ(sdram.read(0x200, 1), 0x7Fu);  // bit 31 is in the word's first byte
+}
+
 TEST(Faults, SdramByteLanesAreBigEndian)
 {
     // Byte 0 of a word travels on data lines 31-24.
@@ -149,7 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values("", "sram", "sram.", "sram.d8=0", "sdram.d32=1", "sram.d3=2", "sram.d3",
                     "sram.a18=0", "sdram.a1=0", "sdram.a26=1", "sram.d1-a2", "sram.d1-d1",
                     "sram.d1-d9", "sram.d1-", "sram.absentx", "flash.q4.V=1", "flash.q1.X=1",
-                    "flash.q1.V=256", "flash.q1.V=", "flash.busyy", "dram.d1=0", "sram.d03x=0"));
+                    "flash.q1.V=256", "flash.q1.V=", "flash.busyy", "dram.d1=0", "sram.d03x=0",
+                    "sram.cell:0x40000.0=1", "sram.cell:0.8=1", "sram.cell:0.1=2", "sram.cell:0.1",
+                    "sram.cell:.1=0", "sdram.cell:0x2.0=1", "sdram.cell:0.32=0", "sram.cell:-1.0=0"));
+
+TEST(Faults, ACellStuckBothWaysContradicts)
+{
+    FaultSet set;
+    ASSERT_TRUE(add_fault("sram.cell:0x10.1=0", set));
+    ASSERT_TRUE(add_fault("sram.cell:0x10.2=1", set));
+    EXPECT_FALSE(add_fault("sram.cell:0x10.1=1", set));
+    EXPECT_EQ(set.sram.cells.size(), 2u);
+}
 
 } // namespace
 } // namespace korvasim

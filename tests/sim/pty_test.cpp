@@ -209,6 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentCase{"DebuggerHostNotOurs", {"--gdb", "192.0.2.1:1234"},
                         "cannot listen for a debugger on 192.0.2.1:1234: Cannot assign requested address"},
         BadArgumentCase{"WaitWithoutDebugger", {"--gdb-wait"}, "--gdb-wait goes with --gdb"},
+        BadArgumentCase{"CoverageOfWhat", {"--coverage=most"}, "bad --coverage 'most'"},
         BadArgumentCase{"DebuggerWithCoverage", {"--coverage", "--gdb", "0"}, "--gdb has no effect with --coverage"},
         BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
         BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),
