@@ -156,8 +156,37 @@ void print_model_csv(FILE* out, const std::vector<ModelRow>& rows)
                 percent(m.caught, m.faults), m.method.c_str());
 }
 
-void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models)
+std::vector<ModelRow> pair_rows(const std::vector<PairCoverage>& pairs)
 {
+    std::vector<ModelRow> rows;
+    for (const PairCoverage& p : pairs)
+        rows.push_back({p.part, "pair of line faults", p.pairs, p.caught,
+                        "simulated, every pair" + (p.hung ? " (" + std::to_string(p.hung) + " hung)" : std::string())});
+    return rows;
+}
+
+void print_masking_pairs(FILE* out, const std::vector<PairCoverage>& pairs)
+{
+    for (const PairCoverage& p : pairs) {
+        if (p.missed_by_class.empty())
+            continue;
+        fprintf(out, "\n%s pairs that hide each other:\n", p.part.c_str());
+        for (const auto& [classes, count] : p.missed_by_class)
+            fprintf(out, "  %-48s %6llu  e.g. %s\n", classes.c_str(), static_cast<unsigned long long>(count),
+                    p.example_by_class.at(classes).c_str());
+    }
+}
+
+void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models,
+                    const std::vector<PairCoverage>& pairs)
+{
+    nlohmann::ordered_json masking = nlohmann::ordered_json::array();
+    for (const PairCoverage& p : pairs)
+        for (const auto& [classes, count] : p.missed_by_class)
+            masking.push_back({{"part", p.part},
+                               {"classes", classes},
+                               {"missed", count},
+                               {"example", p.example_by_class.at(classes)}});
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const ModelRow& m : models)
         list.push_back({{"part", m.part},
@@ -166,7 +195,8 @@ void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::
                         {"caught", m.caught},
                         {"coverage_percent", percent(m.caught, m.faults)},
                         {"method", m.method}});
-    const nlohmann::ordered_json all = {{"line_faults", coverage_json(rows)}, {"fault_models", list}};
+    const nlohmann::ordered_json all = {
+        {"line_faults", coverage_json(rows)}, {"fault_models", list}, {"masking_pairs", masking}};
     fprintf(out, "%s\n", all.dump(2).c_str());
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fault_catalogue.h"
+#include "pair_coverage.h"
 #include "test_runner.h"
 
 namespace korvasim {
@@ -43,8 +44,13 @@ std::vector<ModelRow> line_fault_rows(const std::vector<CoverageRow>& rows);
 
 void print_model_table(FILE* out, const std::vector<ModelRow>& rows);
 void print_model_csv(FILE* out, const std::vector<ModelRow>& rows);
-// Both tables as one JSON object.
-void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models);
+// The pair model's rows, one per memory.
+std::vector<ModelRow> pair_rows(const std::vector<PairCoverage>& pairs);
+// The classes of pairs that hide each other, with a count and an example.
+void print_masking_pairs(FILE* out, const std::vector<PairCoverage>& pairs);
+// Both tables and the masking pairs as one JSON object.
+void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models,
+                    const std::vector<PairCoverage>& pairs);
 
 } // namespace korvasim
 

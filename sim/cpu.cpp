@@ -474,7 +474,7 @@ void Cpu::update_code_hook(bool engine_stopped)
     // translated. Inside the hook (the core turning big-endian) the engine
     // is running and its blocks stay: they find no hook to call.
     if (engine_stopped)
-        check(uc_ctl_flush_tlb(uc_), "flush translations");
+        code_changed();
 }
 
 bool Cpu::debug_instruction(uint32_t address)
@@ -539,7 +539,10 @@ void Cpu::undo_instruction()
 
 void Cpu::code_changed()
 {
-    check(uc_ctl_flush_tlb(uc_), "flush translations");
+    // All code runs from RAM. Dropping its translations range by range is
+    // quick; a whole flush clears the engine's large code buffer.
+    for (const RamRange& r : ram_)
+        check(uc_ctl_remove_cache(uc_, r.address, r.address + r.size), "drop translations");
 }
 
 void Cpu::stop()

@@ -172,16 +172,25 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format, bool 
     const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
     if (all) {
         std::vector<ModelRow> models = line_fault_rows(rows);
+        const bool terminal = isatty(STDERR_FILENO);
+        const std::vector<PairCoverage> pairs =
+            run_pair_coverage(image, COVERAGE_BUDGET_MS, worker_threads(), [terminal](size_t done, size_t total) {
+                if (terminal && (done % 100 == 0 || done == total))
+                    fprintf(stderr, "\rpairs of line faults: %zu of %zu%s", done, total, done == total ? "\n" : "");
+            });
+        for (const ModelRow& m : pair_rows(pairs))
+            models.push_back(m);
         if (const Result cells = cell_fault_rows(image, &models); !cells)
             return fail(cells.why());
         if (format == "csv") {
             print_model_csv(stdout, models);
         } else if (format == "json") {
-            print_all_json(stdout, rows, models);
+            print_all_json(stdout, rows, models, pairs);
         } else {
             print_coverage_table(stdout, rows);
             fputs("\n", stdout);
             print_model_table(stdout, models);
+            print_masking_pairs(stdout, pairs);
         }
         return 0;
     }

@@ -343,8 +343,9 @@ TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
         ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
         host.send({'v'});
         // Verbose SRAM tests, a kilobyte each, and nobody reads them: at
-        // 115200 baud it takes seconds to fill the terminal's buffers.
-        for (int i = 0; i < 400; ++i) {
+        // 115200 baud it takes about 6 s to fill the terminal's 68 KB of
+        // buffers; twice that lets a loaded machine get there too.
+        for (int i = 0; i < 600; ++i) {
             host.send({'3'});
             usleep(20 * 1000);
         }
