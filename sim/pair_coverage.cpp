@@ -1,5 +1,6 @@
 #include "pair_coverage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -19,7 +20,8 @@ std::vector<CatalogueFault> line_faults(const std::string& part)
 }
 
 std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, int budget_ms, unsigned threads,
-                                            const std::function<void(size_t, size_t)>& progress)
+                                            const std::function<void(size_t, size_t)>& progress,
+                                            const std::function<bool(const CatalogueFault&)>& include)
 {
     struct Pair {
         size_t part;
@@ -30,8 +32,13 @@ std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, i
     const std::vector<std::string> parts = {"SDRAM", "SRAM"};
     std::vector<std::vector<CatalogueFault>> faults;
     std::vector<Pair> pairs;
-    for (const std::string& part : parts)
+    for (const std::string& part : parts) {
         faults.push_back(line_faults(part));
+        if (include)
+            faults.back().erase(std::remove_if(faults.back().begin(), faults.back().end(),
+                                               [&](const CatalogueFault& f) { return !include(f); }),
+                                faults.back().end());
+    }
     for (size_t p = 0; p < parts.size(); ++p)
         for (size_t i = 0; i < faults[p].size(); ++i)
             for (size_t j = i + 1; j < faults[p].size(); ++j) {

@@ -28,10 +28,12 @@ struct PairCoverage {
 std::vector<CatalogueFault> line_faults(const std::string& part);
 
 // Every pair of line faults of the same memory that can coexist (not one
-// line stuck both ways), on both memories. progress is told how many runs
-// are done, from the worker threads.
+// line stuck both ways), on both memories; with include, only pairs of the
+// faults it accepts. progress is told how many runs are done, from the
+// worker threads.
 std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, int budget_ms, unsigned threads,
-                                            const std::function<void(size_t done, size_t total)>& progress);
+                                            const std::function<void(size_t done, size_t total)>& progress,
+                                            const std::function<bool(const CatalogueFault&)>& include = nullptr);
 
 } // namespace korvasim
 

@@ -9,6 +9,7 @@
 #include "case_name.h"
 #include "boot_image.h"
 #include "cell_coverage.h"
+#include "pair_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
 
@@ -93,6 +94,21 @@ TEST_P(CellCoverageTest, AgreesWithSimulatedRuns)
 
 INSTANTIATE_TEST_SUITE_P(Coverage, CellCoverageTest, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Sdram" : "Sram"; });
+
+TEST(Coverage, EveryPairOfSramDataLineFaultsIsRunAndCaught)
+{
+    size_t last = 0;
+    const auto pairs = run_pair_coverage(
+        image(), 5000, 2, [&](size_t done, size_t) { last = std::max(last, done); },
+        [](const CatalogueFault& f) { return f.part == "SRAM" && f.fault_class.rfind("data line", 0) == 0; });
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0].pairs, 0u);  // no SDRAM fault was let in
+    // 16 stuck lines and 7 shorts: 253 pairs, less the 8 lines stuck both ways.
+    EXPECT_EQ(pairs[1].pairs, 245u);
+    EXPECT_EQ(pairs[1].caught, 245u);
+    EXPECT_TRUE(pairs[1].missed_by_class.empty());
+    EXPECT_EQ(last, 245u);
+}
 
 TEST(Coverage, ReportsCarryTheMatrix)
 {
