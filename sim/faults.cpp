@@ -66,7 +66,26 @@ Parse add_cell_fault(const std::string& what, MemoryFaults& memory, bool sdram)
     return Parse::OK;
 }
 
-// "absent", "dN=0|1", "dN-dM", "aN=0|1", "aN-aM" or a cell fault.
+// "couple:A.B=V>C.D=W": writing V to bit B of cell A forces bit D of cell C
+// to W.
+Parse add_coupling_fault(const std::string& what, MemoryFaults& memory, bool sdram)
+{
+    const size_t arrow = what.find('>');
+    if (arrow == std::string::npos)
+        return Parse::MALFORMED;
+    MemoryFaults aggressor, victim;
+    if (add_cell_fault("cell:" + what.substr(7, arrow - 7), aggressor, sdram) != Parse::OK ||
+        add_cell_fault("cell:" + what.substr(arrow + 1), victim, sdram) != Parse::OK)
+        return Parse::MALFORMED;
+    const CellFault& a = aggressor.cells[0];
+    const CellFault& v = victim.cells[0];
+    if (a.offset == v.offset && a.bit == v.bit)
+        return Parse::MALFORMED;  // a cell does not couple to itself
+    memory.couplings.push_back({a.offset, a.bit, a.value, v.offset, v.bit, v.value});
+    return Parse::OK;
+}
+
+// "absent", "dN=0|1", "dN-dM", "aN=0|1", "aN-aM", a cell or a coupling fault.
 Parse add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram)
 {
     if (what == "absent") {
@@ -75,6 +94,8 @@ Parse add_memory_fault(const std::string& what, MemoryFaults& memory, bool sdram
     }
     if (what.compare(0, 5, "cell:") == 0)
         return add_cell_fault(what, memory, sdram);
+    if (what.compare(0, 7, "couple:") == 0)
+        return add_coupling_fault(what, memory, sdram);
     size_t pos = 0;
     char kind = 0, other_kind = 0;
     unsigned long line = 0, other = 0;
@@ -152,6 +173,7 @@ const char* fault_forms()
     return "sram.dN=0|1, sram.dN-dM, sram.aN=0|1, sram.aN-aM, sram.absent (N 0-7 for data, "
            "0-17 for address), sram.cell:OFFSET.BIT=0|1 (a byte's bit), the same for sdram "
            "(data 0-31, address 2-25, cells are words at offsets divisible by 4), "
+           "sram.couple:A.B=V>C.D=W (writing V to bit B of cell A forces bit D of cell C to W), "
            "flash.qK.F=VALUE (K 0-3, F V, S or B, VALUE 0-255) or flash.busy";
 }
 

@@ -19,6 +19,17 @@ struct CellFault {
     bool value;
 };
 
+// An idempotent coupling fault: writing value `written` to a bit of the
+// aggressor cell forces a bit of the victim cell to `forced`.
+struct CouplingFault {
+    uint32_t aggressor;
+    unsigned aggressor_bit;
+    bool written;
+    uint32_t victim;
+    unsigned victim_bit;
+    bool forced;
+};
+
 // Faults of one memory's data and address lines and of its cells. Lines are
 // bit numbers of the data bus and of the byte offset within the device.
 struct MemoryFaults {
@@ -30,6 +41,7 @@ struct MemoryFaults {
     std::vector<std::pair<unsigned, unsigned>> address_shorts;  // wired-AND
     bool absent = false;             // no chip: reads see the last value driven
     std::vector<CellFault> cells;
+    std::vector<CouplingFault> couplings;
 
     uint32_t on_data(uint32_t value) const;
     // What the cell at offset gives when it holds value.

@@ -21,6 +21,7 @@
 #include "board.h"
 #include "boot_image.h"
 #include "cell_coverage.h"
+#include "coupling_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
 #include "gdb_server.h"
@@ -158,6 +159,24 @@ Result cell_fault_rows(const std::vector<uint8_t>& image, std::vector<ModelRow>*
     return Result::ok();
 }
 
+// Coupling faults simulated per memory, drawn with a fixed seed.
+const size_t COUPLING_SAMPLE = 400;
+const uint32_t COUPLING_SEED = 2026;
+
+std::vector<ModelRow> coupling_rows(const std::vector<uint8_t>& image)
+{
+    std::vector<ModelRow> rows;
+    for (bool sdram : {true, false}) {
+        const SampledCoverage c =
+            sample_coupling_coverage(image, sdram, COUPLING_SAMPLE, COUPLING_SEED, COVERAGE_BUDGET_MS, worker_threads());
+        char method[200];
+        snprintf(method, sizeof method, "sampled: %zu of %.3g, seed %u; 95%% interval %.3g%% to %.3g%%", c.sampled,
+                 c.population, COUPLING_SEED, 100 * c.low, 100 * c.high);
+        rows.push_back({sdram ? "SDRAM" : "SRAM", "two cells coupled", c.sampled, c.caught, method});
+    }
+    return rows;
+}
+
 int coverage(const std::vector<uint8_t>& image, const std::string& format, bool all)
 {
     // Coverage means nothing unless the board without faults passes.
@@ -182,6 +201,8 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format, bool 
             models.push_back(m);
         if (const Result cells = cell_fault_rows(image, &models); !cells)
             return fail(cells.why());
+        for (const ModelRow& m : coupling_rows(image))
+            models.push_back(m);
         if (format == "csv") {
             print_model_csv(stdout, models);
         } else if (format == "json") {

@@ -49,6 +49,14 @@ void Memory::bus_write(uint32_t word_offset, uint32_t value, uint32_t lanes)
         if ((lanes >> shift) & 0xFF)
             cells_.get()[at + i] = static_cast<uint8_t>(driven >> shift);
     }
+    for (const CouplingFault& c : faults_.couplings) {
+        if (c.aggressor != at || !((lanes >> c.aggressor_bit) & 1) || ((driven >> c.aggressor_bit) & 1) != c.written)
+            continue;
+        // Bit b of a bus word lives in the byte that carries it: big-endian lanes.
+        uint8_t& victim = cells_.get()[c.victim + bus_bytes_ - 1 - c.victim_bit / 8];
+        const uint8_t bit = static_cast<uint8_t>(1u << (c.victim_bit % 8));
+        victim = c.forced ? victim | bit : victim & ~bit;
+    }
 }
 
 uint32_t Memory::read(uint32_t offset, unsigned width)

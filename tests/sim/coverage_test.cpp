@@ -9,6 +9,7 @@
 #include "case_name.h"
 #include "boot_image.h"
 #include "cell_coverage.h"
+#include "coupling_coverage.h"
 #include "pair_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
@@ -108,6 +109,51 @@ TEST(Coverage, EveryPairOfSramDataLineFaultsIsRunAndCaught)
     EXPECT_EQ(pairs[1].caught, 245u);
     EXPECT_TRUE(pairs[1].missed_by_class.empty());
     EXPECT_EQ(last, 245u);
+}
+
+struct CouplingCase {
+    const char* name;
+    const char* fault;
+    bool caught;
+};
+
+class CouplingTest : public testing::TestWithParam<CouplingCase> {};
+
+TEST_P(CouplingTest, TheSramTestSeesItOnlyWhereItLooks)
+{
+    const TestOutcome o = run_board_test(image(), catalogue_faults(GetParam().fault), COMMAND_SRAM_TEST, false, 5000);
+    ASSERT_TRUE(o.answered);
+    EXPECT_EQ(o.code != 0, GetParam().caught);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Coverage, CouplingTest,
+    testing::Values(
+        // The address test writes 1 at offset 1 and then reads 0 back at 0.
+        CouplingCase{"BetweenCellsTheTestReads", "sram.couple:0x1.0=1>0x0.7=1", true},
+        CouplingCase{"BetweenCellsItNeverReads", "sram.couple:0x30001.0=1>0x30000.7=1", false}),
+    CaseName());
+
+TEST(Coverage, WilsonIntervalAtNinetyFivePercent)
+{
+    double low = 0, high = 0;
+    wilson_interval(0, 400, &low, &high);
+    EXPECT_EQ(low, 0.0);
+    EXPECT_NEAR(high, 0.00951, 0.00002);
+    wilson_interval(50, 100, &low, &high);
+    EXPECT_NEAR(low, 0.4038, 0.0005);
+    EXPECT_NEAR(high, 0.5962, 0.0005);
+}
+
+TEST(Coverage, ACouplingSampleIsTheSameForTheSameSeed)
+{
+    const auto a = coupling_sample(false, 50, 9);
+    EXPECT_EQ(a, coupling_sample(false, 50, 9));
+    EXPECT_NE(a, coupling_sample(false, 50, 10));
+    for (const std::string& spec : coupling_sample(true, 50, 9)) {
+        FaultSet set;
+        EXPECT_TRUE(add_fault(spec, set)) << spec;
+    }
 }
 
 TEST(Coverage, ReportsCarryTheMatrix)

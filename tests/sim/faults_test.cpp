@@ -63,6 +63,22 @@ TEST(Faults, AStuckCellBitChangesThatCellAlone)
     EXPECT_EQ(sdram.read(0x200, 1), 0x7Fu);  // bit 31 is in the word's first byte
 }
 
+TEST(Faults, WritingTheAggressorForcesTheVictim)
+{
+    Memory sram(0x40000, 1, parse("sram.couple:0x10.0=1>0x20.7=1"));
+    sram.write(0x20, 1, 0x00);
+    sram.write(0x10, 1, 0xFE);  // bit 0 written 0: nothing
+    EXPECT_EQ(sram.read(0x20, 1), 0x00u);
+    sram.write(0x10, 1, 0x01);
+    EXPECT_EQ(sram.read(0x20, 1), 0x80u);
+    EXPECT_EQ(sram.read(0x10, 1), 0x01u);  // the aggressor keeps what it got
+    // SDRAM bits are bits of the word: bit 31 is in the word's first byte.
+    Memory sdram(0x4000000, 4, parse("sdram.couple:0x100.31=0>0x200.0=0"));
+    sdram.write(0x200, 4, 0xFFFFFFFF);
+    sdram.write(0x100, 4, 0x7FFFFFFF);
+    EXPECT_EQ(sdram.read(0x200, 4), 0xFFFFFFFEu);
+}
+
 TEST(Faults, SdramByteLanesAreBigEndian)
 {
     // Byte 0 of a word travels on data lines 31-24.
@@ -164,7 +180,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "sram.d1-d9", "sram.d1-", "sram.absentx", "flash.q4.V=1", "flash.q1.X=1",
                     "flash.q1.V=256", "flash.q1.V=", "flash.busyy", "dram.d1=0", "sram.d03x=0",
                     "sram.cell:0x40000.0=1", "sram.cell:0.8=1", "sram.cell:0.1=2", "sram.cell:0.1",
-                    "sram.cell:.1=0", "sdram.cell:0x2.0=1", "sdram.cell:0.32=0", "sram.cell:-1.0=0"));
+                    "sram.cell:.1=0", "sdram.cell:0x2.0=1", "sdram.cell:0.32=0", "sram.cell:-1.0=0",
+                    "sram.couple:0x10.0=1", "sram.couple:0x10.0=1>0x10.0=0", "sram.couple:0x10.8=1>0.0=0",
+                    "sdram.couple:0x1.0=1>0.0=0"));
 
 TEST(Faults, ACellStuckBothWaysContradicts)
 {
