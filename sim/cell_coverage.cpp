@@ -34,6 +34,14 @@ uint64_t CellCoverage::cells() const
     return sdram_ ? SDRAM_SIZE / 4 : SRAM_SIZE;
 }
 
+std::vector<uint32_t> CellCoverage::offsets_read() const
+{
+    std::vector<uint32_t> offsets;
+    for (const auto& entry : reads_)
+        offsets.push_back(entry.first);
+    return offsets;
+}
+
 uint64_t CellCoverage::faults() const
 {
     return cells() * bits_ * 2;
@@ -68,9 +76,7 @@ std::string CellCoverage::spec(const CellFault& fault) const
 std::vector<CellFault> CellCoverage::sample(size_t count, uint32_t seed) const
 {
     std::mt19937 random(seed);
-    std::vector<uint32_t> read;
-    for (const auto& entry : reads_)
-        read.push_back(entry.first);
+    const std::vector<uint32_t> read = offsets_read();
     const uint32_t step = sdram_ ? 4 : 1;
     std::vector<CellFault> picked;
     for (size_t i = 0; i < count; ++i) {

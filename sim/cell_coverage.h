@@ -28,6 +28,8 @@ public:
     uint64_t caught() const;
     // Cells (bytes or words) that the test reads, of all in the chip.
     uint64_t cells_read() const { return reads_.size(); }
+    // The byte offsets of the cells the test reads, in order.
+    std::vector<uint32_t> offsets_read() const;
     uint64_t cells() const;
     bool catches(const CellFault& fault) const;
     // "sram.cell:0x10.3=1"

@@ -23,6 +23,7 @@
 #include "cell_coverage.h"
 #include "coupling_coverage.h"
 #include "coverage.h"
+#include "coverage_page.h"
 #include "diagnosis.h"
 #include "gdb_server.h"
 #include "parallel.h"
@@ -42,7 +43,7 @@ void on_signal(int)
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
     "                [--image FILE] [--trace FILE] [--gdb [HOST:]PORT [--gdb-wait]]\n"
-    "       korvasim --coverage[=all] [--format table|csv|json] [--image FILE]\n"
+    "       korvasim --coverage[=all] [--format table|csv|json|html] [--image FILE]\n"
     "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
     "Simulates a Korva board on a pseudo-terminal and prints the terminal's path.\n"
@@ -63,7 +64,8 @@ const char USAGE[] =
     "                  simulator and report which ones they catch.\n"
     "  --coverage=all  Also coverage by fault model: every stuck bit of every SRAM\n"
     "                  and SDRAM cell, decided exactly from one run.\n"
-    "  --format F      The coverage report as a table (default), csv or json.\n"
+    "  --format F      The coverage report as a table (default), csv, json or html\n"
+    "                  (one page, with a picture of the cells each memory test reads).\n"
     "  --diagnose LOG  Name the single faults that explain the failed board in LOG,\n"
     "                  a log written by dudedoved -v -l.\n";
 
@@ -135,10 +137,12 @@ const uint32_t CELL_SAMPLE_SEED = 2026;
 
 // The cell faults of both memories, worked out from one run each and
 // checked against simulated runs of a sample; a disagreement is a failure.
-Result cell_fault_rows(const std::vector<uint8_t>& image, std::vector<ModelRow>* rows)
+Result cell_fault_rows(const std::vector<uint8_t>& image, const std::vector<const CellCoverage*>& memories,
+                       std::vector<ModelRow>* rows)
 {
-    for (bool sdram : {true, false}) {
-        const CellCoverage cells(image, sdram, COVERAGE_BUDGET_MS);
+    for (const CellCoverage* memory : memories) {
+        const CellCoverage& cells = *memory;
+        const bool sdram = cells.sdram();
         const std::vector<CellFault> sample = cells.sample(CELL_CROSS_CHECKS, CELL_SAMPLE_SEED);
         std::vector<int> disagrees(sample.size(), 0);
         parallel_for(sample.size(), worker_threads(), [&](size_t i) {
@@ -189,6 +193,21 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format, bool 
                         "): no coverage to report");
     }
     const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
+    std::unique_ptr<CellCoverage> sdram_cells, sram_cells;
+    std::vector<const CellCoverage*> cells;
+    if (all || format == "html") {
+        try {
+            sdram_cells = std::make_unique<CellCoverage>(image, true, COVERAGE_BUDGET_MS);
+            sram_cells = std::make_unique<CellCoverage>(image, false, COVERAGE_BUDGET_MS);
+        } catch (const std::exception& e) {
+            return fail(e.what());
+        }
+        cells = {sdram_cells.get(), sram_cells.get()};
+    }
+    if (!all && format == "html") {
+        print_coverage_html(stdout, rows, {}, {}, cells);
+        return 0;
+    }
     if (all) {
         std::vector<ModelRow> models = line_fault_rows(rows);
         const bool terminal = isatty(STDERR_FILENO);
@@ -199,12 +218,14 @@ int coverage(const std::vector<uint8_t>& image, const std::string& format, bool 
             });
         for (const ModelRow& m : pair_rows(pairs))
             models.push_back(m);
-        if (const Result cells = cell_fault_rows(image, &models); !cells)
-            return fail(cells.why());
+        if (const Result checked = cell_fault_rows(image, cells, &models); !checked)
+            return fail(checked.why());
         for (const ModelRow& m : coupling_rows(image))
             models.push_back(m);
         if (format == "csv") {
             print_model_csv(stdout, models);
+        } else if (format == "html") {
+            print_coverage_html(stdout, rows, models, pairs, cells);
         } else if (format == "json") {
             print_all_json(stdout, rows, models, pairs);
         } else {
@@ -474,8 +495,9 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         case 'F':
             command->format = optarg;
             command->format_given = true;
-            if (command->format != "table" && command->format != "csv" && command->format != "json")
-                return fail("bad format '" + command->format + "': expected table, csv or json");
+            if (command->format != "table" && command->format != "csv" && command->format != "json" &&
+                command->format != "html")
+                return fail("bad format '" + command->format + "': expected table, csv, json or html");
             break;
         case 'D':
             command->diagnose_log = optarg;

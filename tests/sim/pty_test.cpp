@@ -210,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "cannot listen for a debugger on 192.0.2.1:1234: Cannot assign requested address"},
         BadArgumentCase{"WaitWithoutDebugger", {"--gdb-wait"}, "--gdb-wait goes with --gdb"},
         BadArgumentCase{"CoverageOfWhat", {"--coverage=most"}, "bad --coverage 'most'"},
+        BadArgumentCase{"CoverageAsPdf", {"--coverage", "--format", "pdf"},
+                        "bad format 'pdf': expected table, csv, json or html"},
         BadArgumentCase{"DebuggerWithCoverage", {"--coverage", "--gdb", "0"}, "--gdb has no effect with --coverage"},
         BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
         BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),

@@ -1,0 +1,68 @@
+// The coverage report's page, as a test engineer opens it: in a real
+// browser (headless Chromium), with no network.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "boot_image.h"
+#include "coverage_page.h"
+#include "session.h"
+
+namespace korvasim {
+namespace {
+
+std::vector<uint8_t> image()
+{
+    return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
+}
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(CoveragePage, LoadsInABrowserWithItsTablesAndPictures)
+{
+    std::vector<CatalogueFault> faults;
+    for (const CatalogueFault& f : fault_catalogue())
+        if (f.spec == "sram.d3=0" || f.spec == "sdram.a10=1" || f.spec == "flash.q1.V=0")
+            faults.push_back(f);
+    const auto rows = run_coverage(image(), faults, 5000, 2);
+    const CellCoverage sdram(image(), true, 5000), sram(image(), false, 5000);
+    const std::vector<ModelRow> models = {{"SRAM", "cell bit <stuck> & \"more\"", 10, 1, "exact"}};
+    const std::string dir = make_temp_dir();
+    const std::string page = dir + "/coverage.html";
+    FILE* out = fopen(page.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    print_coverage_html(out, rows, models, {}, {&sdram, &sram});
+    fclose(out);
+    const std::string html = read_file(page);
+    // Self-contained: nothing to fetch.
+    EXPECT_EQ(html.find("src="), std::string::npos);
+    EXPECT_EQ(html.find("href="), std::string::npos);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+
+    Session browser(CHROMIUM_PATH,
+                    ChildOptions{{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                                  "--host-resolver-rules=MAP * ~NOTFOUND", "--user-data-dir=" + dir + "/profile",
+                                  "--dump-dom", "file://" + page},
+                                 {},
+                                 dir});
+    ASSERT_EQ(browser.wait_exit(60000), 0) << browser.err();
+    const std::string& dom = browser.out();
+    EXPECT_NE(dom.find("<h1>Fault coverage of the board tests</h1>"), std::string::npos) << dom.substr(0, 500);
+    EXPECT_NE(dom.find("<td>SRAM data line 3 stuck at 0</td>"), std::string::npos);
+    EXPECT_EQ(count(dom, "<tr>"), 1 + faults.size() + 1 + models.size());
+    EXPECT_NE(dom.find("cell bit &lt;stuck&gt; &amp; \"more\""), std::string::npos);
+    EXPECT_EQ(count(dom, "<svg"), 2u);
+    EXPECT_NE(dom.find("SRAM: " + std::to_string(sram.cells_read()) + " of 262144 cells read"), std::string::npos);
+    // One mark per cell read, on each of the two strips.
+    EXPECT_EQ(count(dom, "fill=\"#c00\""), 2 * (sram.cells_read() + sdram.cells_read()));
+}
+
+} // namespace
+} // namespace korvasim
