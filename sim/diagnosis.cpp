@@ -1,6 +1,9 @@
 #include "diagnosis.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 
 #include "parallel.h"
 #include "test_runner.h"
@@ -11,6 +14,8 @@ namespace korvasim {
 namespace {
 
 const int BUDGET_MS = 5000;
+// Enough for a few bad cells; a bus fault's mismatches name far more.
+const size_t MAX_CELL_SUSPECTS = 64;
 
 
 // A log line fit for a one-line message.
@@ -48,6 +53,71 @@ struct Candidate {
     long parted_line = -1;
     std::string simulated_line;
 };
+
+// A report line " OFFSETkVALUE" (k: 'r' read, 'w' write).
+bool parse_access(const std::string& line, char* kind, uint32_t* offset, uint32_t* value)
+{
+    const size_t at = line.find_first_of("rw");
+    if (line.size() < 4 || line[0] != ' ' || at == std::string::npos)
+        return false;
+    char* end = nullptr;
+    *offset = static_cast<uint32_t>(strtoul(line.c_str() + 1, &end, 16));
+    if (end != line.c_str() + at)
+        return false;
+    *kind = line[at];
+    *value = static_cast<uint32_t>(strtoul(line.c_str() + at + 1, &end, 16));
+    return *end == '\0';
+}
+
+// Stuck cell bits that would explain the memory test's mismatches: each
+// read just before a mismatch line ("*r...") that gave another value than
+// the last one written there, bit by bit.
+std::vector<CatalogueFault> cell_suspects(const LoggedTest& t)
+{
+    const std::string part = TEST_NAMES[t.test];
+    std::vector<CatalogueFault> suspects;
+    if (t.passed || (part != "SDRAM" && part != "SRAM"))
+        return suspects;
+    const char* prefix = part == "SDRAM" ? "sdram" : "sram";
+    std::map<uint32_t, uint32_t> written;
+    struct Read {
+        size_t line;
+        uint32_t offset, value, expected;
+    };
+    std::vector<Read> reads;
+    for (size_t i = 0; i < t.lines.size() && suspects.size() < MAX_CELL_SUSPECTS; ++i) {
+        char kind = 0;
+        uint32_t offset = 0, value = 0;
+        if (parse_access(t.lines[i], &kind, &offset, &value)) {
+            if (kind == 'w')
+                written[offset] = value;
+            else if (written.count(offset))
+                reads.push_back({i, offset, value, written[offset]});
+            continue;
+        }
+        if (t.lines[i].compare(0, 2, "*r") != 0)
+            continue;
+        // The pattern test reads twice, with a write between.
+        for (const Read& r : reads) {
+            if (i - r.line > 3 || r.value == r.expected)
+                continue;
+            for (unsigned bit = 0; bit < 32; ++bit) {
+                if (!(((r.value ^ r.expected) >> bit) & 1))
+                    continue;
+                const int level = (r.value >> bit) & 1;
+                char spec[64], name[96];
+                snprintf(spec, sizeof spec, "%s.cell:0x%x.%u=%d", prefix, r.offset, bit, level);
+                snprintf(name, sizeof name, "%s cell 0x%x bit %u stuck at %d", part.c_str(), r.offset, bit, level);
+                const bool known = std::any_of(suspects.begin(), suspects.end(),
+                                               [&](const CatalogueFault& f) { return f.spec == spec; });
+                if (!known)
+                    suspects.push_back({spec, part, "cell bit stuck", name});
+            }
+        }
+        reads.clear();
+    }
+    return suspects;
+}
 
 } // namespace
 
@@ -99,6 +169,10 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
         for (const LoggedTest& t : tests)
             if (!t.passed && f.part == TEST_NAMES[t.test])
                 suspects.push_back(f);
+    // Cell faults are too many to try all: the mismatches name the cells.
+    for (const LoggedTest& t : tests)
+        for (CatalogueFault& f : cell_suspects(t))
+            suspects.push_back(std::move(f));
 
     std::vector<Candidate> candidates(suspects.size());
     parallel_for(suspects.size(), threads, [&](size_t i) {

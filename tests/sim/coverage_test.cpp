@@ -13,6 +13,7 @@
 #include "pair_coverage.h"
 #include "coverage.h"
 #include "diagnosis.h"
+#include "text_lines.h"
 
 namespace korvasim {
 namespace {
@@ -244,6 +245,20 @@ INSTANTIATE_TEST_SUITE_P(
                     DiagnosisCase{"sram.a8=0", {2}, {"sram.a8=0", "sram.a8=1"}},
                     DiagnosisCase{"flash.q2.S=0", {0, 1, 2}, {"flash.q2.S=0"}},
                     DiagnosisCase{"sdram.d17=1", {0}, {"sdram.d17=1"}}));
+
+TEST(Diagnosis, AStuckCellIsNamedFromTheMismatchesItCaused)
+{
+    // The address test writes 1 at offset 1 and reads it back.
+    const TestOutcome o = run_board_test(image(), catalogue_faults("sram.cell:0x1.0=0"), COMMAND_SRAM_TEST, true, 5000);
+    ASSERT_TRUE(o.answered);
+    ASSERT_NE(o.code, 0);
+    const std::vector<LoggedTest> tests = {{2, text_lines(o.report), false}};
+    const Diagnosis d = diagnose(image(), tests, 2);
+    std::vector<std::string> matches;
+    for (const CatalogueFault& f : d.matches)
+        matches.push_back(f.name);
+    EXPECT_EQ(matches, std::vector<std::string>{"SRAM cell 0x1 bit 0 stuck at 0"});
+}
 
 TEST(Diagnosis, LineEndsAndLaterPassesDoNotMatter)
 {
