@@ -82,6 +82,11 @@ echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t
 
 "$build/bench/sim_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
 
+# Coverage by fault model: cells worked out, pairs and couplings simulated.
+start=$(date +%s.%N)
+"$sim_bin" --coverage=all >/dev/null 2>&1
+echo "coverage=all: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f s", b - a }') on $(nproc) cores (target under 12 minutes)"
+
 rss_of() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
 }

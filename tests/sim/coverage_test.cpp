@@ -157,6 +157,26 @@ TEST(Coverage, ACouplingSampleIsTheSameForTheSameSeed)
     }
 }
 
+TEST(Coverage, PairsThatHideEachOtherAreListedByClass)
+{
+    PairCoverage sram;
+    sram.part = "SRAM";
+    sram.pairs = 10;
+    sram.caught = 8;
+    sram.missed_by_class = {{"address line stuck + address lines shorted", 2}};
+    sram.example_by_class = {{"address line stuck + address lines shorted", "sram.a3=0 with sram.a3-a4"}};
+    char buffer[1024] = {};
+    FILE* out = fmemopen(buffer, sizeof buffer, "w");
+    print_masking_pairs(out, {PairCoverage{}, sram});
+    fclose(out);
+    EXPECT_STREQ(buffer, "\nSRAM pairs that hide each other:\n"
+                         "  address line stuck + address lines shorted            2  e.g. sram.a3=0 with sram.a3-a4\n");
+    const std::vector<ModelRow> rows = pair_rows({sram});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].faults, 10u);
+    EXPECT_EQ(rows[0].caught, 8u);
+}
+
 TEST(Coverage, ReportsCarryTheMatrix)
 {
     CoverageRow caught{{"sram.d3=0", "SRAM", "data line stuck", "SRAM data line 3 stuck at 0"}, {}};
