@@ -11,26 +11,16 @@ build="${BENCH_BUILD_DIR:-$root/build-release}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVA_SANITIZE=OFF -DKORVA_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 work="$(mktemp -d)"
-sims=()
-cleanup() {
-  for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; done
-  for sim in "${sims[@]}"; do wait "$sim" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=simulated-boards.sh
+source "$root/scripts/simulated-boards.sh"
 
 # Starts n boards; their PORT=LABEL arguments in $boards.
 start_boards() {
-  for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; done
-  sims=()
+  stop_boards
   boards=()
   for i in $(seq "$1"); do
-    "$build/sim/korvasim" >"$work/sim$i.out" 2>/dev/null &
-    sims+=($!)
-  done
-  for i in $(seq "$1"); do
-    until [ -s "$work/sim$i.out" ]; do sleep 0.01; done
-    boards+=("$(head -n 1 "$work/sim$i.out")=B$i")
+    start_board "B$i"
+    boards+=("$port=B$i")
   done
 }
 

@@ -13,35 +13,19 @@ build="${BUILD_DIR:-$root/build}"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 
 work="$(mktemp -d)"
-sims=()
-cleanup() {
-  for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; done
-  for sim in "${sims[@]}"; do wait "$sim" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=simulated-boards.sh
+source "$root/scripts/simulated-boards.sh"
 trap 'exit 130' INT
 
 boards=()
-start_board() {  # LABEL [FAULT]
-  local out="$work/$1.out"
-  if [ -n "${2:-}" ]; then
-    "$build/sim/korvasim" --fault "$2" >"$out" 2>/dev/null &
-  else
-    "$build/sim/korvasim" >"$out" 2>/dev/null &
-  fi
-  sims+=($!)
-  for _ in $(seq 100); do
-    [ -s "$out" ] && break
-    sleep 0.05
-  done
-  [ -s "$out" ] || { echo "station-demo: board $1 did not start" >&2; exit 1; }
-  boards+=("$(head -n 1 "$out")=$1")
+add_board() {  # LABEL [FAULT]
+  start_board "$@"
+  boards+=("$port=$1")
 }
-start_board SN1001
-start_board SN1002
-start_board SN1003 sram.d3=0
-start_board SN1004 flash.busy
+add_board SN1001
+add_board SN1002
+add_board SN1003 sram.d3=0
+add_board SN1004 flash.busy
 
 status=0
 "$build/station/korvastation" --dudedoved "$build/host/dudedoved" --silence-timeout 5 \

@@ -145,19 +145,11 @@ TEST(EndToEnd, VerboseRunCarriesEveryReportByte)
     EXPECT_EQ(report_bytes(results, "Testing SRAM"), unsigned(REPORT_SRAM_DATA_BYTES + REPORT_SRAM_ADDRESS_BYTES));
 }
 
-size_t count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 TEST(EndToEnd, ContinuousRunStoppedWithCtrlCKeepsEveryVerdictInTheLog)
 {
     Board board;
     ToolRun run(board, {"-c", "-l", "run.log"});
-    ASSERT_TRUE(run.tool().wait_until([&] { return count(run.results(), ALL_PASSED) >= 3; },
+    ASSERT_TRUE(run.tool().wait_until([&] { return count_of(run.results(), ALL_PASSED) >= 3; },
                                       RUN_TIMEOUT_MS));
     run.tool().signal(SIGINT);
     EXPECT_EQ(run.finish(), 128 + SIGINT);
@@ -165,7 +157,7 @@ TEST(EndToEnd, ContinuousRunStoppedWithCtrlCKeepsEveryVerdictInTheLog)
     const std::string log = run.log();
     EXPECT_EQ(log.substr(0, run.results().size()), run.results());
     EXPECT_LE(log.size() - run.results().size(), std::string("Testing SDRAM... ").size());
-    EXPECT_GE(count(log, "passed\n"), 9u);
+    EXPECT_GE(count_of(log, "passed\n"), 9u);
 }
 
 struct FaultCase {

@@ -16,14 +16,6 @@ std::vector<uint8_t> image()
     return std::vector<uint8_t>(boot_image, boot_image + BOOT_IMAGE_SIZE);
 }
 
-size_t count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 TEST(CoveragePage, LoadsInABrowserWithItsTablesAndPictures)
 {
     std::vector<CatalogueFault> faults;
@@ -56,12 +48,12 @@ TEST(CoveragePage, LoadsInABrowserWithItsTablesAndPictures)
     const std::string& dom = browser.out();
     EXPECT_NE(dom.find("<h1>Fault coverage of the board tests</h1>"), std::string::npos) << dom.substr(0, 500);
     EXPECT_NE(dom.find("<td>SRAM data line 3 stuck at 0</td>"), std::string::npos);
-    EXPECT_EQ(count(dom, "<tr>"), 1 + faults.size() + 1 + models.size());
+    EXPECT_EQ(count_of(dom, "<tr>"), 1 + faults.size() + 1 + models.size());
     EXPECT_NE(dom.find("cell bit &lt;stuck&gt; &amp; \"more\""), std::string::npos);
-    EXPECT_EQ(count(dom, "<svg"), 2u);
+    EXPECT_EQ(count_of(dom, "<svg"), 2u);
     EXPECT_NE(dom.find("SRAM: " + std::to_string(sram.cells_read()) + " of 262144 cells read"), std::string::npos);
     // One mark per cell read, on each of the two strips.
-    EXPECT_EQ(count(dom, "fill=\"#c00\""), 2 * (sram.cells_read() + sdram.cells_read()));
+    EXPECT_EQ(count_of(dom, "fill=\"#c00\""), 2 * (sram.cells_read() + sdram.cells_read()));
 }
 
 } // namespace

@@ -223,3 +223,11 @@ std::string make_temp_dir()
         fail("mkdtemp");
     return pattern;
 }
+
+size_t count_of(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}

@@ -90,4 +90,7 @@ std::string console_results(const std::string& console);
 // A fresh empty directory under the test's temporary directory.
 std::string make_temp_dir();
 
+// How often what stands in text (overlapping ones too).
+size_t count_of(const std::string& text, const std::string& what);
+
 #endif
