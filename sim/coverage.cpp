@@ -8,6 +8,8 @@ namespace korvasim {
 
 namespace {
 
+} // namespace
+
 std::string code_text(const TestOutcome& outcome)
 {
     return outcome.answered ? std::to_string(outcome.code) : "hang";
@@ -17,8 +19,6 @@ const char* verdict_text(Verdict v)
 {
     return v == Verdict::CAUGHT ? "caught" : v == Verdict::MISSED ? "missed" : "hung";
 }
-
-} // namespace
 
 Verdict CoverageRow::verdict() const
 {
@@ -109,12 +109,12 @@ nlohmann::ordered_json coverage_json(const std::vector<CoverageRow>& rows)
     return matrix;
 }
 
-double percent(uint64_t caught, uint64_t faults)
+} // namespace
+
+double ModelRow::percent() const
 {
     return faults ? 100.0 * static_cast<double>(caught) / static_cast<double>(faults) : 0.0;
 }
-
-} // namespace
 
 void print_coverage_json(FILE* out, const std::vector<CoverageRow>& rows)
 {
@@ -144,7 +144,7 @@ void print_model_table(FILE* out, const std::vector<ModelRow>& rows)
     for (const ModelRow& m : rows)
         fprintf(out, "%-6s %-28s %12llu %12llu %9.4g%%  %s\n", m.part.c_str(), m.model.c_str(),
                 static_cast<unsigned long long>(m.faults), static_cast<unsigned long long>(m.caught),
-                percent(m.caught, m.faults), m.method.c_str());
+                m.percent(), m.method.c_str());
 }
 
 void print_model_csv(FILE* out, const std::vector<ModelRow>& rows)
@@ -153,7 +153,7 @@ void print_model_csv(FILE* out, const std::vector<ModelRow>& rows)
     for (const ModelRow& m : rows)
         fprintf(out, "%s,%s,%llu,%llu,%.4f,%s\n", m.part.c_str(), m.model.c_str(),
                 static_cast<unsigned long long>(m.faults), static_cast<unsigned long long>(m.caught),
-                percent(m.caught, m.faults), m.method.c_str());
+                m.percent(), m.method.c_str());
 }
 
 std::vector<ModelRow> pair_rows(const std::vector<PairCoverage>& pairs)
@@ -193,7 +193,7 @@ void print_all_json(FILE* out, const std::vector<CoverageRow>& rows, const std::
                         {"model", m.model},
                         {"faults", m.faults},
                         {"caught", m.caught},
-                        {"coverage_percent", percent(m.caught, m.faults)},
+                        {"coverage_percent", m.percent()},
                         {"method", m.method}});
     const nlohmann::ordered_json all = {
         {"line_faults", coverage_json(rows)}, {"fault_models", list}, {"masking_pairs", masking}};

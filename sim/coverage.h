@@ -16,6 +16,10 @@ namespace korvasim {
 
 enum class Verdict { CAUGHT, MISSED, HUNG };
 
+// "caught", "missed" or "hung"; a test's result digit or "hang".
+const char* verdict_text(Verdict v);
+std::string code_text(const TestOutcome& outcome);
+
 struct CoverageRow {
     CatalogueFault fault;
     TestOutcome outcomes[3];  // SDRAM, FLASH, SRAM
@@ -37,6 +41,7 @@ struct ModelRow {
     uint64_t faults;
     uint64_t caught;
     std::string method;
+    double percent() const;  // of the faults, caught
 };
 
 // The single line faults of the catalogue, by part.

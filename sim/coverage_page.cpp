@@ -67,9 +67,8 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
     for (const CoverageRow& row : rows) {
         fprintf(out, "<tr><td>%s</td><td>%s</td>", escaped(row.fault.spec).c_str(), escaped(row.fault.name).c_str());
         for (const TestOutcome& o : row.outcomes)
-            fprintf(out, "<td class=\"n\">%s</td>", o.answered ? std::to_string(o.code).c_str() : "hang");
-        const Verdict v = row.verdict();
-        fprintf(out, "<td>%s</td></tr>\n", v == Verdict::CAUGHT ? "caught" : v == Verdict::MISSED ? "missed" : "hung");
+            fprintf(out, "<td class=\"n\">%s</td>", code_text(o).c_str());
+        fprintf(out, "<td>%s</td></tr>\n", verdict_text(row.verdict()));
     }
     fputs("</table>\n", out);
     if (!models.empty()) {
@@ -81,9 +80,7 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
                     "<tr><td>%s</td><td>%s</td><td class=\"n\">%llu</td><td class=\"n\">%llu</td>"
                     "<td class=\"n\">%.4g%%</td><td>%s</td></tr>\n",
                     escaped(m.part).c_str(), escaped(m.model).c_str(), static_cast<unsigned long long>(m.faults),
-                    static_cast<unsigned long long>(m.caught),
-                    m.faults ? 100.0 * static_cast<double>(m.caught) / static_cast<double>(m.faults) : 0.0,
-                    escaped(m.method).c_str());
+                    static_cast<unsigned long long>(m.caught), m.percent(), escaped(m.method).c_str());
         fputs("</table>\n", out);
     }
     for (const PairCoverage& p : pairs)

@@ -28,6 +28,7 @@
 #include "gdb_server.h"
 #include "parallel.h"
 #include "pty_front_end.h"
+#include "read_limited.h"
 
 namespace {
 
@@ -86,43 +87,6 @@ bool parse_byte(const char* text, uint8_t* value)
     return true;
 }
 
-// Reads at most limit + 1 bytes of path into *text, so that a file over the
-// limit is told apart without reading all of it (or /dev/zero for ever).
-Result read_limited(const char* what, const std::string& path, size_t limit, std::string* text)
-{
-    const std::string failed = std::string("cannot read ") + what + " " + path + ": ";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        const Result result = Result::failure(failed + strerror(errno));
-        if (fd >= 0)
-            close(fd);
-        return result;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        close(fd);
-        return Result::failure(failed + strerror(EISDIR));
-    }
-    text->clear();
-    char buffer[65536];
-    while (text->size() <= limit) {
-        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit + 1 - text->size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const Result result = Result::failure(failed + strerror(errno));
-            close(fd);
-            return result;
-        }
-        if (n == 0)
-            break;
-        text->append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return Result::ok();
-}
-
-const size_t LOG_LIMIT = 16 << 20;
 
 const int COVERAGE_BUDGET_MS = 2000;
 

@@ -17,6 +17,7 @@
 #include "boot_image.h"
 #include "diagnosis.h"
 #include "image_digest.h"
+#include "read_limited.h"
 #include "display.h"
 #include "records.h"
 #include "station_options.h"
@@ -83,16 +84,11 @@ std::string installed_dudedoved()
 void diagnose_failed(BoardRecord* r)
 {
     const std::string& log_path = r->verbose_log.empty() ? r->log : r->verbose_log;
-    FILE* f = fopen(log_path.c_str(), "rb");
-    if (!f) {
-        r->diagnosis_note = "no diagnosis: cannot read " + log_path + ": " + strerror(errno);
+    std::string text;
+    if (const korvasim::Result read = korvasim::read_limited("log", log_path, korvasim::LOG_LIMIT, &text); !read) {
+        r->diagnosis_note = "no diagnosis: " + read.why();
         return;
     }
-    std::string text;
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-        text.append(buffer, n);
-    fclose(f);
     std::vector<korvasim::LoggedTest> tests;
     if (const korvasim::Result parsed = korvasim::parse_verbose_log(text, &tests); !parsed) {
         r->diagnosis_note = "no diagnosis: " + log_path + ": " + parsed.why();
