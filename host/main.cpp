@@ -11,17 +11,23 @@
 namespace {
 
 // One pass over the selected tests, in the fixed order. True if all passed.
+// The last verdict of a run that ends waits until its answer is confirmed.
 bool run_test_pass(const run_settings& settings)
 {
     const bool selected[] = {settings.run_sdram, settings.run_flash, settings.run_sram};
     const char commands[] = {COMMAND_SDRAM_TEST, COMMAND_FLASH_TEST, COMMAND_SRAM_TEST};
+    int last = 2;
+    while (!selected[last])
+        --last;
     bool all_passed = true;
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t <= last; ++t) {
         if (!selected[t])
             continue;
         tee_printf(TEST_ANNOUNCEMENT, TEST_NAMES[t]);
         tee_printf("%c", settings.verbose ? '\n' : ' ');
         const bool passed = board_command(commands[t]);
+        if (t == last && !settings.continuous)
+            board_confirm_last_answer();
         tee_printf("%s\n", passed ? REPORT_PASSED : REPORT_FAILED);
         all_passed = all_passed && passed;
     }

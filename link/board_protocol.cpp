@@ -1,6 +1,7 @@
 #include "board_protocol.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "boot_image.h"
 #include "output.h"
@@ -10,6 +11,9 @@ namespace {
 
 const unsigned BLOCK_MASK = 0x7F;
 const int SETTLE_MS = 1000;
+// The monitor sends nothing after a prompt until it gets a command: a byte
+// that is already there (or arrives within this time) was never asked for.
+const int AFTER_PROMPT_MS = 1;
 static_assert(sizeof WAKE_UP_MESSAGE - 1 == WAKE_UP_WIDTH, "the wipe covers the message");
 
 void wipe_line(int width)
@@ -17,17 +21,42 @@ void wipe_line(int width)
     console_printf("\r%*s\r", width, "");
 }
 
+[[noreturn]] void out_of_step()
+{
+    console_end_line();
+    fprintf(stderr, "%s\n", OUT_OF_STEP_MESSAGE);
+    // exit() flushes and closes the log and removes the port's lock.
+    exit(1);
+}
+
+void expect_quiet_line(int milliseconds)
+{
+    int expired = 0;
+    serial_get(milliseconds, &expired);
+    if (!expired)
+        out_of_step();
+}
+
+// The prompt search after a result. A ':' among the bytes it passes over is
+// the answer to a command this run never sent (a monitor that was already
+// running when the tool started answers the image's bytes).
+void take_prompt()
+{
+    for (;;) {
+        const char c = serial_get(0, nullptr);
+        if (c == BOARD_PROMPT)
+            break;
+        if (c == BOARD_END_OF_TEXT)
+            out_of_step();
+    }
+    expect_quiet_line(AFTER_PROMPT_MS);
+}
+
 } // namespace
 
 unsigned download_percentage(unsigned i, unsigned size)
 {
     return (i + 1) * 100 / size;
-}
-
-void serial_wait_for(char byte)
-{
-    while (static_cast<unsigned char>(serial_get(0, nullptr)) != static_cast<unsigned char>(byte)) {
-    }
 }
 
 void serial_pause()
@@ -50,17 +79,32 @@ void board_wake_and_download()
     }
     wipe_line(PROGRESS_WIDTH);
     serial_sleep(SETTLE_MS);
+    // A loader sends nothing while it takes the image, and a fresh monitor
+    // starts with its prompt: whatever came since the wake-up byte is still
+    // in the port's buffer, so this also sees the whole download and settle.
+    if (serial_get(0, nullptr) != BOARD_PROMPT)
+        out_of_step();
+    expect_quiet_line(AFTER_PROMPT_MS);
 }
 
 bool board_command(char command)
 {
-    serial_wait_for(BOARD_PROMPT);
     serial_put(command);
     for (;;) {
-        char c = serial_get(0, nullptr);
+        const char c = serial_get(0, nullptr);
         if (c == BOARD_END_OF_TEXT)
             break;
+        // A report never holds a prompt: this one closed an answer we missed.
+        if (c == BOARD_PROMPT)
+            out_of_step();
         tee_printf("%c", c);
     }
-    return serial_get(0, nullptr) == BOARD_PASSED;
+    const bool passed = serial_get(0, nullptr) == BOARD_PASSED;
+    take_prompt();
+    return passed;
+}
+
+void board_confirm_last_answer()
+{
+    expect_quiet_line(LAST_ANSWER_QUIET_MS);
 }

@@ -11,16 +11,30 @@ const char WAKE_UP_MESSAGE[] = "Waiting for the board to wake up...";
 const int WAKE_UP_WIDTH = 35;
 const int PROGRESS_WIDTH = 30;
 
+// What the tool says, and how it ends, when the board answered a command
+// that the tool never sent: every answer after that may be a stale one.
+const char OUT_OF_STEP_MESSAGE[] =
+    "The board is out of step (it answered a command that was never sent); "
+    "power-cycle it and run again.";
+
+// How long the line must stay quiet after the last prompt of a run before
+// the last answer counts: a few characters' time and a USB adapter's latency.
+const int LAST_ANSWER_QUIET_MS = 25;
+
 // Waits for the loader's wake-up byte, sends the boot image with a progress
-// display and gives the board one second to start the monitor.
+// display, gives the board one second to start the monitor and takes its
+// first prompt. Anything else first, or after the prompt, is out of step.
 void board_wake_and_download();
 
-// One transaction: waits for the prompt, sends the command, echoes the
-// board's text through tee_printf up to ':'. True when the result is '0'.
+// One transaction, the board's prompt already taken: sends the command,
+// echoes the board's text through tee_printf up to ':', reads the result and
+// takes the next prompt, which the monitor sends at once. True when the
+// result is '0'. A board that says more than it was asked is out of step.
 bool board_command(char command);
 
-// Reads and discards bytes up to and including the first one equal to byte.
-void serial_wait_for(char byte);
+// Ends a run: the answer of its last command counts only if the board says
+// nothing more within LAST_ANSWER_QUIET_MS after the prompt that followed it.
+void board_confirm_last_answer();
 
 // The pause after each 128-byte block of the download.
 void serial_pause();

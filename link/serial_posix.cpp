@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -58,23 +59,161 @@ int open_failed(const char* reason)
     return 0;
 }
 
-int held_by(long pid)
-{
-    char reason[64];
-    snprintf(reason, sizeof reason, "in use by process %ld", pid);
-    return open_failed(reason);
-}
-
 bool process_runs(long pid)
 {
     return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+std::string proc_path(long pid, const char* what)
+{
+    return "/proc/" + std::to_string(pid) + "/" + what;
+}
+
+// Whether a descriptor of process pid is the master of pseudo-terminal
+// number index: that process is the line's other end (a simulated board),
+// not a program competing for it.
+bool holds_master_of(long pid, const std::string& fd_name, long index)
+{
+    FILE* info = fopen((proc_path(pid, "fdinfo/") + fd_name).c_str(), "re");
+    if (!info)
+        return false;
+    char line[128];
+    long found = -1;
+    while (found < 0 && fgets(line, sizeof line, info))
+        if (sscanf(line, "tty-index: %ld", &found) != 1)
+            found = -1;
+    fclose(info);
+    return found == index;
+}
+
+// What process pid holds: a descriptor on the device, the master of its
+// pseudo-terminal (then it is the line's other end, a simulated board).
+// Unknown where this user may not look at its descriptors.
+struct Holding {
+    bool known = true;
+    bool device = false;
+    bool master = false;
+};
+
+Holding holding_of(long pid, dev_t device, long pty_index)
+{
+    Holding holding;
+    DIR* fds = opendir(proc_path(pid, "fd").c_str());
+    if (!fds) {
+        holding.known = errno == ENOENT;
+        return holding;
+    }
+    const dev_t multiplexer = makedev(5, 2);
+    while (const dirent* entry = readdir(fds)) {
+        struct stat st;
+        if (entry->d_name[0] == '.' || stat((proc_path(pid, "fd/") + entry->d_name).c_str(), &st) != 0 ||
+            !S_ISCHR(st.st_mode))
+            continue;
+        holding.device = holding.device || st.st_rdev == device;
+        holding.master = holding.master || (pty_index >= 0 && st.st_rdev == multiplexer &&
+                                            holds_master_of(pid, entry->d_name, pty_index));
+    }
+    closedir(fds);
+    return holding;
+}
+
+// A pseudo-terminal slave's number, or -1 for any other device.
+long pty_index_of(dev_t device)
+{
+    return major(device) >= 136 && major(device) <= 143
+               ? static_cast<long>((major(device) - 136) * 256 + minor(device))
+               : -1;
+}
+
+// Another process with the device open, found as fuser does through /proc:
+// programs such as minicom or screen take no lock, and root passes the
+// exclusive flag. Only processes this user may look at are seen.
+long other_holder(dev_t device)
+{
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return 0;
+    const long self = getpid();
+    const long index = pty_index_of(device);
+    long holder = 0;
+    while (const dirent* entry = readdir(proc)) {
+        char* end;
+        const long pid = strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self)
+            continue;
+        const Holding holding = holding_of(pid, device, index);
+        if (holding.device && !holding.master) {
+            holder = pid;
+            break;
+        }
+    }
+    closedir(proc);
+    return holder;
+}
+
+std::string process_name(long pid)
+{
+    char name[64] = {};
+    if (FILE* comm = fopen(proc_path(pid, "comm").c_str(), "re")) {
+        if (!fgets(name, sizeof name, comm))
+            name[0] = '\0';
+        fclose(comm);
+    }
+    name[strcspn(name, "\n")] = '\0';
+    return name;
+}
+
+int held_by(long pid)
+{
+    std::string reason = "in use by process " + std::to_string(pid);
+    const std::string name = process_name(pid);
+    if (!name.empty())
+        reason += ", " + name;
+    return open_failed(reason.c_str());
+}
+
+// The controlling terminal's device number, from /proc/self/stat; 0 if none.
+dev_t controlling_terminal()
+{
+    FILE* stat_file = fopen("/proc/self/stat", "re");
+    if (!stat_file)
+        return 0;
+    char text[1024] = {};
+    const size_t n = fread(text, 1, sizeof text - 1, stat_file);
+    fclose(stat_file);
+    text[n] = '\0';
+    // The command name may hold blanks and parentheses: read after the last ')'.
+    const char* after = strrchr(text, ')');
+    int tty = 0;
+    if (!after || sscanf(after + 1, " %*c %*d %*d %*d %d", &tty) != 1 || tty == 0)
+        return 0;
+    const unsigned u = static_cast<unsigned>(tty);
+    return makedev((u >> 8) & 0xfff, (u & 0xff) | ((u >> 12) & 0xfff00));
+}
+
+// Why a terminal is no board's port: the user's own terminal (set raw and
+// sent the image, it would be lost to the user), or the multiplexer that
+// makes a new pseudo-terminal at every open. Null for any other device.
+const char* not_a_board_port(dev_t device)
+{
+    if (device == makedev(5, 2))
+        return "it makes a new pseudo-terminal, not a board's port";
+    const char* own = "it is this program's own terminal, not a board's port";
+    if (device == makedev(5, 0) || device == makedev(5, 1) || device == controlling_terminal())
+        return own;
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct stat st;
+        if (isatty(fd) && fstat(fd, &st) == 0 && st.st_rdev == device)
+            return own;
+    }
+    return nullptr;
 }
 
 // The UUCP convention that minicom, screen and the like follow: a file
 // /var/lock/LCK..NAME holding the owner's process ID. Returns the PID of a
 // running holder, or 0 once this process holds the lock (or where the lock
 // directory cannot be written, as for many users: the flock still guards).
-long take_uucp_lock(const char* real_device)
+long take_uucp_lock(const char* real_device, dev_t device)
 {
     std::string name = real_device;
     if (name.rfind("/dev/", 0) == 0)
@@ -110,9 +249,14 @@ long take_uucp_lock(const char* real_device)
             close(lock);
         }
         const long pid = atol(text);
-        if (process_runs(pid) && pid != getpid())
-            return pid;
-        unlink(path.c_str());  // stale: its owner is gone
+        // A lock whose process is gone, or whose PID now belongs to a
+        // process without the device open (a lock left by CTRL-C), is stale.
+        if (process_runs(pid) && pid != getpid()) {
+            const Holding holding = holding_of(pid, device, pty_index_of(device));
+            if (holding.device || !holding.known)
+                return pid;
+        }
+        unlink(path.c_str());
     }
     return 0;
 }
@@ -155,13 +299,19 @@ void serial_reserve_standard_streams()
 
 bool serial_is_device_name(const char* argument)
 {
-    // A path, or a bare name such as ttyUSB0 for /dev/ttyUSB0; a number
-    // (even one atoi reads as 0) stays a port number.
+    // A path, or a bare name such as ttyUSB0 for /dev/ttyUSB0; a decimal
+    // number stays a port number, and so does a word that names nothing
+    // (atoi reads it, as ever: "2x" is port 2).
     if (strchr(argument, '/'))
         return true;
-    if (atoi(argument) != 0 || argument[0] == '\0')
+    const size_t sign = argument[0] == '-' || argument[0] == '+';
+    if (argument[sign] != '\0' && strspn(argument + sign, "0123456789") == strlen(argument + sign))
         return false;
     struct stat st;
+    if (stat(argument, &st) == 0)
+        return true;  // a path in the current folder, such as korvasim's --link
+    if (atoi(argument) != 0 || argument[0] == '\0')
+        return false;
     const std::string device = std::string("/dev/") + argument;
     return strncmp(argument, "tty", 3) == 0 ||
            (stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
@@ -181,19 +331,22 @@ int serial_open(int port)
 
 int serial_open_device(const char* device)
 {
-    if (strchr(device, '/'))
+    struct stat st;
+    if (strchr(device, '/') || stat(device, &st) == 0)
         snprintf(port_name, sizeof port_name, "%s", device);
     else
         snprintf(port_name, sizeof port_name, "/dev/%s", device);
     serial_handle = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (serial_handle < 0)
         return open_failed(strerror(errno));
-    if (!isatty(serial_handle))
+    if (!isatty(serial_handle) || fstat(serial_handle, &st) != 0)
         return open_failed(strerror(ENOTTY));
+    if (const char* why = not_a_board_port(st.st_rdev))
+        return open_failed(why);
     // Another program on the same port would steal the board's bytes, and
     // most do not take the exclusive flag: honour both locks they may use.
     char real[PATH_MAX];
-    if (const long pid = take_uucp_lock(realpath(port_name, real) ? real : port_name))
+    if (const long pid = take_uucp_lock(realpath(port_name, real) ? real : port_name, st.st_rdev))
         return held_by(pid);
     if (flock(serial_handle, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK)
@@ -201,6 +354,8 @@ int serial_open_device(const char* device)
         const long pid = flock_holder(serial_handle);
         return pid ? held_by(pid) : open_failed(strerror(EBUSY));
     }
+    if (const long pid = other_holder(st.st_rdev))
+        return held_by(pid);
     if (ioctl(serial_handle, TIOCEXCL) != 0)
         return open_failed(strerror(errno));
     int flags = fcntl(serial_handle, F_GETFL);

@@ -15,16 +15,6 @@ double seconds_between(Clock::time_point a, Clock::time_point b)
     return std::chrono::duration<double>(b - a).count();
 }
 
-// A label as a file name: anything but letters, digits, '.', '-' and '_'
-// becomes '_'.
-std::string file_name_of(const std::string& label)
-{
-    std::string name;
-    for (char c : label)
-        name += (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') ? c : '_';
-    return name;
-}
-
 // dudedoved's messages that mean the board was never reached, and the one
 // that means it was lost on the way.
 bool never_reached(const std::string& errors)
@@ -55,6 +45,11 @@ const char* verdict_name(Verdict v)
     return "?";
 }
 
+std::string hung_where(const BoardRecord& r)
+{
+    return r.hung_test >= 0 ? " in " + r.hung_in : " at the " + r.hung_in;
+}
+
 bool untested(Verdict v)
 {
     return v == Verdict::HUNG || v == Verdict::LOST || v == Verdict::NOT_TESTED || v == Verdict::STOPPED;
@@ -64,7 +59,7 @@ BoardRun::BoardRun(const BoardSpec& board, const StationOptions& options, const 
     : options_(options)
 {
     record_.board = board;
-    record_.log = log_dir + "/" + file_name_of(board.label) + ".log";
+    record_.log = log_dir + "/" + log_name_of(board.label) + ".log";
 }
 
 void BoardRun::start()
@@ -194,10 +189,17 @@ bool BoardRun::pump(Clock::time_point now, bool readable)
         hang(-1, "no wake-up byte in " + std::to_string(static_cast<long>(options_.wake_timeout_s)) + " s");
         return true;
     }
-    const int test = output_.running_test();
-    if (test >= 0 && seconds_between(last_byte_, now) > options_.silence_timeout_s) {
-        hang(test, std::string("no output from the board in ") + TEST_NAMES[test] + " for " +
-                       std::to_string(static_cast<long>(options_.silence_timeout_s)) + " s");
+    // Every other wait has the silence limit: a dudedoved that says nothing
+    // after it started, or a board that never prompts after its download.
+    if (!waiting_for_board_ && seconds_between(last_byte_, now) > options_.silence_timeout_s) {
+        const std::string limit = std::to_string(static_cast<long>(options_.silence_timeout_s)) + " s";
+        const int test = output_.running_test();
+        if (test >= 0)
+            hang(test, std::string("no output from the board in ") + TEST_NAMES[test] + " for " + limit);
+        else if (record_.phase == "downloading")
+            hang(-1, "no prompt from the board " + limit + " after its download");
+        else
+            hang(-1, "no output from dudedoved for " + limit + " (" + record_.phase + ")");
         return true;
     }
     return changed;
@@ -213,6 +215,7 @@ void BoardRun::hang(int test, const std::string& why)
         return;
     }
     record_.hung_test = test;
+    record_.hung_in = test >= 0 ? TEST_NAMES[test] : waiting_for_board_ ? "wake-up" : "start-up";
     finish(Verdict::HUNG, why);
 }
 
@@ -274,7 +277,7 @@ void BoardRun::finish(Verdict verdict, const std::string& problem)
     record_.phase = "done";
     std::string line = std::string("done: ") + verdict_name(verdict);
     if (verdict == Verdict::HUNG)
-        line += record_.hung_test >= 0 ? std::string(" in ") + TEST_NAMES[record_.hung_test] : " at the wake-up";
+        line += hung_where(record_);
     if (!problem.empty())
         line += " (" + problem + ")";
     tell(line);

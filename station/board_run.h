@@ -40,7 +40,8 @@ struct BoardRecord {
     Verdict verdict = Verdict::RUNNING;
     std::string phase = "starting";
     std::string last_verdict;   // "SRAM failed"
-    int hung_test = -1;         // -1 with HUNG: the wake-up
+    int hung_test = -1;         // -1 with HUNG: before the tests
+    std::string hung_in;        // "wake-up", "start-up" or the test, with HUNG
     std::string problem;        // why it is HUNG, LOST or NOT_TESTED
     long passes = 0;            // complete passes
     long counts[3][2] = {};     // per test: passed, failed
@@ -52,6 +53,9 @@ struct BoardRecord {
 
     long failures() const { return counts[0][1] + counts[1][1] + counts[2][1]; }
 };
+
+// " in FLASH", " at the wake-up": where a hung board stopped.
+std::string hung_where(const BoardRecord& r);
 
 class BoardRun {
 public:

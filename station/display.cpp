@@ -44,7 +44,7 @@ std::string summary_line(const BoardRecord& r)
 {
     std::string line = r.board.label + " (" + r.board.port + "): " + verdict_name(r.verdict);
     if (r.verdict == Verdict::HUNG)
-        line += r.hung_test >= 0 ? std::string(" in ") + TEST_NAMES[r.hung_test] : " at the wake-up";
+        line += hung_where(r);
     line += ", " + std::to_string(r.passes) + (r.passes == 1 ? " pass" : " passes");
     for (int t = 0; t < 3; ++t)
         if (r.counts[t][1] > 0)

@@ -130,6 +130,13 @@ int main(int argc, char** argv)
     const std::string log_dir = options.log_dir.empty() ? default_log_dir() : options.log_dir;
     if (!make_dirs(log_dir))
         return fail("cannot make the log folder " + log_dir + ": " + strerror(errno));
+    RecordFile json, junit;
+    if (!options.json_path.empty())
+        if (const korvasim::Result opened = json.open(options.json_path, options.append); !opened)
+            return fail(opened.why());
+    if (!options.junit_path.empty())
+        if (const korvasim::Result opened = junit.open(options.junit_path, false); !opened)
+            return fail(opened.why());
 
     struct sigaction action = {};
     action.sa_handler = on_signal;
@@ -204,11 +211,11 @@ int main(int argc, char** argv)
     const int status = exit_status(all);
     const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
     int written = status;
-    if (!options.json_path.empty())
-        if (const korvasim::Result r = write_json(options.json_path, options.append, all, context); !r)
+    if (json.is_open())
+        if (const korvasim::Result r = json.write(json_records(all, context)); !r)
             written = fail(r.why());
-    if (!options.junit_path.empty())
-        if (const korvasim::Result r = write_junit(options.junit_path, all); !r)
+    if (junit.is_open())
+        if (const korvasim::Result r = junit.write(junit_report(all)); !r)
             written = fail(r.why());
     display.summary(all, written);
     return written;

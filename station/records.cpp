@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <tinyxml2.h>
 
@@ -17,6 +16,12 @@ namespace {
 double seconds_of(const BoardRecord& r)
 {
     return std::chrono::duration<double>(r.end - r.start).count();
+}
+
+const char* text_of(const std::string& text, std::string* kept)
+{
+    *kept = record_text(text);
+    return kept->c_str();
 }
 
 std::string seconds_text(double seconds)
@@ -67,8 +72,7 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
         {"end", iso_time(r.end)},
         {"duration_s", std::round(seconds_of(r) * 1000) / 1000},
         {"verdict", verdict_name(r.verdict)},
-        {"hung_in", r.verdict == Verdict::HUNG ? (r.hung_test >= 0 ? TEST_NAMES[r.hung_test] : "wake-up")
-                                               : nlohmann::ordered_json(nullptr)},
+        {"hung_in", r.verdict == Verdict::HUNG ? nlohmann::ordered_json(r.hung_in) : nlohmann::ordered_json(nullptr)},
         {"problem", r.problem.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.problem)},
         {"passes", r.passes},
         {"tests", tests},
@@ -78,23 +82,60 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
         {"verbose_log", r.verbose_log.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.verbose_log)},
         {"diagnosis", diagnosis},
     };
-    return record.dump();
+    return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-Result write_json(const std::string& path, bool append, const std::vector<BoardRecord>& records,
-                  const RecordContext& context)
+std::string json_records(const std::vector<BoardRecord>& records, const RecordContext& context)
 {
-    std::ofstream out(path, append ? std::ios::app : std::ios::trunc);
+    std::string text;
     for (const BoardRecord& r : records)
-        out << json_record(r, context) << '\n';
-    out.flush();
-    if (!out)
-        return Result::failure("cannot write JSON records to " + path + ": " + strerror(errno));
+        text += json_record(r, context) + '\n';
+    return text;
+}
+
+std::string record_text(const std::string& text)
+{
+    // The JSON library's own replacement of bad UTF-8, read back as a string.
+    const std::string quoted =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string clean;
+    for (char c : nlohmann::json::parse(quoted).get<std::string>()) {
+        const bool forbidden = static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        clean += forbidden ? std::string("\xEF\xBF\xBD") : std::string(1, c);
+    }
+    return clean;
+}
+
+RecordFile::~RecordFile()
+{
+    if (file_)
+        fclose(file_);
+}
+
+Result RecordFile::open(const std::string& path, bool append)
+{
+    path_ = path;
+    file_ = fopen(path.c_str(), append ? "a" : "w");
+    if (!file_)
+        return Result::failure("cannot open " + path + " for the records: " + strerror(errno));
     return Result::ok();
 }
 
-Result write_junit(const std::string& path, const std::vector<BoardRecord>& records)
+Result RecordFile::write(const std::string& text)
 {
+    FILE* file = file_;
+    file_ = nullptr;
+    const bool written = fwrite(text.data(), 1, text.size(), file) == text.size() && fflush(file) == 0;
+    const int error = errno;
+    const bool closed = fclose(file) == 0;
+    if (!written || !closed)
+        return Result::failure("cannot write the records to " + path_ + ": " + strerror(written ? errno : error));
+    return Result::ok();
+}
+
+std::string junit_report(const std::vector<BoardRecord>& records)
+{
+    std::string kept;
     tinyxml2::XMLDocument doc;
     doc.InsertEndChild(doc.NewDeclaration());
     tinyxml2::XMLElement* suites = doc.NewElement("testsuites");
@@ -107,7 +148,7 @@ Result write_junit(const std::string& path, const std::vector<BoardRecord>& reco
         long failures = 0, errors = 0;
         for (const TestResult& t : r.results) {
             tinyxml2::XMLElement* test = doc.NewElement("testcase");
-            test->SetAttribute("classname", r.board.label.c_str());
+            test->SetAttribute("classname", text_of(r.board.label, &kept));
             test->SetAttribute("name", (std::string(TEST_NAMES[t.test]) + " pass " + std::to_string(t.pass)).c_str());
             test->SetAttribute("time", seconds_text(t.seconds).c_str());
             if (!t.passed) {
@@ -117,7 +158,7 @@ Result write_junit(const std::string& path, const std::vector<BoardRecord>& reco
                 for (const auto& f : r.diagnosis)
                     text += "candidate: " + f.name + " (--fault " + f.spec + ")\n";
                 if (!text.empty())
-                    failure->SetText(text.c_str());
+                    failure->SetText(text_of(text, &kept));
                 test->InsertEndChild(failure);
                 ++failures;
             }
@@ -126,20 +167,20 @@ Result write_junit(const std::string& path, const std::vector<BoardRecord>& reco
         if (untested(r.verdict)) {
             // What stopped the board is a test case of its own, in error.
             tinyxml2::XMLElement* test = doc.NewElement("testcase");
-            test->SetAttribute("classname", r.board.label.c_str());
+            test->SetAttribute("classname", text_of(r.board.label, &kept));
             const std::string name = r.verdict == Verdict::HUNG && r.hung_test >= 0
                                          ? std::string(TEST_NAMES[r.hung_test]) + " pass " + std::to_string(r.passes + 1)
                                          : std::string("board");
             test->SetAttribute("name", name.c_str());
             tinyxml2::XMLElement* error = doc.NewElement("error");
             error->SetAttribute("type", verdict_name(r.verdict));
-            error->SetAttribute("message", r.problem.c_str());
+            error->SetAttribute("message", text_of(r.problem, &kept));
             test->InsertEndChild(error);
             suite->InsertEndChild(test);
             ++errors;
         }
         const long tests = static_cast<long>(r.results.size()) + (untested(r.verdict) ? 1 : 0);
-        suite->SetAttribute("name", r.board.label.c_str());
+        suite->SetAttribute("name", text_of(r.board.label, &kept));
         suite->SetAttribute("tests", static_cast<int64_t>(tests));
         suite->SetAttribute("failures", static_cast<int64_t>(failures));
         suite->SetAttribute("errors", static_cast<int64_t>(errors));
@@ -151,7 +192,7 @@ Result write_junit(const std::string& path, const std::vector<BoardRecord>& reco
                                           {"log", r.log}}) {
             tinyxml2::XMLElement* property = doc.NewElement("property");
             property->SetAttribute("name", name);
-            property->SetAttribute("value", value.c_str());
+            property->SetAttribute("value", text_of(value, &kept));
             properties->InsertEndChild(property);
         }
         suite->InsertFirstChild(properties);
@@ -162,7 +203,7 @@ Result write_junit(const std::string& path, const std::vector<BoardRecord>& reco
     suites->SetAttribute("tests", static_cast<int64_t>(all_tests));
     suites->SetAttribute("failures", static_cast<int64_t>(all_failures));
     suites->SetAttribute("errors", static_cast<int64_t>(all_errors));
-    if (doc.SaveFile(path.c_str()) != tinyxml2::XML_SUCCESS)
-        return Result::failure("cannot write the JUnit report " + path + ": " + strerror(errno));
-    return Result::ok();
+    tinyxml2::XMLPrinter printer;
+    doc.Print(&printer);
+    return std::string(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));
 }

@@ -4,6 +4,7 @@
 #ifndef KORVASTATION_RECORDS_H
 #define KORVASTATION_RECORDS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,35 @@ struct RecordContext {
     std::string image_sha256;  // of the boot image it embeds
 };
 
+// One output file of the station. It is opened before the first board
+// starts, so that a path that cannot be written is refused before hours of
+// testing, and written once at the end, every step checked.
+class RecordFile {
+public:
+    RecordFile() = default;
+    ~RecordFile();
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    korvasim::Result open(const std::string& path, bool append);
+    // Writes text and closes the file; a failure names the file.
+    korvasim::Result write(const std::string& text);
+    bool is_open() const { return file_ != nullptr; }
+
+private:
+    FILE* file_ = nullptr;
+    std::string path_;
+};
+
 std::string json_record(const BoardRecord& record, const RecordContext& context);
-korvasim::Result write_json(const std::string& path, bool append, const std::vector<BoardRecord>& records,
-                            const RecordContext& context);
-korvasim::Result write_junit(const std::string& path, const std::vector<BoardRecord>& records);
+// One JSON object per board, a line each.
+std::string json_records(const std::vector<BoardRecord>& records, const RecordContext& context);
+std::string junit_report(const std::vector<BoardRecord>& records);
+
+// Text as a record may hold it: valid UTF-8 (a bad byte becomes U+FFFD) and
+// none of the control characters that XML forbids. Labels, ports and
+// dudedoved's messages are whatever bytes they were given.
+std::string record_text(const std::string& text);
 
 // "2026-12-09T01:02:03.456Z"
 std::string iso_time(std::chrono::system_clock::time_point t);

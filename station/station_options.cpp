@@ -1,5 +1,6 @@
 #include "station_options.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <getopt.h>
@@ -27,6 +28,14 @@ const char STATION_USAGE[] =
     "\n"
     "Exit status: 0 when every board passed, 1 when a board failed a test,\n"
     "2 when a board could not be tested (port, lost port, hung) or on a usage error.\n";
+
+std::string log_name_of(const std::string& label)
+{
+    std::string name;
+    for (char c : label)
+        name += (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') ? c : '_';
+    return name;
+}
 
 bool parse_duration(const std::string& text, double* seconds)
 {
@@ -110,9 +119,14 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         BoardSpec board{arg.substr(0, equals), equals == std::string::npos ? arg : arg.substr(equals + 1)};
         if (board.port.empty() || board.label.empty())
             return Result::failure("bad board '" + arg + "': expected PORT or PORT=LABEL");
-        for (const BoardSpec& other : options->boards)
+        for (const BoardSpec& other : options->boards) {
             if (other.label == board.label)
                 return Result::failure("two boards are labelled '" + board.label + "'");
+            if (log_name_of(other.label) == log_name_of(board.label))
+                return Result::failure("the labels '" + other.label + "' and '" + board.label +
+                                       "' would share the log " + log_name_of(board.label) +
+                                       ".log: give labels that differ in a letter or digit");
+        }
         options->boards.push_back(board);
     }
     if (options->boards.empty())

@@ -31,6 +31,10 @@ struct StationOptions {
 
 extern const char STATION_USAGE[];
 
+// A label as the name of its log file: anything but letters, digits, '.',
+// '-' and '_' becomes '_'.
+std::string log_name_of(const std::string& label);
+
 // Reads argv into *options; a one-line reason on a usage error.
 korvasim::Result parse_station_options(int argc, char** argv, StationOptions* options);
 

@@ -26,15 +26,18 @@ std::string image_bytes()
 // One scripted run: the tool on a fresh pty, the board side in the test.
 class ScriptedBoard {
 public:
+    // With port_link, the port is named by a symbolic link of that name in
+    // dir, as korvasim --link makes one.
     explicit ScriptedBoard(std::vector<std::string> args,
                            std::vector<std::pair<std::string, std::string>> env = {},
-                           std::string dir = "")
-        : tool_(DUDEDOVED_PATH, with_port(std::move(args), env, dir), &pty_)
+                           std::string dir = "", std::string port_link = "")
+        : tool_(DUDEDOVED_PATH, with_port(std::move(args), env, dir, port_link), &pty_)
     {
     }
 
-    // Plays the loader: wake-up byte once the tool waits, then the image.
-    void wake(char byte = '\0')
+    // Plays the loader: wake-up byte once the tool waits, then the image;
+    // then the fresh monitor's first output, its prompt.
+    void wake(char byte = '\0', const std::string& first_output = "?")
     {
         ASSERT_TRUE(tool_.wait_stdout("Waiting for the board to wake up...", TIMEOUT_MS))
             << tool_.err();
@@ -42,17 +45,17 @@ public:
         ASSERT_TRUE(tool_.wait_port_bytes(BOOT_IMAGE_SIZE, TIMEOUT_MS));
         EXPECT_EQ(tool_.port(), image_bytes());
         consumed_ = BOOT_IMAGE_SIZE;
+        tool_.send(first_output);
     }
 
-    // Plays the monitor for one command: prompt, expect the command, reply.
+    // Plays the monitor for one command: expect the command, reply, prompt.
     void serve(char expected, const std::string& reply, const std::string& before_prompt = "")
     {
-        tool_.send(before_prompt + "?");
         ASSERT_TRUE(tool_.wait_port_bytes(consumed_ + 1, TIMEOUT_MS))
             << "no command after the prompt; expected " << expected;
         EXPECT_EQ(tool_.port()[consumed_], expected);
         ++consumed_;
-        tool_.send(reply);
+        tool_.send(reply + before_prompt + "?");
     }
 
     // Plays the monitor for a run of all three tests.
@@ -70,9 +73,13 @@ public:
 
 private:
     ChildOptions with_port(std::vector<std::string> args,
-                           std::vector<std::pair<std::string, std::string>> env, std::string dir)
+                           std::vector<std::pair<std::string, std::string>> env, std::string dir,
+                           const std::string& port_link)
     {
-        args.insert(args.begin(), {"-p", pty_.slave_path()});
+        if (!port_link.empty()) {
+            EXPECT_EQ(symlink(pty_.slave_path().c_str(), (dir + "/" + port_link).c_str()), 0);
+        }
+        args.insert(args.begin(), {"-p", port_link.empty() ? pty_.slave_path() : port_link});
         return ChildOptions{std::move(args), std::move(env), std::move(dir)};
     }
 
@@ -126,14 +133,59 @@ TEST_P(WakeByteTest, AnyByteWakesTheTool)
 
 INSTANTIATE_TEST_SUITE_P(Download, WakeByteTest, testing::Values('\0', '?', ':', '\xff'));
 
+TEST(CommandLine, AFileInTheCurrentFolderIsThePort)
+{
+    const std::string dir = make_temp_dir();
+    ScriptedBoard board({"flash"}, {}, dir, "b1");
+    board.wake();
+    board.serve('2', ":0");
+    EXPECT_EQ(board.finish(), 0) << board.tool().err();
+    EXPECT_EQ(board.results(), "Testing FLASH... passed\n");
+}
+
 TEST(Transaction, BytesBeforeThePromptAreNotEchoed)
 {
-    ScriptedBoard board({"sram"});
+    ScriptedBoard board({"-v", "sram"});
     board.wake();
-    board.serve('3', ":0", "\r\nstray bytes");
+    board.serve('v', ":0", "\r\nstray bytes");
+    board.serve('3', ":0", "\r\n");
     EXPECT_EQ(board.finish(), 0);
-    EXPECT_EQ(board.results(), "Testing SRAM... passed\n");
+    EXPECT_EQ(board.results(), "Testing SRAM...\npassed\n");
 }
+
+// A board that says more than it was asked: a monitor that was running
+// before the tool started answers the image's bytes, and every answer after
+// that may be a stale one. No verdict may follow.
+struct OutOfStepCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string first_output;                              // after the download
+    std::vector<std::pair<char, std::string>> answers;     // command, reply
+};
+
+class OutOfStepTest : public testing::TestWithParam<OutOfStepCase> {};
+
+TEST_P(OutOfStepTest, StopsWithoutAVerdict)
+{
+    ScriptedBoard board(GetParam().args);
+    board.wake('?', GetParam().first_output);
+    for (const auto& answer : GetParam().answers)
+        board.serve(answer.first, answer.second);
+    EXPECT_EQ(board.finish(), 1);
+    EXPECT_EQ(board.tool().err(), std::string(OUT_OF_STEP_MESSAGE) + "\n");
+    EXPECT_EQ(board.tool().out().find("passed"), std::string::npos) << board.tool().out();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transaction, OutOfStepTest,
+    testing::Values(
+        OutOfStepCase{"AnswerBeforeTheFirstPrompt", {}, ":0??", {}},
+        OutOfStepCase{"AnswerAfterTheFirstPrompt", {}, "?:0?", {}},
+        OutOfStepCase{"ReportBeforeTheFirstPrompt", {}, "\r\nB1\r\n:0?", {}},
+        OutOfStepCase{"ExtraAnswerBeforeAPrompt", {}, "?", {{'1', ":0:0?"}}},
+        OutOfStepCase{"ExtraAnswerAfterTheLastPrompt", {"sram"}, "?", {{'3', ":0?:0"}}},
+        OutOfStepCase{"PromptInsideAReport", {"-v", "flash"}, "?", {{'v', ":0"}, {'2', "0\r\n?:0"}}}),
+    CaseName());
 
 struct ResultCase {
     const char* name;
@@ -222,7 +274,7 @@ TEST(Continuous, PacingIsSentOnceAndPassesRepeatUntilInterrupted)
     for (int pass = 0; pass < 3; ++pass) {
         board.serve_all("D0\r\n:0", ":2", ":0");
     }
-    // The fourth pass has begun: the tool waits for its prompt.
+    // The fourth pass has begun: the tool waits for its first answer.
     ASSERT_TRUE(board.tool().wait_stdout("Testing SRAM...\npassed\nTesting SDRAM...\n", TIMEOUT_MS));
     ASSERT_TRUE(board.tool().wait_until(
         [&] { return board.results().size() == 3 * pass_text().size() + 17; }, TIMEOUT_MS));
@@ -304,7 +356,7 @@ TEST(StandardStreams, AClosedStandardOutputNeverBecomesThePort)
     EXPECT_EQ(tool.port(), image_bytes()) << "console text reached the board";
     tool.send("?");
     ASSERT_TRUE(tool.wait_port_bytes(BOOT_IMAGE_SIZE + 1, TIMEOUT_MS));
-    tool.send(":0");
+    tool.send(":0?");
     EXPECT_EQ(tool.wait_exit(TIMEOUT_MS), 0) << tool.err();
 }
 
