@@ -8,6 +8,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <tinyxml2.h>
 
 #include "case_name.h"
@@ -267,6 +268,67 @@ TEST(Station, AppendAddsToTheRecords)
     EXPECT_NE(all.find("\"ghost1\""), std::string::npos);
 }
 
+TEST(Station, ADudedovedThatSaysNothingIsTimedOut)
+{
+    const std::string dir = make_temp_dir();
+    const std::string silent = dir + "/silent-dudedoved";
+    std::ofstream(silent) << "#!/bin/sh\nexec sleep 600\n";
+    chmod(silent.c_str(), 0755);
+    Station station({"--dudedoved", silent, "--wake-timeout", "2", "--silence-timeout", "2", "port=mute"});
+    EXPECT_EQ(station.finish(), 2);
+    const auto record = station.records().at("mute");
+    EXPECT_EQ(record["verdict"], "hung");
+    EXPECT_EQ(record["hung_in"], "start-up");
+    EXPECT_EQ(record["problem"], "no output from dudedoved for 2 s (starting)");
+}
+
+TEST(Station, LabelsAndPortsOfAnyBytesReachTheRecords)
+{
+    Station station({"/nonexistent/\xfe\x01port=SN\xff" "1"});
+    EXPECT_EQ(station.finish(), 2) << station.process().err();
+    const auto records = station.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.begin()->first, "SN\xEF\xBF\xBD" "1");
+    EXPECT_EQ(records.begin()->second["port"], "/nonexistent/\xEF\xBF\xBD\x01port");
+    EXPECT_EQ(junit_cases(station.dir() + "/report.xml").size(), 1u);
+}
+
+struct RecordPathCase {
+    const char* name;
+    const char* option;
+    const char* path;
+    const char* message;
+};
+
+class RecordPathTest : public testing::TestWithParam<RecordPathCase> {};
+
+TEST_P(RecordPathTest, IsToldWithExitStatus2)
+{
+    // The board's port does not exist, so a run is quick; a record that
+    // cannot be opened is refused before any board starts.
+    const std::string dir = make_temp_dir();
+    Session station(KORVASTATION_PATH,
+                    ChildOptions{{"--dudedoved", DUDEDOVED_PATH, "--log-dir", dir + "/logs", GetParam().option,
+                                  GetParam().path, "/nonexistent/port=ghost"},
+                                 {}, dir});
+    EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_NE(station.err().find(std::string("korvastation: ") + GetParam().message + "\n"), std::string::npos)
+        << station.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, RecordPathTest,
+    testing::Values(
+        RecordPathCase{"JunitOnAFullDisk", "--junit", "/dev/full",
+                       "cannot write the records to /dev/full: No space left on device"},
+        RecordPathCase{"JsonOnAFullDisk", "--json", "/dev/full",
+                       "cannot write the records to /dev/full: No space left on device"},
+        RecordPathCase{"JsonInAMissingFolder", "--json", "/nonexistent/records.json",
+                       "cannot open /nonexistent/records.json for the records: No such file or directory"},
+        RecordPathCase{"JunitOnAFolder", "--junit", "/tmp",
+                       "cannot open /tmp for the records: Is a directory"}),
+    CaseName());
+
 struct UsageCase {
     const char* name;
     std::vector<std::string> args;
@@ -296,6 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"AppendWithoutJson", {"--append", "p"}, "--append goes with --json"},
         UsageCase{"EmptyLabel", {"p="}, "bad board 'p=': expected PORT or PORT=LABEL"},
         UsageCase{"TwoBoardsOneLabel", {"a=x", "b=x"}, "two boards are labelled 'x'"},
+        UsageCase{"LabelsSharingALog", {"a=a/b", "b=a_b"},
+                  "the labels 'a/b' and 'a_b' would share the log a_b.log: give labels that differ in a letter or digit"},
         UsageCase{"UnknownOption", {"--fast", "p"}, "unknown option '--fast' (korvastation --help lists them)"},
         UsageCase{"LogFolderInAFile", {"--log-dir", "/dev/null/logs", "p"},
                   "cannot make the log folder /dev/null/logs: Not a directory"}),
