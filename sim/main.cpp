@@ -44,6 +44,7 @@ void on_signal(int)
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
     "                [--image FILE] [--trace FILE] [--gdb [HOST:]PORT [--gdb-wait]]\n"
+    "                [--power PATH]\n"
     "       korvasim --coverage[=all] [--format table|csv|json|html] [--image FILE]\n"
     "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
@@ -55,6 +56,9 @@ const char USAGE[] =
     "                  the same for sdram, flash.qK.F=VALUE or flash.busy.\n"
     "  --wake-byte N   The loader's wake-up byte (0-255, default 0).\n"
     "  --once          Serve one host session, then exit.\n"
+    "  --power PATH    Make PATH a named pipe that switches the board: echo on or\n"
+    "                  echo off into it. Opening the port then powers nothing, and\n"
+    "                  the board stays powered across host sessions.\n"
     "  --image FILE    Boot FILE when a host opens the port, without the loader.\n"
     "  --trace FILE    Write one line per device register access to FILE.\n"
     "  --gdb [HOST:]PORT  Serve a debugger (gdb's target remote) on this TCP port,\n"
@@ -364,6 +368,8 @@ void report_session(const korvasim::SessionReport& report)
                         "stayed silent until the port was closed\n", BOOT_RAM_SIZE);
     if (!report.undefined_access.empty())
         fprintf(stderr, "korvasim: %s\n", report.undefined_access.c_str());
+    if (!report.power_complaint.empty())
+        fprintf(stderr, "korvasim: %s\n", report.power_complaint.c_str());
     if (!report.board_fault.empty())
         fprintf(stderr, "korvasim: the board stopped: %s\n", report.board_fault.c_str());
     if (report.dropped_bytes > 0)
@@ -374,7 +380,7 @@ void report_session(const korvasim::SessionReport& report)
 // What the command line asks for.
 struct CommandLine {
     FrontEndOptions settings;
-    std::string link, trace_path, format = "table", diagnose_log;
+    std::string link, trace_path, power_path, format = "table", diagnose_log;
     bool run_coverage = false, coverage_all = false, diagnose_given = false, format_given = false;
     std::string gdb_host;
     uint16_t gdb_port = 0;
@@ -394,7 +400,7 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         {"help", no_argument, nullptr, 'h'},        {"coverage", optional_argument, nullptr, 'C'},
         {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
         {"gdb", required_argument, nullptr, 'g'},   {"gdb-wait", no_argument, nullptr, 'W'},
-        {nullptr, 0, nullptr, 0}};
+        {"power", required_argument, nullptr, 'P'}, {nullptr, 0, nullptr, 0}};
     FrontEndOptions& settings = command->settings;
     std::vector<std::string>& board_options = command->board_options;
     opterr = 0;
@@ -445,6 +451,12 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
                 return fail("bad --gdb address: " + parsed.why());
             command->gdb = true;
             board_options.push_back("--gdb");
+            break;
+        case 'P':
+            command->power_path = optarg;
+            if (command->power_path.empty())
+                return fail("--power needs a path");
+            board_options.push_back("--power");
             break;
         case 'W':
             command->gdb_wait = true;
@@ -517,6 +529,11 @@ int serve(CommandLine& command)
             fprintf(stderr, "korvasim: debugger port %s%s\n", debugger->address().c_str(),
                     command.gdb_wait ? "; each board waits at reset for the debugger" : "");
             settings.debugger = debugger.get();
+        }
+        std::unique_ptr<PowerSwitch> power;
+        if (!command.power_path.empty()) {
+            power = std::make_unique<PowerSwitch>(command.power_path);
+            settings.power = power.get();
         }
         PtyFrontEnd pty;
         if (!command.link.empty()) {

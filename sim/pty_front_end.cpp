@@ -105,10 +105,12 @@ void PtyFrontEnd::take_port_events()
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             if (event->mask & IN_OPEN) {
-                opened_ = opened_ || holders_ == 0;
+                opened_ = opened_ || (holders_ == 0 && !power_);
+                output_open_ = output_open_ || (power_ && power_->on());
                 ++holders_;
             } else if ((event->mask & IN_CLOSE) && holders_ > 0 && --holders_ == 0) {
-                closed_ = true;
+                closed_ = closed_ || !power_;
+                // Nobody hears the board now; with a switch it runs on.
                 output_open_ = false;
                 // At once, so that a host that opens again finds it fresh.
                 reset_port();
@@ -135,13 +137,39 @@ PtyFrontEnd::Wait PtyFrontEnd::wait(int timeout_ms, const std::atomic<bool>& sto
                               deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return Wait::TIMEOUT;
-        pollfd p[2] = {{master_, POLLIN, 0}, {events_, POLLIN, 0}};
-        const int ready = poll(p, 2, static_cast<int>(std::min<long long>(left, POLL_SLICE_MS)));
+        pollfd p[3] = {{master_, POLLIN, 0}, {events_, POLLIN, 0}, {power_ ? power_->fd() : -1, POLLIN, 0}};
+        const int ready = poll(p, 3, static_cast<int>(std::min<long long>(left, POLL_SLICE_MS)));
+        if (ready > 0 && (p[2].revents & POLLIN))
+            take_power_commands();
         if (ready > 0 && (p[0].revents & POLLIN)) {
             take_port_events();
             return closed_ ? Wait::CLOSED : Wait::DATA;
         }
     }
+}
+
+void PtyFrontEnd::take_power_commands()
+{
+    const bool was_on = power_->on();
+    power_->take_commands([this](const std::string& complaint) {
+        if (report_) {
+            SessionReport told;
+            told.power_complaint = complaint;
+            report_(told);
+        }
+    });
+    if (power_->on() && !was_on) {
+        opened_ = true;
+        output_open_ = holders_ > 0;
+    } else if (!power_->on() && was_on) {
+        closed_ = true;
+        output_open_ = false;
+    }
+}
+
+bool PtyFrontEnd::powered() const
+{
+    return power_ ? power_->on() : holders_ > 0;
 }
 
 std::string PtyFrontEnd::read_available()
@@ -184,7 +212,7 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
     // reads its wake-up byte, and it reads the host's image, wrong.
     const LineSettings loader;
     const char wake = static_cast<char>(across_line(options.wake_byte, loader, line_of(slave_)));
-    if (write(master_, &wake, 1) != 1)
+    if (output_open_ && write(master_, &wake, 1) != 1)
         return false;
     for (;;) {
         const Wait w = wait(options.silence_ms, stop);
@@ -214,6 +242,7 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
 void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
                         SessionReport* report)
 {
+    output_open_ = holders_ > 0;
     // The host purges the port right after opening it: wake up after that.
     if (!pause(options.power_up_ms, stop))
         return;
@@ -247,7 +276,6 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
     Board board(config);
     board.load_image(image);
     const int master = master_;
-    output_open_ = true;
     board.forward_output([this, master, &dropped](uint8_t byte) {
         // Once the host has closed the port the board is as good as off.
         if (!output_open_)
@@ -317,11 +345,12 @@ void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& s
                       void (*report)(const SessionReport&))
 {
     report_ = report;
+    power_ = options.power;
     reset_port();
     for (;;) {
         // A host that opened and closed again before it was served had a
         // session too short to notice; the board simply stays off.
-        while (holders_ == 0) {
+        while (!powered()) {
             closed_ = false;
             if (wait(POLL_SLICE_MS, stop) == Wait::STOP)
                 return;

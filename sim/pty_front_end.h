@@ -7,7 +7,8 @@
 // line settings, nothing pending), and it learns of each open and close of
 // the slave from inotify, so that none is missed however quickly they follow
 // each other. While several programs hold the port the board stays powered;
-// it resets when the last of them closes it.
+// it resets when the last of them closes it. With a power switch, the switch
+// alone powers the board, and a host may come and go meanwhile.
 #ifndef KORVASIM_PTY_FRONT_END_H
 #define KORVASIM_PTY_FRONT_END_H
 
@@ -20,6 +21,7 @@
 
 #include "debug.h"
 #include "faults.h"
+#include "power_switch.h"
 
 namespace korvasim {
 
@@ -32,6 +34,7 @@ struct FrontEndOptions {
     int power_up_ms = 200;           // host's open to the wake-up byte
     int silence_ms = 250;            // silence that ends the image
     Debugger* debugger = nullptr;    // serves every board of the sessions
+    PowerSwitch* power = nullptr;    // powers the board instead of the host's open
 };
 
 // What the front end has to say about a session, for the program to print:
@@ -42,6 +45,7 @@ struct SessionReport {
     std::string undefined_access;    // an access that no register takes
     uint64_t dropped_bytes = 0;      // board output that the host did not read
     bool image_refused = false;      // more than the boot RAM holds
+    std::string power_complaint;     // a word the power switch does not take
 };
 
 class PtyFrontEnd {
@@ -53,7 +57,8 @@ public:
 
     const std::string& slave_path() const { return slave_path_; }
 
-    // Serves host sessions until stop is set (or after one with once),
+    // Serves sessions until stop is set (or after one with once): from a
+    // host's open to its close, or from power on to power off with a switch,
     // telling report about each session that had something to say.
     void run(const FrontEndOptions& options, const std::atomic<bool>& stop,
              void (*report)(const SessionReport&));
@@ -72,6 +77,8 @@ private:
                SessionReport* report);
     void reset_port();
     void discard_pending();
+    bool powered() const;
+    void take_power_commands();
 
     int master_ = -1;
     int slave_ = -1;
@@ -79,8 +86,9 @@ private:
     std::string slave_path_;
     termios defaults_{};    // the line settings every session starts with
     int holders_ = 0;       // programs that have the slave open
-    bool closed_ = false;   // the last holder closed since the session began
-    bool opened_ = false;   // a first holder opened since the last wait
+    bool closed_ = false;   // the session's end: the last holder closed, or power off
+    bool opened_ = false;   // a session's start: a first holder opened, or power on
+    PowerSwitch* power_ = nullptr;
     std::atomic<bool> output_open_{false};  // the board's output reaches the port
     void (*report_)(const SessionReport&) = nullptr;
 };

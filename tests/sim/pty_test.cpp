@@ -66,6 +66,44 @@ TEST(Loader, ClosingThePortResetsTheBoard)
     }
 }
 
+void switch_power(const std::string& pipe, const std::string& words)
+{
+    std::ofstream(pipe) << words;
+}
+
+TEST(PowerSwitch, TheSwitchNotThePortPowersTheBoard)
+{
+    const std::string power = make_temp_dir() + "/power";
+    Simulator sim({"--power", power, "--wake-byte", "0x3f"});
+    struct stat st;
+    ASSERT_EQ(stat(power.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    {
+        HostPort host(sim.path());
+        EXPECT_EQ(host.read_bytes(1, 600), "") << "opening the port powered the board";
+        switch_power(power, "on\n");
+        EXPECT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
+        host.send(test_program("echo"));
+        EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI");
+    }
+    host_close_pause();
+    {
+        // Still powered: the program answers, and no loader wakes up.
+        HostPort host(sim.path());
+        host.send({'o', 'k'});
+        EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "ok");
+        switch_power(power, "off\nlouder\n");
+        ASSERT_TRUE(sim.process().wait_until(
+            [&] { return sim.process().err().find("unknown command 'louder' (on or off)") != std::string::npos; },
+            TIMEOUT_MS));
+        host.send({'o', 'k'});
+        EXPECT_EQ(host.read_bytes(2, 600), "") << "a board switched off answered";
+    }
+    sim.process().signal(SIGTERM);
+    EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
+    EXPECT_NE(access(power.c_str(), F_OK), 0) << "the switch's pipe was left behind";
+}
+
 TEST(Loader, OversizedImageIsRefusedAndTheBoardStaysSilent)
 {
     Simulator sim({"--once"});
@@ -203,6 +241,12 @@ INSTANTIATE_TEST_SUITE_P(
                         "--coverage and --diagnose are two modes"},
         BadArgumentCase{"FormatWithoutCoverage", {"--format", "csv"}, "--format goes with --coverage"},
         BadArgumentCase{"EmptyLink", {"--link", ""}, "--link needs a path"},
+        BadArgumentCase{"PowerSwitchOnAFile", {"--power", "/etc/hostname"},
+                        "korvasim: cannot use --power /etc/hostname: it exists and is not a named pipe"},
+        BadArgumentCase{"PowerSwitchInAMissingFolder", {"--power", "/nonexistent/power"},
+                        "korvasim: cannot use --power /nonexistent/power: No such file or directory"},
+        BadArgumentCase{"PowerSwitchWithCoverage", {"--coverage", "--power", "p"},
+                        "--power has no effect with --coverage"},
         BadArgumentCase{"DebuggerPortNotANumber", {"--gdb", "gdb"}, "bad --gdb address: 'gdb' is not a TCP port"},
         BadArgumentCase{"DebuggerPortTooLarge", {"--gdb", "65536"}, "'65536' is not a TCP port number"},
         BadArgumentCase{"DebuggerHostEmpty", {"--gdb", ":1234"}, "no host before ':' in ':1234'"},

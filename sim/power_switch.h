@@ -1,0 +1,42 @@
+// The board's power under an outside switch: a named pipe that takes the
+// words "on" and "off", one a line, as a relay or a switched hub port would
+// be driven on a real line (echo on > PATH). With it, opening the port no
+// longer powers the board, and the board stays powered across host sessions.
+#ifndef KORVASIM_POWER_SWITCH_H
+#define KORVASIM_POWER_SWITCH_H
+
+#include <functional>
+#include <string>
+
+namespace korvasim {
+
+class PowerSwitch {
+public:
+    // Makes the pipe at path (an existing pipe is taken as it is). Throws
+    // std::runtime_error naming the path when it cannot.
+    explicit PowerSwitch(const std::string& path);
+    ~PowerSwitch();
+    PowerSwitch(const PowerSwitch&) = delete;
+    PowerSwitch& operator=(const PowerSwitch&) = delete;
+
+    // The descriptor to poll for commands.
+    int fd() const { return read_fd_; }
+    // Takes the commands that came; on() tells the switch's state after
+    // them. A word that is neither "on" nor "off" goes to complain.
+    void take_commands(const std::function<void(const std::string&)>& complain);
+    bool on() const { return on_; }
+
+private:
+    void release();
+
+    std::string path_;
+    bool made_ = false;
+    int read_fd_ = -1;
+    int keep_open_fd_ = -1;  // so that a writer's close is no end of file
+    std::string pending_;
+    bool on_ = false;
+};
+
+} // namespace korvasim
+
+#endif
