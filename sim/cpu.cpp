@@ -65,6 +65,7 @@ struct EngineCallbacks {
         if (watched(range, false, offset, width))
             return 0;
         const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
+        range->cpu->take_interrupt();
         return io_swapped ? swap_bytes(value, width) : value;
     }
 
@@ -76,12 +77,13 @@ struct EngineCallbacks {
         const uint32_t v = static_cast<uint32_t>(value);
         range->handler->io_write(io_address(range, offset, width), width,
                                  io_swapped ? swap_bytes(v, width) : v);
+        range->cpu->take_interrupt();
     }
 
     static void ram(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data)
     {
-        static_cast<Cpu*>(data)->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address),
-                                            static_cast<unsigned>(size));
+        auto* cpu = static_cast<Cpu*>(data);
+        cpu->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address), static_cast<unsigned>(size));
     }
 
     static void instruction(uc_engine*, uint64_t address, uint32_t, void* data)
@@ -437,10 +439,28 @@ void Cpu::debug_with(StopHandler handler)
 
 void Cpu::interrupt()
 {
+    // The engine is not stopped from here: a stop from another thread can
+    // land between two instructions of a block and start it again from its
+    // first, running them twice. The core stops itself, before an
+    // instruction, at the next access it makes (take_interrupt); run()
+    // looks at the flag before it starts the engine again.
     interrupted_ = true;
-    // Fails only when the engine is not running; run() looks at the flag
-    // before it starts the engine again.
-    uc_emu_stop(uc_);
+}
+
+void Cpu::take_interrupt()
+{
+    if (!interrupted_ || interrupt_taken_ || !debugger_)
+        return;
+    interrupt_taken_ = true;
+    // With the instruction hook in, the next instruction stops the core.
+    // Blocks translated without it never call it: they are dropped, and the
+    // block running now ends into a fresh one.
+    if (!instruction_hook_) {
+        check(uc_hook_add(uc_, &instruction_hook_, UC_HOOK_CODE,
+                          reinterpret_cast<void*>(EngineCallbacks::instruction), this, 1, 0),
+              "instruction hook");
+        code_changed();
+    }
 }
 
 void Cpu::resume(const DebugResume& how)
@@ -454,6 +474,7 @@ void Cpu::resume(const DebugResume& how)
     undo_writes_.clear();
     // A request that came in while the core stood still is answered already.
     interrupted_ = false;
+    interrupt_taken_ = false;
     update_code_hook(true);
 }
 
@@ -479,6 +500,10 @@ void Cpu::update_code_hook(bool engine_stopped)
 
 bool Cpu::debug_instruction(uint32_t address)
 {
+    if (interrupted_) {
+        request_stop(DebugStop{StopCause::INTERRUPT});
+        return true;
+    }
     if (stepping_) {
         if (step_begun_) {
             request_stop(DebugStop{StopCause::STEP});

@@ -73,7 +73,8 @@ public:
     // debugger's points the core runs as fast as without one.
     using StopHandler = std::function<DebugResume(const DebugStop&)>;
     void debug_with(StopHandler handler);
-    // From another thread: a core under a debugger stops soon (INTERRUPT).
+    // From another thread: a core under a debugger stops soon (INTERRUPT),
+    // at the next instruction after a memory or device access.
     void interrupt();
     // Whether run() ended because the debugger killed the board.
     bool killed() const { return killed_; }
@@ -136,6 +137,9 @@ private:
     // to happen (the core stops before its instruction).
     bool watched(bool write, uint32_t address, unsigned width);
     void request_stop(const DebugStop& stop);
+    // On the CPU thread, at an access: turns a pending interrupt into a stop
+    // before the next instruction.
+    void take_interrupt();
     void resume(const DebugResume& how);
     void update_code_hook(bool engine_stopped);
     // Puts the core back to the start of the instruction that made a
@@ -185,6 +189,7 @@ private:
     bool stop_pending_ = false;
     DebugStop pending_stop_;
     std::atomic<bool> interrupted_{false};
+    bool interrupt_taken_ = false;
     bool killed_ = false;
     uint32_t undo_registers_[17] = {};
     std::vector<UndoWrite> undo_writes_;

@@ -25,6 +25,11 @@ using gdb::to_hex;
 const uint32_t GDB_CPSR = 25;
 const uint32_t RESET_CPSR = 0xD3;
 const int INTERRUPT_REPEAT_MS = 20;
+const auto SLOW_INTERRUPT = std::chrono::seconds(2);
+// How long replies may wait for a debugger that does not read them, and how
+// many may pile up meanwhile.
+const auto SEND_TIME_OUT = std::chrono::seconds(5);
+const size_t OUTBOX_LIMIT = 1 << 20;
 // A memory read beyond this is cut short; gdb asks for the rest.
 const uint32_t MAX_MEMORY_READ = (gdb::PACKET_SIZE - 16) / 2;
 const char* const ERROR_REPLY = "E01";
@@ -163,11 +168,13 @@ GdbServer::GdbServer(const std::string& host, uint16_t port, bool hold_at_reset,
         inet_ntop(AF_INET6, &v6->sin6_addr, name, sizeof name);
         port_ = ntohs(v6->sin6_port);
         address_ = std::string("[") + name + "]:" + std::to_string(port_);
+        loopback_ = IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr) != 0;
     } else {
         const auto* v4 = reinterpret_cast<const sockaddr_in*>(&bound);
         inet_ntop(AF_INET, &v4->sin_addr, name, sizeof name);
         port_ = ntohs(v4->sin_port);
         address_ = std::string(name) + ":" + std::to_string(port_);
+        loopback_ = (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
     }
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -244,10 +251,12 @@ void GdbServer::board_gone(DebugTarget& board)
 void GdbServer::serve()
 {
     for (;;) {
-        std::vector<pollfd> fds = {{wake_read_, POLLIN, 0}, {listener_, POLLIN, 0}, {client_, POLLIN, 0}};
+        const short client_events = static_cast<short>(POLLIN | (outbox_.empty() ? 0 : POLLOUT));
+        std::vector<pollfd> fds = {{wake_read_, POLLIN, 0}, {listener_, POLLIN, 0}, {client_, client_events, 0}};
         for (const Refused& r : refused_)
             fds.push_back({r.fd, POLLIN, 0});
-        poll(fds.data(), fds.size(), interrupting_ || !refused_.empty() ? INTERRUPT_REPEAT_MS : 1000);
+        const bool hurry = interrupting_ || !refused_.empty() || !outbox_.empty();
+        poll(fds.data(), fds.size(), hurry ? INTERRUPT_REPEAT_MS : 1000);
         const int count = client_ >= 0 ? 3 : 2;
         std::vector<int> refused_readable;
         for (size_t i = 3; i < fds.size(); ++i)
@@ -264,15 +273,33 @@ void GdbServer::serve()
             if (quit_)
                 return;
         }
+        // The debugger first: one that closed and connects again at once is
+        // gone before its new connection is looked at.
+        if (count == 3 && (fds[2].revents & POLLOUT))
+            flush_outbox();
+        if (count == 3 && client_ >= 0 && (fds[2].revents & ~POLLOUT))
+            receive();
+        if (client_ >= 0 && !outbox_.empty())
+            flush_outbox();
         if (fds[1].revents & POLLIN)
             accept_debugger();
-        if (count == 3 && fds[2].revents)
-            receive();
         report_stop_if_any();
         // A stop request can slip in while the engine is between runs: ask
         // again until the board stops.
-        if (interrupting_)
+        if (interrupting_) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!interrupt_asked_)
+                interrupt_asked_ = now;
+            else if (now - *interrupt_asked_ > SLOW_INTERRUPT && !slow_interrupt_told_) {
+                tell_("the board has not stopped yet: its core stops at its next device access, "
+                      "and code that touches no device runs on");
+                slow_interrupt_told_ = true;
+            }
             interrupt_board();
+        } else {
+            interrupt_asked_.reset();
+            slow_interrupt_told_ = false;
+        }
     }
 }
 
@@ -291,6 +318,9 @@ void GdbServer::accept_debugger()
     getnameinfo(reinterpret_cast<sockaddr*>(&peer), size, host, sizeof host, service, sizeof service,
                 NI_NUMERICHOST | NI_NUMERICSERV);
     const std::string who = std::string(host) + ":" + service;
+    // What the attached debugger still sent, its close among it, comes first.
+    for (pollfd p = {client_, POLLIN, 0}; client_ >= 0 && poll(&p, 1, 0) > 0; p.fd = client_)
+        receive();
     if (client_ >= 0) {
         refused_.push_back({fd, std::chrono::steady_clock::now() + REFUSAL_LINGER, {}, false});
         tell_("refused a debugger from " + who + ": another one is attached");
@@ -346,6 +376,7 @@ void GdbServer::drop_debugger(const std::string& why)
 {
     close(client_);
     client_ = -1;
+    outbox_.clear();
     waiting_ = false;
     interrupting_ = false;
     {
@@ -407,17 +438,33 @@ void GdbServer::receive()
 
 void GdbServer::send_raw(const std::string& bytes)
 {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = send(client_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (outbox_.empty())
+        outbox_since_ = std::chrono::steady_clock::now();
+    outbox_ += bytes;
+    flush_outbox();
+}
+
+void GdbServer::flush_outbox()
+{
+    // Never blocks: a debugger that does not read must not hold the stub.
+    while (!outbox_.empty() && client_ >= 0) {
+        const ssize_t n = send(client_, outbox_.data(), outbox_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
         if (n <= 0) {
             drop_debugger("lost");
             return;
         }
-        sent += static_cast<size_t>(n);
+        outbox_.erase(0, static_cast<size_t>(n));
+        outbox_since_ = std::chrono::steady_clock::now();
     }
+    if (client_ >= 0 && !outbox_.empty() &&
+        (outbox_.size() > OUTBOX_LIMIT || std::chrono::steady_clock::now() - outbox_since_ > SEND_TIME_OUT))
+        drop_debugger("dropped: it has read nothing of the stub's replies for " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(SEND_TIME_OUT).count()) +
+                      " s");
 }
 
 void GdbServer::send_packet(const std::string& payload)

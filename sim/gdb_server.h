@@ -38,6 +38,8 @@ public:
     // Where it listens, e.g. "127.0.0.1:1234".
     const std::string& address() const { return address_; }
     uint16_t port() const { return port_; }
+    // Whether only this machine can reach the port.
+    bool loopback() const { return loopback_; }
 
     DebugResume stopped(DebugTarget& board, const DebugStop& stop) override;
     void board_gone(DebugTarget& board) override;
@@ -50,6 +52,7 @@ private:
     void receive();
     void send_packet(const std::string& payload);
     void send_raw(const std::string& bytes);
+    void flush_outbox();
     // The reply to one packet; nullopt when it has none (yet).
     std::optional<std::string> handle(const std::string& packet);
     std::string stop_reply(const DebugStop& stop) const;
@@ -68,6 +71,7 @@ private:
     std::function<void(const std::string&)> tell_;
     std::string address_;
     uint16_t port_ = 0;
+    bool loopback_ = false;
     int listener_ = -1;
     int client_ = -1;
     int wake_read_ = -1;
@@ -90,6 +94,10 @@ private:
     bool no_ack_ = false;
     bool waiting_ = false;     // the debugger waits for a stop reply
     bool interrupting_ = false;
+    std::string outbox_;    // replies the debugger has not taken yet
+    std::chrono::steady_clock::time_point outbox_since_;
+    std::optional<std::chrono::steady_clock::time_point> interrupt_asked_;
+    bool slow_interrupt_told_ = false;
     std::string last_sent_;    // for a debugger that asks again
 
     // Shared with the boards' CPU threads.

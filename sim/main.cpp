@@ -528,6 +528,10 @@ int serve(CommandLine& command)
                 });
             fprintf(stderr, "korvasim: debugger port %s%s\n", debugger->address().c_str(),
                     command.gdb_wait ? "; each board waits at reset for the debugger" : "");
+            if (!debugger->loopback())
+                fprintf(stderr, "korvasim: warning: the debugger port %s is open beyond this machine: "
+                                "anyone who reaches it can read, write and run the board\n",
+                        debugger->address().c_str());
             settings.debugger = debugger.get();
         }
         std::unique_ptr<PowerSwitch> power;

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <random>
+#include <thread>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -84,6 +87,20 @@ public:
                 return "<closed>";
             reader.feed(&c, 1, &events);
         }
+    }
+
+    // Sends without waiting; false once the stub no longer takes bytes.
+    bool try_send(const std::string& bytes)
+    {
+        return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+
+    // As a debugger that stopped reading: the kernel holds little for it.
+    void shrink_receive_buffer()
+    {
+        const int size = 4096;
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
 
     // The next single byte the stub sends (an ack or a nack).
@@ -312,6 +329,79 @@ TEST(GdbStub, KillEndsTheBoardWithoutAFault)
     EXPECT_TRUE(debugged.board().wait_halted(TIMEOUT_MS));
     EXPECT_TRUE(debugged.board().killed());
     EXPECT_EQ(debugged.board().fault(), "");
+}
+
+TEST(GdbStub, ADebuggerThatNeverReadsIsDroppedAndTheNextOneIsServed)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    Client greedy(debugged.port());
+    greedy.shrink_receive_buffer();
+    ASSERT_EQ(greedy.ask("?"), "S02");
+    // Asks for the boot RAM over and over and reads none of it.
+    const std::string request = korvasim::gdb::frame("m50000000,800");
+    for (int n = 0; n < 20000 && greedy.try_send(request); ++n)
+        if (n % 100 == 99)
+            usleep(1000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(6 * TIMEOUT_MS);
+    while (debugged.told().find("debugger dropped: it has read nothing") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        usleep(10000);
+    EXPECT_NE(debugged.told().find("debugger dropped: it has read nothing of the stub's replies"),
+              std::string::npos)
+        << debugged.told();
+    Client next(debugged.port());
+    EXPECT_EQ(next.ask("?"), "S02");
+}
+
+TEST(GdbStub, ADebuggerThatConnectsAgainAtOnceIsServed)
+{
+    DebuggedBoard debugged;
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    for (int n = 0; n < 50; ++n) {
+        Client gdb(debugged.port());
+        ASSERT_EQ(gdb.ask("?"), "S02") << "connection " << n;
+    }
+    expect_monitor_answers(debugged.board());
+}
+
+TEST(GdbStub, StopsAndContinuesDuringAContinuousRunChangeNothing)
+{
+    // A host runs the tests over and over while a debugger interrupts the
+    // board at random points and lets it go on again.
+    AttachedBoard attached;
+    Client& gdb = attached.gdb();
+    Board& board = attached.board();
+    gdb.send_raw(korvasim::gdb::frame("c"));
+    ASSERT_EQ(gdb.next_byte(), '+');
+    std::atomic<bool> done{false};
+    std::vector<std::string> answers;
+    std::thread host([&] {
+        const char commands[] = {'1', '2', '3'};
+        for (size_t n = 0; !done; ++n) {
+            std::string answer;
+            board.exchange(std::string(1, commands[n % 3]), 10 * TIMEOUT_MS, &answer);
+            answers.push_back(answer);
+        }
+    });
+    std::mt19937 random(2026);
+    for (int cycle = 0; cycle < 500; ++cycle) {
+        usleep(std::uniform_int_distribution<int>(0, 10000)(random));
+        gdb.send_raw("\x03");
+        const std::string stop = gdb.reply();
+        usleep(std::uniform_int_distribution<int>(0, 2000)(random));
+        gdb.send_raw(korvasim::gdb::frame("c"));
+        const char ack = gdb.next_byte();
+        if (stop != "S02" || ack != '+') {
+            ADD_FAILURE() << "cycle " << cycle << ": " << stop << " " << ack;
+            break;
+        }
+    }
+    done = true;
+    host.join();
+    EXPECT_EQ(board.fault(), "");
+    for (size_t n = 0; n < answers.size(); ++n)
+        EXPECT_EQ(answers[n], ":0?") << "command " << n;
 }
 
 struct FaultCase {

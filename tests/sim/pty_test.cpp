@@ -167,6 +167,19 @@ TEST(Loader, AccessThatNoRegisterTakesIsToldOnceOnStandardErrorAndInTheTrace)
     EXPECT_NE(read_file(trace).find("undefined: " + told), std::string::npos);
 }
 
+TEST(CommandLine, ADebuggerPortBeyondThisMachineIsWarnedAbout)
+{
+    for (const char* address : {"0.0.0.0:0", "127.0.0.1:0"}) {
+        Simulator sim({"--gdb", address});
+        ASSERT_TRUE(sim.process().wait_until(
+            [&] { return sim.process().err().find("debugger port") != std::string::npos; }, TIMEOUT_MS));
+        const bool warned = sim.process().err().find(
+                                "is open beyond this machine: anyone who reaches it can read, write and "
+                                "run the board") != std::string::npos;
+        EXPECT_EQ(warned, std::string(address) == "0.0.0.0:0") << sim.process().err();
+    }
+}
+
 TEST(CommandLine, LinkIsMadeAndRemovedOnTerminate)
 {
     const std::string link = make_temp_dir() + "/korva";
