@@ -16,6 +16,9 @@ namespace {
 const int BUDGET_MS = 5000;
 // Enough for a few bad cells; a bus fault's mismatches name far more.
 const size_t MAX_CELL_SUSPECTS = 64;
+// A board's longest report has a few hundred lines: far more is no report,
+// and is not held line by line.
+const size_t MAX_REPORT_LINES = 65536;
 
 
 // A log line fit for a one-line message.
@@ -30,8 +33,9 @@ std::string printable(const std::string& line)
 
 int test_of_announcement(const std::string& line)
 {
+    static const std::string announcements[] = {announcement_of(0), announcement_of(1), announcement_of(2)};
     for (int t = 0; t < 3; ++t)
-        if (line == announcement_of(t))
+        if (line == announcements[t])
             return t;
     return -1;
 }
@@ -124,19 +128,17 @@ std::vector<CatalogueFault> cell_suspects(const LoggedTest& t)
 Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests)
 {
     tests->clear();
-    const std::vector<std::string> lines = text_lines(text);
-    size_t i = 0;
-    while (i < lines.size()) {
-        const int test = test_of_announcement(lines[i]);
+    TextLineReader reader(text);
+    for (std::string line; reader.next(&line);) {
+        const int test = test_of_announcement(line);
         if (test < 0) {
-            if (lines[i].rfind("Testing ", 0) == 0)
-                return Result::failure("line " + std::to_string(i + 1) +
-                                       " is not a verbose test announcement: '" + printable(lines[i]) +
+            if (line.rfind("Testing ", 0) == 0)
+                return Result::failure("line " + std::to_string(reader.number()) +
+                                       " is not a verbose test announcement: '" + printable(line) +
                                        "' (was the log written with -v?)");
-            if (tests->empty() && !lines[i].empty())
-                return Result::failure("line " + std::to_string(i + 1) +
-                                       " is not part of a dudedoved log: '" + printable(lines[i]) + "'");
-            ++i;
+            if (tests->empty() && !line.empty())
+                return Result::failure("line " + std::to_string(reader.number()) +
+                                       " is not part of a dudedoved log: '" + printable(line) + "'");
             continue;
         }
         // A test seen before: a continuous run's next pass begins.
@@ -144,16 +146,22 @@ Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests
             if (seen.test == test)
                 return Result::ok();
         LoggedTest logged{test, {}, false};
-        size_t j = i + 1;
-        while (j < lines.size() && lines[j] != REPORT_PASSED && lines[j] != REPORT_FAILED &&
-               test_of_announcement(lines[j]) < 0)
-            logged.lines.push_back(lines[j++]);
-        if (j == lines.size() || test_of_announcement(lines[j]) >= 0)
+        bool ended = false;
+        while (!ended && reader.next(&line)) {
+            ended = line == REPORT_PASSED || line == REPORT_FAILED;
+            if (!ended && test_of_announcement(line) >= 0)
+                break;
+            if (!ended)
+                logged.lines.push_back(line);
+            if (logged.lines.size() > MAX_REPORT_LINES)
+                return Result::failure(std::string("the ") + TEST_NAMES[test] + " report has more than " +
+                                       std::to_string(MAX_REPORT_LINES) + " lines: it is no board's report");
+        }
+        if (!ended)
             return Result::failure(std::string("the ") + TEST_NAMES[test] +
                                    " report is cut off before its verdict");
-        logged.passed = lines[j] == REPORT_PASSED;
-        tests->push_back(logged);
-        i = j + 1;
+        logged.passed = line == REPORT_PASSED;
+        tests->push_back(std::move(logged));
     }
     if (tests->empty())
         return Result::failure("no verbose test report found (expected lines such as 'Testing SRAM...')");

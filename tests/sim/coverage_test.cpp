@@ -330,7 +330,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLogCase{"Quiet", "Testing SRAM... failed\n", "written with -v"},
                     BadLogCase{"CutShort", "Testing SRAM...\r\nD52000000\r\n 0w1", "cut off"},
                     BadLogCase{"NextTestBeforeVerdict", "Testing SDRAM...\nD0\nTesting FLASH...\npassed\n",
-                               "SDRAM report is cut off"}),
+                               "SDRAM report is cut off"},
+                    // As large as a log may be: read in one sweep, not line by line held.
+                    BadLogCase{"OnlyLineEnds", std::string(16 << 20, '\n'), "no verbose test report"},
+                    BadLogCase{"EndlessReport", "Testing SRAM...\n" + std::string(16 << 20, '\n'),
+                               "the SRAM report has more than 65536 lines"}),
     CaseName());
 
 } // namespace
