@@ -9,7 +9,8 @@
 #  - the simulator's own benchmarks (start-up, tests, paced SDRAM report);
 #  - memory over a long quiet continuous run (SOAK_MINUTES, default 10): the
 #    simulator's resident size after the first minute and at the end;
-#  - a soak of SOAK_COMMANDS (default one million) commands on one session.
+#  - a soak of SOAK_COMMANDS (default one million) commands on one session;
+#  - the diagnosis of a 16 MiB log: time and peak memory.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -90,6 +91,13 @@ echo "coverage=all: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%
 rss_of() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
 }
+
+# The diagnosis of the largest log it takes: 16 MiB of line ends, read in
+# one sweep (time and peak memory, against the file's size).
+head -c $((16 * 1024 * 1024)) /dev/zero | tr '\0' '\n' >"$work/ends.log"
+command time -f '%e %M' -o "$work/diagnose" "$sim_bin" --diagnose "$work/ends.log" >/dev/null 2>&1 || true
+read -r diagnose_s diagnose_kb <"$work/diagnose"
+echo "diagnosis:   16 MiB log of line ends in ${diagnose_s} s, peak RSS ${diagnose_kb} kB ($(awk -v k="$diagnose_kb" 'BEGIN { printf "%.1f", k / 16384 }') x the file)"
 
 # Memory over a long quiet continuous run.
 minutes="${SOAK_MINUTES:-10}"
