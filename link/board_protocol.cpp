@@ -37,22 +37,28 @@ void expect_quiet_line(int milliseconds)
         out_of_step();
 }
 
-// The prompt search after a result. A ':' among the bytes it passes over is
-// the answer to a command this run never sent (a monitor that was already
-// running when the tool started answers the image's bytes).
+// The prompt that follows a result at once, and nothing after it.
 void take_prompt()
 {
-    for (;;) {
-        const char c = serial_get(0, nullptr);
-        if (c == BOARD_PROMPT)
-            break;
-        if (c == BOARD_END_OF_TEXT)
-            out_of_step();
-    }
+    serial_wait_for(BOARD_PROMPT);
     expect_quiet_line(AFTER_PROMPT_MS);
 }
 
 } // namespace
+
+void serial_wait_for(char byte)
+{
+    for (;;) {
+        const char c = serial_get(0, nullptr);
+        if (static_cast<unsigned char>(c) == static_cast<unsigned char>(byte))
+            return;
+        // An end of text among the bytes passed over is the answer to a
+        // command this run never sent (a monitor that was already running
+        // when the tool started answers the image's bytes).
+        if (c == BOARD_END_OF_TEXT)
+            out_of_step();
+    }
+}
 
 unsigned download_percentage(unsigned i, unsigned size)
 {

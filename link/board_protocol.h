@@ -36,6 +36,10 @@ bool board_command(char command);
 // nothing more within LAST_ANSWER_QUIET_MS after the prompt that followed it.
 void board_confirm_last_answer();
 
+// Reads and discards bytes up to and including the first one equal to
+// byte; an end of text among them is out of step.
+void serial_wait_for(char byte);
+
 // The pause after each 128-byte block of the download.
 void serial_pause();
 

@@ -338,7 +338,7 @@ void GdbServer::accept_debugger()
         std::lock_guard<std::mutex> lock(mutex_);
         attached_ = true;
     }
-    tell_("debugger attached from " + who);
+    tell_("debugger attached from " + who + "; " + board_status());
 }
 
 void GdbServer::drain_refused(const std::vector<int>& readable)
@@ -771,7 +771,44 @@ std::optional<std::string> GdbServer::handle(const std::string& packet)
         return std::string("l");
     if (starts("qSymbol"))
         return std::string("OK");
+    if (starts("qRcmd,")) {
+        // gdb's "monitor" command: "status" tells whether a board is powered
+        // and why it stands, which the registers alone do not.
+        std::vector<uint8_t> bytes;
+        if (!gdb::from_hex(arguments.substr(5), &bytes))
+            return std::string(ERROR_REPLY);
+        const std::string command(bytes.begin(), bytes.end());
+        const std::string text = command == "status" || command.empty()
+                                     ? board_status()
+                                     : "unknown monitor command '" + command + "'; 'monitor status' tells the board's state";
+        send_packet("O" + to_hex(text + "\n"));
+        return std::string("OK");
+    }
     return std::string();  // not supported
+}
+
+std::string GdbServer::board_status()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!board_)
+        return "no board is powered: one powers up when a host opens the port (with --power, when "
+               "the switch is turned on); until then registers read as at reset and memory cannot be read";
+    if (!board_stopped_)
+        return "the board is powered and running";
+    switch (stop_.cause) {
+    case StopCause::RESET:
+        return "the board is powered and held at reset, before its first instruction";
+    case StopCause::BREAKPOINT:
+        return "the board is powered and stopped at a breakpoint";
+    case StopCause::STEP:
+        return "the board is powered and stopped after a single step";
+    case StopCause::WATCHPOINT:
+        return "the board is powered and stopped at a watchpoint";
+    case StopCause::INTERRUPT:
+        return "the board is powered and stopped by the debugger";
+    default:
+        return "the board is powered and stopped by a CPU fault: " + stop_.fault;
+    }
 }
 
 } // namespace korvasim

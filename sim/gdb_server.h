@@ -53,6 +53,8 @@ private:
     void send_packet(const std::string& payload);
     void send_raw(const std::string& bytes);
     void flush_outbox();
+    // Whether a board is powered and, if it stands, why: for a person.
+    std::string board_status();
     // The reply to one packet; nullopt when it has none (yet).
     std::optional<std::string> handle(const std::string& packet);
     std::string stop_reply(const DebugStop& stop) const;

@@ -53,6 +53,7 @@ const char USAGE[] =
     "  --link PATH     Also make PATH a symbolic link to the terminal.\n"
     "  --fault SPEC    Inject a board fault; repeatable. SPEC is one of\n"
     "                  sram.dN=0|1, sram.dN-dM, sram.aN=0|1, sram.aN-aM, sram.absent,\n"
+    "                  sram.cell:OFFSET.BIT=0|1, sram.couple:A.B=V>C.D=W,\n"
     "                  the same for sdram, flash.qK.F=VALUE or flash.busy.\n"
     "  --wake-byte N   The loader's wake-up byte (0-255, default 0).\n"
     "  --once          Serve one host session, then exit.\n"
@@ -482,12 +483,21 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         case 'h':
             fputs(USAGE, stdout);
             return 0;
-        default:
+        default: {
+            // getopt_long leaves the word it could not take just before optind.
+            const std::string word = argv[optind - 1];
+            const bool known = std::any_of(std::begin(options), std::end(options) - 1, [&](const option& o) {
+                return word == std::string("--") + o.name;
+            });
+            fprintf(stderr, known ? "korvasim: option '%s' needs a value\n" : "korvasim: unknown option '%s'\n",
+                    word.c_str());
             fputs(USAGE, stderr);
             return 1;
         }
+        }
     }
     if (optind != argc) {
+        fprintf(stderr, "korvasim: unexpected argument '%s'\n", argv[optind]);
         fputs(USAGE, stderr);
         return 1;
     }

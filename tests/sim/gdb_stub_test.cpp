@@ -331,6 +331,33 @@ TEST(GdbStub, KillEndsTheBoardWithoutAFault)
     EXPECT_EQ(debugged.board().fault(), "");
 }
 
+// What gdb's "monitor status" prints.
+std::string monitor_status(Client& gdb)
+{
+    const std::string told = gdb.ask("qRcmd," + korvasim::gdb::to_hex("status"));
+    std::vector<uint8_t> text;
+    EXPECT_TRUE(told[0] == 'O' && korvasim::gdb::from_hex(told.substr(1), &text)) << told;
+    EXPECT_EQ(gdb.reply(), "OK");
+    return std::string(text.begin(), text.end());
+}
+
+TEST(GdbStub, MonitorStatusTellsWhetherABoardIsPoweredAndWhyItStands)
+{
+    DebuggedBoard debugged;
+    Client gdb(debugged.port());
+    EXPECT_EQ(monitor_status(gdb).substr(0, 24), "no board is powered: one");
+    EXPECT_NE(debugged.told().find("; no board is powered"), std::string::npos) << debugged.told();
+    ASSERT_TRUE(debugged.board().boot(monitor_image(), TIMEOUT_MS));
+    EXPECT_EQ(monitor_status(gdb), "the board is powered and running\n");
+    ASSERT_EQ(gdb.ask("?"), "S02");
+    EXPECT_EQ(monitor_status(gdb), "the board is powered and stopped by the debugger\n");
+    const std::string unknown = gdb.ask("qRcmd," + korvasim::gdb::to_hex("reset"));
+    std::vector<uint8_t> text;
+    ASSERT_TRUE(korvasim::gdb::from_hex(unknown.substr(1), &text));
+    EXPECT_EQ(std::string(text.begin(), text.end()).substr(0, 32), "unknown monitor command 'reset';");
+    EXPECT_EQ(gdb.reply(), "OK");
+}
+
 TEST(GdbStub, ADebuggerThatNeverReadsIsDroppedAndTheNextOneIsServed)
 {
     DebuggedBoard debugged;

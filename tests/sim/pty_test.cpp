@@ -167,6 +167,16 @@ TEST(Loader, AccessThatNoRegisterTakesIsToldOnceOnStandardErrorAndInTheTrace)
     EXPECT_NE(read_file(trace).find("undefined: " + told), std::string::npos);
 }
 
+TEST(CommandLine, HelpListsEveryFaultForm)
+{
+    Session sim(KORVASIM_PATH, ChildOptions{{"--help"}, {}, {}});
+    EXPECT_EQ(sim.wait_exit(TIMEOUT_MS), 0);
+    for (const char* form : {"sram.dN=0|1", "sram.dN-dM", "sram.aN=0|1", "sram.aN-aM", "sram.absent",
+                             "sram.cell:OFFSET.BIT=0|1", "sram.couple:A.B=V>C.D=W", "flash.qK.F=VALUE",
+                             "flash.busy", "--power PATH"})
+        EXPECT_NE(sim.out().find(form), std::string::npos) << form;
+}
+
 TEST(CommandLine, ADebuggerPortBeyondThisMachineIsWarnedAbout)
 {
     for (const char* address : {"0.0.0.0:0", "127.0.0.1:0"}) {
@@ -270,8 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentCase{"CoverageAsPdf", {"--coverage", "--format", "pdf"},
                         "bad format 'pdf': expected table, csv, json or html"},
         BadArgumentCase{"DebuggerWithCoverage", {"--coverage", "--gdb", "0"}, "--gdb has no effect with --coverage"},
-        BadArgumentCase{"UnknownOption", {"--frobnicate"}, "Usage: korvasim"},
-        BadArgumentCase{"Operand", {"extra"}, "Usage: korvasim"}),
+        BadArgumentCase{"UnknownOption", {"--fualt", "x"}, "korvasim: unknown option '--fualt'\nUsage: korvasim"},
+        BadArgumentCase{"OptionWithoutValue", {"--fault"}, "korvasim: option '--fault' needs a value\nUsage:"},
+        BadArgumentCase{"Operand", {"extra"}, "korvasim: unexpected argument 'extra'\nUsage: korvasim"}),
     CaseName());
 
 // ---- Sessions as hosts really behave ----------------------------------------
