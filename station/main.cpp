@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -67,18 +68,35 @@ std::string default_log_dir()
     return name;
 }
 
-// The dudedoved of the same installation: next to this program, else on PATH.
-std::string installed_dudedoved()
+// The dudedoved of the same installation: next to this program, else on
+// PATH. A failure names every place looked at.
+korvasim::Result find_dudedoved(std::string* found)
 {
+    std::vector<std::string> places;
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
-        std::string path(self, static_cast<size_t>(n));
-        path = path.substr(0, path.rfind('/') + 1) + "dudedoved";
-        if (access(path.c_str(), X_OK) == 0)
-            return path;
+        const std::string path(self, static_cast<size_t>(n));
+        places.push_back(path.substr(0, path.rfind('/') + 1) + "dudedoved");
     }
-    return "dudedoved";
+    const char* search = getenv("PATH");
+    const std::string path_list = search ? search : "";
+    for (size_t start = 0; start <= path_list.size();) {
+        const size_t colon = std::min(path_list.find(':', start), path_list.size());
+        const std::string dir = path_list.substr(start, colon - start);
+        places.push_back((dir.empty() ? "." : dir) + "/dudedoved");
+        start = colon + 1;
+    }
+    for (const std::string& place : places)
+        if (access(place.c_str(), X_OK) == 0) {
+            *found = place;
+            return korvasim::Result::ok();
+        }
+    std::string looked;
+    for (const std::string& place : places)
+        looked += (looked.empty() ? "" : ", ") + place;
+    return korvasim::Result::failure("cannot find dudedoved (looked at " + looked +
+                                     "); name it with --dudedoved PATH");
 }
 
 void diagnose_failed(BoardRecord* r)
@@ -120,12 +138,17 @@ int exit_status(const std::vector<BoardRecord>& records)
 int main(int argc, char** argv)
 {
     StationOptions options;
-    options.dudedoved = installed_dudedoved();
     if (const korvasim::Result parsed = parse_station_options(argc, argv, &options); !parsed)
         return fail(parsed.why());
     if (options.help) {
         fputs(STATION_USAGE, stdout);
         return 0;
+    }
+    if (options.dudedoved.empty()) {
+        if (const korvasim::Result found = find_dudedoved(&options.dudedoved); !found)
+            return fail(found.why());
+    } else if (access(options.dudedoved.c_str(), X_OK) != 0) {
+        return fail("cannot run --dudedoved " + options.dudedoved + ": " + strerror(errno));
     }
     const std::string log_dir = options.log_dir.empty() ? default_log_dir() : options.log_dir;
     if (!make_dirs(log_dir))

@@ -22,7 +22,7 @@ struct StationOptions {
     std::string junit_path;
     std::string json_path;
     bool append = false;
-    std::string dudedoved = "dudedoved";
+    std::string dudedoved;          // empty: beside this program, else on PATH
     bool help = false;
 
     // A burn-in runs dudedoved -c and counts passes.

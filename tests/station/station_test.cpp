@@ -293,6 +293,26 @@ TEST(Station, LabelsAndPortsOfAnyBytesReachTheRecords)
     EXPECT_EQ(junit_cases(station.dir() + "/report.xml").size(), 1u);
 }
 
+TEST(Station, FindsTheDudedovedBesideItAndNamesWhereItLookedWhenThereIsNone)
+{
+    const std::string dir = make_temp_dir();
+    // From the build tree, with nothing on PATH: the one beside it runs.
+    Session beside(KORVASTATION_PATH, ChildOptions{{"--log-dir", dir + "/logs", "--json", dir + "/r.json",
+                                                    "/nonexistent/port=ghost"},
+                                                   {{"PATH", "/nonexistent"}}, dir});
+    EXPECT_EQ(beside.wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_NE(read_file(dir + "/r.json").find("Could not open serial port /nonexistent/port"), std::string::npos)
+        << beside.err();
+    // A copy of the station alone: told where it looked, before any board.
+    const std::string alone = dir + "/korvastation";
+    std::ofstream(alone, std::ios::binary) << std::ifstream(KORVASTATION_PATH, std::ios::binary).rdbuf();
+    chmod(alone.c_str(), 0755);
+    Session lost(alone, ChildOptions{{"/nonexistent/port=ghost"}, {{"PATH", "/nowhere:/neither"}}, dir});
+    EXPECT_EQ(lost.wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_EQ(lost.err(), "korvastation: cannot find dudedoved (looked at " + dir +
+                              "/dudedoved, /nowhere/dudedoved, /neither/dudedoved); name it with --dudedoved PATH\n");
+}
+
 struct RecordPathCase {
     const char* name;
     const char* option;
@@ -356,6 +376,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"PassesAndDuration", {"--passes", "2", "--duration", "1h", "p"},
                   "--passes and --duration both end a burn-in; give one"},
         UsageCase{"AppendWithoutJson", {"--append", "p"}, "--append goes with --json"},
+        UsageCase{"DudedovedMissing", {"--dudedoved", "/nonexistent/dudedoved", "p"},
+                  "cannot run --dudedoved /nonexistent/dudedoved: No such file or directory"},
         UsageCase{"EmptyLabel", {"p="}, "bad board 'p=': expected PORT or PORT=LABEL"},
         UsageCase{"TwoBoardsOneLabel", {"a=x", "b=x"}, "two boards are labelled 'x'"},
         UsageCase{"LabelsSharingALog", {"a=a/b", "b=a_b"},
