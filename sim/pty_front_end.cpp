@@ -21,6 +21,8 @@ namespace {
 // Longest time the front end waits before it looks at the stop flag again.
 const int POLL_SLICE_MS = 100;
 const int OUTPUT_GRACE_MS = 20;
+// An image this short was typed, not downloaded.
+const size_t TYPED_IMAGE_BYTES = 64;
 
 std::runtime_error system_error(const std::string& what)
 {
@@ -311,6 +313,12 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
         if (!fault_told && board.wait_halted(0) && report_) {
             SessionReport fault;
             fault.board_fault = board.fault();
+            // A person at a terminal typed into the loader: say what happened.
+            if (options.image.empty() && image.size() < TYPED_IMAGE_BYTES)
+                fault.board_fault += " (the loader took " + std::to_string(image.size()) +
+                                     " byte" + (image.size() == 1 ? "" : "s") +
+                                     " as the boot image; korvasim --image FILE boots the monitor "
+                                     "for a terminal program)";
             report_(fault);
             fault_told = true;
         }

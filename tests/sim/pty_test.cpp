@@ -129,6 +129,22 @@ TEST(Loader, ImageOptionBootsWithoutTheLoader)
     EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI");
 }
 
+TEST(Loader, AKeypressTakenAsTheImageIsExplained)
+{
+    // A person with a terminal program on a board in loader mode.
+    Simulator sim({"--once"});
+    HostPort host(sim.path());
+    ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), std::string(1, '\0'));
+    host.send({'1'});
+    EXPECT_TRUE(sim.process().wait_until(
+        [&] {
+            return sim.process().err().find("(the loader took 1 byte as the boot image; korvasim --image FILE "
+                                            "boots the monitor for a terminal program)") != std::string::npos;
+        },
+        TIMEOUT_MS))
+        << sim.process().err();
+}
+
 TEST(Loader, CpuFaultIsReportedAndTheBoardGoesQuiet)
 {
     Simulator sim({"--once", "--image", std::string(PROGRAM_DIR) + "/bad_access.bin"});
