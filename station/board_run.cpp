@@ -143,7 +143,9 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
         if (!counted)
             break;
         record_.counts[e.test][passed ? 0 : 1] += 1;
-        record_.results.push_back({e.test, record_.passes + 1, passed, seconds_between(test_since_, now)});
+        record_.seconds[e.test] += seconds_between(test_since_, now);
+        if (!passed && record_.first_failure[e.test] == 0)
+            record_.first_failure[e.test] = record_.passes + 1;
         record_.last_verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
         tell(record_.last_verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
         if (e.test == 2) {

@@ -27,13 +27,6 @@ const char* verdict_name(Verdict v);
 // Whether the station could not test the board (exit status 2).
 bool untested(Verdict v);
 
-struct TestResult {
-    int test;       // 0 SDRAM, 1 FLASH, 2 SRAM
-    long pass;      // from 1
-    bool passed;
-    double seconds;
-};
-
 struct BoardRecord {
     BoardSpec board;
     std::chrono::system_clock::time_point start, end;
@@ -45,7 +38,9 @@ struct BoardRecord {
     std::string problem;        // why it is HUNG, LOST or NOT_TESTED
     long passes = 0;            // complete passes
     long counts[3][2] = {};     // per test: passed, failed
-    std::vector<TestResult> results;
+    long first_failure[3] = {}; // per test: the pass it first failed in, 0 if none
+    double seconds[3] = {};     // per test: the time of all its passes
+    std::string failure_report[3];  // per test: its report in the verbose log, when it failed
     std::string log;            // dudedoved's log of the run
     std::string verbose_log;    // of the verbose pass for the diagnosis, if any
     std::vector<korvasim::CatalogueFault> diagnosis;

@@ -38,6 +38,7 @@ const int EXIT_FAILED = 1;
 const int EXIT_UNTESTED = 2;
 const int TABLE_REFRESH_MS = 500;
 const int BATCH_MS = 20;
+const size_t MAX_REPORT_LINES = 200;
 
 int fail(const std::string& message)
 {
@@ -99,6 +100,19 @@ korvasim::Result find_dudedoved(std::string* found)
                                      "); name it with --dudedoved PATH");
 }
 
+// A failed test's report for the records, cut where a record would grow
+// with it: a report of a board with a dead bus has a mismatch on every line.
+std::string report_text(const std::vector<std::string>& lines)
+{
+    const size_t shown = std::min(lines.size(), MAX_REPORT_LINES);
+    std::string text;
+    for (size_t i = 0; i < shown; ++i)
+        text += lines[i] + "\n";
+    if (shown < lines.size())
+        text += "(" + std::to_string(lines.size() - shown) + " more lines in the log)\n";
+    return text;
+}
+
 void diagnose_failed(BoardRecord* r)
 {
     const std::string& log_path = r->verbose_log.empty() ? r->log : r->verbose_log;
@@ -112,6 +126,9 @@ void diagnose_failed(BoardRecord* r)
         r->diagnosis_note = "no diagnosis: " + log_path + ": " + parsed.why();
         return;
     }
+    for (const korvasim::LoggedTest& t : tests)
+        if (!t.passed)
+            r->failure_report[t.test] = report_text(t.lines);
     const std::vector<uint8_t> image(boot_image, boot_image + BOOT_IMAGE_SIZE);
     const korvasim::Diagnosis d =
         korvasim::diagnose(image, tests, std::max(1u, std::thread::hardware_concurrency()));

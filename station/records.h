@@ -1,6 +1,6 @@
 // The station's records: one JSON object per board (a line each), and a
 // JUnit XML report with a test suite per board and a test case per test
-// and pass, as CI dashboards read them.
+// with its pass and failure counts, as CI dashboards read them.
 #ifndef KORVASTATION_RECORDS_H
 #define KORVASTATION_RECORDS_H
 
