@@ -135,19 +135,21 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
         break;
     case ToolEvent::TEST_STARTED:
         test_since_ = now;
+        record_.running_test = e.test;
         record_.phase = std::string(stage_ == Stage::MAIN ? "" : "verbose ") + TEST_NAMES[e.test];
         break;
     case ToolEvent::TEST_PASSED:
     case ToolEvent::TEST_FAILED: {
         const bool passed = e.event == ToolEvent::TEST_PASSED;
+        record_.running_test = -1;
         if (!counted)
             break;
         record_.counts[e.test][passed ? 0 : 1] += 1;
         record_.seconds[e.test] += seconds_between(test_since_, now);
         if (!passed && record_.first_failure[e.test] == 0)
             record_.first_failure[e.test] = record_.passes + 1;
-        record_.last_verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
-        tell(record_.last_verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
+        const std::string verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
+        tell(verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
         if (e.test == 2) {
             ++record_.passes;
             if (options_.burn_in() && enough_passes(now)) {

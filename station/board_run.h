@@ -32,7 +32,7 @@ struct BoardRecord {
     std::chrono::system_clock::time_point start, end;
     Verdict verdict = Verdict::RUNNING;
     std::string phase = "starting";
-    std::string last_verdict;   // "SRAM failed"
+    int running_test = -1;      // the test under way, -1 between tests
     int hung_test = -1;         // -1 with HUNG: before the tests
     std::string hung_in;        // "wake-up", "start-up" or the test, with HUNG
     std::string problem;        // why it is HUNG, LOST or NOT_TESTED

@@ -1,17 +1,84 @@
 #include "display.h"
 
+#include <algorithm>
+
 #include "records.h"
 #include "report_lines.h"
 
 namespace {
 
-std::string row(const std::string& label, const std::string& port, const std::string& phase,
-                const std::string& passes, const std::string& failures, const std::string& last)
+const char ELLIPSIS[] = "\u2026";
+
+// Text cut to width characters. Names keep their end, where the ones of a
+// line differ (/dev/serial/by-id/usb-FTDI_..._A1B2C3-if00-port0); other
+// text keeps its start. Counted in characters, not bytes.
+std::string fit(const std::string& text, size_t width, bool keep_end)
 {
-    char text[256];
-    snprintf(text, sizeof text, "%-16.16s %-16.16s %-22.22s %7.7s %9.9s  %s", label.c_str(), port.c_str(),
-             phase.c_str(), passes.c_str(), failures.c_str(), last.c_str());
-    return text;
+    std::vector<std::string> chars;
+    for (size_t i = 0; i < text.size();) {
+        size_t n = 1;
+        while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80)
+            ++n;
+        chars.push_back(text.substr(i, n));
+        i += n;
+    }
+    std::string out;
+    if (chars.size() <= width) {
+        for (const std::string& c : chars)
+            out += c;
+        return out + std::string(width - chars.size(), ' ');
+    }
+    if (width == 0)
+        return out;
+    if (keep_end) {
+        out = ELLIPSIS;
+        for (size_t i = chars.size() - (width - 1); i < chars.size(); ++i)
+            out += chars[i];
+    } else {
+        for (size_t i = 0; i + 1 < width; ++i)
+            out += chars[i];
+        out += ELLIPSIS;
+    }
+    return out;
+}
+
+size_t length_of(const std::string& text)
+{
+    size_t n = 0;
+    for (char c : text)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// What an operator needs of a board at a glance.
+struct TableRow {
+    std::string board, port, state, test, passes, failure;
+};
+
+TableRow row_of(const BoardRecord& r)
+{
+    TableRow row{r.board.label, r.board.port, "", "", std::to_string(r.passes), ""};
+    if (r.verdict != Verdict::RUNNING)
+        row.state = verdict_name(r.verdict);
+    else if (r.running_test >= 0)
+        row.state = r.phase.rfind("verbose", 0) == 0 ? "verbose pass" : "testing";
+    else if (r.phase == "waiting for the board")
+        row.state = "waiting";
+    else
+        row.state = r.phase;
+    if (r.running_test >= 0 && r.verdict == Verdict::RUNNING)
+        row.test = TEST_NAMES[r.running_test];
+    long first = 0;
+    for (int t = 0; t < 3; ++t)
+        if (r.first_failure[t] && (first == 0 || r.first_failure[t] < r.first_failure[first - 1]))
+            first = t + 1;
+    if (first)
+        row.failure = std::string(TEST_NAMES[first - 1]) + " failed in pass " + std::to_string(r.first_failure[first - 1]);
+    else if (r.verdict == Verdict::HUNG)
+        row.failure = "hung" + hung_where(r);
+    else if (untested(r.verdict))
+        row.failure = r.problem;
+    return row;
 }
 
 } // namespace
@@ -26,17 +93,47 @@ void Display::events(const std::vector<std::string>& events)
 
 void Display::table(const std::vector<const BoardRecord*>& records)
 {
-    // Back to the table's first line, then every line anew.
+    const size_t width = width_();
+    // A resized terminal may have rewrapped what stands there: start anew below.
+    if (width != drawn_width_)
+        drawn_ = 0;
+    std::vector<TableRow> rows = {{"BOARD", "PORT", "STATE", "TEST", "PASSES", "FIRST FAILURE"}};
+    for (const BoardRecord* r : records)
+        rows.push_back(row_of(*r));
+    // Every column as wide as its widest cell, then the long ones cut until
+    // a row fits the terminal: a wrapped row would break the redraw.
+    enum { BOARD, PORT, STATE, TEST, PASSES, FAILURE, COLUMNS };
+    const size_t floor[COLUMNS] = {8, 12, 12, 5, 6, 13};
+    // The state's column keeps its width ("verbose pass"), so that the
+    // others do not move as boards go through their states.
+    size_t widths[COLUMNS] = {0, 0, 12, 0, 0, 0};
+    for (const TableRow& row : rows) {
+        const std::string* cells[COLUMNS] = {&row.board, &row.port, &row.state, &row.test, &row.passes, &row.failure};
+        for (int c = 0; c < COLUMNS; ++c)
+            widths[c] = std::max(widths[c], length_of(*cells[c]));
+    }
+    auto total = [&] {
+        size_t sum = 2 * (COLUMNS - 1);
+        for (size_t w : widths)
+            sum += w;
+        return sum;
+    };
+    for (int c : {PORT, FAILURE, BOARD, STATE})
+        while (total() >= width && widths[c] > floor[c])
+            --widths[c];
     if (drawn_ > 0)
         fprintf(out_, "\x1b[%zuA", drawn_);
-    fprintf(out_, "\x1b[2K%s\n", row("BOARD", "PORT", "PHASE", "PASSES", "FAILURES", "LAST").c_str());
-    for (const BoardRecord* r : records) {
-        const std::string phase = r->verdict == Verdict::RUNNING ? r->phase : verdict_name(r->verdict);
-        fprintf(out_, "\x1b[2K%s\n",
-                row(r->board.label, r->board.port, phase, std::to_string(r->passes), std::to_string(r->failures()),
-                    r->last_verdict).c_str());
+    for (const TableRow& row : rows) {
+        std::string line = fit(row.board, widths[BOARD], true) + "  " + fit(row.port, widths[PORT], true) + "  " +
+                           fit(row.state, widths[STATE], false) + "  " + fit(row.test, widths[TEST], false) + "  " +
+                           std::string(widths[PASSES] - std::min(widths[PASSES], length_of(row.passes)), ' ') +
+                           row.passes + "  " + fit(row.failure, widths[FAILURE], false);
+        line = fit(line, width - 1, false);
+        line.erase(line.find_last_not_of(' ') + 1);
+        fprintf(out_, "\x1b[2K%s\n", line.c_str());
     }
-    drawn_ = records.size() + 1;
+    drawn_ = rows.size();
+    drawn_width_ = width;
     fflush(out_);
 }
 

@@ -5,6 +5,7 @@
 #define KORVASTATION_DISPLAY_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,11 @@
 
 class Display {
 public:
-    Display(FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+    // width tells the terminal's width in columns, asked at every redraw.
+    Display(FILE* out, bool terminal, std::function<size_t()> width)
+        : out_(out), terminal_(terminal), width_(std::move(width))
+    {
+    }
 
     bool terminal() const { return terminal_; }
     // Elsewhere than on a terminal: the events, a line each.
@@ -24,7 +29,9 @@ public:
 private:
     FILE* out_;
     bool terminal_;
-    size_t drawn_ = 0;  // table lines on the screen
+    std::function<size_t()> width_;
+    size_t drawn_ = 0;        // table lines on the screen
+    size_t drawn_width_ = 0;  // the terminal's width when they were drawn
 };
 
 // The summary's line for one board.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -28,10 +29,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<int> interrupts{0};
+std::atomic<bool> resized{false};
 
 void on_signal(int)
 {
     ++interrupts;
+}
+
+void on_resize(int)
+{
+    resized = true;
+}
+
+size_t terminal_width()
+{
+    winsize size = {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+        return 80;
+    return size.ws_col;
 }
 
 const int EXIT_FAILED = 1;
@@ -183,6 +198,9 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    struct sigaction resize = {};
+    resize.sa_handler = on_resize;
+    sigaction(SIGWINCH, &resize, nullptr);
 
     std::vector<std::unique_ptr<BoardRun>> runs;
     for (const BoardSpec& board : options.boards)
@@ -190,7 +208,7 @@ int main(int argc, char** argv)
     for (auto& run : runs)
         run->start();
 
-    Display display(stdout, isatty(STDOUT_FILENO));
+    Display display(stdout, isatty(STDOUT_FILENO), terminal_width);
     std::vector<const BoardRecord*> table;
     for (const auto& run : runs)
         table.push_back(&run->record());
@@ -231,7 +249,7 @@ int main(int argc, char** argv)
                 display.events(events);
         } else if (((changed || !events.empty()) &&
                      now - last_drawn > std::chrono::milliseconds(TABLE_REFRESH_MS)) ||
-                   all_done) {
+                   all_done || resized.exchange(false)) {
             display.table(table);
             last_drawn = now;
         }

@@ -3,6 +3,7 @@
 // read back, and usage errors.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <memory>
@@ -238,11 +239,67 @@ TEST(Station, OnATerminalATableIsRedrawnInPlace)
     Session station("/usr/bin/script", ChildOptions{{"-qefc", command, "/dev/null"}, {}, dir});
     EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 0) << station.out();
     const std::string& out = station.out();
-    EXPECT_NE(out.find("BOARD            PORT             PHASE"), std::string::npos) << out;
+    EXPECT_NE(out.find("BOARD  PORT"), std::string::npos) << out;
     EXPECT_NE(out.find("\x1b[2A"), std::string::npos) << "back up over the header and one row";
     EXPECT_NE(out.find("T1 "), std::string::npos);
     EXPECT_NE(out.find("Summary: 1 board, 1 passed"), std::string::npos);
 }
+
+// Characters, not bytes: the table cuts names with an ellipsis.
+size_t characters(const std::string& line)
+{
+    size_t n = 0;
+    for (char c : line)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+class TableWidthTest : public testing::TestWithParam<int> {};
+
+TEST_P(TableWidthTest, FitsTheTerminalAndKeepsLongPortNamesApart)
+{
+    // Two boards behind by-id names that differ only at their end, in a
+    // real terminal of the width under test (tmux), as an operator sees them.
+    SimulatedBoard a, b;
+    const std::string dir = make_temp_dir();
+    const std::string by_id = dir + "/serial/by-id/usb-FTDI_FT232R_USB_UART_";
+    ASSERT_EQ(system(("mkdir -p " + dir + "/serial/by-id").c_str()), 0);
+    ASSERT_EQ(symlink(a.port().c_str(), (by_id + "A1B2C3D4-if00-port0").c_str()), 0);
+    ASSERT_EQ(symlink(b.port().c_str(), (by_id + "E5F6A7B8-if00-port0").c_str()), 0);
+    const std::string socket = dir + "/tmux";
+    const std::string command = std::string(KORVASTATION_PATH) + " --dudedoved " + DUDEDOVED_PATH + " --log-dir " +
+                                dir + "/logs " + by_id + "A1B2C3D4-if00-port0=SN1001 " + by_id +
+                                "E5F6A7B8-if00-port0=SN1002; sleep 600";
+    const std::string width = std::to_string(GetParam());
+    Session tmux("/usr/bin/tmux", ChildOptions{{"-S", socket, "new-session", "-d", "-x", width, "-y", "30", command},
+                                               {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
+                                               dir});
+    ASSERT_EQ(tmux.wait_exit(30000), 0) << tmux.err();
+    std::string screen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STATION_TIMEOUT_MS);
+    while (screen.find("Summary:") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        usleep(200 * 1000);
+        Session capture("/usr/bin/tmux", ChildOptions{{"-S", socket, "capture-pane", "-p", "-S", "-", "-E", "-"}, {}, dir});
+        capture.wait_exit(30000);
+        screen = capture.out();
+    }
+    Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "kill-server"}, {}, dir}).wait_exit(30000);
+    ASSERT_NE(screen.find("Summary: 2 boards, 2 passed"), std::string::npos) << screen;
+    const std::string table = screen.substr(0, screen.find("Summary:"));
+    std::istringstream lines(table);
+    size_t headers = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(characters(line), static_cast<size_t>(GetParam())) << line;
+        headers += line.rfind("BOARD", 0) == 0;
+    }
+    EXPECT_EQ(headers, 1u) << "the redraw left copies of the table behind:\n" << table;
+    for (const char* end : {"A1B2C3D4-if00-port0  passed", "E5F6A7B8-if00-port0  passed"})
+        EXPECT_NE(table.find(end), std::string::npos) << end << "\n" << table;
+    // Wide enough, the whole name stands; narrow, its end does.
+    EXPECT_EQ(table.find(by_id) != std::string::npos, GetParam() >= 200) << table;
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, TableWidthTest, testing::Values(80, 200));
 
 TEST(Station, ABoardThatNeverWakesIsHungAtTheWakeUp)
 {
