@@ -301,16 +301,40 @@ TEST_P(TableWidthTest, FitsTheTerminalAndKeepsLongPortNamesApart)
 
 INSTANTIATE_TEST_SUITE_P(Station, TableWidthTest, testing::Values(80, 200));
 
-TEST(Station, ABoardThatNeverWakesIsHungAtTheWakeUp)
+struct HangCase {
+    const char* name;
+    bool silent_dudedoved;  // else a port with nothing behind it
+    const char* hung_in;
+    const char* problem;
+};
+
+class HangTest : public testing::TestWithParam<HangCase> {};
+
+TEST_P(HangTest, EveryWaitHasALimit)
 {
-    Pty dead_fixture;  // a port with nothing behind it
-    Station station({"--wake-timeout", "2", dead_fixture.slave_path() + "=dead"});
+    Pty dead_fixture;
+    const std::string silent = make_temp_dir() + "/silent-dudedoved";
+    std::ofstream(silent) << "#!/bin/sh\nexec sleep 600\n";
+    chmod(silent.c_str(), 0755);
+    std::vector<std::string> args = {"--wake-timeout", "2", "--silence-timeout", "2"};
+    if (GetParam().silent_dudedoved)
+        args.insert(args.end(), {"--dudedoved", silent, "port=board"});
+    else
+        args.push_back(dead_fixture.slave_path() + "=board");
+    Station station(args);
     EXPECT_EQ(station.finish(), 2);
-    const auto record = station.records().at("dead");
+    const auto record = station.records().at("board");
     EXPECT_EQ(record["verdict"], "hung");
-    EXPECT_EQ(record["hung_in"], "wake-up");
-    EXPECT_EQ(record["problem"], "no wake-up byte in 2 s");
+    EXPECT_EQ(record["hung_in"], GetParam().hung_in);
+    EXPECT_EQ(record["problem"], GetParam().problem);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, HangTest,
+    testing::Values(HangCase{"ABoardThatNeverWakes", false, "wake-up", "no wake-up byte in 2 s"},
+                    HangCase{"ADudedovedThatSaysNothing", true, "start-up",
+                             "no output from dudedoved for 2 s (starting)"}),
+    CaseName());
 
 TEST(Station, ABurnInForADurationEndsWithAWholePass)
 {
@@ -346,20 +370,6 @@ TEST(Station, AppendAddsToTheRecords)
     const std::string all = read_file(dir + "/all.json");
     EXPECT_NE(all.find("\"ghost0\""), std::string::npos);
     EXPECT_NE(all.find("\"ghost1\""), std::string::npos);
-}
-
-TEST(Station, ADudedovedThatSaysNothingIsTimedOut)
-{
-    const std::string dir = make_temp_dir();
-    const std::string silent = dir + "/silent-dudedoved";
-    std::ofstream(silent) << "#!/bin/sh\nexec sleep 600\n";
-    chmod(silent.c_str(), 0755);
-    Station station({"--dudedoved", silent, "--wake-timeout", "2", "--silence-timeout", "2", "port=mute"});
-    EXPECT_EQ(station.finish(), 2);
-    const auto record = station.records().at("mute");
-    EXPECT_EQ(record["verdict"], "hung");
-    EXPECT_EQ(record["hung_in"], "start-up");
-    EXPECT_EQ(record["problem"], "no output from dudedoved for 2 s (starting)");
 }
 
 TEST(Station, LabelsAndPortsOfAnyBytesReachTheRecords)
