@@ -82,8 +82,8 @@ struct EngineCallbacks {
 
     static void ram(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* data)
     {
-        auto* cpu = static_cast<Cpu*>(data);
-        cpu->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address), static_cast<unsigned>(size));
+        static_cast<Cpu*>(data)->ram_access(type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                            static_cast<unsigned>(size));
     }
 
     static void instruction(uc_engine*, uint64_t address, uint32_t, void* data)
@@ -442,7 +442,7 @@ void Cpu::interrupt()
     // The engine is not stopped from here: a stop from another thread can
     // land between two instructions of a block and start it again from its
     // first, running them twice. The core stops itself, before an
-    // instruction, at the next access it makes (take_interrupt); run()
+    // instruction, after its next device access (take_interrupt); run()
     // looks at the flag before it starts the engine again.
     interrupted_ = true;
 }

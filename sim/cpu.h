@@ -74,7 +74,7 @@ public:
     using StopHandler = std::function<DebugResume(const DebugStop&)>;
     void debug_with(StopHandler handler);
     // From another thread: a core under a debugger stops soon (INTERRUPT),
-    // at the next instruction after a memory or device access.
+    // before the instruction after its next device access.
     void interrupt();
     // Whether run() ended because the debugger killed the board.
     bool killed() const { return killed_; }
@@ -137,8 +137,9 @@ private:
     // to happen (the core stops before its instruction).
     bool watched(bool write, uint32_t address, unsigned width);
     void request_stop(const DebugStop& stop);
-    // On the CPU thread, at an access: turns a pending interrupt into a stop
-    // before the next instruction.
+    // On the CPU thread, at a device access: turns a pending interrupt into
+    // a stop before the next instruction. (At a RAM access it corrupted the
+    // core's state: the engine is in a block that then runs on.)
     void take_interrupt();
     void resume(const DebugResume& how);
     void update_code_hook(bool engine_stopped);

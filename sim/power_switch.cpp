@@ -58,8 +58,10 @@ void PowerSwitch::take_commands(const std::function<void(const std::string&)>& c
         pending_.erase(0, end + 1);
         word.erase(0, word.find_first_not_of(" \t\r"));
         word.erase(word.find_last_not_of(" \t\r") + 1);
-        if (word == "on" || word == "off")
+        if (word == "on" || word == "off") {
+            offs_ += on_ && word == "off";
             on_ = word == "on";
+        }
         else if (!word.empty())
             complain("power switch " + path_ + ": unknown command '" + word + "' (on or off)");
     }

@@ -22,9 +22,12 @@ public:
     // The descriptor to poll for commands.
     int fd() const { return read_fd_; }
     // Takes the commands that came; on() tells the switch's state after
-    // them. A word that is neither "on" nor "off" goes to complain.
+    // them, and switched_off() how often it went off so far, so that an
+    // "off" and an "on" read at once still make a power cycle. A word that
+    // is neither "on" nor "off" goes to complain.
     void take_commands(const std::function<void(const std::string&)>& complain);
     bool on() const { return on_; }
+    unsigned long switched_off() const { return offs_; }
 
 private:
     void release();
@@ -35,6 +38,7 @@ private:
     int keep_open_fd_ = -1;  // so that a writer's close is no end of file
     std::string pending_;
     bool on_ = false;
+    unsigned long offs_ = 0;
 };
 
 } // namespace korvasim

@@ -153,6 +153,7 @@ PtyFrontEnd::Wait PtyFrontEnd::wait(int timeout_ms, const std::atomic<bool>& sto
 void PtyFrontEnd::take_power_commands()
 {
     const bool was_on = power_->on();
+    const unsigned long offs = power_->switched_off();
     power_->take_commands([this](const std::string& complaint) {
         if (report_) {
             SessionReport told;
@@ -160,13 +161,13 @@ void PtyFrontEnd::take_power_commands()
             report_(told);
         }
     });
-    if (power_->on() && !was_on) {
-        opened_ = true;
-        output_open_ = holders_ > 0;
-    } else if (!power_->on() && was_on) {
+    // Off ends the session; on (again) starts the next one.
+    if (power_->switched_off() != offs) {
         closed_ = true;
         output_open_ = false;
     }
+    if (power_->on() && (!was_on || power_->switched_off() != offs))
+        opened_ = true;
 }
 
 bool PtyFrontEnd::powered() const

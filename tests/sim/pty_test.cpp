@@ -98,6 +98,11 @@ TEST(PowerSwitch, TheSwitchNotThePortPowersTheBoard)
             TIMEOUT_MS));
         host.send({'o', 'k'});
         EXPECT_EQ(host.read_bytes(2, 600), "") << "a board switched off answered";
+        switch_power(power, "on\n");
+        EXPECT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
+        // Off and on again at once is still a power cycle: the loader wakes anew.
+        switch_power(power, "off\non\n");
+        EXPECT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
     }
     sim.process().signal(SIGTERM);
     EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
