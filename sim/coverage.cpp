@@ -46,28 +46,42 @@ std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
     return rows;
 }
 
+std::vector<ClassRow> class_rows(const std::vector<CoverageRow>& rows)
+{
+    std::vector<ClassRow> classes;
+    ClassRow all{"all", "", {0, 0, 0}};
+    for (const auto& [part, fault_class] : fault_classes()) {
+        ClassRow c{part, fault_class, {0, 0, 0}};
+        for (const CoverageRow& row : rows)
+            if (row.fault.part == part && row.fault.fault_class == fault_class)
+                ++c.counts[static_cast<int>(row.verdict())];
+        if (c.faults() == 0)
+            continue;
+        for (int v = 0; v < 3; ++v)
+            all.counts[v] += c.counts[v];
+        classes.push_back(c);
+    }
+    classes.push_back(all);
+    return classes;
+}
+
+std::string coverage_line(const ClassRow& all)
+{
+    char text[96];
+    snprintf(text, sizeof text, "coverage: %.1f%% of %d single faults caught",
+             all.faults() ? 100.0 * all.counts[0] / all.faults() : 0.0, all.faults());
+    return text;
+}
+
 void print_coverage_table(FILE* out, const std::vector<CoverageRow>& rows)
 {
     fprintf(out, "%-6s %-22s %7s %7s %7s %7s\n", "part", "fault class", "faults", "caught",
             "missed", "hung");
-    int totals[3] = {0, 0, 0};
-    for (const auto& [part, fault_class] : fault_classes()) {
-        int counts[3] = {0, 0, 0};
-        for (const CoverageRow& row : rows)
-            if (row.fault.part == part && row.fault.fault_class == fault_class)
-                ++counts[static_cast<int>(row.verdict())];
-        const int all = counts[0] + counts[1] + counts[2];
-        if (all == 0)
-            continue;
-        fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", part.c_str(), fault_class.c_str(), all,
-                counts[0], counts[1], counts[2]);
-        for (int v = 0; v < 3; ++v)
-            totals[v] += counts[v];
-    }
-    const int all = totals[0] + totals[1] + totals[2];
-    fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", "all", "", all, totals[0], totals[1], totals[2]);
-    fprintf(out, "\ncoverage: %.1f%% of %d single faults caught\n",
-            all ? 100.0 * totals[0] / all : 0.0, all);
+    const std::vector<ClassRow> classes = class_rows(rows);
+    for (const ClassRow& c : classes)
+        fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", c.part.c_str(), c.fault_class.c_str(), c.faults(),
+                c.counts[0], c.counts[1], c.counts[2]);
+    fprintf(out, "\n%s\n", coverage_line(classes.back()).c_str());
     for (Verdict v : {Verdict::MISSED, Verdict::HUNG}) {
         bool first = true;
         for (const CoverageRow& row : rows) {

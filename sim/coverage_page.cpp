@@ -58,19 +58,32 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
     fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<title>Korva board tests: fault coverage</title>\n"
           "<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
-          "td,th{border:1px solid #999;padding:2px 8px;text-align:left}td.n{text-align:right}</style>\n"
+          "td,th{border:1px solid #999;padding:2px 8px;text-align:left}td.n{text-align:right}"
+          "tr.all td{font-weight:bold}</style>\n"
           "</head>\n<body>\n<h1>Fault coverage of the board tests</h1>\n",
           out);
-    fputs("<h2>Single faults of the catalogue</h2>\n<table>\n<tr><th>fault</th><th>name</th>"
-          "<th>SDRAM</th><th>FLASH</th><th>SRAM</th><th>verdict</th></tr>\n",
+    // What the text report says, in its order; the fault list comes last.
+    const std::vector<ClassRow> classes = class_rows(rows);
+    fprintf(out, "<h2 id=\"summary\">Summary</h2>\n<p><strong>%s</strong></p>\n",
+            escaped(coverage_line(classes.back())).c_str());
+    fputs("<table>\n<tr><th>part</th><th>fault class</th><th>faults</th><th>caught</th><th>missed</th>"
+          "<th>hung</th></tr>\n",
           out);
-    for (const CoverageRow& row : rows) {
-        fprintf(out, "<tr><td>%s</td><td>%s</td>", escaped(row.fault.spec).c_str(), escaped(row.fault.name).c_str());
-        for (const TestOutcome& o : row.outcomes)
-            fprintf(out, "<td class=\"n\">%s</td>", code_text(o).c_str());
-        fprintf(out, "<td>%s</td></tr>\n", verdict_text(row.verdict()));
-    }
+    for (const ClassRow& c : classes)
+        fprintf(out,
+                "<tr%s><td>%s</td><td>%s</td><td class=\"n\">%d</td><td class=\"n\">%d</td><td class=\"n\">%d</td>"
+                "<td class=\"n\">%d</td></tr>\n",
+                c.part == "all" ? " class=\"all\"" : "", escaped(c.part).c_str(), escaped(c.fault_class).c_str(),
+                c.faults(), c.counts[0], c.counts[1], c.counts[2]);
     fputs("</table>\n", out);
+    for (Verdict v : {Verdict::MISSED, Verdict::HUNG}) {
+        std::string items;
+        for (const CoverageRow& row : rows)
+            if (row.verdict() == v)
+                items += "<li>" + escaped(row.fault.name) + " (" + escaped(row.fault.spec) + ")</li>\n";
+        if (!items.empty())
+            fprintf(out, "<h3>%s</h3>\n<ul>\n%s</ul>\n", verdict_text(v), items.c_str());
+    }
     if (!models.empty()) {
         fputs("<h2>By fault model</h2>\n<table>\n<tr><th>part</th><th>fault model</th><th>faults</th>"
               "<th>caught</th><th>coverage</th><th>method</th></tr>\n",
@@ -84,16 +97,27 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
         fputs("</table>\n", out);
     }
     for (const PairCoverage& p : pairs)
-        for (const auto& [classes, count] : p.missed_by_class)
+        for (const auto& [classes_hidden, count] : p.missed_by_class)
             fprintf(out, "<p>%s pairs that hide each other: %s, %llu (e.g. %s)</p>\n", escaped(p.part).c_str(),
-                    escaped(classes).c_str(), static_cast<unsigned long long>(count),
-                    escaped(p.example_by_class.at(classes)).c_str());
-    fputs("<h2>Cells the tests read</h2>\n<p>Each red line is a cell that the memory's test reads and "
-          "checks; a fault in any other cell goes unseen.</p>\n",
+                    escaped(classes_hidden).c_str(), static_cast<unsigned long long>(count),
+                    escaped(p.example_by_class.at(classes_hidden)).c_str());
+    if (!cells.empty()) {
+        fputs("<h2>Cells the tests read</h2>\n<p>Each red line is a cell that the memory's test reads and "
+              "checks; a fault in any other cell goes unseen.</p>\n",
+              out);
+        for (const CellCoverage* c : cells)
+            print_picture(out, *c);
+    }
+    fputs("<h2 id=\"faults\">Every single fault of the catalogue</h2>\n<table>\n<tr><th>fault</th><th>name</th>"
+          "<th>SDRAM</th><th>FLASH</th><th>SRAM</th><th>verdict</th></tr>\n",
           out);
-    for (const CellCoverage* c : cells)
-        print_picture(out, *c);
-    fputs("</body>\n</html>\n", out);
+    for (const CoverageRow& row : rows) {
+        fprintf(out, "<tr><td>%s</td><td>%s</td>", escaped(row.fault.spec).c_str(), escaped(row.fault.name).c_str());
+        for (const TestOutcome& o : row.outcomes)
+            fprintf(out, "<td class=\"n\">%s</td>", code_text(o).c_str());
+        fprintf(out, "<td>%s</td></tr>\n", verdict_text(row.verdict()));
+    }
+    fputs("</table>\n</body>\n</html>\n", out);
 }
 
 } // namespace korvasim

@@ -48,7 +48,14 @@ TEST(CoveragePage, LoadsInABrowserWithItsTablesAndPictures)
     const std::string& dom = browser.out();
     EXPECT_NE(dom.find("<h1>Fault coverage of the board tests</h1>"), std::string::npos) << dom.substr(0, 500);
     EXPECT_NE(dom.find("<td>SRAM data line 3 stuck at 0</td>"), std::string::npos);
-    EXPECT_EQ(count_of(dom, "<tr>"), 1 + faults.size() + 1 + models.size());
+    // The summary first, as the text report has it; the fault list last.
+    const size_t summary = dom.find("<strong>coverage: 100.0% of 3 single faults caught</strong>");
+    EXPECT_NE(summary, std::string::npos);
+    EXPECT_LT(summary, dom.find("<h2 id=\"faults\">"));
+    EXPECT_LT(dom.find("<td>data line stuck</td>"), dom.find("<h2 id=\"faults\">"));
+    EXPECT_NE(dom.find("<tr class=\"all\"><td>all</td><td></td><td class=\"n\">3</td>"), std::string::npos);
+    // Headers, a row per class, per fault and per model.
+    EXPECT_EQ(count_of(dom, "<tr>"), 3 + 3 + faults.size() + models.size());
     EXPECT_NE(dom.find("cell bit &lt;stuck&gt; &amp; \"more\""), std::string::npos);
     EXPECT_EQ(count_of(dom, "<svg"), 2u);
     EXPECT_NE(dom.find("SRAM: " + std::to_string(sram.cells_read()) + " of 262144 cells read"), std::string::npos);
