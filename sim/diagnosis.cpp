@@ -14,8 +14,6 @@ namespace korvasim {
 namespace {
 
 const int BUDGET_MS = 5000;
-// Enough for a few bad cells; a bus fault's mismatches name far more.
-const size_t MAX_CELL_SUSPECTS = 64;
 // A board's longest report has a few hundred lines: far more is no report,
 // and is not held line by line.
 const size_t MAX_REPORT_LINES = 65536;
@@ -75,7 +73,7 @@ bool parse_access(const std::string& line, char* kind, uint32_t* offset, uint32_
 
 // Stuck cell bits that would explain the memory test's mismatches: each
 // read just before a mismatch line ("*r...") that gave another value than
-// the last one written there, bit by bit.
+// the last one written there, bit by bit, as long as all are of one cell.
 std::vector<CatalogueFault> cell_suspects(const LoggedTest& t)
 {
     const std::string part = TEST_NAMES[t.test];
@@ -89,7 +87,8 @@ std::vector<CatalogueFault> cell_suspects(const LoggedTest& t)
         uint32_t offset, value, expected;
     };
     std::vector<Read> reads;
-    for (size_t i = 0; i < t.lines.size() && suspects.size() < MAX_CELL_SUSPECTS; ++i) {
+    uint32_t suspect_offset = 0;
+    for (size_t i = 0; i < t.lines.size(); ++i) {
         char kind = 0;
         uint32_t offset = 0, value = 0;
         if (parse_access(t.lines[i], &kind, &offset, &value)) {
@@ -105,6 +104,11 @@ std::vector<CatalogueFault> cell_suspects(const LoggedTest& t)
         for (const Read& r : reads) {
             if (i - r.line > 3 || r.value == r.expected)
                 continue;
+            // A stuck cell changes the reads of that one cell: mismatches at
+            // two cells are a bus fault's, which no single cell explains.
+            if (!suspects.empty() && r.offset != suspect_offset)
+                return {};
+            suspect_offset = r.offset;
             for (unsigned bit = 0; bit < 32; ++bit) {
                 if (!(((r.value ^ r.expected) >> bit) & 1))
                     continue;

@@ -73,7 +73,8 @@ inline void host_close_pause()
 
 class Simulator {
 public:
-    explicit Simulator(std::vector<std::string> args) : process_(KORVASIM_PATH, ChildOptions{std::move(args), {}, {}})
+    explicit Simulator(std::vector<std::string> args, const char* program = KORVASIM_PATH)
+        : process_(program, ChildOptions{std::move(args), {}, {}})
     {
         EXPECT_TRUE(process_.wait_stdout("\n", SIMULATOR_START_MS)) << process_.err();
         path_ = process_.out().substr(0, process_.out().find('\n'));
