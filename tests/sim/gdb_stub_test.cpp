@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -89,11 +90,20 @@ public:
         }
     }
 
-    // Sends without waiting; false once the stub no longer takes bytes.
-    bool try_send(const std::string& bytes)
+    // Sends all of bytes, waiting while the socket is full; false once the
+    // stub has closed the connection.
+    bool send_all(const std::string& bytes)
     {
-        return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
-               static_cast<ssize_t>(bytes.size());
+        for (size_t sent = 0; sent < bytes.size();) {
+            const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            else if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                usleep(1000);
+            else
+                return false;
+        }
+        return true;
     }
 
     // As a debugger that stopped reading: the kernel holds little for it.
@@ -365,12 +375,13 @@ TEST(GdbStub, ADebuggerThatNeverReadsIsDroppedAndTheNextOneIsServed)
     Client greedy(debugged.port());
     greedy.shrink_receive_buffer();
     ASSERT_EQ(greedy.ask("?"), "S02");
-    // Asks for the boot RAM over and over and reads none of it.
+    // Asks for the boot RAM over and over and reads none of it, until the
+    // stub lets it go.
     const std::string request = korvasim::gdb::frame("m50000000,800");
-    for (int n = 0; n < 20000 && greedy.try_send(request); ++n)
-        if (n % 100 == 99)
-            usleep(1000);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(6 * TIMEOUT_MS);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(12 * TIMEOUT_MS);
+    while (debugged.told().find("debugger dropped: it has read nothing") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline && greedy.send_all(request)) {
+    }
     while (debugged.told().find("debugger dropped: it has read nothing") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline)
         usleep(10000);

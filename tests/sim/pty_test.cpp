@@ -426,6 +426,16 @@ TEST(Sessions, EverySessionStartsOnAPortInItsDefaultState)
     expect_wake_byte(host, "second session");
 }
 
+// What a process has written so far, from /proc.
+long written_bytes(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    for (std::string line; std::getline(io, line);)
+        if (line.rfind("wchar:", 0) == 0)
+            return atol(line.c_str() + 6);
+    return -1;
+}
+
 TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
 {
     // Timing is what this is about: the simulator as it ships, without the
@@ -435,13 +445,23 @@ TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
         HostPort host(sim.path());
         ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
         host.send({'v'});
-        // Verbose SRAM tests, a kilobyte each, and nobody reads them: at
-        // 115200 baud it takes about 6 s to fill the terminal's 68 KB of
-        // buffers; twice that lets a loaded machine get there too.
-        for (int i = 0; i < 600; ++i) {
+        // Verbose SRAM tests, a kilobyte each, and nobody reads them, until
+        // the terminal's buffers are full: the simulator's writes to it stop
+        // (its written bytes stand still for a second), and what the board
+        // sends from then on is dropped.
+        const auto start = std::chrono::steady_clock::now();
+        auto still_since = start;
+        long written = -1;
+        while (std::chrono::steady_clock::now() - still_since < std::chrono::seconds(1) &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
             host.send({'3'});
             usleep(20 * 1000);
+            const long now_written = written_bytes(sim.process().pid());
+            if (now_written != written || now_written < 8 * 1024)
+                still_since = std::chrono::steady_clock::now();
+            written = now_written;
         }
+        ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "the terminal never filled";
     }
     host_close_pause();
     HostPort next(sim.path());
