@@ -426,13 +426,14 @@ TEST(Sessions, EverySessionStartsOnAPortInItsDefaultState)
     expect_wake_byte(host, "second session");
 }
 
-// What a process has written so far, from /proc.
-long written_bytes(pid_t pid)
+// A figure of a process from /proc/PID/FILE, from the line that starts
+// with key ("wchar:" of io: bytes written; "VmRSS:" of status: kB resident).
+long proc_figure(pid_t pid, const char* file, const std::string& key)
 {
-    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
-    for (std::string line; std::getline(io, line);)
-        if (line.rfind("wchar:", 0) == 0)
-            return atol(line.c_str() + 6);
+    std::ifstream figures("/proc/" + std::to_string(pid) + "/" + file);
+    for (std::string line; std::getline(figures, line);)
+        if (line.rfind(key, 0) == 0)
+            return atol(line.c_str() + key.size());
     return -1;
 }
 
@@ -456,7 +457,7 @@ TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
                std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
             host.send({'3'});
             usleep(20 * 1000);
-            const long now_written = written_bytes(sim.process().pid());
+            const long now_written = proc_figure(sim.process().pid(), "io", "wchar:");
             if (now_written != written || now_written < 8 * 1024)
                 still_since = std::chrono::steady_clock::now();
             written = now_written;
@@ -470,15 +471,6 @@ TEST(Sessions, AHostThatStopsReadingAndVanishesDoesNotWedgeTheBoard)
     EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
     EXPECT_NE(sim.process().err().find("the host did not read"), std::string::npos)
         << sim.process().err();
-}
-
-long resident_kb(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return atol(line.c_str() + 6);
-    return -1;
 }
 
 TEST(Sessions, MemoryStaysFlatOverALongVerboseSession)
@@ -497,13 +489,13 @@ TEST(Sessions, MemoryStaysFlatOverALongVerboseSession)
             ASSERT_EQ(host.read_bytes(REPORT_FLASH_BYTES + 3, TIMEOUT_MS).size(), REPORT_FLASH_BYTES + 3u) << "test " << i;
         }
     };
-    // At 115200 baud a test takes 6 ms of line time; 250 of them dropping
-    // translations used to cost some 36 MB.
-    flash_tests(50);
-    const long before = resident_kb(process.pid());
-    flash_tests(250);
-    const long after = resident_kb(process.pid());
-    EXPECT_LT(after - before, 16 * 1024) << before << " kB after 50 tests, " << after << " after 300";
+    // At 115200 baud a test takes 6 ms of line time; 150 of them dropping
+    // translations used to cost some 22 MB.
+    flash_tests(30);
+    const long before = proc_figure(process.pid(), "status", "VmRSS:");
+    flash_tests(150);
+    const long after = proc_figure(process.pid(), "status", "VmRSS:");
+    EXPECT_LT(after - before, 16 * 1024) << before << " kB after 30 tests, " << after << " after 180";
 }
 
 TEST(CommandLine, LinkReplacesOnlyWhatIsSafeToReplace)
