@@ -43,8 +43,8 @@ void on_signal(int)
 
 const char USAGE[] =
     "Usage: korvasim [--link PATH] [--fault SPEC]... [--wake-byte N] [--once]\n"
-    "                [--image FILE] [--trace FILE] [--gdb [HOST:]PORT [--gdb-wait]]\n"
-    "                [--power PATH]\n"
+    "                [--image FILE | --monitor] [--trace FILE]\n"
+    "                [--gdb [HOST:]PORT [--gdb-wait]] [--power PATH]\n"
     "       korvasim --coverage[=all] [--format table|csv|json|html] [--image FILE]\n"
     "       korvasim --diagnose LOG [--image FILE]\n"
     "\n"
@@ -61,6 +61,9 @@ const char USAGE[] =
     "                  echo off into it. Opening the port then powers nothing, and\n"
     "                  the board stays powered across host sessions.\n"
     "  --image FILE    Boot FILE when a host opens the port, without the loader.\n"
+    "  --monitor       Boot the board monitor that korvasim carries (the installed\n"
+    "                  lib/korva/boot_image.bin) when a host opens the port, without\n"
+    "                  the loader: a monitor to drive from a terminal.\n"
     "  --trace FILE    Write one line per device register access to FILE.\n"
     "  --gdb [HOST:]PORT  Serve a debugger (gdb's target remote) on this TCP port,\n"
     "                  on 127.0.0.1 unless HOST is given.\n"
@@ -401,9 +404,11 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
         {"help", no_argument, nullptr, 'h'},        {"coverage", optional_argument, nullptr, 'C'},
         {"format", required_argument, nullptr, 'F'}, {"diagnose", required_argument, nullptr, 'D'},
         {"gdb", required_argument, nullptr, 'g'},   {"gdb-wait", no_argument, nullptr, 'W'},
-        {"power", required_argument, nullptr, 'P'}, {nullptr, 0, nullptr, 0}};
+        {"power", required_argument, nullptr, 'P'}, {"monitor", no_argument, nullptr, 'm'},
+        {nullptr, 0, nullptr, 0}};
     FrontEndOptions& settings = command->settings;
     std::vector<std::string>& board_options = command->board_options;
+    bool image_given = false, monitor_given = false;
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
@@ -437,9 +442,19 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
                 return fail(std::string("image ") + optarg + " has " +
                             (image.size() > BOOT_RAM_SIZE ? "more than " + ram : "no") +
                             " bytes; the boot RAM takes 1 to " + ram);
+            if (monitor_given)
+                return fail("--image and --monitor both name the image; give one");
             settings.image.assign(image.begin(), image.end());
+            image_given = true;
             break;
         }
+        case 'm':
+            if (image_given)
+                return fail("--image and --monitor both name the image; give one");
+            settings.image.assign(boot_image, boot_image + BOOT_IMAGE_SIZE);
+            monitor_given = true;
+            board_options.push_back("--monitor");
+            break;
         case 't':
             command->trace_path = optarg;
             if (command->trace_path.empty())

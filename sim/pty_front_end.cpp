@@ -318,7 +318,7 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
             if (options.image.empty() && image.size() < TYPED_IMAGE_BYTES)
                 fault.board_fault += " (the loader took " + std::to_string(image.size()) +
                                      " byte" + (image.size() == 1 ? "" : "s") +
-                                     " as the boot image; korvasim --image FILE boots the monitor "
+                                     " as the boot image; korvasim --monitor boots the monitor "
                                      "for a terminal program)";
             report_(fault);
             fault_told = true;

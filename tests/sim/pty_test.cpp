@@ -134,6 +134,15 @@ TEST(Loader, ImageOptionBootsWithoutTheLoader)
     EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI");
 }
 
+TEST(Loader, MonitorOptionBootsTheCarriedMonitor)
+{
+    Simulator sim({"--monitor"});
+    HostPort host(sim.path());
+    ASSERT_EQ(host.read_bytes(1, TIMEOUT_MS), "?");
+    host.send({'3'});
+    EXPECT_EQ(host.read_bytes(3, TIMEOUT_MS), ":0?");
+}
+
 TEST(Loader, AKeypressTakenAsTheImageIsExplained)
 {
     // A person with a terminal program on a board in loader mode.
@@ -143,7 +152,7 @@ TEST(Loader, AKeypressTakenAsTheImageIsExplained)
     host.send({'1'});
     EXPECT_TRUE(sim.process().wait_until(
         [&] {
-            return sim.process().err().find("(the loader took 1 byte as the boot image; korvasim --image FILE "
+            return sim.process().err().find("(the loader took 1 byte as the boot image; korvasim --monitor "
                                             "boots the monitor for a terminal program)") != std::string::npos;
         },
         TIMEOUT_MS))
@@ -269,6 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgumentCase{"MissingImage", {"--image", "/nonexistent.bin"}, "cannot read image /nonexistent.bin"},
         BadArgumentCase{"ImageIsADirectory", {"--image", "/"}, "cannot read image /: Is a directory"},
         BadArgumentCase{"ImageWithoutEnd", {"--image", "/dev/zero"}, "image /dev/zero has more than 4096 bytes"},
+        BadArgumentCase{"ImageAndMonitor", {"--monitor", "--image", "/etc/hostname"},
+                        "--image and --monitor both name the image; give one"},
+        BadArgumentCase{"MonitorWithCoverage", {"--coverage", "--monitor"}, "--monitor has no effect with --coverage"},
         BadArgumentCase{"LogIsADirectory", {"--diagnose", "/"}, "cannot read log /: Is a directory"},
         BadArgumentCase{"LogWithoutEnd", {"--diagnose", "/dev/zero"}, "/dev/zero is larger than 16 MiB"},
         BadArgumentCase{"DataLineStuckBothWays", {"--fault", "sram.d3=0", "--fault", "sram.d3=1"},
