@@ -2,8 +2,8 @@
 // quiet tests, and the longest report (verbose SDRAM test with pacing).
 #include <benchmark/benchmark.h>
 
-#include "board.h"
-#include "boot_image.h"
+#include "sim/board/board.h"
+#include "firmware/boot_image.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "console.h"
+#include "firmware/console.h"
 
-#include "monitor_settings.h"
-#include "hardware.h"
+#include "firmware/monitor_settings.h"
+#include "firmware/hardware.h"
 
 void board_tick()
 {

@@ -1,8 +1,8 @@
-#include "flash_test.h"
+#include "firmware/flash_test.h"
 
-#include "board_map.h"
-#include "console.h"
-#include "hardware.h"
+#include "firmware/board_map.h"
+#include "firmware/console.h"
+#include "firmware/hardware.h"
 
 namespace {
 

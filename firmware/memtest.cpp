@@ -4,11 +4,11 @@
 // the addresses that have one address line set (walking one) or cleared
 // (walking zero), then reads them all back: a stuck or shorted address line
 // makes two of them the same cell, and one value overwrites another.
-#include "memtest.h"
+#include "firmware/memtest.h"
 
-#include "board_map.h"
-#include "console.h"
-#include "hardware.h"
+#include "firmware/board_map.h"
+#include "firmware/console.h"
+#include "firmware/hardware.h"
 
 void store_byte(uint32_t address, uint32_t value)
 {

@@ -1,10 +1,10 @@
 // Monitor command loop: prompt, one command byte, ':' and the result.
 #include <stdint.h>
 
-#include "console.h"
-#include "flash_test.h"
-#include "memtest.h"
-#include "monitor_protocol.h"
+#include "firmware/console.h"
+#include "firmware/flash_test.h"
+#include "firmware/memtest.h"
+#include "firmware/monitor_protocol.h"
 
 extern "C" [[noreturn]] void monitor_main()
 {

@@ -7,7 +7,7 @@
 #ifndef KORVA_MONITOR_SETTINGS_H
 #define KORVA_MONITOR_SETTINGS_H
 
-#include "board_map.h"
+#include "firmware/board_map.h"
 
 /* Full descending stack; the word at STACK_TOP itself is never written. */
 #define STACK_TOP           0x50000FFC

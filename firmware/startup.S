@@ -9,7 +9,7 @@
  * Registers: r0 scratch and CP15, r1 the value being written, r2 delay
  * counter, r4 the block being programmed, r6 the saved interface word.
  */
-#include "monitor_settings.h"
+#include "firmware/monitor_settings.h"
 
     .syntax unified
     .arm

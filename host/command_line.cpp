@@ -1,12 +1,12 @@
-#include "command_line.h"
+#include "host/command_line.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 
-#include "output.h"
-#include "serial_port.h"
+#include "host/output.h"
+#include "link/serial_port.h"
 
 void print_usage()
 {

@@ -2,11 +2,11 @@
 // line and runs the SDRAM, FLASH and SRAM tests, once or continuously.
 #include <cstdio>
 
-#include "board_protocol.h"
-#include "command_line.h"
-#include "output.h"
-#include "report_lines.h"
-#include "serial_port.h"
+#include "link/board_protocol.h"
+#include "host/command_line.h"
+#include "host/output.h"
+#include "host/report_lines.h"
+#include "link/serial_port.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "host/output.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -1,11 +1,11 @@
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "boot_image.h"
-#include "output.h"
-#include "serial_port.h"
+#include "firmware/boot_image.h"
+#include "host/output.h"
+#include "link/serial_port.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #ifndef DUDEDOVED_BOARD_PROTOCOL_H
 #define DUDEDOVED_BOARD_PROTOCOL_H
 
-#include "monitor_protocol.h"
+#include "firmware/monitor_protocol.h"
 
 // The console lines that the download overwrites when it is through, and
 // the widths of the blanks that wipe them.

@@ -1,5 +1,5 @@
 // POSIX serial port: a terminal device opened exclusively, raw 115200 8N1.
-#include "serial_port.h"
+#include "link/serial_port.h"
 
 #include <cerrno>
 #include <climits>
@@ -19,7 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "output.h"
+#include "host/output.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Win32 serial port: a COM device opened exclusively, 115200 8N1, one-byte
 // synchronous reads and writes.
-#include "serial_port.h"
+#include "link/serial_port.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <windows.h>
 
-#include "output.h"
+#include "host/output.h"
 
 namespace {
 

@@ -1,10 +1,12 @@
-#include "board_run.h"
+#include "station/board_run.h"
 
 #include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
-#include "report_lines.h"
+#include "host/report_lines.h"
+
+namespace korvastation {
 
 namespace {
 
@@ -141,7 +143,7 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
     case ToolEvent::TEST_PASSED:
     case ToolEvent::TEST_FAILED: {
         const bool passed = e.event == ToolEvent::TEST_PASSED;
-        record_.running_test = -1;
+        record_.running_test = NO_BOARD_TEST;
         if (!counted)
             break;
         record_.counts[e.test][passed ? 0 : 1] += 1;
@@ -150,7 +152,7 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
             record_.first_failure[e.test] = record_.passes + 1;
         const std::string verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
         tell(verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
-        if (e.test == 2) {
+        if (e.test == TEST_SRAM) {
             ++record_.passes;
             if (options_.burn_in() && enough_passes(now)) {
                 // Between passes: nothing of the next one is counted.
@@ -286,3 +288,5 @@ void BoardRun::finish(Verdict verdict, const std::string& problem)
         line += " (" + problem + ")";
     tell(line);
 }
+
+} // namespace korvastation

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "fault_catalogue.h"
-#include "station_options.h"
-#include "tool_output.h"
+#include "station/child_process.h"
+#include "sim/analysis/fault_catalogue.h"
+#include "station/station_options.h"
+#include "station/tool_output.h"
+
+namespace korvastation {
 
 enum class Verdict {
     RUNNING,
@@ -32,15 +34,15 @@ struct BoardRecord {
     std::chrono::system_clock::time_point start, end;
     Verdict verdict = Verdict::RUNNING;
     std::string phase = "starting";
-    int running_test = -1;      // the test under way, -1 between tests
-    int hung_test = -1;         // -1 with HUNG: before the tests
+    int running_test = NO_BOARD_TEST;  // the BoardTest under way
+    int hung_test = NO_BOARD_TEST;     // with HUNG: the BoardTest, or none before the tests
     std::string hung_in;        // "wake-up", "start-up" or the test, with HUNG
     std::string problem;        // why it is HUNG, LOST or NOT_TESTED
     long passes = 0;            // complete passes
-    long counts[3][2] = {};     // per test: passed, failed
-    long first_failure[3] = {}; // per test: the pass it first failed in, 0 if none
-    double seconds[3] = {};     // per test: the time of all its passes
-    std::string failure_report[3];  // per test: its report in the verbose log, when it failed
+    long counts[BOARD_TEST_COUNT][2] = {};     // per test: passed, failed
+    long first_failure[BOARD_TEST_COUNT] = {}; // per test: the pass it first failed in, 0 if none
+    double seconds[BOARD_TEST_COUNT] = {};     // per test: the time of all its passes
+    std::string failure_report[BOARD_TEST_COUNT];  // per test: its report in the verbose log, when it failed
     std::string log;            // dudedoved's log of the run
     std::string verbose_log;    // of the verbose pass for the diagnosis, if any
     std::vector<korvasim::CatalogueFault> diagnosis;
@@ -96,5 +98,7 @@ private:
     bool stopped_ = false;                 // ... because the station stops
     std::vector<std::string> events_;
 };
+
+} // namespace korvastation
 
 #endif

@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "station/child_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 extern char** environ;
+
+namespace korvastation {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
 {
@@ -96,3 +98,5 @@ bool ChildProcess::reap()
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return true;
 }
+
+} // namespace korvastation

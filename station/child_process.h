@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace korvastation {
+
 class ChildProcess {
 public:
     // Starts program with args (without its name). Throws
@@ -38,5 +40,7 @@ private:
     bool ended_ = false;
     int status_ = -1;
 };
+
+} // namespace korvastation
 
 #endif

@@ -1,9 +1,11 @@
-#include "display.h"
+#include "station/display.h"
 
 #include <algorithm>
 
-#include "records.h"
-#include "report_lines.h"
+#include "station/records.h"
+#include "host/report_lines.h"
+
+namespace korvastation {
 
 namespace {
 
@@ -69,7 +71,7 @@ TableRow row_of(const BoardRecord& r)
     if (r.running_test >= 0 && r.verdict == Verdict::RUNNING)
         row.test = TEST_NAMES[r.running_test];
     long first = 0;
-    for (int t = 0; t < 3; ++t)
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
         if (r.first_failure[t] && (first == 0 || r.first_failure[t] < r.first_failure[first - 1]))
             first = t + 1;
     if (first)
@@ -143,7 +145,7 @@ std::string summary_line(const BoardRecord& r)
     if (r.verdict == Verdict::HUNG)
         line += hung_where(r);
     line += ", " + std::to_string(r.passes) + (r.passes == 1 ? " pass" : " passes");
-    for (int t = 0; t < 3; ++t)
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
         if (r.counts[t][1] > 0)
             line += std::string(", ") + TEST_NAMES[t] + " failed " + std::to_string(r.counts[t][1]) + "x";
     if (!r.problem.empty())
@@ -174,3 +176,5 @@ void Display::summary(const std::vector<BoardRecord>& records, int status)
         fprintf(out_, "  %s\n", summary_line(r).c_str());
     fflush(out_);
 }
+
+} // namespace korvastation

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "board_run.h"
+#include "station/board_run.h"
+
+namespace korvastation {
 
 class Display {
 public:
@@ -36,5 +38,7 @@ private:
 
 // The summary's line for one board.
 std::string summary_line(const BoardRecord& record);
+
+} // namespace korvastation
 
 #endif

@@ -15,17 +15,18 @@
 #include <thread>
 #include <unistd.h>
 
-#include "board_run.h"
-#include "boot_image.h"
-#include "diagnosis.h"
-#include "image_digest.h"
-#include "read_limited.h"
-#include "display.h"
-#include "records.h"
-#include "station_options.h"
+#include "station/board_run.h"
+#include "firmware/boot_image.h"
+#include "sim/analysis/diagnosis.h"
+#include "station/image_digest.h"
+#include "sim/support/read_limited.h"
+#include "station/display.h"
+#include "station/records.h"
+#include "station/station_options.h"
 
 namespace {
 
+using namespace korvastation;
 using Clock = std::chrono::steady_clock;
 
 std::atomic<int> interrupts{0};

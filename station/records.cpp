@@ -1,4 +1,4 @@
-#include "records.h"
+#include "station/records.h"
 
 #include <cerrno>
 #include <cmath>
@@ -7,7 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <tinyxml2.h>
 
-#include "report_lines.h"
+#include "host/report_lines.h"
+
+namespace korvastation {
 
 using korvasim::Result;
 
@@ -63,7 +65,7 @@ std::string iso_time(std::chrono::system_clock::time_point t)
 std::string json_record(const BoardRecord& r, const RecordContext& context)
 {
     nlohmann::ordered_json tests = nlohmann::ordered_json::object();
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
         const long passed = r.counts[t][0], failed = r.counts[t][1];
         tests[TEST_NAMES[t]] = {{"passed", passed},
                                 {"failed", failed},
@@ -163,7 +165,7 @@ std::string junit_report(const std::vector<BoardRecord>& records)
         long failures = 0, errors = 0, tests = 0;
         // One test case per test, whatever the passes: a burn-in's record
         // grows with its boards, not its hours.
-        for (int t = 0; t < 3; ++t) {
+        for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
             const long passed = r.counts[t][0], failed = r.counts[t][1];
             if (passed + failed == 0)
                 continue;
@@ -217,7 +219,7 @@ std::string junit_report(const std::vector<BoardRecord>& records)
             {"port", r.board.port}, {"verdict", verdict_name(r.verdict)}, {"passes", std::to_string(r.passes)},
             {"log", r.log}};
         // The counts again where every JUnit reader looks: the suite's properties.
-        for (int t = 0; t < 3; ++t)
+        for (int t = 0; t < BOARD_TEST_COUNT; ++t)
             for (int k = 0; k < 2; ++k)
                 properties.push_back({std::string(TEST_NAMES[t]) + (k ? " failed" : " passed"),
                                       std::to_string(r.counts[t][k])});
@@ -233,3 +235,5 @@ std::string junit_report(const std::vector<BoardRecord>& records)
     doc.Print(&printer);
     return std::string(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));
 }
+
+} // namespace korvastation

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "board_run.h"
-#include "result.h"
+#include "station/board_run.h"
+#include "sim/support/result.h"
+
+namespace korvastation {
 
 struct RecordContext {
     std::string version;       // of dudedoved, the same package's
@@ -48,5 +50,7 @@ std::string record_text(const std::string& text);
 
 // "2026-12-09T01:02:03.456Z"
 std::string iso_time(std::chrono::system_clock::time_point t);
+
+} // namespace korvastation
 
 #endif

@@ -1,9 +1,11 @@
-#include "station_options.h"
+#include "station/station_options.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <getopt.h>
+
+namespace korvastation {
 
 using korvasim::Result;
 
@@ -133,3 +135,5 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         return Result::failure("no board to test: name at least one PORT");
     return Result::ok();
 }
+
+} // namespace korvastation

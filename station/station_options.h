@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "result.h"
+#include "sim/support/result.h"
+
+namespace korvastation {
 
 struct BoardSpec {
     std::string port;   // as dudedoved -p takes it
@@ -40,5 +42,7 @@ korvasim::Result parse_station_options(int argc, char** argv, StationOptions* op
 
 // "90", "90s", "30m", "8h": seconds; false on anything else.
 bool parse_duration(const std::string& text, double* seconds);
+
+} // namespace korvastation
 
 #endif

@@ -1,7 +1,9 @@
-#include "tool_output.h"
+#include "station/tool_output.h"
 
-#include "board_protocol.h"
-#include "report_lines.h"
+#include "link/board_protocol.h"
+#include "host/report_lines.h"
+
+namespace korvastation {
 
 namespace {
 
@@ -10,14 +12,14 @@ const char DOWNLOADING_PREFIX[] = "Downloading";
 // The test whose announcement the line is ("Testing SRAM..."), or -1.
 int announced_test(const std::string& line, size_t* end)
 {
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
         const std::string announcement = std::string("Testing ") + TEST_NAMES[t] + "...";
         if (line.compare(0, announcement.size(), announcement) == 0) {
             *end = announcement.size();
             return t;
         }
     }
-    return -1;
+    return NO_BOARD_TEST;
 }
 
 } // namespace
@@ -81,3 +83,5 @@ void ToolOutput::line_ended(std::vector<ToolOutputEvent>* events)
     line_.clear();
     start_told_ = false;
 }
+
+} // namespace korvastation

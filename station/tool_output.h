@@ -7,17 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "host/report_lines.h"
+
+namespace korvastation {
+
 enum class ToolEvent { WAITING_FOR_BOARD, DOWNLOADING, TEST_STARTED, TEST_PASSED, TEST_FAILED };
 
 struct ToolOutputEvent {
     ToolEvent event;
-    int test = -1;  // 0 SDRAM, 1 FLASH, 2 SRAM, for the TEST_ events
+    int test = NO_BOARD_TEST;  // a BoardTest, for the TEST_ events
 };
 
 class ToolOutput {
 public:
     void feed(const char* bytes, size_t length, std::vector<ToolOutputEvent>* events);
-    // The test that started and has no verdict yet, or -1.
+    // The test that started and has no verdict yet, or NO_BOARD_TEST.
     int running_test() const { return running_; }
 
 private:
@@ -28,7 +32,9 @@ private:
     bool waiting_told_ = false;
     bool download_told_ = false;
     bool start_told_ = false;  // of the test on this line
-    int running_ = -1;
+    int running_ = NO_BOARD_TEST;
 };
+
+} // namespace korvastation
 
 #endif

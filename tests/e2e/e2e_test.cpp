@@ -13,9 +13,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "session.h"
-#include "report_sizes.h"
-#include "case_name.h"
+#include "tests/support/session.h"
+#include "tests/support/report_sizes.h"
+#include "tests/support/case_name.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_map.h"
-#include "case_name.h"
-#include "simulator_process.h"
+#include "firmware/board_map.h"
+#include "tests/support/case_name.h"
+#include "tests/support/simulator_process.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <unistd.h>
 
-#include "board_protocol.h"
-#include "case_name.h"
-#include "fault_catalogue.h"
-#include "session.h"
+#include "link/board_protocol.h"
+#include "tests/support/case_name.h"
+#include "sim/analysis/fault_catalogue.h"
+#include "tests/support/session.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // stack the whole monitor needs.
 #include <gtest/gtest.h>
 
-#include "monitor_settings.h"
-#include "report_sizes.h"
-#include "monitor_session.h"
-#include "case_name.h"
+#include "firmware/monitor_settings.h"
+#include "tests/support/report_sizes.h"
+#include "tests/firmware/monitor_session.h"
+#include "tests/support/case_name.h"
 
 namespace {
 

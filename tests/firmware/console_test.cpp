@@ -2,9 +2,9 @@
 // the tick of every unmet wait.
 #include <gtest/gtest.h>
 
-#include "monitor_settings.h"
-#include "monitor_session.h"
-#include "case_name.h"
+#include "firmware/monitor_settings.h"
+#include "tests/firmware/monitor_session.h"
+#include "tests/support/case_name.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // mismatching field.
 #include <gtest/gtest.h>
 
-#include "case_name.h"
-#include "board_map.h"
-#include "monitor_session.h"
+#include "tests/support/case_name.h"
+#include "firmware/board_map.h"
+#include "tests/firmware/monitor_session.h"
 
 namespace {
 

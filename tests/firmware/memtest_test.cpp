@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "monitor_session.h"
-#include "report_sizes.h"
-#include "case_name.h"
+#include "tests/firmware/monitor_session.h"
+#include "tests/support/report_sizes.h"
+#include "tests/support/case_name.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "boot_image.h"
-#include "text_lines.h"
+#include "sim/board/board.h"
+#include "firmware/boot_image.h"
+#include "sim/analysis/text_lines.h"
 
 inline std::vector<uint8_t> monitor_image()
 {

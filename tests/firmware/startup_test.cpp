@@ -2,8 +2,8 @@
 // device register accesses that the simulator keeps.
 #include <gtest/gtest.h>
 
-#include "board_map.h"
-#include "monitor_session.h"
+#include "firmware/board_map.h"
+#include "tests/firmware/monitor_session.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // behaviour alone, and run the harmless ones as before.
 #include <gtest/gtest.h>
 
-#include "case_name.h"
-#include "monitor_session.h"
-#include "monitor_settings.h"
-#include "session.h"
+#include "tests/support/case_name.h"
+#include "tests/firmware/monitor_session.h"
+#include "firmware/monitor_settings.h"
+#include "tests/support/session.h"
 
 namespace {
 

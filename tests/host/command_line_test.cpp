@@ -14,9 +14,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "case_name.h"
-#include "session.h"
-#include "usage_text.h"
+#include "tests/host/scripted_board.h"
+#include "tests/support/case_name.h"
+#include "tests/support/session.h"
+#include "tests/support/usage_text.h"
 
 namespace {
 
@@ -248,6 +249,35 @@ TEST(CommandLine, UucpLockOfARunningProgramIsHonouredAndAStaleOneRemoved)
         EXPECT_NE(access(lock.c_str(), F_OK), 0) << "lock left behind";
         unlink(lock.c_str());
     }
+}
+
+TEST(CommandLine, AFileInTheCurrentFolderIsThePort)
+{
+    const std::string dir = make_temp_dir();
+    ScriptedBoard board({"flash"}, {}, dir, "b1");
+    board.wake();
+    board.serve('2', ":0");
+    EXPECT_EQ(board.finish(), 0) << board.tool().err();
+    EXPECT_EQ(board.results(), "Testing FLASH... passed\n");
+}
+
+TEST(CommandLine, PosixlyCorrectStopsAtTheFirstOperand)
+{
+    // "sram -v" then reads as two operands: all tests, quiet.
+    ScriptedBoard board({"sram", "-v"}, {{"POSIXLY_CORRECT", "1"}});
+    board.wake();
+    board.serve_all(":0", ":0", ":0");
+    EXPECT_EQ(board.finish(), 0);
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+}
+
+TEST(CommandLine, TwoOperandsRunEveryTest)
+{
+    ScriptedBoard board({"sdram", "flash"});
+    board.wake();
+    board.serve_all(":0", ":0", ":0");
+    EXPECT_EQ(board.finish(), 0);
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "session.h"
+#include "sim/board/board.h"
+#include "tests/support/session.h"
 
 inline std::vector<uint8_t> test_program(const std::string& name)
 {

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
-#include "case_name.h"
-#include "session.h"
+#include "tests/support/case_name.h"
+#include "tests/support/session.h"
 
 namespace {
 

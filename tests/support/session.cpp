@@ -1,4 +1,4 @@
-#include "session.h"
+#include "tests/support/session.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 extern char** environ;
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "session.h"
+#include "tests/support/session.h"
 
 // How long the simulator may take to print its terminal's path.
 const int SIMULATOR_START_MS = 5000;

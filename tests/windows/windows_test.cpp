@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "session.h"
-#include "usage_text.h"
+#include "tests/support/session.h"
+#include "tests/support/usage_text.h"
 
 namespace {
 

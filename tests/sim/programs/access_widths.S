@@ -1,7 +1,7 @@
 /* Word, halfword and byte stores and loads through an I/O window (the SRAM)
  * and a word store to a traced register. r4-r6: loads of the three widths;
  * r7: the word read back as bytes, first byte. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     poke    EXP_CFG_BASE + EXP_TIMING_CS2, EXP_TIMING_CS2_VALUE
     ldr     r2, =SRAM_BASE

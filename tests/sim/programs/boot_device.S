@@ -1,7 +1,7 @@
 /* Stores 0x11223344 to the boot RAM at offset 0x800, programs chip select 0
  * with the parameter word, stores 0x55667788 there through the new setting
  * and reads the word back into r4. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     ldr     r2, =IMAGE_BASE + 0x800
     ldr     r1, =0x11223344

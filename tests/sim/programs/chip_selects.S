@@ -1,7 +1,7 @@
 /* Parameter bit 0: set up chip selects 1 and 2; bit 1: read the SRAM one
  * byte past its 256 KB window; bit 2: read the flash status. Writes 0xA5
  * to SRAM offset 0x123 and reads it back into r4. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     load_parameter r8
     tst     r8, #1

@@ -1,6 +1,6 @@
 /* Sets up the UART, sends "HI", then echoes every byte received, ticking
  * while it waits. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     mov     r2, #UART_BASE & 0xFF000000
     orr     r2, r2, #UART_BASE & 0x00FFF000

@@ -1,7 +1,7 @@
 /* Runs the four flash queries: status word n at boot RAM 0xF00 + 4n, the
  * busy reads it took at 0xF10 + 4n. Then a command without the control
  * value: its status at 0xF20. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     poke    EXP_CFG_BASE + EXP_TIMING_CS1, EXP_TIMING_CS1_VALUE
     ldr     r2, =FLASH_REG_BASE

@@ -3,7 +3,7 @@
  * 0x55667788. r4, r5: byte and halfword at the RAM word's address; r6: the
  * RAM word after a byte store of 0xAA there; r7: byte at the SRAM word;
  * r8, r9: the same two bytes once big-endian. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     ldr     r2, =0x800
     ldr     r1, =0x11223344
     str     r1, [r2]

@@ -2,7 +2,7 @@
  * 0, take a parameter word that the test puts into the boot RAM, leave
  * their results in registers r4-r11 and end on an undefined instruction,
  * which halts the simulated board. */
-#include "monitor_settings.h"
+#include "firmware/monitor_settings.h"
 
 #define PARAMETER 0xFF0
 

@@ -6,7 +6,7 @@
  * the first, bits 16-31 those after the first, in units of 256.
  * r4: boot word seen at 0 before the switch; r5, r6: read back from SDRAM
  * 0 and 0x100; r7: read back from boot RAM through the window. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
 
 .macro delay passes
     movs    r3, \passes

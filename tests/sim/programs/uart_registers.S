@@ -1,7 +1,7 @@
 /* Sets the divisor and line format, waits for a receive overrun, then
  * drains the receive FIFO into the transmitter. r4: LSR before, r5: LSR
  * after, r6: IER, r7: LCR, r8: SCR. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     ldr     r2, =UART_BASE
     mov     r1, #0x05

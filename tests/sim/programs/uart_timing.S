@@ -1,6 +1,6 @@
 /* Sends 'U' and reads the line status at once into r4, then polls until the
  * transmitter has room, counting the polls in r6. */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     ldr     r2, =UART_BASE
     uart_8n1 r2

@@ -4,7 +4,7 @@
  * read of an interface block offset with no register, and a read where no
  * device answers in the boot device's window. Then a defined byte write of
  * the tick register, twice the word write again (told about once). */
-#include "program.h"
+#include "tests/sim/programs/program.h"
     big_endian_core
     poke    EXP_CFG_BASE + EXP_TIMING_CS1, EXP_TIMING_CS1_VALUE
     ldr     r2, =BOARD_TICK_REG

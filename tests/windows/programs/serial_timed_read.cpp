@@ -4,7 +4,7 @@
 // with a 3 s time-out, printing what each read returned.
 #include <cstdio>
 
-#include "serial_port.h"
+#include "link/serial_port.h"
 
 int main(int argc, char** argv)
 {

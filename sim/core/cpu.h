@@ -1,0 +1,136 @@
+// The board's XScale core on the Unicorn engine: ARMv5TE (PXA255 model), RAM
+// mapped from host buffers, device pages as memory-mapped I/O. The engine
+// adapter: it owns the engine and its one instruction hook, and hands each
+// instruction and access to the units that need it: the BE-32 data lanes
+// (Be32Lanes), a debugger (DebugEngine) and the instruction count and
+// observers (Instrumentation). The hook runs from reset until the core is
+// big-endian, and then only while a debugger's points, a step or a tracer
+// need it.
+#ifndef KORVASIM_CPU_H
+#define KORVASIM_CPU_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/core/be32_lanes.h"
+#include "sim/core/debug.h"
+#include "sim/core/debug_engine.h"
+#include "sim/core/instrumentation.h"
+#include "sim/core/ram_map.h"
+#include "sim/support/result.h"
+
+struct uc_struct;
+
+namespace korvasim {
+
+// Receives the accesses to a mapped I/O range, values in the CPU's own
+// byte order whatever the engine delivers.
+class IoHandler {
+public:
+    virtual ~IoHandler() = default;
+    virtual uint32_t io_read(uint32_t address, unsigned width) = 0;
+    virtual void io_write(uint32_t address, unsigned width, uint32_t value) = 0;
+};
+
+struct IoRange;
+struct EngineCallbacks;
+
+class Cpu {
+public:
+    Cpu();
+    ~Cpu();
+    Cpu(const Cpu&) = delete;
+    Cpu& operator=(const Cpu&) = delete;
+
+    // Ranges are multiples of 4 KB. May be called from inside an I/O access.
+    void map_ram(uint32_t address, size_t size, uint8_t* host);
+    // The handler sees the range's addresses moved to start at bus_address.
+    void map_io(uint32_t address, size_t size, IoHandler* handler);
+    void map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus_address);
+    void unmap(uint32_t address, size_t size);
+
+    // Runs from address in reset state (supervisor mode, IRQ and FIQ masked)
+    // until stop() (ok) or a fault: its description with the PC and, for a
+    // bad access, the address.
+    Result run(uint32_t address);
+    // Ends run() from another thread or from inside an I/O access. The state
+    // after it is not resumable: the board is reset or dropped afterwards.
+    void stop();
+
+    // Puts run() under a debugger: handler is asked on the CPU thread before
+    // the first instruction and at every breakpoint, step, watchpoint,
+    // interrupt and fault, and the core goes on as it answers. Without a
+    // debugger's points the core runs as fast as without one.
+    using StopHandler = DebugEngine::StopHandler;
+    void debug_with(StopHandler handler) { debug_.attach(std::move(handler)); }
+    // From another thread: a core under a debugger stops soon (INTERRUPT),
+    // before the instruction after its next device access. (The engine is
+    // not stopped from here: a stop from another thread can land between two
+    // instructions of a block and start it again from its first.)
+    void interrupt() { debug_.interrupt(); }
+    // Whether run() ended because the debugger killed the board.
+    bool killed() const { return killed_; }
+
+    uint32_t reg(int n) const;  // r0..r15, 16: CPSR
+    // While the core stands still.
+    void set_reg(int n, uint32_t value);
+    uint32_t cp15_control() const;
+    // The RAM behind address, or nullptr where the engine has none.
+    uint8_t* ram_at(uint32_t address) { return ram_.host_of(address); }
+    // After RAM that may hold code changed behind the core's back.
+    void code_changed();
+
+    // Stores to RAM go through filter from now on; nullptr lets them through
+    // as they are again.
+    void filter_ram_writes(RamWriteFilter filter) { lanes_.filter_writes(std::move(filter)); }
+
+    uint64_t instructions() const { return probes_.instructions(); }
+    // Whether anybody still needs instructions() to go on counting.
+    void need_instruction_count(bool needed) { probes_.need_count(needed); }
+    // Tells observer each executed instruction's address (tracing).
+    void trace_instructions(Instrumentation::Observer observer) { probes_.trace(std::move(observer)); }
+    // Tells observer about every data access to RAM in [begin, end].
+    void observe_ram_accesses(uint32_t begin, uint32_t end, Instrumentation::Observer observer)
+    {
+        probes_.observe_ram(begin, end, std::move(observer));
+    }
+
+private:
+    friend struct EngineCallbacks;
+
+    // Whether the engine hands 16- and 32-bit I/O values over byte-swapped.
+    static bool io_values_swapped();
+    void instruction(uint32_t address);
+    // A data access to RAM, before it happens.
+    void ram_access(bool write, uint32_t address, unsigned width);
+    // At a device access: turns a pending interrupt into a stop before the
+    // next instruction. (At a RAM access it corrupted the core's state: the
+    // engine is in a block that then runs on.)
+    void take_interrupt();
+    void install_instruction_hook();
+    void update_instruction_hook(bool engine_stopped);
+
+    uc_struct* uc_;
+    RamMap ram_;
+    std::vector<std::unique_ptr<IoRange>> io_ranges_;
+    Be32Lanes lanes_;
+    DebugEngine debug_;
+    Instrumentation probes_;
+    std::atomic<bool> stopping_{false};
+    bool killed_ = false;
+    size_t instruction_hook_ = 0;
+    // The lanes look at each instruction until the core is big-endian.
+    bool following_cp15_ = true;
+    uint64_t bad_address_ = 0;
+    bool bad_access_ = false;
+    int exception_ = -1;
+};
+
+} // namespace korvasim
+
+#endif

@@ -1,0 +1,73 @@
+#include "sim/program/power_switch.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvasim {
+
+PowerSwitch::PowerSwitch(const std::string& path) : path_(path)
+{
+    const std::string refused = "cannot use --power " + path + ": ";
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISFIFO(st.st_mode))
+            throw std::runtime_error(refused + "it exists and is not a named pipe");
+    } else if (mkfifo(path.c_str(), 0660) != 0) {
+        throw std::runtime_error(refused + strerror(errno));
+    } else {
+        made_ = true;
+    }
+    read_fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    keep_open_fd_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (read_fd_ < 0 || keep_open_fd_ < 0) {
+        const std::string why = strerror(errno);
+        release();
+        throw std::runtime_error(refused + why);
+    }
+}
+
+PowerSwitch::~PowerSwitch()
+{
+    release();
+}
+
+void PowerSwitch::release()
+{
+    if (read_fd_ >= 0)
+        close(read_fd_);
+    if (keep_open_fd_ >= 0)
+        close(keep_open_fd_);
+    read_fd_ = keep_open_fd_ = -1;
+    if (made_)
+        unlink(path_.c_str());
+    made_ = false;
+}
+
+void PowerSwitch::take_commands(const std::function<void(const std::string&)>& complain)
+{
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(read_fd_, buffer, sizeof buffer)) > 0)
+        pending_.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+        std::string word = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        word.erase(0, word.find_first_not_of(" \t\r"));
+        word.erase(word.find_last_not_of(" \t\r") + 1);
+        if (word == "on" || word == "off") {
+            offs_ += on_ && word == "off";
+            on_ = word == "on";
+        }
+        else if (!word.empty())
+            complain("power switch " + path_ + ": unknown command '" + word + "' (on or off)");
+    }
+    // A writer that never ends its line cannot fill the memory.
+    if (pending_.size() > 4096)
+        pending_.clear();
+}
+
+} // namespace korvasim
