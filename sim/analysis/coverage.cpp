@@ -15,20 +15,20 @@ std::string code_text(const TestOutcome& outcome)
     return outcome.answered ? std::to_string(outcome.code) : "hang";
 }
 
-const char* verdict_text(Verdict v)
+const char* detection_text(Detection d)
 {
-    return v == Verdict::CAUGHT ? "caught" : v == Verdict::MISSED ? "missed" : "hung";
+    return d == Detection::CAUGHT ? "caught" : d == Detection::MISSED ? "missed" : "hung";
 }
 
-Verdict CoverageRow::verdict() const
+Detection CoverageRow::detection() const
 {
     bool failed = false;
     for (const TestOutcome& o : outcomes) {
         if (!o.answered)
-            return Verdict::HUNG;
+            return Detection::HUNG;
         failed = failed || o.code != 0;
     }
-    return failed ? Verdict::CAUGHT : Verdict::MISSED;
+    return failed ? Detection::CAUGHT : Detection::MISSED;
 }
 
 std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
@@ -54,7 +54,7 @@ std::vector<ClassRow> class_rows(const std::vector<CoverageRow>& rows)
         ClassRow c{part, fault_class, {0, 0, 0}};
         for (const CoverageRow& row : rows)
             if (row.fault.part == part && row.fault.fault_class == fault_class)
-                ++c.counts[static_cast<int>(row.verdict())];
+                ++c.counts[static_cast<int>(row.detection())];
         if (c.faults() == 0)
             continue;
         for (int v = 0; v < 3; ++v)
@@ -82,13 +82,13 @@ void print_coverage_table(FILE* out, const std::vector<CoverageRow>& rows)
         fprintf(out, "%-6s %-22s %7d %7d %7d %7d\n", c.part.c_str(), c.fault_class.c_str(), c.faults(),
                 c.counts[0], c.counts[1], c.counts[2]);
     fprintf(out, "\n%s\n", coverage_line(classes.back()).c_str());
-    for (Verdict v : {Verdict::MISSED, Verdict::HUNG}) {
+    for (Detection v : {Detection::MISSED, Detection::HUNG}) {
         bool first = true;
         for (const CoverageRow& row : rows) {
-            if (row.verdict() != v)
+            if (row.detection() != v)
                 continue;
             if (first)
-                fprintf(out, "\n%s:\n", verdict_text(v));
+                fprintf(out, "\n%s:\n", detection_text(v));
             first = false;
             fprintf(out, "  %s (%s)\n", row.fault.name.c_str(), row.fault.spec.c_str());
         }
@@ -101,7 +101,7 @@ void print_coverage_csv(FILE* out, const std::vector<CoverageRow>& rows)
     for (const CoverageRow& row : rows)
         fprintf(out, "%s,%s,%s,%s,%s,%s\n", row.fault.spec.c_str(), row.fault.name.c_str(),
                 code_text(row.outcomes[0]).c_str(), code_text(row.outcomes[1]).c_str(),
-                code_text(row.outcomes[2]).c_str(), verdict_text(row.verdict()));
+                code_text(row.outcomes[2]).c_str(), detection_text(row.detection()));
 }
 
 namespace {
@@ -119,7 +119,7 @@ nlohmann::ordered_json coverage_json(const std::vector<CoverageRow>& rows)
                           {"sdram", code_json(row.outcomes[0])},
                           {"flash", code_json(row.outcomes[1])},
                           {"sram", code_json(row.outcomes[2])},
-                          {"verdict", verdict_text(row.verdict())}});
+                          {"verdict", detection_text(row.detection())}});
     return matrix;
 }
 
@@ -143,7 +143,7 @@ std::vector<ModelRow> line_fault_rows(const std::vector<CoverageRow>& rows)
         for (const CoverageRow& row : rows)
             if (row.fault.part == part) {
                 ++m.faults;
-                m.caught += row.verdict() == Verdict::CAUGHT;
+                m.caught += row.detection() == Detection::CAUGHT;
             }
         if (m.faults)
             models.push_back(m);

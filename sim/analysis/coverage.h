@@ -14,16 +14,18 @@
 
 namespace korvasim {
 
-enum class Verdict { CAUGHT, MISSED, HUNG };
+// Whether the board tests detect a fault: a failed test, none, or a test
+// that never answered.
+enum class Detection { CAUGHT, MISSED, HUNG };
 
 // "caught", "missed" or "hung"; a test's result digit or "hang".
-const char* verdict_text(Verdict v);
+const char* detection_text(Detection d);
 std::string code_text(const TestOutcome& outcome);
 
 struct CoverageRow {
     CatalogueFault fault;
     TestOutcome outcomes[BOARD_TEST_COUNT];
-    Verdict verdict() const;
+    Detection detection() const;
 };
 
 std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
@@ -35,7 +37,7 @@ std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
 struct ClassRow {
     std::string part;
     std::string fault_class;
-    int counts[3];  // by Verdict: caught, missed, hung
+    int counts[3];  // by Detection: caught, missed, hung
     int faults() const { return counts[0] + counts[1] + counts[2]; }
 };
 std::vector<ClassRow> class_rows(const std::vector<CoverageRow>& rows);

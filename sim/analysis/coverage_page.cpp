@@ -76,13 +76,13 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
                 c.part == "all" ? " class=\"all\"" : "", escaped(c.part).c_str(), escaped(c.fault_class).c_str(),
                 c.faults(), c.counts[0], c.counts[1], c.counts[2]);
     fputs("</table>\n", out);
-    for (Verdict v : {Verdict::MISSED, Verdict::HUNG}) {
+    for (Detection v : {Detection::MISSED, Detection::HUNG}) {
         std::string items;
         for (const CoverageRow& row : rows)
-            if (row.verdict() == v)
+            if (row.detection() == v)
                 items += "<li>" + escaped(row.fault.name) + " (" + escaped(row.fault.spec) + ")</li>\n";
         if (!items.empty())
-            fprintf(out, "<h3>%s</h3>\n<ul>\n%s</ul>\n", verdict_text(v), items.c_str());
+            fprintf(out, "<h3>%s</h3>\n<ul>\n%s</ul>\n", detection_text(v), items.c_str());
     }
     if (!models.empty()) {
         fputs("<h2>By fault model</h2>\n<table>\n<tr><th>part</th><th>fault model</th><th>faults</th>"
@@ -115,7 +115,7 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
         fprintf(out, "<tr><td>%s</td><td>%s</td>", escaped(row.fault.spec).c_str(), escaped(row.fault.name).c_str());
         for (const TestOutcome& o : row.outcomes)
             fprintf(out, "<td class=\"n\">%s</td>", code_text(o).c_str());
-        fprintf(out, "<td>%s</td></tr>\n", verdict_text(row.verdict()));
+        fprintf(out, "<td>%s</td></tr>\n", detection_text(row.detection()));
     }
     fputs("</table>\n</body>\n</html>\n", out);
 }

@@ -224,11 +224,10 @@ void Cpu::ram_access(bool write, uint32_t address, unsigned width)
 Result Cpu::run(uint32_t address)
 {
     io_values_swapped();
-    // Supervisor mode, IRQ and FIQ masked, ARM state: as reset leaves the
-    // core. The engine's big-endian data accesses hang on CPSR's E bit: keep it.
+    // The engine's big-endian data accesses hang on CPSR's E bit: keep it.
     uint32_t cpsr = 0;
     check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr), "read CPSR");
-    cpsr = (cpsr & ~0xFFu) | 0xD3;
+    cpsr = (cpsr & ~0xFFu) | RESET_CPSR;
     check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &cpsr), "reset CPSR");
     set_reg(15, address);
     if (stopping_)

@@ -60,6 +60,10 @@ struct DebugResume {
     DebugPoints points;
 };
 
+// The CPSR as reset leaves the core: supervisor mode, IRQ and FIQ masked,
+// ARM state.
+const uint32_t RESET_CPSR = 0xD3;
+
 // The board as a debugger sees it. interrupt() may be called while the core
 // runs; the rest only while the Debugger's stopped() blocks for this board.
 class DebugTarget {

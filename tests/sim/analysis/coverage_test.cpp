@@ -64,8 +64,8 @@ TEST(Coverage, SampleOfTheCatalogueGivesExactCodes)
             const TestOutcome& o = rows[i].outcomes[t];
             EXPECT_EQ(o.answered ? o.code : HANG, cases[i].codes[t]) << cases[i].spec << " test " << t;
         }
-    EXPECT_EQ(rows.back().verdict(), Verdict::HUNG);
-    EXPECT_EQ(rows.front().verdict(), Verdict::CAUGHT);
+    EXPECT_EQ(rows.back().detection(), Detection::HUNG);
+    EXPECT_EQ(rows.front().detection(), Detection::CAUGHT);
 }
 
 // The worked-out cell coverage against runs with the cell fault injected,
