@@ -62,7 +62,7 @@ void Be32Lanes::before_ram_access(bool write, uint32_t address, uint32_t bus, un
     }
 }
 
-void Be32Lanes::settle()
+void Be32Lanes::settle_moved()
 {
     if (swapped_width_) {
         uint8_t* at = ram_.host_of(swapped_at_);

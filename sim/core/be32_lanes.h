@@ -48,7 +48,11 @@ public:
     void before_ram_access(bool write, uint32_t address, uint32_t bus, unsigned width);
     // Finishes the accesses still being moved: before every access of the
     // core, before the RAM map changes and when the core stops.
-    void settle();
+    void settle()
+    {
+        if (swapped_width_ || !pending_.empty())
+            settle_moved();
+    }
     // Stores to RAM go through filter from now on; nullptr lets them through.
     void filter_writes(RamWriteFilter filter);
     bool filtering() const { return static_cast<bool>(filter_); }
@@ -63,6 +67,8 @@ private:
         uint8_t at_engine[4];
         uint8_t at_bus[4];
     };
+
+    void settle_moved();
 
     uc_struct* uc_;
     const RamMap& ram_;
