@@ -1,6 +1,10 @@
 // Simulator speed on the real boot image: the start-up's delay loops, the
-// quiet tests, and the longest report (verbose SDRAM test with pacing).
+// quiet tests, the longest report (verbose SDRAM test with pacing), and the
+// memory of one simulator over many power-ups.
 #include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <string>
 
 #include "sim/board/board.h"
 #include "firmware/boot_image.h"
@@ -53,6 +57,35 @@ void BM_VerbosePacedSdramTest(benchmark::State& state)
         benchmark::Counter(358.0 * 200000 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_VerbosePacedSdramTest)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The process's resident size in kB.
+long resident_kb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Boards powered up, booted and powered off one after another, each with an
+// engine of its own: the resident size after the first 1 000 and at the end.
+void BM_PowerUps(benchmark::State& state)
+{
+    long after_first = 0;
+    int powered = 0;
+    for (auto _ : state) {
+        {
+            Board board;
+            boot(board);
+        }
+        if (++powered == 1000)
+            after_first = resident_kb();
+    }
+    state.counters["rss_kB_after_1000"] = static_cast<double>(after_first);
+    state.counters["rss_kB_at_end"] = static_cast<double>(resident_kb());
+}
+BENCHMARK(BM_PowerUps)->Unit(benchmark::kMillisecond)->Iterations(10000);
 
 } // namespace
 

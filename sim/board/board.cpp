@@ -63,6 +63,17 @@ Board::Board(BoardConfig config)
         if (r.chip_select != NONE)
             expansion_pages_.emplace_back(first, end);
     }
+    // The aliases stay mapped; the SDRAM between them comes and goes with
+    // MEM_MAP (see update_memory_map).
+    uint32_t sdram_from = SDRAM_BASE;
+    for (const auto& [first, end] : expansion_pages_) {
+        cpu_.map_io(first - ALIAS_OFFSET, end - first, &boot_alias_);
+        if (first - ALIAS_OFFSET > sdram_from)
+            sdram_between_aliases_.emplace_back(sdram_from, first - ALIAS_OFFSET);
+        sdram_from = end - ALIAS_OFFSET;
+    }
+    if (sdram_from < SDRAM_BASE + SDRAM_SIZE)
+        sdram_between_aliases_.emplace_back(sdram_from, SDRAM_BASE + SDRAM_SIZE);
     update_memory_map();
     if (config_.debugger)
         cpu_.debug_with([this](const DebugStop& stop) {
@@ -112,14 +123,11 @@ void Board::update_memory_map()
     if (memory_mapped_) {
         if (mapped_.visible)
             cpu_.unmap(IMAGE_BASE, BOOT_RAM_SIZE);
-        if (mapped_.alias) {
-            if (mapped_.visible)
-                cpu_.unmap(0, BOOT_RAM_SIZE);
-            for (const auto& [first, end] : expansion_pages_)
-                cpu_.unmap(first - ALIAS_OFFSET, end - first);
-        } else {
-            cpu_.unmap(SDRAM_BASE, SDRAM_SIZE);
-        }
+        if (!mapped_.alias)
+            for (const auto& [first, end] : sdram_between_aliases_)
+                cpu_.unmap(first, end - first);
+        else if (mapped_.visible)
+            cpu_.unmap(0, BOOT_RAM_SIZE);
     }
     if (map.garbled && !(memory_mapped_ && mapped_.garbled))
         for (uint32_t i = 0; i < BOOT_RAM_SIZE; ++i)
@@ -127,14 +135,11 @@ void Board::update_memory_map()
     uint8_t* view = map.garbled ? garbled_ram_.data() : boot_ram_.data();
     if (map.visible)
         cpu_.map_ram(IMAGE_BASE, BOOT_RAM_SIZE, view);
-    if (map.alias) {
-        if (map.visible)
-            cpu_.map_ram(0, BOOT_RAM_SIZE, view);
-        for (const auto& [first, end] : expansion_pages_)
-            cpu_.map_io(first - ALIAS_OFFSET, end - first, &bus_, first);
-    } else {
-        cpu_.map_io(SDRAM_BASE, SDRAM_SIZE, &bus_);
-    }
+    if (!map.alias)
+        for (const auto& [first, end] : sdram_between_aliases_)
+            cpu_.map_io(first, end - first, &bus_);
+    else if (map.visible)
+        cpu_.map_ram(0, BOOT_RAM_SIZE, view);
     mapped_ = map;
     memory_mapped_ = true;
 }

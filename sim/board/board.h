@@ -18,6 +18,7 @@
 
 #include "firmware/board_map.h"
 #include "sim/board/board_registers.h"
+#include "sim/board/boot_alias.h"
 #include "sim/board/bus.h"
 #include "sim/core/cpu.h"
 #include "sim/core/debug.h"
@@ -170,8 +171,11 @@ private:
     std::set<uint32_t> undefined_addresses_;
     BootDeviceMap mapped_{};
     // The I/O pages of the chip selects' devices, [first, end), which
-    // MEM_MAP shows at the alias as well.
+    // MEM_MAP shows at the alias as well, and the SDRAM's ranges between
+    // those aliases, [first, end).
     std::vector<std::pair<uint32_t, uint32_t>> expansion_pages_;
+    std::vector<std::pair<uint32_t, uint32_t>> sdram_between_aliases_;
+    BootAlias boot_alias_{bus_, mapped_.alias};
     bool memory_mapped_ = false;
     bool running_ = false;
     bool halted_ = false;

@@ -31,7 +31,15 @@ for f in "${expected[@]}"; do
 done
 info="$(dpkg-deb -f "${deb[0]}" Package Version Maintainer Depends Description)"
 grep -q '^Package: korva-dudedoved$' <<<"$info" || fail "package name: $info"
-grep -q '^Depends:.*libunicorn2 (>= ' <<<"$info" || fail "korvasim's libunicorn2 dependency is missing: $info"
+# korvasim's engine: the build's private copy goes with the package, found
+# through the programs' run path; else the system's package is a dependency.
+engine="$(grep -o ' \./usr/lib/[^ ]*/korva/libunicorn\.so\.2$' <<<"$listing" || true)"
+if [ -n "$engine" ]; then
+  ! grep -q '^Depends:.*libunicorn' <<<"$info" || fail "the package carries its engine but depends on one: $info"
+  grep -q " \./$doc/copyright.libunicorn$" <<<"$listing" || fail "the engine's copyright is missing"
+else
+  grep -q '^Depends:.*libunicorn2 (>= ' <<<"$info" || fail "korvasim's libunicorn2 dependency is missing: $info"
+fi
 grep -q '^Depends:.*libtinyxml2-9 (>= ' <<<"$info" || fail "korvastation's libtinyxml2-9 dependency is missing: $info"
 grep -q '^Maintainer: .' <<<"$info" || fail "no maintainer"
 
@@ -46,6 +54,10 @@ file -b "$work/root/usr/lib/korva/boot_image.elf" | grep -q 'ELF 32-bit MSB exec
 lintian_report="$(lintian --fail-on error,warning "${deb[0]}" 2>&1)" \
   || fail "lintian finds errors or warnings in the package: $lintian_report"
 "$work/root/usr/bin/korvasim" --help | grep -q -- '--monitor' || fail "the packed korvasim does not run"
+if [ -n "$engine" ]; then
+  resolved="$(ldd "$work/root/usr/bin/korvasim" | grep libunicorn)"
+  grep -q "=> $work/root/.*/korva/libunicorn.so.2 " <<<"$resolved" || fail "the packed korvasim does not use the packed engine: $resolved"
+fi
 usage="$("$work/root/usr/bin/dudedoved" -h 2>&1 >/dev/null || true)"
 grep -q '^Usage: dudedoved \[-c\] \[-h\] \[-l <logfile>\] \[-p <port>\] \[-v\] \[sdram|flash|sram\]$' \
   <<<"$usage" || fail "the packed dudedoved -h printed: $usage"
