@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <netinet/in.h>
@@ -131,7 +132,10 @@ private:
 class DebuggedBoard {
 public:
     explicit DebuggedBoard(bool hold_at_reset = false)
-        : server_("127.0.0.1", 0, hold_at_reset, [this](const std::string& news) { told_ += news + "\n"; }),
+        : server_("127.0.0.1", 0, hold_at_reset, [this](const std::string& news) {
+              std::lock_guard<std::mutex> lock(told_mutex_);
+              told_ += news + "\n";
+          }),
           board_(config())
     {
     }
@@ -146,9 +150,15 @@ public:
 
     uint16_t port() const { return server_.port(); }
     Board& board() { return board_; }
-    const std::string& told() const { return told_; }
+    // The stub's lines so far; its thread adds to them.
+    std::string told() const
+    {
+        std::lock_guard<std::mutex> lock(told_mutex_);
+        return told_;
+    }
 
 private:
+    mutable std::mutex told_mutex_;
     std::string told_;
     GdbServer server_;
     Board board_;
