@@ -47,17 +47,18 @@ void Be32Lanes::before_instruction(const uint8_t* code)
 
 void Be32Lanes::before_ram_access(bool write, uint32_t address, uint32_t bus, unsigned width)
 {
+    if (bus == address)
+        return;
     uint8_t* at = ram_.host_of(address);
-    uint8_t* at_bus = ram_.host_of(bus);
-    if (!write && bus != address) {
+    if (!write) {
+        uint8_t* at_bus = ram_.host_of(bus);
         for (unsigned i = 0; i < width; ++i)
             std::swap(at[i], at_bus[i]);
         swapped_at_ = address;
         swapped_width_ = width;
-    } else if (write && (bus != address || filter_)) {
-        PendingStore store{address, bus, width, {}, {}};
+    } else {
+        PendingStore store{address, bus, width, {}};
         std::copy(at, at + width, store.at_engine);
-        std::copy(at_bus, at_bus + width, store.at_bus);
         pending_.push_back(store);
     }
 }
@@ -77,20 +78,10 @@ void Be32Lanes::settle_moved()
         uint8_t* at_bus = ram_.host_of(store.bus_address);
         if (!at || !at_bus)
             continue;
-        if (store.bus_address != store.engine_address) {
-            std::copy(at, at + store.width, at_bus);
-            std::copy(store.at_engine, store.at_engine + store.width, at);
-        }
-        if (filter_)
-            filter_(store.bus_address, store.width, store.at_bus, at_bus);
+        std::copy(at, at + store.width, at_bus);
+        std::copy(store.at_engine, store.at_engine + store.width, at);
     }
     pending_.clear();
-}
-
-void Be32Lanes::filter_writes(RamWriteFilter filter)
-{
-    settle();
-    filter_ = std::move(filter);
 }
 
 } // namespace korvasim

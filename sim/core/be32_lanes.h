@@ -10,7 +10,6 @@
 #define KORVASIM_CORE_BE32_LANES_H
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "sim/core/ram_map.h"
@@ -18,12 +17,6 @@
 struct uc_struct;
 
 namespace korvasim {
-
-// Decides what a store to RAM leaves behind, for RAM behind a bus that does
-// not take every write as given: told the address and width of the store,
-// the bytes there before it, and the bytes in RAM now, which it may change.
-using RamWriteFilter =
-    std::function<void(uint32_t address, unsigned width, const uint8_t* before, uint8_t* now)>;
 
 class Be32Lanes {
 public:
@@ -53,19 +46,15 @@ public:
         if (swapped_width_ || !pending_.empty())
             settle_moved();
     }
-    // Stores to RAM go through filter from now on; nullptr lets them through.
-    void filter_writes(RamWriteFilter filter);
-    bool filtering() const { return static_cast<bool>(filter_); }
 
 private:
     // A store whose bytes the engine put at the core's address and that
-    // still has to move to its lane and through the write filter.
+    // still has to move to its lane.
     struct PendingStore {
         uint32_t engine_address;
         uint32_t bus_address;
         unsigned width;
         uint8_t at_engine[4];
-        uint8_t at_bus[4];
     };
 
     void settle_moved();
@@ -83,7 +72,6 @@ private:
     uint32_t swapped_at_ = 0;
     unsigned swapped_width_ = 0;
     std::vector<PendingStore> pending_;
-    RamWriteFilter filter_;
 };
 
 } // namespace korvasim

@@ -91,6 +91,13 @@ struct EngineCallbacks {
                                             static_cast<unsigned>(size));
     }
 
+    static bool read_only_ram(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t value, void* data)
+    {
+        return static_cast<Cpu*>(data)->filtered_store(static_cast<uint32_t>(address),
+                                                       static_cast<unsigned>(size),
+                                                       static_cast<uint32_t>(value));
+    }
+
     static void instruction(uc_engine*, uint64_t address, uint32_t, void* data)
     {
         static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
@@ -155,6 +162,12 @@ Cpu::Cpu() : uc_(open_engine()), lanes_(uc_, ram_), debug_(uc_, ram_), probes_(u
                       }),
                       this, 1, 0),
           "exception hook");
+    // The engine drops a store to read-only RAM, after this hook, and checks
+    // the protection at every access: the filter takes over at once, even
+    // in the middle of a block translated before.
+    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_WRITE_PROT,
+                      reinterpret_cast<void*>(EngineCallbacks::read_only_ram), this, 1, 0),
+          "store filter hook");
     install_instruction_hook();
 }
 
@@ -169,19 +182,23 @@ void Cpu::instruction(uint32_t address)
         return;
     if (!following_cp15_)
         return;
-    probes_.executed(address);
-    lanes_.before_instruction(ram_.code_at(address));
     if (lanes_.settled() && !probes_.tracing()) {
+        // This instruction runs again, counted by blocks, once the engine
+        // has forgotten the hooks.
         following_cp15_ = false;
         update_instruction_hook(false);
+        update_ram_hooks(false);
         probes_.count_by_blocks();
+        return;
     }
+    probes_.executed(address);
+    lanes_.before_instruction(ram_.code_at(address));
 }
 
 void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
 {
     lanes_.settle();
-    check(uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, host), "map RAM");
+    check(uc_mem_map_ptr(uc_, address, size, ram_protection(), host), "map RAM");
     ram_.add({address, size, host});
 }
 
@@ -218,7 +235,42 @@ void Cpu::ram_access(bool write, uint32_t address, unsigned width)
         if (write)
             debug_.remember_store(address, bus, width);
     }
-    lanes_.before_ram_access(write, address, bus, width);
+    // A filtered store is made by filtered_store, at its lane.
+    if (!write || !write_filter_)
+        lanes_.before_ram_access(write, address, bus, width);
+}
+
+unsigned Cpu::ram_protection() const
+{
+    return write_filter_ ? UC_PROT_READ | UC_PROT_EXEC : UC_PROT_ALL;
+}
+
+void Cpu::filter_ram_writes(RamWriteFilter filter)
+{
+    lanes_.settle();
+    const bool was_filtering = static_cast<bool>(write_filter_);
+    write_filter_ = std::move(filter);
+    if (was_filtering != static_cast<bool>(write_filter_))
+        for (const RamRange& r : ram_.ranges())
+            check(uc_mem_protect(uc_, r.address, r.size, ram_protection()), "protect RAM");
+}
+
+bool Cpu::filtered_store(uint32_t address, unsigned width, uint32_t value)
+{
+    lanes_.settle();
+    const uint32_t bus = lanes_.bus_address(address, width);
+    uint8_t* at = ram_.host_of(bus);
+    if (!write_filter_ || !at || width > 4 || ram_.host_of(bus + width - 1) != at + width - 1)
+        return false;
+    uint8_t before[4];
+    uint8_t now[4];
+    for (unsigned i = 0; i < width; ++i) {
+        before[i] = at[i];
+        now[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+    }
+    write_filter_(bus, width, before, now);
+    std::copy(now, now + width, at);
+    return true;
 }
 
 Result Cpu::run(uint32_t address)
@@ -232,18 +284,14 @@ Result Cpu::run(uint32_t address)
     set_reg(15, address);
     if (stopping_)
         return Result::ok();
-    // Loads are seen only by hooks that exist when their code is
-    // translated: the RAM that the core starts with is watched for good.
-    for (const RamRange& r : ram_.ranges()) {
-        uc_hook hook;
-        check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
-                          reinterpret_cast<void*>(EngineCallbacks::ram), this, r.address,
-                          r.address + r.size - 1),
-              "RAM hook");
-    }
+    first_ram_ = ram_.ranges();
+    update_ram_hooks(true);
     DebugStop stop{StopCause::RESET};
     for (;;) {
-        if (debug_.attached()) {
+        if (hooks_dropped_) {
+            hooks_dropped_ = false;
+            code_changed();
+        } else if (debug_.attached()) {
             const DebugResume how = debug_.ask(stop);
             if (stopping_)
                 return Result::ok();
@@ -255,6 +303,7 @@ Result Cpu::run(uint32_t address)
                 return Result::failure(stop.fault);
             debug_.resume(how, reg(15));
             update_instruction_hook(true);
+            update_ram_hooks(true);
         }
         uc_err err = UC_ERR_OK;
         if (!debug_.interrupted())
@@ -262,6 +311,9 @@ Result Cpu::run(uint32_t address)
         lanes_.settle();
         if (stopping_)
             return Result::ok();
+        if (hooks_dropped_ && err == UC_ERR_OK && exception_ < 0)
+            continue;
+        hooks_dropped_ = false;
         stop = DebugStop{StopCause::INTERRUPT};
         if (exception_ >= 0 || err != UC_ERR_OK) {
             char text[160];
@@ -320,6 +372,33 @@ void Cpu::update_instruction_hook(bool engine_stopped)
     // Code already translated calls the hook, or not, as it was when it was
     // translated. Inside the hook (the core turning big-endian) the engine
     // is running and its blocks stay: they find no hook to call.
+    if (engine_stopped)
+        code_changed();
+}
+
+void Cpu::update_ram_hooks(bool engine_stopped)
+{
+    const bool needed = following_cp15_ || debug_.watching();
+    if (needed == !ram_hooks_.empty())
+        return;
+    if (needed) {
+        for (const RamRange& r : first_ram_) {
+            uc_hook hook;
+            check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                              reinterpret_cast<void*>(EngineCallbacks::ram), this, r.address,
+                              r.address + r.size - 1),
+                  "RAM hook");
+            ram_hooks_.push_back(hook);
+        }
+    } else {
+        for (size_t hook : ram_hooks_)
+            check(uc_hook_del(uc_, hook), "RAM hook");
+        ram_hooks_.clear();
+        if (!engine_stopped) {
+            hooks_dropped_ = true;
+            uc_emu_stop(uc_);  // running here: cannot fail
+        }
+    }
     if (engine_stopped)
         code_changed();
 }

@@ -3,9 +3,11 @@
 // adapter: it owns the engine and its one instruction hook, and hands each
 // instruction and access to the units that need it: the BE-32 data lanes
 // (Be32Lanes), a debugger (DebugEngine) and the instruction count and
-// observers (Instrumentation). The hook runs from reset until the core is
-// big-endian, and then only while a debugger's points, a step or a tracer
-// need it.
+// observers (Instrumentation). The instruction hook and the data hooks on
+// the RAM run from reset until the core is big-endian, and then only while
+// a debugger's points, a step or a tracer need them: any data hook sends
+// every access of the code translated while it exists through the engine's
+// slow path.
 #ifndef KORVASIM_CPU_H
 #define KORVASIM_CPU_H
 
@@ -30,6 +32,13 @@ namespace korvasim {
 
 // Receives the accesses to a mapped I/O range, values in the CPU's own
 // byte order whatever the engine delivers.
+// Decides what a store to RAM leaves behind, for RAM behind a bus that does
+// not take every write as given: told the address and width of the store,
+// the bytes there before it, and the bytes the store brings, which it may
+// change. Those are what the RAM holds afterwards.
+using RamWriteFilter =
+    std::function<void(uint32_t address, unsigned width, const uint8_t* before, uint8_t* now)>;
+
 class IoHandler {
 public:
     virtual ~IoHandler() = default;
@@ -85,9 +94,10 @@ public:
     // After RAM that may hold code changed behind the core's back.
     void code_changed();
 
-    // Stores to RAM go through filter from now on; nullptr lets them through
-    // as they are again.
-    void filter_ram_writes(RamWriteFilter filter) { lanes_.filter_writes(std::move(filter)); }
+    // Stores to RAM go through filter from now on, from the next store on
+    // (also from inside an I/O access); nullptr lets them through as they
+    // are again.
+    void filter_ram_writes(RamWriteFilter filter);
 
     uint64_t instructions() const { return probes_.instructions(); }
     // Whether anybody still needs instructions() to go on counting.
@@ -108,12 +118,17 @@ private:
     void instruction(uint32_t address);
     // A data access to RAM, before it happens.
     void ram_access(bool write, uint32_t address, unsigned width);
+    // A store to RAM that the engine finds read-only: the filtered RAM.
+    bool filtered_store(uint32_t address, unsigned width, uint32_t value);
+    unsigned ram_protection() const;
     // At a device access: turns a pending interrupt into a stop before the
     // next instruction. (At a RAM access it corrupted the core's state: the
     // engine is in a block that then runs on.)
     void take_interrupt();
     void install_instruction_hook();
     void update_instruction_hook(bool engine_stopped);
+    // The RAM's data hooks, after the need for them changed.
+    void update_ram_hooks(bool engine_stopped);
 
     uc_struct* uc_;
     RamMap ram_;
@@ -124,6 +139,14 @@ private:
     std::atomic<bool> stopping_{false};
     bool killed_ = false;
     size_t instruction_hook_ = 0;
+    // The RAM the core starts with: its loads are seen only by data hooks
+    // that exist when their code is translated.
+    std::vector<RamRange> first_ram_;
+    std::vector<size_t> ram_hooks_;
+    // The engine was stopped to forget deleted hooks, which it does only
+    // when a run returns: its code is translated again and the run goes on.
+    bool hooks_dropped_ = false;
+    RamWriteFilter write_filter_;
     // The lanes look at each instruction until the core is big-endian.
     bool following_cp15_ = true;
     uint64_t bad_address_ = 0;

@@ -214,6 +214,7 @@ struct BootDeviceCase {
     uint32_t read_back;     // r4 for a board that ends on the halt
     uint32_t kept;          // the RAM word at the end
     const char* fault_text; // else the fault it ends on
+    const char* program = "boot_device";
 };
 
 class BootDeviceTest : public testing::TestWithParam<BootDeviceCase> {};
@@ -221,7 +222,7 @@ class BootDeviceTest : public testing::TestWithParam<BootDeviceCase> {};
 TEST_P(BootDeviceTest, ChipSelectZeroGatesTheBootRam)
 {
     Board board;
-    run_to_end(board, "boot_device", GetParam().cs0);
+    run_to_end(board, GetParam().program, GetParam().cs0);
     EXPECT_NE(board.fault().find(GetParam().fault_text), std::string::npos) << board.fault();
     if (board.fault().find(UNDEFINED) != std::string::npos) {
         EXPECT_EQ(board.reg(4), GetParam().read_back);
@@ -236,7 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
         BootDeviceCase{"WriteEnableOff", EXP_TIMING_CS0_VALUE & ~2u, 0x11223344, 0x11223344, UNDEFINED},
         BootDeviceCase{"SixteenBitBus", EXP_TIMING_CS0_VALUE & ~1u, 0xFF66FF88, 0xFF66FF88, ""},
         BootDeviceCase{"Disabled", EXP_TIMING_CS0_VALUE & ~0x80000000u, 0, 0x11223344, "UNMAPPED"},
-        BootDeviceCase{"WindowSmallerThanTheRam", 0x80400403, 0, 0x11223344, "UNMAPPED"}),
+        BootDeviceCase{"WindowSmallerThanTheRam", 0x80400403, 0, 0x11223344, "UNMAPPED"},
+        // The same gates while the core is still little-endian: a byte on its lane.
+        BootDeviceCase{"LittleEndianAsGiven", EXP_TIMING_CS0_VALUE, 0x112233AA, 0x112233AA, UNDEFINED,
+                       "boot_device_little_endian"},
+        BootDeviceCase{"LittleEndianWriteEnableOff", EXP_TIMING_CS0_VALUE & ~2u, 0x11223344, 0x11223344,
+                       UNDEFINED, "boot_device_little_endian"}),
     CaseName());
 
 struct SdramCase {
