@@ -97,7 +97,7 @@ int parse_command_line(int argc, char** argv, CommandLine* command)
             board_options.push_back("--link");
             break;
         case 'f':
-            if (const Result added = add_fault(optarg, settings.faults); !added)
+            if (const Result added = settings.faults.add(optarg); !added)
                 return fail(added.why());
             board_options.push_back("--fault");
             break;

@@ -242,7 +242,7 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
     }
 }
 
-void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
+void PtyFrontEnd::serve(FrontEndOptions& options, const std::atomic<bool>& stop,
                         SessionReport* report)
 {
     output_open_ = holders_ > 0;
@@ -254,7 +254,7 @@ void PtyFrontEnd::serve(const FrontEndOptions& options, const std::atomic<bool>&
         return;
 
     BoardConfig config;
-    config.faults = options.faults;
+    config.faults = options.faults.next_power_up();
     config.record_output = false;
     config.debugger = options.debugger;
     // The far end of the line is the host, as it has set up the terminal.
@@ -350,7 +350,7 @@ void PtyFrontEnd::discard_pending()
     discard_input();
 }
 
-void PtyFrontEnd::run(const FrontEndOptions& options, const std::atomic<bool>& stop,
+void PtyFrontEnd::run(FrontEndOptions& options, const std::atomic<bool>& stop,
                       void (*report)(const SessionReport&))
 {
     report_ = report;

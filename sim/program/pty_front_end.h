@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "sim/core/debug.h"
-#include "sim/board/faults.h"
+#include "sim/board/fault_schedule.h"
 #include "sim/program/power_switch.h"
 
 namespace korvasim {
 
 struct FrontEndOptions {
-    FaultSet faults;
+    FaultSchedule faults;            // drawn at every power-up
     uint8_t wake_byte = 0x00;
     bool once = false;               // serve one host session, then return
     std::vector<uint8_t> image;      // booted at once instead of the loader
@@ -60,7 +60,7 @@ public:
     // Serves sessions until stop is set (or after one with once): from a
     // host's open to its close, or from power on to power off with a switch,
     // telling report about each session that had something to say.
-    void run(const FrontEndOptions& options, const std::atomic<bool>& stop,
+    void run(FrontEndOptions& options, const std::atomic<bool>& stop,
              void (*report)(const SessionReport&));
 
 private:
@@ -73,7 +73,7 @@ private:
     std::string read_available();
     bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
                        std::vector<uint8_t>* image);
-    void serve(const FrontEndOptions& options, const std::atomic<bool>& stop,
+    void serve(FrontEndOptions& options, const std::atomic<bool>& stop,
                SessionReport* report);
     void reset_port();
     void discard_pending();

@@ -1,7 +1,10 @@
 // Memory line faults and fault specs: what each fault does to the values
 // and addresses that pass the bus, and which specs are accepted.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
+#include "sim/board/fault_schedule.h"
 #include "sim/board/faults.h"
 #include "sim/board/memory.h"
 #include "tests/support/case_name.h"
@@ -191,6 +194,54 @@ TEST(Faults, ACellStuckBothWaysContradicts)
     ASSERT_TRUE(add_fault("sram.cell:0x10.2=1", set));
     EXPECT_FALSE(add_fault("sram.cell:0x10.1=1", set));
     EXPECT_EQ(set.sram.cells.size(), 2u);
+}
+
+} // namespace
+} // namespace korvasim
+
+namespace korvasim {
+namespace {
+
+// Which of the first n power-ups have SRAM data line 3 stuck at 0.
+std::string presence(FaultSchedule& schedule, int n)
+{
+    std::string seen;
+    for (int i = 0; i < n; ++i)
+        seen += (schedule.next_power_up().sram.data_stuck_low & 8) ? 'x' : '.';
+    return seen;
+}
+
+TEST(FaultSchedule, FaultsComeOnThePowerUpsTheyAreGiven)
+{
+    FaultSchedule always, first_two, random_a, random_b, other_seed;
+    ASSERT_TRUE(always.add("sram.d3=0"));
+    ASSERT_TRUE(first_two.add("sram.d3=0,first=2"));
+    ASSERT_TRUE(random_a.add("sram.d3=0,p=0.5,seed=7"));
+    ASSERT_TRUE(random_b.add("sram.d3=0,p=0.5,seed=7"));
+    ASSERT_TRUE(other_seed.add("sram.d3=0,p=0.5,seed=8"));
+    EXPECT_EQ(presence(always, 4), "xxxx");
+    EXPECT_EQ(presence(first_two, 4), "xx..");
+    const std::string drawn = presence(random_a, 200);
+    EXPECT_EQ(presence(random_b, 200), drawn);  // a seed gives the same board again
+    EXPECT_NE(presence(other_seed, 200), drawn);
+    const auto present = std::count(drawn.begin(), drawn.end(), 'x');
+    EXPECT_GT(present, 60);
+    EXPECT_LT(present, 140);
+}
+
+TEST(FaultSchedule, BadOrContradictingOptionsAreRefusedByName)
+{
+    for (const char* bad : {"sram.d3=0,", "sram.d3=0,first=0", "sram.d3=0,first=x", "sram.d3=0,p=1",
+                            "sram.d3=0,p=0", "sram.d3=0,seed=3", "sram.d3=0,first=1,p=0.5",
+                            "sram.d3=0,p=0.5,seed=-1", "sram.d3=0,when=2", "sram.d9=0,first=1"}) {
+        FaultSchedule schedule;
+        const Result added = schedule.add(bad);
+        EXPECT_FALSE(added) << bad;
+        EXPECT_NE(added.why().find("'" + std::string(bad).substr(0, 9)), std::string::npos) << added.why();
+    }
+    FaultSchedule schedule;
+    ASSERT_TRUE(schedule.add("sram.d3=1"));
+    EXPECT_FALSE(schedule.add("sram.d3=0,first=1"));  // both on the first power-up
 }
 
 } // namespace
