@@ -1,7 +1,9 @@
 #include "station/board_run.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "host/report_lines.h"
@@ -52,13 +54,20 @@ std::string hung_where(const BoardRecord& r)
     return r.hung_test >= 0 ? " in " + r.hung_in : " at the " + r.hung_in;
 }
 
+std::string verdict_text(const BoardRecord& r)
+{
+    if (r.verdict == Verdict::PASSED && r.retest > 0)
+        return "passed on retest " + std::to_string(r.retest);
+    return verdict_name(r.verdict);
+}
+
 bool untested(Verdict v)
 {
     return v == Verdict::HUNG || v == Verdict::LOST || v == Verdict::NOT_TESTED || v == Verdict::STOPPED;
 }
 
 BoardRun::BoardRun(const BoardSpec& board, const StationOptions& options, const std::string& log_dir)
-    : options_(options)
+    : options_(options), log_dir_(log_dir)
 {
     record_.board = board;
     record_.log = log_dir + "/" + log_name_of(board.label) + ".log";
@@ -66,7 +75,47 @@ BoardRun::BoardRun(const BoardSpec& board, const StationOptions& options, const 
 
 void BoardRun::start()
 {
+    if (powered()) {
+        record_.power_log = log_dir_ + "/" + log_name_of(record_.board.label) + "-power.log";
+        power_log_.reset(fopen(record_.power_log.c_str(), "w"));
+        if (!power_log_) {
+            finish(Verdict::NOT_TESTED, "cannot open the power log " + record_.power_log + ": " + strerror(errno));
+            power_failed_ = true;
+            return;
+        }
+    }
+    start_attempt();
+}
+
+void BoardRun::start_attempt()
+{
     record_.start = std::chrono::system_clock::now();
+    started_ = Clock::now();
+    last_byte_ = started_;
+    power_on_sent_ = false;
+    // Off first, so that the board's loader speaks only once dudedoved listens.
+    if (powered()) {
+        step_ = Step::POWERING_OFF;
+        record_.phase = "powering off";
+        run_power(options_.power_off);
+    } else if (record_.retest > 0) {
+        step_ = Step::POWERED_OFF;
+        off_since_ = started_;
+        record_.phase = "waiting to retest";
+    } else {
+        launch_main();
+    }
+}
+
+void BoardRun::run_power(const PowerCommandLine& line)
+{
+    power_ = std::make_unique<PowerCommandRun>(line, record_.board, options_.power_timeout_s, power_log_.get());
+}
+
+void BoardRun::launch_main()
+{
+    step_ = Step::TESTING;
+    stage_ = Stage::MAIN;
     started_ = Clock::now();
     last_byte_ = started_;
     if (options_.burn_in())
@@ -92,6 +141,8 @@ void BoardRun::launch(const std::vector<std::string>& args)
 std::vector<int> BoardRun::fds() const
 {
     std::vector<int> fds;
+    if (power_)
+        fds = power_->fds();
     if (child_) {
         if (child_->out_fd() >= 0)
             fds.push_back(child_->out_fd());
@@ -129,6 +180,11 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
         waiting_since_ = now;
         record_.phase = "waiting for the board";
         tell(record_.phase);
+        if (powered() && !power_on_sent_ && !power_) {
+            power_on_sent_ = true;
+            tell("powering on");
+            run_power(options_.power_on);
+        }
         break;
     case ToolEvent::DOWNLOADING:
         waiting_for_board_ = false;
@@ -167,8 +223,119 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
 
 bool BoardRun::pump(Clock::time_point now, bool readable)
 {
-    if (!child_)
-        return false;
+    bool changed = false;
+    if (power_ && power_->pump(now)) {
+        power_done(now);
+        changed = true;
+    }
+    if (step_ == Step::POWERED_OFF && seconds_between(off_since_, now) >= options_.power_cycle_wait_s) {
+        launch_main();
+        changed = true;
+    }
+    if (child_)
+        changed = pump_tool(now, readable) || changed;
+    if (step_ == Step::ATTEMPT_OVER && !child_ && !power_) {
+        attempt_over();
+        changed = true;
+    }
+    return changed;
+}
+
+void BoardRun::power_done(Clock::time_point now)
+{
+    const std::string failure = power_->failure();
+    power_.reset();
+    if (!failure.empty()) {
+        power_failed_ = true;
+        tell(failure);
+    }
+    switch (step_) {
+    case Step::POWERING_OFF:
+        if (!failure.empty()) {
+            finish(Verdict::NOT_TESTED, failure);
+            return;
+        }
+        step_ = Step::POWERED_OFF;
+        off_since_ = now;
+        record_.phase = "powered off";
+        break;
+    case Step::TESTING:
+        // A board that did not get its power was never tested.
+        if (!failure.empty()) {
+            ending_ = true;
+            if (child_)
+                child_->signal(SIGTERM);
+            finish(Verdict::NOT_TESTED, failure);
+        }
+        break;
+    case Step::FINAL_POWER_OFF:
+        record_.power_problem = failure;
+        step_ = Step::DONE;
+        break;
+    default:
+        if (!failure.empty())
+            record_.power_problem = failure;
+        break;
+    }
+}
+
+bool BoardRun::retest_due() const
+{
+    return stops_ == 0 && !power_failed_ && record_.retest < options_.retests &&
+           (record_.verdict == Verdict::FAILED || record_.verdict == Verdict::HUNG);
+}
+
+namespace {
+
+// What an attempt came to: its verdict, and the tests it failed or hung in.
+std::string outcome_of(const BoardRecord& r)
+{
+    std::string outcome = verdict_name(r.verdict);
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        if (r.counts[t][1] > 0)
+            outcome += std::string(" ") + TEST_NAMES[t];
+    if (r.verdict == Verdict::HUNG)
+        outcome += hung_where(r);
+    return outcome;
+}
+
+} // namespace
+
+void BoardRun::attempt_over()
+{
+    if (retest_due()) {
+        earlier_.push_back(record_);
+        earlier_.back().final_attempt = false;
+        BoardRecord next;
+        next.board = record_.board;
+        next.retest = record_.retest + 1;
+        next.power_log = record_.power_log;
+        next.log = log_dir_ + "/" + log_name_of(next.board.label) + "-retest" + std::to_string(next.retest) + ".log";
+        record_ = next;
+        output_ = ToolOutput();
+        tell("retest " + std::to_string(record_.retest) + " of " + std::to_string(options_.retests));
+        start_attempt();
+        return;
+    }
+    for (const BoardRecord& earlier : earlier_)
+        record_.intermittent = record_.intermittent || outcome_of(earlier) != outcome_of(record_);
+    if (powered() && !options_.keep_power && !power_failed_ && stops_ < 2) {
+        step_ = Step::FINAL_POWER_OFF;
+        run_power(options_.power_off);
+    } else {
+        step_ = Step::DONE;
+    }
+}
+
+std::vector<BoardRecord> BoardRun::attempts() const
+{
+    std::vector<BoardRecord> all = earlier_;
+    all.push_back(record_);
+    return all;
+}
+
+bool BoardRun::pump_tool(Clock::time_point now, bool readable)
+{
     bool changed = false;
     std::string out;
     bool out_open = child_->out_fd() >= 0;
@@ -227,12 +394,22 @@ void BoardRun::hang(int test, const std::string& why)
 
 void BoardRun::stop()
 {
-    if (!child_ || child_->ended())
-        return;
-    // Asked twice, the station does not wait for dudedoved any more.
-    child_->signal(stopped_ ? SIGKILL : SIGINT);
-    stopped_ = true;
-    ending_ = true;
+    ++stops_;
+    if (child_ && !child_->ended()) {
+        // Asked twice, the station does not wait for dudedoved any more.
+        child_->signal(stops_ > 1 ? SIGKILL : SIGINT);
+        ending_ = true;
+    }
+    if (step_ == Step::POWERING_OFF || step_ == Step::POWERED_OFF) {
+        power_.reset();
+        finish(Verdict::STOPPED, "the station was stopped");
+    }
+    // ... nor for a power command.
+    if (stops_ > 1 && power_) {
+        power_.reset();
+        if (step_ == Step::FINAL_POWER_OFF)
+            step_ = Step::DONE;
+    }
 }
 
 void BoardRun::process_ended()
@@ -240,14 +417,14 @@ void BoardRun::process_ended()
     const int status = child_->status();
     child_->read_err(&errors_);
     child_.reset();
-    if (done())
-        return;  // hung: the record is written
+    if (record_.verdict != Verdict::RUNNING)
+        return;  // hung or not powered: the record is written
     const bool failed = record_.failures() > 0;
     if (stage_ == Stage::VERBOSE_FOLLOW_UP) {
         finish(Verdict::FAILED);
         return;
     }
-    if (stopped_) {
+    if (stops_ > 0) {
         finish(failed ? Verdict::FAILED : Verdict::STOPPED, failed ? "" : "the station was stopped");
         return;
     }
@@ -277,11 +454,12 @@ void BoardRun::process_ended()
 
 void BoardRun::finish(Verdict verdict, const std::string& problem)
 {
+    step_ = Step::ATTEMPT_OVER;
     record_.verdict = verdict;
     record_.problem = problem;
     record_.end = std::chrono::system_clock::now();
     record_.phase = "done";
-    std::string line = std::string("done: ") + verdict_name(verdict);
+    std::string line = "done: " + verdict_text(record_);
     if (verdict == Verdict::HUNG)
         line += hung_where(record_);
     if (!problem.empty())

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "station/child_process.h"
+#include "station/power_command.h"
 #include "sim/analysis/fault_catalogue.h"
 #include "station/station_options.h"
 #include "station/tool_output.h"
@@ -47,12 +48,19 @@ struct BoardRecord {
     std::string verbose_log;    // of the verbose pass for the diagnosis, if any
     std::vector<korvasim::CatalogueFault> diagnosis;
     std::string diagnosis_note; // when the log could not be diagnosed
+    int retest = 0;             // 0: the board's first attempt, K: its K-th retest
+    bool final_attempt = true;  // the attempt whose verdict is the board's
+    bool intermittent = false;  // with the final attempt: the attempts disagree
+    std::string power_log;      // the power commands' output, when there are any
+    std::string power_problem;  // a power command at the end failed
 
     long failures() const { return counts[0][1] + counts[1][1] + counts[2][1]; }
 };
 
 // " in FLASH", " at the wake-up": where a hung board stopped.
 std::string hung_where(const BoardRecord& r);
+// The verdict as the board has it: "passed on retest 2" apart from "passed".
+std::string verdict_text(const BoardRecord& r);
 
 class BoardRun {
 public:
@@ -66,17 +74,31 @@ public:
     // when a process ends. True when the record changed.
     bool pump(std::chrono::steady_clock::time_point now, bool readable);
     // The station stops: the board's dudedoved is interrupted (killed when
-    // asked again).
+    // asked again); no retest follows.
     void stop();
-    bool done() const { return record_.verdict != Verdict::RUNNING; }
+    bool done() const { return step_ == Step::DONE; }
+    // The attempt under way, or the last one.
     const BoardRecord& record() const { return record_; }
     BoardRecord& record() { return record_; }
+    // Every attempt, the last one final.
+    std::vector<BoardRecord> attempts() const;
 
     // One line per event, for output that is not a terminal.
     std::vector<std::string> take_events();
 
 private:
     enum class Stage { MAIN, VERBOSE_FOLLOW_UP };
+    // Where the board is between power and dudedoved.
+    enum class Step { POWERING_OFF, POWERED_OFF, TESTING, ATTEMPT_OVER, FINAL_POWER_OFF, DONE };
+
+    void start_attempt();
+    void launch_main();
+    bool pump_tool(std::chrono::steady_clock::time_point now, bool readable);
+    void run_power(const PowerCommandLine& line);
+    void power_done(std::chrono::steady_clock::time_point now);
+    void attempt_over();
+    bool retest_due() const;
+    bool powered() const { return options_.power_on.given(); }
 
     void launch(const std::vector<std::string>& args);
     void on_event(const ToolOutputEvent& e, std::chrono::steady_clock::time_point now);
@@ -95,8 +117,16 @@ private:
     std::chrono::steady_clock::time_point started_, last_byte_, waiting_since_, test_since_;
     bool waiting_for_board_ = false;
     bool ending_ = false;                  // the station interrupted dudedoved on purpose
-    bool stopped_ = false;                 // ... because the station stops
+    int stops_ = 0;                        // ... because the station stops
     std::vector<std::string> events_;
+    Step step_ = Step::TESTING;
+    std::unique_ptr<PowerCommandRun> power_;
+    bool power_on_sent_ = false;           // in this attempt
+    bool power_failed_ = false;            // a power command failed: the switch is not trusted
+    std::chrono::steady_clock::time_point off_since_;
+    std::vector<BoardRecord> earlier_;     // the attempts before this one
+    std::string log_dir_;
+    std::unique_ptr<FILE, int (*)(FILE*)> power_log_{nullptr, fclose};
 };
 
 } // namespace korvastation

@@ -61,13 +61,15 @@ TableRow row_of(const BoardRecord& r)
 {
     TableRow row{r.board.label, r.board.port, "", "", std::to_string(r.passes), ""};
     if (r.verdict != Verdict::RUNNING)
-        row.state = verdict_name(r.verdict);
+        row.state = verdict_text(r);
     else if (r.running_test >= 0)
         row.state = r.phase.rfind("verbose", 0) == 0 ? "verbose pass" : "testing";
     else if (r.phase == "waiting for the board")
         row.state = "waiting";
     else
         row.state = r.phase;
+    if (r.retest > 0 && r.verdict == Verdict::RUNNING)
+        row.state = "retest " + std::to_string(r.retest) + ": " + row.state;
     if (r.running_test >= 0 && r.verdict == Verdict::RUNNING)
         row.test = TEST_NAMES[r.running_test];
     long first = 0;
@@ -141,7 +143,7 @@ void Display::table(const std::vector<const BoardRecord*>& records)
 
 std::string summary_line(const BoardRecord& r)
 {
-    std::string line = r.board.label + " (" + r.board.port + "): " + verdict_name(r.verdict);
+    std::string line = r.board.label + " (" + r.board.port + "): " + verdict_text(r);
     if (r.verdict == Verdict::HUNG)
         line += hung_where(r);
     line += ", " + std::to_string(r.passes) + (r.passes == 1 ? " pass" : " passes");
@@ -150,6 +152,10 @@ std::string summary_line(const BoardRecord& r)
             line += std::string(", ") + TEST_NAMES[t] + " failed " + std::to_string(r.counts[t][1]) + "x";
     if (!r.problem.empty())
         line += "; " + r.problem;
+    if (r.intermittent)
+        line += "; intermittent: its attempts disagree";
+    if (!r.power_problem.empty())
+        line += "; " + r.power_problem;
     if (r.verdict == Verdict::FAILED) {
         if (!r.diagnosis.empty()) {
             line += "; diagnosis:";
@@ -164,16 +170,20 @@ std::string summary_line(const BoardRecord& r)
 
 void Display::summary(const std::vector<BoardRecord>& records, int status)
 {
-    size_t passed = 0, failed = 0, untested_boards = 0;
+    size_t boards = 0, passed = 0, failed = 0, untested_boards = 0;
     for (const BoardRecord& r : records) {
+        if (!r.final_attempt)
+            continue;
+        ++boards;
         passed += r.verdict == Verdict::PASSED;
         failed += r.verdict == Verdict::FAILED;
         untested_boards += untested(r.verdict);
     }
     fprintf(out_, "Summary: %zu board%s, %zu passed, %zu failed, %zu not tested (exit status %d)\n",
-            records.size(), records.size() == 1 ? "" : "s", passed, failed, untested_boards, status);
+            boards, boards == 1 ? "" : "s", passed, failed, untested_boards, status);
     for (const BoardRecord& r : records)
-        fprintf(out_, "  %s\n", summary_line(r).c_str());
+        if (r.final_attempt)
+            fprintf(out_, "  %s\n", summary_line(r).c_str());
     fflush(out_);
 }
 

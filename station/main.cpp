@@ -154,11 +154,15 @@ void diagnose_failed(BoardRecord* r)
                             (d.closest.empty() ? std::string() : "; closest: " + d.closest);
 }
 
+// The boards' final attempts decide; a power switch that failed is a
+// station fault whatever the board did.
 int exit_status(const std::vector<BoardRecord>& records)
 {
     int status = 0;
     for (const BoardRecord& r : records) {
-        if (untested(r.verdict))
+        if (!r.final_attempt)
+            continue;
+        if (untested(r.verdict) || !r.power_problem.empty())
             status = EXIT_UNTESTED;
         else if (r.verdict == Verdict::FAILED && status == 0)
             status = EXIT_FAILED;
@@ -261,12 +265,13 @@ int main(int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(BATCH_MS));
     }
 
-    for (auto& run : runs)
-        if (run->record().verdict == Verdict::FAILED)
-            diagnose_failed(&run->record());
     std::vector<BoardRecord> all;
     for (const auto& run : runs)
-        all.push_back(run->record());
+        for (BoardRecord& attempt : run->attempts()) {
+            if (attempt.verdict == Verdict::FAILED)
+                diagnose_failed(&attempt);
+            all.push_back(std::move(attempt));
+        }
     const int status = exit_status(all);
     const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
     int written = status;

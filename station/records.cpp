@@ -88,7 +88,10 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
         {"start", iso_time(r.start)},
         {"end", iso_time(r.end)},
         {"duration_s", std::round(seconds_of(r) * 1000) / 1000},
-        {"verdict", verdict_name(r.verdict)},
+        {"verdict", verdict_text(r)},
+        {"retest", r.retest},
+        {"final", r.final_attempt},
+        {"intermittent", r.intermittent},
         {"hung_in", r.verdict == Verdict::HUNG ? nlohmann::ordered_json(r.hung_in) : nlohmann::ordered_json(nullptr)},
         {"problem", r.problem.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.problem)},
         {"passes", r.passes},
@@ -98,6 +101,8 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
         {"log", r.log},
         {"verbose_log", r.verbose_log.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.verbose_log)},
         {"diagnosis", diagnosis},
+        {"power_log", r.power_log.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.power_log)},
+        {"power_problem", r.power_problem.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.power_problem)},
     };
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -209,15 +214,29 @@ std::string junit_report(const std::vector<BoardRecord>& records)
             ++errors;
             ++tests;
         }
-        suite->SetAttribute("name", text_of(r.board.label, &kept));
+        if (!r.power_problem.empty()) {
+            tinyxml2::XMLElement* test = doc.NewElement("testcase");
+            test->SetAttribute("classname", text_of(r.board.label, &kept));
+            test->SetAttribute("name", "power");
+            tinyxml2::XMLElement* error = doc.NewElement("error");
+            error->SetAttribute("type", "power");
+            error->SetAttribute("message", text_of(r.power_problem, &kept));
+            test->InsertEndChild(error);
+            suite->InsertEndChild(test);
+            ++errors;
+            ++tests;
+        }
+        const std::string suite_name = r.board.label + (r.retest ? " retest " + std::to_string(r.retest) : "");
+        suite->SetAttribute("name", text_of(suite_name, &kept));
         suite->SetAttribute("tests", static_cast<int64_t>(tests));
         suite->SetAttribute("failures", static_cast<int64_t>(failures));
         suite->SetAttribute("errors", static_cast<int64_t>(errors));
         suite->SetAttribute("timestamp", iso_time(r.start).c_str());
         suite->SetAttribute("time", seconds_text(seconds_of(r)).c_str());
         std::vector<std::pair<std::string, std::string>> properties = {
-            {"port", r.board.port}, {"verdict", verdict_name(r.verdict)}, {"passes", std::to_string(r.passes)},
-            {"log", r.log}};
+            {"port", r.board.port}, {"verdict", verdict_text(r)}, {"passes", std::to_string(r.passes)},
+            {"log", r.log}, {"retest", std::to_string(r.retest)}, {"final", r.final_attempt ? "true" : "false"},
+            {"intermittent", r.intermittent ? "true" : "false"}};
         // The counts again where every JUnit reader looks: the suite's properties.
         for (int t = 0; t < BOARD_TEST_COUNT; ++t)
             for (int k = 0; k < 2; ++k)

@@ -10,11 +10,12 @@ namespace korvastation {
 using korvasim::Result;
 
 const char STATION_USAGE[] =
-    "Usage: korvastation [options] PORT[=LABEL]...\n"
+    "Usage: korvastation [options] PORT[=LABEL][@SWITCH]...\n"
     "\n"
     "Tests several Korva boards at once, one dudedoved per port, with time-outs,\n"
     "burn-in and machine-readable records. PORT is what dudedoved -p takes; LABEL\n"
-    "(a serial number or fixture name) goes into every record.\n"
+    "(a serial number or fixture name) goes into every record; SWITCH (a relay\n"
+    "channel, a hub port) is the board's {switch} in the power commands.\n"
     "\n"
     "  --log-dir DIR          Logs go to DIR (default: a new station-DATE-TIME folder).\n"
     "  --wake-timeout S       A board that has not woken up in S seconds is hung\n"
@@ -26,6 +27,14 @@ const char STATION_USAGE[] =
     "  --json FILE            Write one JSON record per board, a line each.\n"
     "  --append               Add to the JSON file instead of replacing it.\n"
     "  --dudedoved PATH       The dudedoved to run (default: the one installed).\n"
+    "  --power-on CMD         Power a board on with CMD, and off with the command of\n"
+    "  --power-off CMD        --power-off: off, dudedoved started, on; off at the end.\n"
+    "                         {port}, {label} and {switch} stand for the board's.\n"
+    "  --power-shell          Run the power commands with sh -c (default: no shell).\n"
+    "  --power-cycle-wait S   Seconds off before a board is powered again (default 2).\n"
+    "  --power-timeout S      A power command not done in S seconds failed (default 30).\n"
+    "  --keep-power           Leave the boards powered at the end.\n"
+    "  --retest N             Test a board that failed or hung again, up to N times.\n"
     "  --help                 Print this text.\n"
     "\n"
     "Exit status: 0 when every board passed, 1 when a board failed a test,\n"
@@ -53,6 +62,20 @@ bool parse_duration(const std::string& text, double* seconds)
     return true;
 }
 
+namespace {
+
+bool parse_count(const std::string& value, long least, long* count)
+{
+    char* end = nullptr;
+    const long n = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || n < least || n > 100000000)
+        return false;
+    *count = n;
+    return true;
+}
+
+} // namespace
+
 Result parse_station_options(int argc, char** argv, StationOptions* options)
 {
     static const option long_options[] = {
@@ -61,9 +84,15 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         {"duration", required_argument, nullptr, 't'},  {"junit", required_argument, nullptr, 'j'},
         {"json", required_argument, nullptr, 'J'},      {"append", no_argument, nullptr, 'a'},
         {"dudedoved", required_argument, nullptr, 'D'}, {"help", no_argument, nullptr, 'h'},
+        {"power-on", required_argument, nullptr, 'O'},  {"power-off", required_argument, nullptr, 'F'},
+        {"power-shell", no_argument, nullptr, 'S'},     {"power-cycle-wait", required_argument, nullptr, 'W'},
+        {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
+        {"retest", required_argument, nullptr, 'r'},
         {nullptr, 0, nullptr, 0}};
     opterr = 0;
     optind = 1;
+    std::string power_on, power_off;
+    bool power_shell = false, power_tuned = false, wake_given = false;
     int c;
     while ((c = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
         const std::string value = optarg ? optarg : "";
@@ -74,19 +103,45 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         case 'w':
             if (!parse_duration(value, &options->wake_timeout_s))
                 return Result::failure("bad --wake-timeout '" + value + "': expected seconds, such as 60");
+            wake_given = true;
             break;
         case 's':
             if (!parse_duration(value, &options->silence_timeout_s))
                 return Result::failure("bad --silence-timeout '" + value + "': expected seconds, such as 30");
             break;
-        case 'n': {
-            char* end = nullptr;
-            const long n = strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 100000000)
+        case 'n':
+            if (!parse_count(value, 1, &options->passes))
                 return Result::failure("bad --passes '" + value + "': expected a whole number from 1");
-            options->passes = n;
             break;
-        }
+        case 'r':
+            if (!parse_count(value, 0, &options->retests))
+                return Result::failure("bad --retest '" + value + "': expected a whole number from 0");
+            break;
+        case 'O':
+            power_on = value;
+            break;
+        case 'F':
+            power_off = value;
+            break;
+        case 'S':
+            power_shell = true;
+            break;
+        case 'W':
+            if (value != "0" && !parse_duration(value, &options->power_cycle_wait_s))
+                return Result::failure("bad --power-cycle-wait '" + value + "': expected seconds, such as 2");
+            if (value == "0")
+                options->power_cycle_wait_s = 0;
+            power_tuned = true;
+            break;
+        case 'T':
+            if (!parse_duration(value, &options->power_timeout_s))
+                return Result::failure("bad --power-timeout '" + value + "': expected seconds, such as 30");
+            power_tuned = true;
+            break;
+        case 'k':
+            options->keep_power = true;
+            power_tuned = true;
+            break;
         case 't':
             if (!parse_duration(value, &options->duration_s))
                 return Result::failure("bad --duration '" + value + "': expected a time such as 90s, 30m or 8h");
@@ -115,12 +170,34 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         return Result::failure("--passes and --duration both end a burn-in; give one");
     if (options->append && options->json_path.empty())
         return Result::failure("--append goes with --json");
+    if (power_on.empty() != power_off.empty())
+        return Result::failure("--power-on and --power-off go together: the station switches boards both ways");
+    if (power_on.empty() && (power_shell || power_tuned))
+        return Result::failure("--power-shell, --power-cycle-wait, --power-timeout and --keep-power go with "
+                               "--power-on and --power-off");
+    if (!power_on.empty()) {
+        if (const Result parsed = options->power_on.parse("--power-on", power_on, power_shell); !parsed)
+            return parsed;
+        if (const Result parsed = options->power_off.parse("--power-off", power_off, power_shell); !parsed)
+            return parsed;
+        // The station knows when it powered a board: one that never wakes is hung.
+        if (!wake_given)
+            options->wake_timeout_s = options->silence_timeout_s;
+    }
     for (int i = optind; i < argc; ++i) {
         const std::string arg = argv[i];
-        const size_t equals = arg.find('=');
-        BoardSpec board{arg.substr(0, equals), equals == std::string::npos ? arg : arg.substr(equals + 1)};
-        if (board.port.empty() || board.label.empty())
-            return Result::failure("bad board '" + arg + "': expected PORT or PORT=LABEL");
+        const size_t at = arg.rfind('@');
+        const std::string port_label = arg.substr(0, at);
+        const size_t equals = port_label.find('=');
+        BoardSpec board{port_label.substr(0, equals),
+                        equals == std::string::npos ? port_label : port_label.substr(equals + 1),
+                        at == std::string::npos ? "" : arg.substr(at + 1)};
+        if (board.port.empty() || board.label.empty() || (at != std::string::npos && board.power_switch.empty()))
+            return Result::failure("bad board '" + arg + "': expected PORT, PORT=LABEL or PORT=LABEL@SWITCH");
+        for (const PowerCommandLine* line : {&options->power_on, &options->power_off})
+            if (line->uses_switch() && board.power_switch.empty())
+                return Result::failure("board '" + arg + "' has no switch for {switch} in " + line->option() +
+                                       ": give it as PORT=LABEL@SWITCH");
         for (const BoardSpec& other : options->boards) {
             if (other.label == board.label)
                 return Result::failure("two boards are labelled '" + board.label + "'");

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "sim/support/result.h"
+#include "station/power_command.h"
 
 namespace korvastation {
 
 struct BoardSpec {
     std::string port;   // as dudedoved -p takes it
     std::string label;  // the board's serial number or fixture name
+    std::string power_switch;  // its relay channel, hub port..., for {switch}
 };
 
 struct StationOptions {
@@ -25,6 +27,11 @@ struct StationOptions {
     std::string json_path;
     bool append = false;
     std::string dudedoved;          // empty: beside this program, else on PATH
+    PowerCommandLine power_on, power_off;
+    double power_cycle_wait_s = 2;  // off before on again
+    double power_timeout_s = 30;
+    bool keep_power = false;        // boards stay on at the end
+    long retests = 0;               // more attempts for a board that failed or hung
     bool help = false;
 
     // A burn-in runs dudedoved -c and counts passes.

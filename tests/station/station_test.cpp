@@ -22,11 +22,14 @@ const int STATION_TIMEOUT_MS = 100000;
 // A simulated board as its own korvasim process.
 class SimulatedBoard {
 public:
-    explicit SimulatedBoard(const std::string& fault = "")
+    // With power_path, the board's power is switched through that pipe.
+    explicit SimulatedBoard(const std::string& fault = "", const std::string& power_path = "")
     {
         std::vector<std::string> args;
         if (!fault.empty())
             args = {"--fault", fault};
+        if (!power_path.empty())
+            args.insert(args.end(), {"--power", power_path});
         sim_ = std::make_unique<Session>(KORVASIM_PATH, ChildOptions{args, {}, {}});
         EXPECT_TRUE(sim_->wait_stdout("\n", 5000)) << sim_->err();
         port_ = sim_->out().substr(0, sim_->out().find('\n'));
@@ -52,7 +55,20 @@ public:
     Session& process() { return *station_; }
     const std::string& dir() const { return dir_; }
 
-    // The JSON records by label.
+    // The JSON records of a board's attempts, in order.
+    std::vector<nlohmann::json> attempts(const std::string& label) const
+    {
+        std::vector<nlohmann::json> found;
+        std::istringstream lines(read_file(dir_ + "/records.json"));
+        for (std::string line; std::getline(lines, line);) {
+            nlohmann::json record = nlohmann::json::parse(line);
+            if (record["label"] == label)
+                found.push_back(std::move(record));
+        }
+        return found;
+    }
+
+    // The JSON records by label (a board's last attempt).
     std::map<std::string, nlohmann::json> records() const
     {
         std::map<std::string, nlohmann::json> by_label;
@@ -301,6 +317,118 @@ TEST_P(TableWidthTest, FitsTheTerminalAndKeepsLongPortNamesApart)
 
 INSTANTIATE_TEST_SUITE_P(Station, TableWidthTest, testing::Values(80, 200));
 
+// The station's power commands for boards whose {switch} is korvasim's power pipe.
+std::vector<std::string> power_by_pipe(std::vector<std::string> more)
+{
+    std::vector<std::string> args = {"--power-shell", "--power-on", "echo on > {switch}", "--power-off",
+                                     "echo off > {switch}", "--power-cycle-wait", "0.5"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+struct AttemptsCase {
+    const char* label;
+    const char* fault;
+    std::vector<std::string> verdicts;  // of its attempts
+    bool intermittent;
+};
+
+TEST(Station, PoweredBoardsAreRetestedAndTheirAttemptsRecorded)
+{
+    const std::string pipes = make_temp_dir();
+    const std::vector<AttemptsCase> cases = {
+        {"good", "", {"passed"}, false},
+        {"once", "sram.d3=0,first=1", {"failed", "passed on retest 1"}, true},
+        {"always", "sram.d3=0", {"failed", "failed"}, false},
+    };
+    std::vector<std::unique_ptr<SimulatedBoard>> boards;
+    std::vector<std::string> boards_args;
+    for (const AttemptsCase& c : cases) {
+        boards.push_back(std::make_unique<SimulatedBoard>(c.fault, pipes + "/" + c.label));
+        boards_args.push_back(boards.back()->port() + "=" + c.label + "@" + pipes + "/" + c.label);
+    }
+    Station run(power_by_pipe([&] {
+        std::vector<std::string> args = {"--retest", "1"};
+        args.insert(args.end(), boards_args.begin(), boards_args.end());
+        return args;
+    }()));
+    EXPECT_EQ(run.finish(), 1) << run.process().out() << run.process().err();
+    for (const AttemptsCase& c : cases) {
+        const auto attempts = run.attempts(c.label);
+        ASSERT_EQ(attempts.size(), c.verdicts.size()) << c.label;
+        for (size_t k = 0; k < attempts.size(); ++k) {
+            EXPECT_EQ(attempts[k]["verdict"], c.verdicts[k]) << c.label << " attempt " << k;
+            EXPECT_EQ(attempts[k]["retest"], k);
+            EXPECT_EQ(attempts[k]["final"], k + 1 == attempts.size());
+            if (c.verdicts[k] == "failed") {
+                EXPECT_EQ(attempts[k]["diagnosis"]["candidates"][0]["fault"], "SRAM data line 3 stuck at 0");
+            }
+        }
+        EXPECT_EQ(attempts.back()["intermittent"], c.intermittent) << c.label;
+        if (attempts.size() > 1) {
+            EXPECT_NE(attempts.front()["log"], attempts.back()["log"]);
+        }
+    }
+    const std::string power_log = read_file(run.attempts("always")[0]["power_log"]);
+    EXPECT_EQ(count_of(power_log, "echo off > '" + pipes + "/always'\n(exit status 0)\n"), 3u) << power_log;
+    EXPECT_EQ(count_of(power_log, "echo on > '" + pipes + "/always'\n(exit status 0)\n"), 2u) << power_log;
+    const auto suites = junit_cases(run.dir() + "/report.xml");
+    EXPECT_EQ(suites.at("once"), (std::vector<std::string>{"SDRAM:P", "FLASH:P", "SRAM:F"}));
+    EXPECT_EQ(suites.at("once retest 1"), (std::vector<std::string>{"SDRAM:P", "FLASH:P", "SRAM:P"}));
+    const std::string& out = run.process().out();
+    EXPECT_NE(out.find("Summary: 3 boards, 2 passed, 1 failed, 0 not tested (exit status 1)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("once (" + boards[1]->port() + "): passed on retest 1, 1 pass; intermittent: its attempts disagree\n"),
+              std::string::npos) << out;
+}
+
+TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
+{
+    const std::string pipe = make_temp_dir() + "/power";
+    SimulatedBoard board("flash.busy,first=1", pipe);
+    Station station(power_by_pipe({"--retest", "2", "--silence-timeout", "4", board.port() + "=B1@" + pipe}));
+    EXPECT_EQ(station.finish(), 0) << station.process().out() << station.process().err();
+    const auto attempts = station.attempts("B1");
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0]["verdict"], "hung");
+    EXPECT_EQ(attempts[0]["hung_in"], "FLASH");
+    EXPECT_EQ(attempts[1]["verdict"], "passed on retest 1");
+    EXPECT_EQ(attempts[1]["intermittent"], true);
+}
+
+struct PowerFaultCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* problem;
+};
+
+class PowerFaultTest : public testing::TestWithParam<PowerFaultCase> {};
+
+TEST_P(PowerFaultTest, IsAStationFaultNeverABoardFailure)
+{
+    SimulatedBoard board;
+    std::vector<std::string> args = GetParam().args;
+    args.insert(args.end(), {"--retest", "2", board.port() + "=B1"});
+    Station station(args);
+    EXPECT_EQ(station.finish(), 2) << station.process().out() << station.process().err();
+    const auto attempts = station.attempts("B1");
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0]["verdict"], "not tested");
+    EXPECT_EQ(attempts[0]["problem"], GetParam().problem);
+    EXPECT_EQ(count_of(station.process().out(), GetParam().problem), 3u) << station.process().out();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, PowerFaultTest,
+    testing::Values(
+        PowerFaultCase{"Missing", {"--power-on", "true", "--power-off", "/nonexistent/relay off"},
+                       "--power-off command: cannot run /nonexistent/relay: No such file or directory"},
+        PowerFaultCase{"Fails", {"--power-on", "sh -c 'echo relay 3 is stuck >&2; exit 3'", "--power-off", "true"},
+                       "--power-on command 'sh -c echo relay 3 is stuck >&2; exit 3' failed with status 3: relay 3 "
+                       "is stuck"},
+        PowerFaultCase{"Hangs", {"--power-on", "true", "--power-off", "sleep 60", "--power-timeout", "1"},
+                       "--power-off command 'sleep 60' did not finish in 1 s"}),
+    CaseName());
+
 struct HangCase {
     const char* name;
     bool silent_dudedoved;  // else a port with nothing behind it
@@ -468,7 +596,22 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"AppendWithoutJson", {"--append", "p"}, "--append goes with --json"},
         UsageCase{"DudedovedMissing", {"--dudedoved", "/nonexistent/dudedoved", "p"},
                   "cannot run --dudedoved /nonexistent/dudedoved: No such file or directory"},
-        UsageCase{"EmptyLabel", {"p="}, "bad board 'p=': expected PORT or PORT=LABEL"},
+        UsageCase{"EmptyLabel", {"p="}, "bad board 'p=': expected PORT, PORT=LABEL or PORT=LABEL@SWITCH"},
+        UsageCase{"EmptySwitch", {"p=a@"}, "bad board 'p=a@': expected PORT, PORT=LABEL or PORT=LABEL@SWITCH"},
+        UsageCase{"PowerOnAlone", {"--power-on", "relay on", "p"},
+                  "--power-on and --power-off go together: the station switches boards both ways"},
+        UsageCase{"PowerTimeoutAlone", {"--power-timeout", "5", "p"},
+                  "--power-shell, --power-cycle-wait, --power-timeout and --keep-power go with --power-on and "
+                  "--power-off"},
+        UsageCase{"UnknownPlaceholder", {"--power-on", "relay {lable}", "--power-off", "relay off", "p"},
+                  "unknown placeholder {lable} in --power-on (known: {port}, {label}, {switch})"},
+        UsageCase{"NoSwitch", {"--power-on", "relay {switch} on", "--power-off", "relay off", "p=B7"},
+                  "board 'p=B7' has no switch for {switch} in --power-on: give it as PORT=LABEL@SWITCH"},
+        UsageCase{"UnbalancedQuote", {"--power-on", "relay 'on", "--power-off", "relay off", "p"},
+                  "bad --power-on 'relay 'on': unbalanced quotes or a character that needs --power-shell"},
+        UsageCase{"CommandSubstitution", {"--power-on", "relay $(date)", "--power-off", "relay off", "p"},
+                  "bad --power-on 'relay $(date)': command substitution needs --power-shell"},
+        UsageCase{"NegativeRetest", {"--retest", "-1", "p"}, "bad --retest '-1': expected a whole number from 0"},
         UsageCase{"TwoBoardsOneLabel", {"a=x", "b=x"}, "two boards are labelled 'x'"},
         UsageCase{"LabelsSharingALog", {"a=a/b", "b=a_b"},
                   "the labels 'a/b' and 'a_b' would share the log a_b.log: give labels that differ in a letter or digit"},
