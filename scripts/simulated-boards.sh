@@ -1,7 +1,8 @@
 # Sourced by the station's scripts: simulated boards that stop when the
 # script ends. Needs $build (the build tree) and $work (a scratch folder,
 # removed on exit).
-#   start_board NAME [FAULT]   starts a korvasim; its port in $port
+#   start_board NAME [FAULT]   starts a korvasim; its port in $port; with
+#                              POWERED=1 its power under the pipe in $switch
 sims=()
 stop_boards() {
   for sim in "${sims[@]}"; do kill "$sim" 2>/dev/null || true; done
@@ -11,12 +12,11 @@ stop_boards() {
 trap 'stop_boards; rm -rf "$work"' EXIT
 
 start_board() {
-  local out="$work/$1.out"
-  if [ -n "${2:-}" ]; then
-    "$build/sim/korvasim" --fault "$2" >"$out" 2>/dev/null &
-  else
-    "$build/sim/korvasim" >"$out" 2>/dev/null &
-  fi
+  local out="$work/$1.out" options=()
+  [ -n "${2:-}" ] && options+=(--fault "$2")
+  switch="$work/$1.power"
+  [ -n "${POWERED:-}" ] && options+=(--power "$switch")
+  "$build/sim/korvasim" "${options[@]}" >"$out" 2>/dev/null &
   sims+=($!)
   for _ in $(seq 200); do
     [ -s "$out" ] && break

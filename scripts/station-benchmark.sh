@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The station's own cost, from a build without sanitizers in build-release/
 # (or $BENCH_BUILD_DIR): one run of the station on 1 simulated board and on
-# BOARDS (default 16) at once, each as a single pass (verbose) and as a
-# one-pass quiet burn-in; wall time, and the station's own CPU time (without
+# BOARDS (default 16) at once, each as a single pass (verbose), as a
+# one-pass quiet burn-in and as a single pass on boards that the station
+# powers through their pipes; wall time, and the station's own CPU time (without
 # its dudedoved children) against one core.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,13 +15,13 @@ work="$(mktemp -d)"
 # shellcheck source=simulated-boards.sh
 source "$root/scripts/simulated-boards.sh"
 
-# Starts n boards; their PORT=LABEL arguments in $boards.
+# Starts n boards; their PORT=LABEL@SWITCH arguments in $boards.
 start_boards() {
   stop_boards
   boards=()
   for i in $(seq "$1"); do
     start_board "B$i"
-    boards+=("$port=B$i")
+    boards+=("$port=B$i@$switch")
   done
 }
 
@@ -41,9 +42,14 @@ station_run() {
 }
 
 n="${BOARDS:-16}"
-for mode in single burn-in; do
+for mode in single burn-in powered; do
   args=()
+  POWERED=
   [ "$mode" = burn-in ] && args=(--duration 1s)
+  if [ "$mode" = powered ]; then
+    POWERED=1
+    args=(--power-shell --power-on 'echo on > {switch}' --power-off 'echo off > {switch}' --power-cycle-wait 0)
+  fi
   start_boards 1
   read -r wall1 cpu1 <<<"$(station_run "${args[@]}")"
   start_boards "$n"

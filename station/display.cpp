@@ -170,17 +170,19 @@ std::string summary_line(const BoardRecord& r)
 
 void Display::summary(const std::vector<BoardRecord>& records, int status)
 {
-    size_t boards = 0, passed = 0, failed = 0, untested_boards = 0;
+    size_t boards = 0, passed = 0, on_retest = 0, failed = 0, untested_boards = 0;
     for (const BoardRecord& r : records) {
         if (!r.final_attempt)
             continue;
         ++boards;
         passed += r.verdict == Verdict::PASSED;
+        on_retest += r.verdict == Verdict::PASSED && r.retest > 0;
         failed += r.verdict == Verdict::FAILED;
         untested_boards += untested(r.verdict);
     }
-    fprintf(out_, "Summary: %zu board%s, %zu passed, %zu failed, %zu not tested (exit status %d)\n",
-            boards, boards == 1 ? "" : "s", passed, failed, untested_boards, status);
+    const std::string retested = on_retest ? " (" + std::to_string(on_retest) + " on retest)" : "";
+    fprintf(out_, "Summary: %zu board%s, %zu passed%s, %zu failed, %zu not tested (exit status %d)\n",
+            boards, boards == 1 ? "" : "s", passed, retested.c_str(), failed, untested_boards, status);
     for (const BoardRecord& r : records)
         if (r.final_attempt)
             fprintf(out_, "  %s\n", summary_line(r).c_str());
