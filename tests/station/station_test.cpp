@@ -385,7 +385,8 @@ TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
 {
     const std::string pipe = make_temp_dir() + "/power";
     SimulatedBoard board("flash.busy,first=1", pipe);
-    Station station(power_by_pipe({"--retest", "2", "--silence-timeout", "4", board.port() + "=B1@" + pipe}));
+    Station station(
+        power_by_pipe({"--retest", "2", "--silence-timeout", "4", "--keep-power", board.port() + "=B1@" + pipe}));
     EXPECT_EQ(station.finish(), 0) << station.process().out() << station.process().err();
     const auto attempts = station.attempts("B1");
     ASSERT_EQ(attempts.size(), 2u);
@@ -393,6 +394,10 @@ TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
     EXPECT_EQ(attempts[0]["hung_in"], "FLASH");
     EXPECT_EQ(attempts[1]["verdict"], "passed on retest 1");
     EXPECT_EQ(attempts[1]["intermittent"], true);
+    // Off before each attempt, and left on at the end.
+    const std::string power_log = read_file(attempts[1]["power_log"]);
+    EXPECT_EQ(count_of(power_log, "echo off"), 2u) << power_log;
+    EXPECT_EQ(count_of(power_log, "echo on"), 2u) << power_log;
 }
 
 struct PowerFaultCase {
