@@ -22,6 +22,8 @@
 #include "sim/support/read_limited.h"
 #include "station/display.h"
 #include "station/records.h"
+#include "station/result_store.h"
+#include "station/yield_report.h"
 #include "station/station_options.h"
 
 namespace {
@@ -156,6 +158,56 @@ void diagnose_failed(BoardRecord* r)
 
 // The boards' final attempts decide; a power switch that failed is a
 // station fault whatever the board did.
+StoredAttempt stored(const BoardRecord& r, const std::string& station, const std::string& run)
+{
+    StoredAttempt a;
+    a.station = station;
+    a.run = run;
+    a.label = r.board.label;
+    a.port = r.board.port;
+    a.retest = r.retest;
+    a.final_attempt = r.final_attempt;
+    a.intermittent = r.intermittent;
+    a.start = iso_time(r.start);
+    a.end = iso_time(r.end);
+    a.verdict = verdict_name(r.verdict);
+    a.problem = r.problem.empty() ? r.power_problem : r.problem;
+    a.passes = r.passes;
+    std::copy(&r.counts[0][0], &r.counts[0][0] + 2 * BOARD_TEST_COUNT, &a.counts[0][0]);
+    for (const auto& f : r.diagnosis)
+        a.diagnosis.push_back(f.name);
+    return a;
+}
+
+std::string host_name()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "station";
+    return name;
+}
+
+// Every attempt into the database, each in its own transaction. A failure
+// is told once, with how many attempts are missing there.
+int record_in_database(ResultStore* store, const std::vector<BoardRecord>& all, const std::string& station,
+                       const std::string& run)
+{
+    size_t missing = 0;
+    std::string first_failure;
+    for (const BoardRecord& r : all) {
+        if (const korvasim::Result added = store->add(stored(r, station, run)); !added) {
+            ++missing;
+            if (first_failure.empty())
+                first_failure = added.why();
+        }
+    }
+    if (missing == 0)
+        return 0;
+    fail(first_failure + ": " + std::to_string(missing) + " of " + std::to_string(all.size()) +
+         " attempts are not in the database (the JSON and JUnit records have them all)");
+    return EXIT_UNTESTED;
+}
+
 int exit_status(const std::vector<BoardRecord>& records)
 {
     int status = 0;
@@ -174,6 +226,8 @@ int exit_status(const std::vector<BoardRecord>& records)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "report")
+        return run_report(argc - 1, argv + 1);
     StationOptions options;
     if (const korvasim::Result parsed = parse_station_options(argc, argv, &options); !parsed)
         return fail(parsed.why());
@@ -197,6 +251,19 @@ int main(int argc, char** argv)
     if (!options.junit_path.empty())
         if (const korvasim::Result opened = junit.open(options.junit_path, false); !opened)
             return fail(opened.why());
+
+    // A database that cannot be had costs the testing nothing: the files
+    // still get every record, and the exit status tells.
+    std::unique_ptr<ResultStore> store;
+    bool database_failed = false;
+    if (!options.db.empty())
+        if (const korvasim::Result opened = open_result_store(options.db, &store); !opened) {
+            fail(opened.why() + "; the records go to the files only");
+            database_failed = true;
+        }
+    const std::string station_name = options.station_name.empty() ? host_name() : options.station_name;
+    const std::string run_id = station_name + "/" + iso_time(std::chrono::system_clock::now()) + "/" +
+                               std::to_string(getpid());
 
     struct sigaction action = {};
     action.sa_handler = on_signal;
@@ -281,6 +348,10 @@ int main(int argc, char** argv)
     if (junit.is_open())
         if (const korvasim::Result r = junit.write(junit_report(all)); !r)
             written = fail(r.why());
+    if (store && record_in_database(store.get(), all, station_name, run_id) != 0)
+        written = EXIT_UNTESTED;
+    if (database_failed)
+        written = EXIT_UNTESTED;
     display.summary(all, written);
     return written;
 }

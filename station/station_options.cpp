@@ -11,6 +11,7 @@ using korvasim::Result;
 
 const char STATION_USAGE[] =
     "Usage: korvastation [options] PORT[=LABEL][@SWITCH]...\n"
+    "       korvastation report --db FILE|URI [options]   (report --help)\n"
     "\n"
     "Tests several Korva boards at once, one dudedoved per port, with time-outs,\n"
     "burn-in and machine-readable records. PORT is what dudedoved -p takes; LABEL\n"
@@ -35,6 +36,9 @@ const char STATION_USAGE[] =
     "  --power-timeout S      A power command not done in S seconds failed (default 30).\n"
     "  --keep-power           Leave the boards powered at the end.\n"
     "  --retest N             Test a board that failed or hung again, up to N times.\n"
+    "  --db FILE|URI          Also record every attempt in a SQLite file, or in a\n"
+    "                         PostgreSQL server (postgresql://...).\n"
+    "  --station NAME         The station's name in the database (default: the host's).\n"
     "  --help                 Print this text.\n"
     "\n"
     "Exit status: 0 when every board passed, 1 when a board failed a test,\n"
@@ -87,7 +91,8 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         {"power-on", required_argument, nullptr, 'O'},  {"power-off", required_argument, nullptr, 'F'},
         {"power-shell", no_argument, nullptr, 'S'},     {"power-cycle-wait", required_argument, nullptr, 'W'},
         {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
-        {"retest", required_argument, nullptr, 'r'},
+        {"retest", required_argument, nullptr, 'r'}, {"db", required_argument, nullptr, 'B'},
+        {"station", required_argument, nullptr, 'N'},
         {nullptr, 0, nullptr, 0}};
     opterr = 0;
     optind = 1;
@@ -116,6 +121,16 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         case 'r':
             if (!parse_count(value, 0, &options->retests))
                 return Result::failure("bad --retest '" + value + "': expected a whole number from 0");
+            break;
+        case 'B':
+            if (value.empty())
+                return Result::failure("--db needs a file or a postgresql:// URI");
+            options->db = value;
+            break;
+        case 'N':
+            if (value.empty())
+                return Result::failure("--station needs a name");
+            options->station_name = value;
             break;
         case 'O':
             power_on = value;
@@ -170,6 +185,8 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         return Result::failure("--passes and --duration both end a burn-in; give one");
     if (options->append && options->json_path.empty())
         return Result::failure("--append goes with --json");
+    if (!options->station_name.empty() && options->db.empty())
+        return Result::failure("--station goes with --db");
     if (power_on.empty() != power_off.empty())
         return Result::failure("--power-on and --power-off go together: the station switches boards both ways");
     if (power_on.empty() && (power_shell || power_tuned))

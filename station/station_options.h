@@ -32,6 +32,8 @@ struct StationOptions {
     double power_timeout_s = 30;
     bool keep_power = false;        // boards stay on at the end
     long retests = 0;               // more attempts for a board that failed or hung
+    std::string db;                 // a SQLite file or a postgresql:// URI; empty: none
+    std::string station_name;       // in the database; empty: the host's name
     bool help = false;
 
     // A burn-in runs dudedoved -c and counts passes.

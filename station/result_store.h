@@ -1,0 +1,57 @@
+// The station's results in a database, beside its files: SQLite by
+// default (one file), or a PostgreSQL server that several stations share.
+// One row per attempt, with its tests' counts and its diagnosis, written in
+// one transaction each; the schema carries its version and is brought up to
+// date when a store is opened.
+#ifndef KORVASTATION_RESULT_STORE_H
+#define KORVASTATION_RESULT_STORE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/report_lines.h"
+#include "sim/support/result.h"
+
+namespace korvastation {
+
+// One attempt as stored and read back.
+struct StoredAttempt {
+    std::string station;     // the station's name
+    std::string run;         // one station run: the attempts of a board share it
+    std::string label, port;
+    int retest = 0;
+    bool final_attempt = true;
+    bool intermittent = false;
+    std::string start, end;  // ISO 8601, UTC
+    std::string verdict;     // "passed", "failed", "hung", ...
+    std::string problem;     // why it was hung, lost or not tested; a power problem
+    long passes = 0;
+    long counts[BOARD_TEST_COUNT][2] = {};  // per test: passed, failed
+    std::vector<std::string> diagnosis;     // the candidate faults' names
+};
+
+// Which attempts a report reads; empty fields take everything.
+struct StoreFilter {
+    std::string since, until;  // dates, YYYY-MM-DD, of the attempt's start, both included
+    std::string station;
+    std::string label;
+};
+
+class ResultStore {
+public:
+    virtual ~ResultStore() = default;
+    virtual korvasim::Result add(const StoredAttempt& attempt) = 0;
+    virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
+};
+
+// "postgresql://..." or "postgres://..." is a server, anything else a
+// SQLite file. Fails with one line that names the database.
+korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
+
+// The schema version this program writes.
+const int RESULT_SCHEMA_VERSION = 1;
+
+} // namespace korvastation
+
+#endif

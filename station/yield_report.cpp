@@ -1,0 +1,261 @@
+#include "station/yield_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <getopt.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <unistd.h>
+
+namespace korvastation {
+
+using korvasim::Result;
+
+namespace {
+
+const char REPORT_USAGE[] =
+    "Usage: korvastation report --db FILE|URI [--since DATE] [--until DATE]\n"
+    "                           [--station NAME] [--board LABEL] [--format table|csv|json]\n"
+    "\n"
+    "First-pass and final yield per day, station and test, retested and\n"
+    "intermittent boards, and the diagnosed faults ranked by the boards they\n"
+    "failed, from the records korvastation --db wrote. DATE is YYYY-MM-DD (UTC,\n"
+    "both ends included); --board adds the history of the board with that label.\n";
+
+struct Board {
+    const StoredAttempt* first = nullptr;
+    const StoredAttempt* last = nullptr;
+    std::set<std::string> faults;
+};
+
+void count(YieldRow* row, const Board& b, bool first_passed, bool final_passed)
+{
+    ++row->boards;
+    row->first_pass += first_passed;
+    row->final_pass += final_passed;
+    row->retested += b.last->retest > 0;
+    row->intermittent += b.last->intermittent;
+}
+
+std::vector<YieldRow> rows_of(std::map<std::string, YieldRow>& rows)
+{
+    std::vector<YieldRow> list;
+    for (auto& [key, row] : rows) {
+        row.key = key;
+        list.push_back(row);
+    }
+    return list;
+}
+
+std::string percent(long part, long whole)
+{
+    if (whole == 0)
+        return "-";
+    char text[16];
+    snprintf(text, sizeof text, "%.1f%%", 100.0 * part / whole);
+    return text;
+}
+
+bool valid_date(const std::string& d)
+{
+    int y, m, day;
+    char extra;
+    return d.size() == 10 && sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &extra) == 3 && m >= 1 && m <= 12 &&
+           day >= 1 && day <= 31;
+}
+
+} // namespace
+
+YieldReport build_yield_report(const std::vector<StoredAttempt>& attempts, bool with_history)
+{
+    std::map<std::pair<std::string, std::string>, Board> boards;
+    for (const StoredAttempt& a : attempts) {
+        Board& b = boards[{a.run, a.label}];
+        if (a.retest == 0)
+            b.first = &a;
+        if (a.final_attempt)
+            b.last = &a;
+        for (const std::string& f : a.diagnosis)
+            b.faults.insert(f);
+    }
+    YieldReport report;
+    std::map<std::string, YieldRow> days, stations, tests;
+    std::map<std::string, long> faults;
+    for (const auto& [key, b] : boards) {
+        // A run cut short left a board without its first or last attempt.
+        if (!b.first || !b.last)
+            continue;
+        const bool first_passed = b.first->verdict == "passed";
+        const bool final_passed = b.last->verdict == "passed";
+        count(&report.total, b, first_passed, final_passed);
+        count(&days[b.first->start.substr(0, 10)], b, first_passed, final_passed);
+        count(&stations[b.first->station], b, first_passed, final_passed);
+        for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
+            const long* first = b.first->counts[t];
+            const long* last = b.last->counts[t];
+            if (first[0] + first[1] > 0)
+                count(&tests[TEST_NAMES[t]], b, first[1] == 0,
+                      last[0] + last[1] > 0 && last[1] == 0);
+        }
+        for (const std::string& f : b.faults)
+            ++faults[f];
+    }
+    report.total.key = "all";
+    report.by_day = rows_of(days);
+    report.by_station = rows_of(stations);
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        if (tests.count(TEST_NAMES[t])) {
+            tests[TEST_NAMES[t]].key = TEST_NAMES[t];
+            report.by_test.push_back(tests[TEST_NAMES[t]]);
+        }
+    for (const auto& [fault, n] : faults)
+        report.faults.push_back({fault, n});
+    std::stable_sort(report.faults.begin(), report.faults.end(),
+                     [](const FaultRow& a, const FaultRow& b) { return a.boards > b.boards; });
+    if (with_history)
+        report.history = attempts;
+    return report;
+}
+
+std::string format_yield_report(const YieldReport& report, ReportFormat format)
+{
+    const std::vector<std::pair<std::string, std::vector<YieldRow>>> groups = {
+        {"total", {report.total}}, {"day", report.by_day}, {"station", report.by_station}, {"test", report.by_test}};
+    std::string out;
+    if (format == ReportFormat::JSON) {
+        nlohmann::ordered_json j;
+        for (const auto& [group, rows] : groups) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const YieldRow& r : rows)
+                list.push_back({{"key", r.key}, {"boards", r.boards}, {"first_pass", r.first_pass},
+                                {"final_pass", r.final_pass}, {"retested", r.retested},
+                                {"intermittent", r.intermittent}});
+            j[group] = list;
+        }
+        nlohmann::ordered_json faults = nlohmann::ordered_json::array();
+        for (const FaultRow& f : report.faults)
+            faults.push_back({{"fault", f.fault}, {"boards", f.boards}});
+        j["faults"] = faults;
+        nlohmann::ordered_json history = nlohmann::ordered_json::array();
+        for (const StoredAttempt& a : report.history)
+            history.push_back({{"station", a.station}, {"start", a.start}, {"port", a.port}, {"retest", a.retest},
+                               {"verdict", a.verdict}, {"problem", a.problem}, {"diagnosis", a.diagnosis}});
+        j["history"] = history;
+        return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+    if (format == ReportFormat::CSV) {
+        out = "group,key,boards,first_pass,final_pass,retested,intermittent\n";
+        auto field = [](const std::string& text) {
+            std::string quoted = "\"";
+            for (char c : text)
+                quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+            return quoted + "\"";
+        };
+        for (const auto& [group, rows] : groups)
+            for (const YieldRow& r : rows)
+                out += group + "," + field(r.key) + "," + std::to_string(r.boards) + "," +
+                       std::to_string(r.first_pass) + "," + std::to_string(r.final_pass) + "," +
+                       std::to_string(r.retested) + "," + std::to_string(r.intermittent) + "\n";
+        for (const FaultRow& f : report.faults)
+            out += "fault," + field(f.fault) + "," + std::to_string(f.boards) + ",,,,\n";
+        return out;
+    }
+    char line[512];
+    for (const auto& [group, rows] : groups) {
+        snprintf(line, sizeof line, "%-12s %7s %11s %11s %9s %13s\n", group == "total" ? "" : group.c_str(), "boards",
+                 "first pass", "final", "retested", "intermittent");
+        out += line;
+        for (const YieldRow& r : rows) {
+            snprintf(line, sizeof line, "%-12s %7ld %11s %11s %9ld %13ld\n", r.key.c_str(), r.boards,
+                     percent(r.first_pass, r.boards).c_str(), percent(r.final_pass, r.boards).c_str(), r.retested,
+                     r.intermittent);
+            out += line;
+        }
+        out += "\n";
+    }
+    out += "faults (boards)\n";
+    for (const FaultRow& f : report.faults)
+        out += "  " + std::to_string(f.boards) + "  " + f.fault + "\n";
+    if (!report.history.empty()) {
+        out += "\nhistory\n";
+        for (const StoredAttempt& a : report.history) {
+            out += "  " + a.start + "  " + a.station + "  " + a.port + "  " +
+                   (a.retest ? "retest " + std::to_string(a.retest) + ": " : "") + a.verdict;
+            if (!a.problem.empty())
+                out += "; " + a.problem;
+            for (size_t i = 0; i < a.diagnosis.size(); ++i)
+                out += (i ? ", " : "; diagnosis: ") + a.diagnosis[i];
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+int run_report(int argc, char** argv)
+{
+    static const option options[] = {
+        {"db", required_argument, nullptr, 'b'},      {"since", required_argument, nullptr, 's'},
+        {"until", required_argument, nullptr, 'u'},   {"station", required_argument, nullptr, 'n'},
+        {"board", required_argument, nullptr, 'l'},   {"format", required_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+    auto usage_error = [](const std::string& why) {
+        fprintf(stderr, "korvastation report: %s\n", why.c_str());
+        return 2;
+    };
+    std::string db;
+    StoreFilter filter;
+    ReportFormat format = ReportFormat::TABLE;
+    opterr = 0;
+    optind = 1;
+    int c;
+    while ((c = getopt_long(argc, argv, "", options, nullptr)) != -1) {
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+        case 'b': db = value; break;
+        case 's': filter.since = value; break;
+        case 'u': filter.until = value; break;
+        case 'n': filter.station = value; break;
+        case 'l': filter.label = value; break;
+        case 'f':
+            if (value == "table")
+                format = ReportFormat::TABLE;
+            else if (value == "csv")
+                format = ReportFormat::CSV;
+            else if (value == "json")
+                format = ReportFormat::JSON;
+            else
+                return usage_error("bad --format '" + value + "': expected table, csv or json");
+            break;
+        case 'h':
+            fputs(REPORT_USAGE, stdout);
+            return 0;
+        default:
+            return usage_error(std::string("unknown option '") + argv[optind - 1] +
+                               "' (korvastation report --help lists them)");
+        }
+    }
+    if (optind < argc)
+        return usage_error(std::string("unexpected '") + argv[optind] + "'");
+    if (db.empty())
+        return usage_error("--db names the records to read");
+    for (const std::string* d : {&filter.since, &filter.until})
+        if (!d->empty() && !valid_date(*d))
+            return usage_error("bad date '" + *d + "': expected YYYY-MM-DD");
+    const bool server = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+    if (!server && access(db.c_str(), R_OK) != 0)
+        return usage_error("cannot read the records in " + db + ": " + strerror(errno));
+    std::unique_ptr<ResultStore> store;
+    std::vector<StoredAttempt> attempts;
+    if (const Result opened = open_result_store(db, &store); !opened)
+        return usage_error(opened.why());
+    if (const Result loaded = store->load(filter, &attempts); !loaded)
+        return usage_error(loaded.why());
+    const std::string text = format_yield_report(build_yield_report(attempts, !filter.label.empty()), format);
+    fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
+} // namespace korvastation

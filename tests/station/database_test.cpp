@@ -1,0 +1,174 @@
+// The station's records in SQLite and in a real PostgreSQL server: every
+// attempt stored and read back, the report's figures against hand-counted
+// records, two stations writing at once, and the schema's version.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "station/result_store.h"
+#include "station/sql_connection.h"
+#include "station/yield_report.h"
+#include "tests/support/postgres_server.h"
+#include "tests/support/session.h"
+
+namespace korvastation {
+namespace {
+
+using korvasim::Result;
+
+// A database of each kind, new for each test.
+class DatabaseTest : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        if (std::string(GetParam()) == "SQLite") {
+            where_ = make_temp_dir() + "/records.db";
+            return;
+        }
+        server_ = std::make_unique<PostgresServer>();
+        if (!server_->available())
+            GTEST_SKIP() << server_->why();
+        where_ = server_->uri();
+    }
+
+    std::unique_ptr<ResultStore> open()
+    {
+        std::unique_ptr<ResultStore> store;
+        const Result opened = open_result_store(where_, &store);
+        EXPECT_TRUE(opened) << opened.why();
+        return store;
+    }
+
+    std::string where_;
+    std::unique_ptr<PostgresServer> server_;
+};
+
+StoredAttempt attempt(const std::string& station, const std::string& run, const std::string& day,
+                      const std::string& label, int retest, bool final_attempt, const std::string& verdict,
+                      bool sram_failed, std::vector<std::string> diagnosis = {}, bool intermittent = false)
+{
+    StoredAttempt a;
+    a.station = station;
+    a.run = run;
+    a.label = label;
+    a.port = "/dev/ttyUSB0";
+    a.retest = retest;
+    a.final_attempt = final_attempt;
+    a.intermittent = intermittent;
+    a.start = day + "T08:00:0" + std::to_string(retest) + ".000Z";
+    a.end = day + "T08:01:00.000Z";
+    a.verdict = verdict;
+    a.passes = verdict == "hung" ? 0 : 1;
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        a.counts[t][0] = verdict == "hung" ? 0 : 1;
+    if (sram_failed) {
+        a.counts[TEST_SRAM][0] = 0;
+        a.counts[TEST_SRAM][1] = 1;
+    }
+    a.diagnosis = std::move(diagnosis);
+    return a;
+}
+
+// Two stations on two days; counted by hand: 5 boards, first pass B1 and
+// B5, final pass B1, B2 and B5, retested B2, B3 and B4, intermittent B2
+// and B4; fault X failed B2 and B3, fault Y B4.
+const std::vector<StoredAttempt> LINE = {
+    attempt("A", "run1", "2026-12-01", "B1", 0, true, "passed", false),
+    attempt("A", "run1", "2026-12-01", "B2", 0, false, "failed", true, {"X"}),
+    attempt("A", "run1", "2026-12-01", "B2", 1, true, "passed", false, {}, true),
+    attempt("A", "run1", "2026-12-01", "B3", 0, false, "failed", true, {"X"}),
+    attempt("A", "run1", "2026-12-01", "B3", 1, true, "failed", true, {"X"}),
+    attempt("B", "run2", "2026-12-02", "B4", 0, false, "hung", false),
+    attempt("B", "run2", "2026-12-02", "B4", 1, true, "failed", true, {"Y"}, true),
+    attempt("B", "run2", "2026-12-02", "B5", 0, true, "passed", false),
+};
+
+std::string figures(const YieldRow& r)
+{
+    return r.key + ": " + std::to_string(r.boards) + " " + std::to_string(r.first_pass) + " " +
+           std::to_string(r.final_pass) + " " + std::to_string(r.retested) + " " + std::to_string(r.intermittent);
+}
+
+TEST_P(DatabaseTest, TheReportCountsWhatWasRecorded)
+{
+    {
+        auto store = open();
+        for (const StoredAttempt& a : LINE)
+            ASSERT_TRUE(store->add(a));
+    }
+    auto store = open();  // a second opening leaves the schema and the records
+    std::vector<StoredAttempt> all;
+    ASSERT_TRUE(store->load({}, &all));
+    ASSERT_EQ(all.size(), LINE.size());
+    const auto b3_retest = std::find_if(all.begin(), all.end(), [](const StoredAttempt& a) {
+        return a.label == "B3" && a.retest == 1;
+    });
+    ASSERT_NE(b3_retest, all.end());
+    EXPECT_TRUE(b3_retest->final_attempt);
+    EXPECT_FALSE(b3_retest->intermittent);
+    EXPECT_EQ(b3_retest->counts[TEST_SRAM][1], 1);
+    EXPECT_EQ(b3_retest->counts[TEST_FLASH][0], 1);
+    EXPECT_EQ(b3_retest->diagnosis, std::vector<std::string>{"X"});
+
+    const YieldReport report = build_yield_report(all, false);
+    EXPECT_EQ(figures(report.total), "all: 5 2 3 3 2");
+    ASSERT_EQ(report.by_day.size(), 2u);
+    EXPECT_EQ(figures(report.by_day[0]), "2026-12-01: 3 1 2 2 1");
+    EXPECT_EQ(figures(report.by_day[1]), "2026-12-02: 2 1 1 1 1");
+    EXPECT_EQ(figures(report.by_station[1]), "B: 2 1 1 1 1");
+    // SRAM ran on the first attempt of every board but the one that hung.
+    EXPECT_EQ(figures(report.by_test[TEST_SRAM]), "SRAM: 4 2 3 2 1");
+    ASSERT_EQ(report.faults.size(), 2u);
+    EXPECT_EQ(report.faults[0].fault + " " + std::to_string(report.faults[0].boards), "X 2");
+    EXPECT_EQ(report.faults[1].fault + " " + std::to_string(report.faults[1].boards), "Y 1");
+
+    struct FilterCase {
+        StoreFilter filter;
+        size_t attempts;
+    };
+    for (const FilterCase& c : {FilterCase{{"2026-12-02", "", "", ""}, 3}, FilterCase{{"", "2026-12-01", "", ""}, 5},
+                                FilterCase{{"", "", "A", ""}, 5}, FilterCase{{"", "", "", "B4"}, 2},
+                                FilterCase{{"2026-12-03", "", "", ""}, 0}}) {
+        std::vector<StoredAttempt> some;
+        ASSERT_TRUE(store->load(c.filter, &some));
+        EXPECT_EQ(some.size(), c.attempts) << c.filter.since << c.filter.until << c.filter.station << c.filter.label;
+    }
+}
+
+TEST_P(DatabaseTest, TwoStationsWriteAtOnce)
+{
+    open();  // the schema, made once
+    const int EACH = 40;
+    auto station = [this](const std::string& name) {
+        auto store = open();
+        for (int i = 0; i < EACH; ++i)
+            EXPECT_TRUE(store->add(attempt(name, name, "2026-12-03", name + std::to_string(i), 0, true, "passed", false)));
+    };
+    std::thread a(station, "S1"), b(station, "S2");
+    a.join();
+    b.join();
+    std::vector<StoredAttempt> all;
+    ASSERT_TRUE(open()->load({}, &all));
+    EXPECT_EQ(all.size(), 2u * EACH);
+}
+
+TEST_P(DatabaseTest, RecordsOfANewerSchemaAreLeftAlone)
+{
+    open();
+    std::unique_ptr<SqlConnection> db;
+    ASSERT_TRUE(std::string(GetParam()) == "SQLite" ? open_sqlite(where_, &db) : open_postgres(where_, &db));
+    ASSERT_TRUE(db->run("INSERT INTO korva_schema (version) VALUES (2)", {}, nullptr));
+    std::unique_ptr<ResultStore> store;
+    const Result opened = open_result_store(where_, &store);
+    EXPECT_FALSE(opened);
+    EXPECT_NE(opened.why().find("its records are of schema version 2, newer than this korvastation's (1)"),
+              std::string::npos)
+        << opened.why();
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, DatabaseTest, testing::Values("SQLite", "PostgreSQL"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace korvastation
