@@ -82,6 +82,12 @@ public:
     BoardRecord& record() { return record_; }
     // Every attempt, the last one final.
     std::vector<BoardRecord> attempts() const;
+    template <typename F> void for_each_attempt(F f)
+    {
+        for (BoardRecord& r : earlier_)
+            f(r);
+        f(record_);
+    }
 
     // One line per event, for output that is not a terminal.
     std::vector<std::string> take_events();

@@ -52,10 +52,7 @@ size_t length_of(const std::string& text)
     return n;
 }
 
-// What an operator needs of a board at a glance.
-struct TableRow {
-    std::string board, port, state, test, passes, failure;
-};
+} // namespace
 
 TableRow row_of(const BoardRecord& r)
 {
@@ -84,8 +81,6 @@ TableRow row_of(const BoardRecord& r)
         row.failure = r.problem;
     return row;
 }
-
-} // namespace
 
 void Display::events(const std::vector<std::string>& events)
 {

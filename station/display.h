@@ -13,6 +13,13 @@
 
 namespace korvastation {
 
+// What an operator needs of a board at a glance, on the terminal's table
+// and on the dashboard's tiles.
+struct TableRow {
+    std::string board, port, state, test, passes, failure;
+};
+TableRow row_of(const BoardRecord& r);
+
 class Display {
 public:
     // width tells the terminal's width in columns, asked at every redraw.

@@ -23,6 +23,8 @@
 #include "station/display.h"
 #include "station/records.h"
 #include "station/result_store.h"
+#include "station/dashboard.h"
+#include "station/dashboard_state.h"
 #include "station/yield_report.h"
 #include "station/station_options.h"
 
@@ -264,6 +266,25 @@ int main(int argc, char** argv)
     const std::string station_name = options.station_name.empty() ? host_name() : options.station_name;
     const std::string run_id = station_name + "/" + iso_time(std::chrono::system_clock::now()) + "/" +
                                std::to_string(getpid());
+    Dashboard dashboard;
+    DayYield today;
+    if (!options.http.empty()) {
+        std::string url;
+        bool beyond_loopback = false;
+        if (const korvasim::Result started = dashboard.start(options.http, &url, &beyond_loopback); !started)
+            return fail(started.why());
+        fprintf(stderr, "korvastation: dashboard at %s\n", url.c_str());
+        if (beyond_loopback)
+            fprintf(stderr, "korvastation: the dashboard can be reached from other machines (%s)\n", url.c_str());
+        today.day = iso_time(std::chrono::system_clock::now()).substr(0, 10);
+        std::vector<StoredAttempt> stored_today;
+        if (store && store->load({today.day, today.day, "", ""}, &stored_today)) {
+            const YieldReport report = build_yield_report(stored_today, false);
+            today.boards = report.total.boards;
+            today.first_pass = report.total.first_pass;
+            today.final_pass = report.total.final_pass;
+        }
+    }
 
     struct sigaction action = {};
     action.sa_handler = on_signal;
@@ -282,8 +303,16 @@ int main(int argc, char** argv)
 
     Display display(stdout, isatty(STDOUT_FILENO), terminal_width);
     std::vector<const BoardRecord*> table;
-    for (const auto& run : runs)
+    std::vector<const BoardRun*> tiles;
+    for (const auto& run : runs) {
         table.push_back(&run->record());
+        tiles.push_back(run.get());
+    }
+    auto publish = [&] {
+        if (!options.http.empty())
+            dashboard.publish(dashboard_state(station_name, tiles, options, today));
+    };
+    publish();
     int stops_sent = 0;
     auto last_drawn = Clock::now() - std::chrono::hours(1);
     for (;;) {
@@ -316,6 +345,8 @@ int main(int argc, char** argv)
                 events.push_back(std::move(e));
         }
         const bool all_done = std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r->done(); });
+        if (changed || !events.empty())
+            publish();
         if (!display.terminal()) {
             if (!events.empty())
                 display.events(events);
@@ -333,12 +364,15 @@ int main(int argc, char** argv)
     }
 
     std::vector<BoardRecord> all;
-    for (const auto& run : runs)
-        for (BoardRecord& attempt : run->attempts()) {
+    for (const auto& run : runs) {
+        run->for_each_attempt([](BoardRecord& attempt) {
             if (attempt.verdict == Verdict::FAILED)
                 diagnose_failed(&attempt);
+        });
+        for (BoardRecord& attempt : run->attempts())
             all.push_back(std::move(attempt));
-        }
+    }
+    publish();
     const int status = exit_status(all);
     const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
     int written = status;

@@ -39,6 +39,8 @@ const char STATION_USAGE[] =
     "  --db FILE|URI          Also record every attempt in a SQLite file, or in a\n"
     "                         PostgreSQL server (postgresql://...).\n"
     "  --station NAME         The station's name in the database (default: the host's).\n"
+    "  --http [HOST:]PORT     Serve a live page of the boards (on 127.0.0.1 unless\n"
+    "                         HOST is given; port 0 takes a free one).\n"
     "  --help                 Print this text.\n"
     "\n"
     "Exit status: 0 when every board passed, 1 when a board failed a test,\n"
@@ -92,7 +94,7 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         {"power-shell", no_argument, nullptr, 'S'},     {"power-cycle-wait", required_argument, nullptr, 'W'},
         {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
         {"retest", required_argument, nullptr, 'r'}, {"db", required_argument, nullptr, 'B'},
-        {"station", required_argument, nullptr, 'N'},
+        {"station", required_argument, nullptr, 'N'}, {"http", required_argument, nullptr, 'H'},
         {nullptr, 0, nullptr, 0}};
     opterr = 0;
     optind = 1;
@@ -126,6 +128,9 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
             if (value.empty())
                 return Result::failure("--db needs a file or a postgresql:// URI");
             options->db = value;
+            break;
+        case 'H':
+            options->http = value;
             break;
         case 'N':
             if (value.empty())

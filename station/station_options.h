@@ -34,6 +34,7 @@ struct StationOptions {
     long retests = 0;               // more attempts for a board that failed or hung
     std::string db;                 // a SQLite file or a postgresql:// URI; empty: none
     std::string station_name;       // in the database; empty: the host's name
+    std::string http;               // the dashboard's [HOST:]PORT; empty: none
     bool help = false;
 
     // A burn-in runs dudedoved -c and counts passes.

@@ -9,6 +9,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
@@ -469,6 +473,98 @@ TEST_P(StationDatabaseTest, EveryAttemptIsRecordedAndReported)
 INSTANTIATE_TEST_SUITE_P(Station, StationDatabaseTest, testing::Values("SQLite", "PostgreSQL"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
+// Headless Chromium on a page of this machine: the DOM after its scripts
+// ran, or a screenshot.
+std::string browse(const std::string& url, const std::string& dir, const std::string& screenshot = "")
+{
+    std::vector<std::string> args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                      "--disable-background-networking", "--disable-component-update",
+                                      "--disable-sync", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                                      "--user-data-dir=" + dir + "/profile"};
+    if (screenshot.empty())
+        args.push_back("--dump-dom");
+    else
+        args.insert(args.end(), {"--window-size=900,400", "--screenshot=" + screenshot});
+    args.push_back(url);
+    Session browser(CHROMIUM_PATH, ChildOptions{args, {}, dir});
+    EXPECT_EQ(browser.wait_exit(60000), 0) << browser.err();
+    return browser.out();
+}
+
+// Reads the dashboard's event stream at url until an event holds what, or
+// timeout_ms pass; the events read.
+std::string events_until(const std::string& url, const std::string& what, int timeout_ms)
+{
+    const int port = std::stoi(url.substr(url.rfind(':') + 1));
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string seen;
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        EXPECT_EQ(write(s, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (seen.find(what) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{s, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(s, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    close(s);
+    return seen;
+}
+
+TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
+{
+    SimulatedBoard good, faulty("sram.d3=0");
+    Station station({"--http", "0", "--passes", "100000", good.port() + "=SN1001", faulty.port() + "=SN<1002>"});
+    ASSERT_TRUE(station.process().wait_until([&] { return station.process().err().find("/\n") != std::string::npos; },
+                                             30000)) << station.process().err();
+    const std::string& err = station.process().err();
+    const std::string told = "korvastation: dashboard at ";
+    const size_t at = err.find(told + "http://127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << err;
+    const std::string url = err.substr(at + told.size(), err.find('\n', at) - at - told.size());
+    // Pushed to a page that is open already, as it happens.
+    const std::string events = events_until(url, "SRAM failed in pass 1", 60000);
+    EXPECT_NE(events.find("Content-Type: text/event-stream"), std::string::npos) << events;
+    EXPECT_NE(events.find("\ndata: {\"station\":"), std::string::npos) << events;
+    EXPECT_NE(events.find("SRAM failed in pass 1"), std::string::npos) << events;
+    const std::string dom = browse(url, station.dir());
+    EXPECT_NE(dom.find("<h1 id=\"title\">korvastation "), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<div class=\"tile running\" data-label=\"SN1001\"><h2>SN1001</h2><div class=\"port\">" +
+                       good.port() + "</div><div class=\"state\">testing: "),
+              std::string::npos) << dom;
+    // A label is text on the page, never markup.
+    EXPECT_NE(dom.find("<h2>SN&lt;1002&gt;</h2>"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<div class=\"line failure\">SRAM failed in pass 1</div>"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("Today ("), std::string::npos) << dom;
+    const std::string shot = station.dir() + "/dashboard.png";
+    browse(url, station.dir(), shot);
+    const std::string png = read_file(shot);
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_GT(png.size(), 5000u);
+    kill(station.process().pid(), SIGINT);
+    EXPECT_EQ(station.finish(), 2);  // stopped boards were not tested through
+}
+
+TEST(Station, ADashboardBeyondLoopbackIsSaidSo)
+{
+    Station station({"--http", "0.0.0.0:0", "/nonexistent/port=B1"});
+    EXPECT_EQ(station.finish(), 2);
+    const std::string& err = station.process().err();
+    EXPECT_NE(err.find("korvastation: dashboard at http://0.0.0.0:"), std::string::npos) << err;
+    EXPECT_NE(err.find("korvastation: the dashboard can be reached from other machines (http://0.0.0.0:"),
+              std::string::npos) << err;
+}
+
 TEST(Station, ReportUsageErrorsAreOneLine)
 {
     const std::string dir = make_temp_dir();
@@ -703,6 +799,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "bad --power-on 'relay 'on': unbalanced quotes or a character that needs --power-shell"},
         UsageCase{"CommandSubstitution", {"--power-on", "relay $(date)", "--power-off", "relay off", "p"},
                   "bad --power-on 'relay $(date)': command substitution needs --power-shell"},
+        UsageCase{"BadDashboardAddress", {"--http", "localhost:http", "p"},
+                  "bad --http 'localhost:http': expected [HOST:]PORT, such as 8080 or 0.0.0.0:8080"},
+        UsageCase{"StationWithoutDatabase", {"--station", "line 2", "p"}, "--station goes with --db"},
         UsageCase{"NegativeRetest", {"--retest", "-1", "p"}, "bad --retest '-1': expected a whole number from 0"},
         UsageCase{"TwoBoardsOneLabel", {"a=x", "b=x"}, "two boards are labelled 'x'"},
         UsageCase{"LabelsSharingALog", {"a=a/b", "b=a_b"},

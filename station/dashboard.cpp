@@ -1,0 +1,121 @@
+#include "station/dashboard.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <httplib.h>
+
+namespace korvastation {
+
+using korvasim::Result;
+
+namespace {
+
+const auto KEEP_ALIVE = std::chrono::seconds(15);
+
+bool loopback(const std::string& host)
+{
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+} // namespace
+
+Dashboard::Dashboard() : server_(std::make_unique<httplib::Server>()) {}
+
+Dashboard::~Dashboard()
+{
+    stop();
+}
+
+Result Dashboard::start(const std::string& address, std::string* url, bool* beyond_loopback)
+{
+    std::string host = "127.0.0.1";
+    std::string port_text = address;
+    const size_t colon = address.rfind(':');
+    if (colon != std::string::npos) {
+        host = address.substr(0, colon);
+        port_text = address.substr(colon + 1);
+        if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+    }
+    char* end = nullptr;
+    const long port = strtol(port_text.c_str(), &end, 10);
+    if (host.empty() || port_text.empty() || *end != '\0' || port < 0 || port > 65535)
+        return Result::failure("bad --http '" + address + "': expected [HOST:]PORT, such as 8080 or 0.0.0.0:8080");
+
+    server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        std::string page = DASHBOARD_PAGE;
+        std::string state;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            state = state_;
+        }
+        // Inside a script no "</script>" may end it early: '<' only ever
+        // stands in the JSON's strings, where \u003c is the same text.
+        std::string escaped;
+        for (char c : state)
+            escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
+        const std::string mark = "/*STATE*/";
+        page.replace(page.find(mark), mark.size(), escaped);
+        res.set_content(page, "text/html; charset=utf-8");
+    });
+    server_->Get("/state", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        res.set_content(state_, "application/json");
+    });
+    server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-cache");
+        auto seen = std::make_shared<unsigned long>(0);
+        res.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait_for(lock, KEEP_ALIVE, [&] { return version_ != *seen || stopping_; });
+            if (stopping_) {
+                sink.done();
+                return false;
+            }
+            const std::string message = version_ != *seen ? "data: " + state_ + "\n\n" : ": still here\n\n";
+            *seen = version_;
+            lock.unlock();
+            return sink.write(message.data(), message.size());
+        });
+    });
+    int bound = static_cast<int>(port);
+    if (port == 0)
+        bound = server_->bind_to_any_port(host);
+    else if (!server_->bind_to_port(host, bound))
+        bound = -1;
+    if (bound < 0)
+        return Result::failure("cannot serve the dashboard on " + host + ":" + port_text + ": " + strerror(errno));
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    const std::string shown_host = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    *url = "http://" + shown_host + ":" + std::to_string(bound) + "/";
+    *beyond_loopback = !loopback(host);
+    return Result::ok();
+}
+
+void Dashboard::publish(const std::string& state)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state == state_)
+            return;
+        state_ = state;
+        ++version_;
+    }
+    changed_.notify_all();
+}
+
+void Dashboard::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) {
+        server_->stop();
+        thread_.join();
+    }
+}
+
+} // namespace korvastation

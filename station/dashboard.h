@@ -1,0 +1,51 @@
+// The station's live page: a tile per board (label, port, state, test
+// running, progress, passes, first failure, diagnosis) and the day's yield,
+// served over HTTP while the station runs and pushed to every open page as
+// server-sent events when something changes.
+#ifndef KORVASTATION_DASHBOARD_H
+#define KORVASTATION_DASHBOARD_H
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/support/result.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace korvastation {
+
+class Dashboard {
+public:
+    Dashboard();
+    ~Dashboard();
+    Dashboard(const Dashboard&) = delete;
+    Dashboard& operator=(const Dashboard&) = delete;
+
+    // "[HOST:]PORT" (127.0.0.1 unless a host is named; port 0 takes a free
+    // one). Its address, as a page's URL, in *url.
+    korvasim::Result start(const std::string& address, std::string* url, bool* beyond_loopback);
+    // The state every page shows from now on, as JSON.
+    void publish(const std::string& state);
+    void stop();
+
+private:
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string state_ = "{}";
+    unsigned long version_ = 0;
+    bool stopping_ = false;
+};
+
+// The page itself: one file, no scripts or styles from anywhere else.
+extern const char DASHBOARD_PAGE[];
+
+} // namespace korvastation
+
+#endif
