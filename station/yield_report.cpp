@@ -1,5 +1,7 @@
 #include "station/yield_report.h"
 
+#include "sim/support/html_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace korvastation {
@@ -18,12 +21,13 @@ namespace {
 
 const char REPORT_USAGE[] =
     "Usage: korvastation report --db FILE|URI [--since DATE] [--until DATE]\n"
-    "                           [--station NAME] [--board LABEL] [--format table|csv|json]\n"
+    "                           [--station NAME] [--board LABEL] [--format table|csv|json|html]\n"
     "\n"
     "First-pass and final yield per day, station and test, retested and\n"
     "intermittent boards, and the diagnosed faults ranked by the boards they\n"
     "failed, from the records korvastation --db wrote. DATE is YYYY-MM-DD (UTC,\n"
-    "both ends included); --board adds the history of the board with that label.\n";
+    "both ends included); --board adds the history of the board with that label.\n"
+    "The html form is one page with its charts inside, for a browser or a mail.\n";
 
 struct Board {
     const StoredAttempt* first = nullptr;
@@ -57,6 +61,110 @@ std::string percent(long part, long whole)
     char text[16];
     snprintf(text, sizeof text, "%.1f%%", 100.0 * part / whole);
     return text;
+}
+
+using korvasim::html_text;
+
+const int CHART_WIDTH = 720;
+
+// First-pass and final yield of each row as a pair of bars, in inline SVG.
+std::string yield_chart(const std::vector<YieldRow>& rows, const std::string& what)
+{
+    const int row_height = 34, label_width = 140, bar_width = CHART_WIDTH - label_width - 70;
+    std::ostringstream svg;
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << CHART_WIDTH << "\" height=\""
+        << rows.size() * row_height + 10 << "\" role=\"img\" aria-label=\"yield by " << what << "\">\n";
+    int y = 5;
+    for (const YieldRow& r : rows) {
+        const double first = r.boards ? static_cast<double>(r.first_pass) / r.boards : 0;
+        const double last = r.boards ? static_cast<double>(r.final_pass) / r.boards : 0;
+        svg << "<text x=\"0\" y=\"" << y + 20 << "\">" << html_text(r.key) << "</text>\n"
+            << "<rect class=\"first\" x=\"" << label_width << "\" y=\"" << y << "\" width=\""
+            << static_cast<int>(first * bar_width) << "\" height=\"13\"/>\n"
+            << "<rect class=\"final\" x=\"" << label_width << "\" y=\"" << y + 15 << "\" width=\""
+            << static_cast<int>(last * bar_width) << "\" height=\"13\"/>\n"
+            << "<text x=\"" << label_width + bar_width + 6 << "\" y=\"" << y + 12 << "\">"
+            << percent(r.first_pass, r.boards) << "</text>\n"
+            << "<text x=\"" << label_width + bar_width + 6 << "\" y=\"" << y + 27 << "\">"
+            << percent(r.final_pass, r.boards) << "</text>\n";
+        y += row_height;
+    }
+    return svg.str() + "</svg>\n";
+}
+
+// The faults by the boards they failed, most first.
+std::string fault_chart(const std::vector<FaultRow>& faults)
+{
+    const int row_height = 22, label_width = 300, bar_width = CHART_WIDTH - label_width - 50;
+    const long most = faults.empty() ? 1 : faults.front().boards;
+    std::ostringstream svg;
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << CHART_WIDTH << "\" height=\""
+        << faults.size() * row_height + 10 << "\" role=\"img\" aria-label=\"faults by boards failed\">\n";
+    int y = 5;
+    for (const FaultRow& f : faults) {
+        svg << "<text x=\"0\" y=\"" << y + 14 << "\">" << html_text(f.fault) << "</text>\n"
+            << "<rect class=\"fault\" x=\"" << label_width << "\" y=\"" << y << "\" width=\""
+            << f.boards * bar_width / most << "\" height=\"16\"/>\n"
+            << "<text x=\"" << label_width + f.boards * bar_width / most + 6 << "\" y=\"" << y + 14 << "\">"
+            << f.boards << "</text>\n";
+        y += row_height;
+    }
+    return svg.str() + "</svg>\n";
+}
+
+std::string html_table(const std::vector<YieldRow>& rows, const std::string& what)
+{
+    std::string html = "<table><tr><th>" + html_text(what) +
+                       "</th><th>boards</th><th>first-pass yield</th><th>final yield</th><th>retested</th>"
+                       "<th>intermittent</th></tr>\n";
+    for (const YieldRow& r : rows)
+        html += "<tr><td>" + html_text(r.key) + "</td><td class=\"n\">" + std::to_string(r.boards) +
+                "</td><td class=\"n\">" + percent(r.first_pass, r.boards) + "</td><td class=\"n\">" +
+                percent(r.final_pass, r.boards) + "</td><td class=\"n\">" + std::to_string(r.retested) +
+                "</td><td class=\"n\">" + std::to_string(r.intermittent) + "</td></tr>\n";
+    return html + "</table>\n";
+}
+
+// One page, nothing fetched from anywhere: charts in SVG, styles inline.
+std::string html_report(const YieldReport& report)
+{
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Yield of the Korva line</title>\n<style>\n"
+        "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
+        "table { border-collapse: collapse; margin: .5em 0 1.5em 0; }\n"
+        "th, td { border: 1px solid #ccc; padding: .2em .6em; } td.n { text-align: right; }\n"
+        "rect.first { fill: #7aa7d8; } rect.final { fill: #2a6; } rect.fault { fill: #c33; }\n"
+        "svg text { font-size: 13px; }\n.key span { display: inline-block; width: 1em; height: .8em; }\n"
+        "</style>\n</head>\n<body>\n<h1>Yield of the Korva line</h1>\n";
+    const YieldRow& t = report.total;
+    html += "<p><strong>" + std::to_string(t.boards) + (t.boards == 1 ? " board" : " boards") +
+            ": first-pass yield " + percent(t.first_pass, t.boards) + ", final yield " +
+            percent(t.final_pass, t.boards) + "; " + std::to_string(t.retested) + " retested, " +
+            std::to_string(t.intermittent) + " intermittent</strong></p>\n";
+    html += "<p class=\"key\"><span style=\"background:#7aa7d8\"></span> first-pass yield &nbsp; "
+            "<span style=\"background:#2a6\"></span> final yield</p>\n";
+    html += "<h2>By day</h2>\n" + yield_chart(report.by_day, "day") + html_table(report.by_day, "day");
+    html += "<h2>By station</h2>\n" + yield_chart(report.by_station, "station") +
+            html_table(report.by_station, "station");
+    html += "<h2>By test</h2>\n" + yield_chart(report.by_test, "test") + html_table(report.by_test, "test");
+    html += "<h2>Faults by boards failed</h2>\n";
+    html += report.faults.empty() ? std::string("<p>No failed board was diagnosed.</p>\n") : fault_chart(report.faults);
+    if (!report.history.empty()) {
+        html += "<h2>History of the board</h2>\n<table><tr><th>start</th><th>station</th><th>port</th>"
+                "<th>attempt</th><th>verdict</th><th>problem</th><th>diagnosis</th></tr>\n";
+        for (const StoredAttempt& a : report.history) {
+            std::string diagnosis;
+            for (const std::string& f : a.diagnosis)
+                diagnosis += (diagnosis.empty() ? "" : ", ") + f;
+            html += "<tr><td>" + html_text(a.start) + "</td><td>" + html_text(a.station) + "</td><td>" +
+                    html_text(a.port) + "</td><td>" + (a.retest ? "retest " + std::to_string(a.retest) : "first") +
+                    "</td><td>" + html_text(a.verdict) + "</td><td>" + html_text(a.problem) + "</td><td>" +
+                    html_text(diagnosis) + "</td></tr>\n";
+        }
+        html += "</table>\n";
+    }
+    return html + "</body>\n</html>\n";
 }
 
 bool valid_date(const std::string& d)
@@ -122,6 +230,8 @@ YieldReport build_yield_report(const std::vector<StoredAttempt>& attempts, bool 
 
 std::string format_yield_report(const YieldReport& report, ReportFormat format)
 {
+    if (format == ReportFormat::HTML)
+        return html_report(report);
     const std::vector<std::pair<std::string, std::vector<YieldRow>>> groups = {
         {"total", {report.total}}, {"day", report.by_day}, {"station", report.by_station}, {"test", report.by_test}};
     std::string out;
@@ -226,8 +336,10 @@ int run_report(int argc, char** argv)
                 format = ReportFormat::CSV;
             else if (value == "json")
                 format = ReportFormat::JSON;
+            else if (value == "html")
+                format = ReportFormat::HTML;
             else
-                return usage_error("bad --format '" + value + "': expected table, csv or json");
+                return usage_error("bad --format '" + value + "': expected table, csv, json or html");
             break;
         case 'h':
             fputs(REPORT_USAGE, stdout);

@@ -35,7 +35,7 @@ struct YieldReport {
 // run's attempts of one label; its day is its first attempt's.
 YieldReport build_yield_report(const std::vector<StoredAttempt>& attempts, bool with_history);
 
-enum class ReportFormat { TABLE, CSV, JSON };
+enum class ReportFormat { TABLE, CSV, JSON, HTML };
 std::string format_yield_report(const YieldReport& report, ReportFormat format);
 
 // korvastation report [options]: the program's second mode.

@@ -3,24 +3,11 @@
 #include <cmath>
 #include <string>
 
+#include "sim/support/html_text.h"
+
 namespace korvasim {
 
 namespace {
-
-std::string escaped(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 const int WIDTH = 800;
 
@@ -65,7 +52,7 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
     // What the text report says, in its order; the fault list comes last.
     const std::vector<ClassRow> classes = class_rows(rows);
     fprintf(out, "<h2 id=\"summary\">Summary</h2>\n<p><strong>%s</strong></p>\n",
-            escaped(coverage_line(classes.back())).c_str());
+            html_text(coverage_line(classes.back())).c_str());
     fputs("<table>\n<tr><th>part</th><th>fault class</th><th>faults</th><th>caught</th><th>missed</th>"
           "<th>hung</th></tr>\n",
           out);
@@ -73,14 +60,14 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
         fprintf(out,
                 "<tr%s><td>%s</td><td>%s</td><td class=\"n\">%d</td><td class=\"n\">%d</td><td class=\"n\">%d</td>"
                 "<td class=\"n\">%d</td></tr>\n",
-                c.part == "all" ? " class=\"all\"" : "", escaped(c.part).c_str(), escaped(c.fault_class).c_str(),
+                c.part == "all" ? " class=\"all\"" : "", html_text(c.part).c_str(), html_text(c.fault_class).c_str(),
                 c.faults(), c.counts[0], c.counts[1], c.counts[2]);
     fputs("</table>\n", out);
     for (Detection v : {Detection::MISSED, Detection::HUNG}) {
         std::string items;
         for (const CoverageRow& row : rows)
             if (row.detection() == v)
-                items += "<li>" + escaped(row.fault.name) + " (" + escaped(row.fault.spec) + ")</li>\n";
+                items += "<li>" + html_text(row.fault.name) + " (" + html_text(row.fault.spec) + ")</li>\n";
         if (!items.empty())
             fprintf(out, "<h3>%s</h3>\n<ul>\n%s</ul>\n", detection_text(v), items.c_str());
     }
@@ -92,15 +79,15 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
             fprintf(out,
                     "<tr><td>%s</td><td>%s</td><td class=\"n\">%llu</td><td class=\"n\">%llu</td>"
                     "<td class=\"n\">%.4g%%</td><td>%s</td></tr>\n",
-                    escaped(m.part).c_str(), escaped(m.model).c_str(), static_cast<unsigned long long>(m.faults),
-                    static_cast<unsigned long long>(m.caught), m.percent(), escaped(m.method).c_str());
+                    html_text(m.part).c_str(), html_text(m.model).c_str(), static_cast<unsigned long long>(m.faults),
+                    static_cast<unsigned long long>(m.caught), m.percent(), html_text(m.method).c_str());
         fputs("</table>\n", out);
     }
     for (const PairCoverage& p : pairs)
         for (const auto& [classes_hidden, count] : p.missed_by_class)
-            fprintf(out, "<p>%s pairs that hide each other: %s, %llu (e.g. %s)</p>\n", escaped(p.part).c_str(),
-                    escaped(classes_hidden).c_str(), static_cast<unsigned long long>(count),
-                    escaped(p.example_by_class.at(classes_hidden)).c_str());
+            fprintf(out, "<p>%s pairs that hide each other: %s, %llu (e.g. %s)</p>\n", html_text(p.part).c_str(),
+                    html_text(classes_hidden).c_str(), static_cast<unsigned long long>(count),
+                    html_text(p.example_by_class.at(classes_hidden)).c_str());
     if (!cells.empty()) {
         fputs("<h2>Cells the tests read</h2>\n<p>Each red line is a cell that the memory's test reads and "
               "checks; a fault in any other cell goes unseen.</p>\n",
@@ -112,7 +99,7 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
           "<th>SDRAM</th><th>FLASH</th><th>SRAM</th><th>verdict</th></tr>\n",
           out);
     for (const CoverageRow& row : rows) {
-        fprintf(out, "<tr><td>%s</td><td>%s</td>", escaped(row.fault.spec).c_str(), escaped(row.fault.name).c_str());
+        fprintf(out, "<tr><td>%s</td><td>%s</td>", html_text(row.fault.spec).c_str(), html_text(row.fault.name).c_str());
         for (const TestOutcome& o : row.outcomes)
             fprintf(out, "<td class=\"n\">%s</td>", code_text(o).c_str());
         fprintf(out, "<td>%s</td></tr>\n", detection_text(row.detection()));

@@ -110,6 +110,33 @@ std::map<std::string, std::vector<std::string>> junit_cases(const std::string& p
     return suites;
 }
 
+// Headless Chromium on a page of this machine: the DOM after its scripts
+// ran, or a screenshot.
+std::string browse(const std::string& url, const std::string& dir, const std::string& screenshot = "")
+{
+    std::vector<std::string> args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                      "--disable-background-networking", "--disable-component-update",
+                                      "--disable-sync", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                                      "--user-data-dir=" + dir + "/profile"};
+    if (screenshot.empty())
+        args.push_back("--dump-dom");
+    else
+        args.insert(args.end(), {"--window-size=900,700", "--screenshot=" + screenshot});
+    args.push_back(url);
+    Session browser(CHROMIUM_PATH, ChildOptions{args, {}, dir});
+    EXPECT_EQ(browser.wait_exit(60000), 0) << browser.err();
+    return browser.out();
+}
+
+// With KORVA_SCREENSHOTS set, a screenshot of the page is kept there (the
+// README's pictures come from these tests).
+void keep_screenshot(const std::string& url, const std::string& dir, const std::string& name)
+{
+    const char* folder = getenv("KORVA_SCREENSHOTS");
+    if (folder && *folder)
+        browse(url, dir, std::string(folder) + "/" + name);
+}
+
 TEST(Station, BoardsInParallelAllPass)
 {
     SimulatedBoard a, b, c;
@@ -468,28 +495,25 @@ TEST_P(StationDatabaseTest, EveryAttemptIsRecordedAndReported)
     Session all(KORVASTATION_PATH, ChildOptions{{"report", "--db", db, "--format", "csv"}, {}, {}});
     ASSERT_EQ(all.wait_exit(30000), 0) << all.err();
     EXPECT_NE(all.out().find("total,\"all\",2,1,1,0,0\n"), std::string::npos) << all.out();
+
+    // The page, as a browser shows it.
+    Session html(KORVASTATION_PATH, ChildOptions{{"report", "--db", db, "--format", "html"}, {}, {}});
+    ASSERT_EQ(html.wait_exit(30000), 0) << html.err();
+    const std::string page = station.dir() + "/yield.html";
+    std::ofstream(page) << html.out();
+    for (const char* fetch : {"src=", "href=", "url(", "@import"})
+        EXPECT_EQ(html.out().find(fetch), std::string::npos) << fetch << ": nothing is fetched";
+    const std::string dom = browse("file://" + page, station.dir());
+    EXPECT_NE(dom.find("<strong>2 boards: first-pass yield 50.0%, final yield 50.0%; 0 retested, 0 intermittent"),
+              std::string::npos) << dom;
+    EXPECT_EQ(count_of(dom, "<svg"), 4u);
+    EXPECT_NE(dom.find("<td>bench 1</td><td class=\"n\">2</td><td class=\"n\">50.0%</td>"), std::string::npos);
+    EXPECT_NE(dom.find(">SRAM data line 3 stuck at 0</text>"), std::string::npos);
+    keep_screenshot("file://" + page, station.dir(), "yield-report.png");
 }
 
 INSTANTIATE_TEST_SUITE_P(Station, StationDatabaseTest, testing::Values("SQLite", "PostgreSQL"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
-
-// Headless Chromium on a page of this machine: the DOM after its scripts
-// ran, or a screenshot.
-std::string browse(const std::string& url, const std::string& dir, const std::string& screenshot = "")
-{
-    std::vector<std::string> args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                                      "--disable-background-networking", "--disable-component-update",
-                                      "--disable-sync", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-                                      "--user-data-dir=" + dir + "/profile"};
-    if (screenshot.empty())
-        args.push_back("--dump-dom");
-    else
-        args.insert(args.end(), {"--window-size=900,400", "--screenshot=" + screenshot});
-    args.push_back(url);
-    Session browser(CHROMIUM_PATH, ChildOptions{args, {}, dir});
-    EXPECT_EQ(browser.wait_exit(60000), 0) << browser.err();
-    return browser.out();
-}
 
 // Reads the dashboard's event stream at url until an event holds what, or
 // timeout_ms pass; the events read.
@@ -551,6 +575,7 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
     const std::string png = read_file(shot);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_GT(png.size(), 5000u);
+    keep_screenshot(url, station.dir(), "dashboard.png");
     kill(station.process().pid(), SIGINT);
     EXPECT_EQ(station.finish(), 2);  // stopped boards were not tested through
 }
@@ -572,7 +597,7 @@ TEST(Station, ReportUsageErrorsAreOneLine)
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"report"}, "--db names the records to read"},
         {{"report", "--db", dir + "/none.db"}, "cannot read the records in " + dir + "/none.db: No such file or directory"},
-        {{"report", "--db", "x.db", "--format", "pdf"}, "bad --format 'pdf': expected table, csv or json"},
+        {{"report", "--db", "x.db", "--format", "pdf"}, "bad --format 'pdf': expected table, csv, json or html"},
         {{"report", "--db", "x.db", "--since", "2026-13-01"}, "bad date '2026-13-01': expected YYYY-MM-DD"},
         {{"report", "--db", "x.db", "extra"}, "unexpected 'extra'"},
         {{"report", "--db", dir + "/notes.txt"}, "SQLite database " + dir + "/notes.txt: file is not a database"},
