@@ -27,7 +27,7 @@ h1 { font-size: 1.4em; margin: 0 0 .3em 0; }
 </head>
 <body>
 <h1 id="title">korvastation</h1>
-<p id="yield"></p>
+<div id="yield"></div>
 <div id="boards"></div>
 <script>
 const STATE_AT_LOAD = /*STATE*/;
@@ -43,10 +43,12 @@ function percent(part, whole) {
 }
 function show(state) {
   document.getElementById("title").textContent = "korvastation " + (state.station || "");
-  const y = state.yield;
-  document.getElementById("yield").textContent = y ?
-    "Today (" + y.day + "): " + y.boards + (y.boards == 1 ? " board" : " boards") + ", first-pass yield " + percent(y.first_pass, y.boards) +
-    ", final yield " + percent(y.final_pass, y.boards) : "";
+  const yields = document.getElementById("yield");
+  yields.replaceChildren();
+  for (const y of state.line || [])
+    line(yields, "station-yield", (y.station == state.station ? "Today (" + state.day + "), this station" : y.station) + ": " +
+         y.boards + (y.boards == 1 ? " board" : " boards") + ", first-pass yield " +
+         percent(y.first_pass, y.boards) + ", final yield " + percent(y.final_pass, y.boards));
   const boards = document.getElementById("boards");
   boards.replaceChildren();
   for (const b of state.boards || []) {

@@ -35,9 +35,12 @@ std::string kind_of(Verdict v)
 } // namespace
 
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationOptions& options, const DayYield& today)
+                            const StationOptions& options, const LineToday& today)
 {
-    DayYield day = today;
+    DayYield mine{station};
+    for (const DayYield& other : today.stations)
+        if (other.station == station)
+            mine = other;
     nlohmann::ordered_json boards = nlohmann::ordered_json::array();
     for (const BoardRun* run : runs) {
         const BoardRecord& r = run->record();
@@ -56,16 +59,20 @@ std::string dashboard_state(const std::string& station, const std::vector<const 
                           {"diagnosis", diagnosis.empty() ? r.diagnosis_note : diagnosis}});
         if (run->done()) {
             const std::vector<BoardRecord> attempts = run->attempts();
-            ++day.boards;
-            day.first_pass += attempts.front().verdict == Verdict::PASSED;
-            day.final_pass += attempts.back().verdict == Verdict::PASSED;
+            ++mine.boards;
+            mine.first_pass += attempts.front().verdict == Verdict::PASSED;
+            mine.final_pass += attempts.back().verdict == Verdict::PASSED;
         }
     }
-    nlohmann::ordered_json state = {
-        {"station", station},
-        {"boards", boards},
-        {"yield", {{"day", day.day}, {"boards", day.boards}, {"first_pass", day.first_pass}, {"final_pass", day.final_pass}}},
+    auto yield_of = [](const DayYield& y) {
+        return nlohmann::ordered_json{{"station", y.station}, {"boards", y.boards}, {"first_pass", y.first_pass},
+                                      {"final_pass", y.final_pass}};
     };
+    nlohmann::ordered_json line = nlohmann::ordered_json::array({yield_of(mine)});
+    for (const DayYield& other : today.stations)
+        if (other.station != station)
+            line.push_back(yield_of(other));
+    nlohmann::ordered_json state = {{"station", station}, {"boards", boards}, {"day", today.day}, {"line", line}};
     return state.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

@@ -12,14 +12,20 @@
 namespace korvastation {
 
 struct DayYield {
-    std::string day;  // YYYY-MM-DD, UTC
+    std::string station;
     long boards = 0, first_pass = 0, final_pass = 0;
 };
 
-// today: the boards the database had for the day when the station started;
-// the boards of this run that are through are added to it.
+// The day's yield of every station in the database (this one's before this
+// run), as read now and then; the boards of this run that are through are
+// added to this station's.
+struct LineToday {
+    std::string day;  // YYYY-MM-DD, UTC
+    std::vector<DayYield> stations;
+};
+
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationOptions& options, const DayYield& today);
+                            const StationOptions& options, const LineToday& today);
 
 } // namespace korvastation
 

@@ -59,6 +59,7 @@ const int EXIT_UNTESTED = 2;
 const int TABLE_REFRESH_MS = 500;
 const int BATCH_MS = 20;
 const size_t MAX_REPORT_LINES = 200;
+const auto LINE_REFRESH = std::chrono::seconds(10);
 
 int fail(const std::string& message)
 {
@@ -267,7 +268,16 @@ int main(int argc, char** argv)
     const std::string run_id = station_name + "/" + iso_time(std::chrono::system_clock::now()) + "/" +
                                std::to_string(getpid());
     Dashboard dashboard;
-    DayYield today;
+    LineToday today;
+    auto read_line_today = [&] {
+        today.day = iso_time(std::chrono::system_clock::now()).substr(0, 10);
+        std::vector<StoredAttempt> stored_today;
+        if (!store || !store->load({today.day, today.day, "", ""}, &stored_today))
+            return;
+        today.stations.clear();
+        for (const YieldRow& row : build_yield_report(stored_today, false).by_station)
+            today.stations.push_back({row.key, row.boards, row.first_pass, row.final_pass});
+    };
     if (!options.http.empty()) {
         std::string url;
         bool beyond_loopback = false;
@@ -276,14 +286,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "korvastation: dashboard at %s\n", url.c_str());
         if (beyond_loopback)
             fprintf(stderr, "korvastation: the dashboard can be reached from other machines (%s)\n", url.c_str());
-        today.day = iso_time(std::chrono::system_clock::now()).substr(0, 10);
-        std::vector<StoredAttempt> stored_today;
-        if (store && store->load({today.day, today.day, "", ""}, &stored_today)) {
-            const YieldReport report = build_yield_report(stored_today, false);
-            today.boards = report.total.boards;
-            today.first_pass = report.total.first_pass;
-            today.final_pass = report.total.final_pass;
-        }
+        read_line_today();
     }
 
     struct sigaction action = {};
@@ -314,6 +317,7 @@ int main(int argc, char** argv)
     };
     publish();
     int stops_sent = 0;
+    auto line_read = Clock::now();
     auto last_drawn = Clock::now() - std::chrono::hours(1);
     for (;;) {
         // Only the boards with something to read are read: dudedoved writes
@@ -345,6 +349,12 @@ int main(int argc, char** argv)
                 events.push_back(std::move(e));
         }
         const bool all_done = std::all_of(runs.begin(), runs.end(), [](const auto& r) { return r->done(); });
+        // The other stations of the line write to the database meanwhile.
+        if (!options.http.empty() && store && now - line_read > LINE_REFRESH) {
+            read_line_today();
+            line_read = now;
+            changed = true;
+        }
         if (changed || !events.empty())
             publish();
         if (!display.terminal()) {

@@ -515,6 +515,20 @@ TEST_P(StationDatabaseTest, EveryAttemptIsRecordedAndReported)
 INSTANTIATE_TEST_SUITE_P(Station, StationDatabaseTest, testing::Values("SQLite", "PostgreSQL"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
+// The URL the station's dashboard told on its standard error.
+std::string dashboard_url(Station& station)
+{
+    const std::string told = "korvastation: dashboard at ";
+    EXPECT_TRUE(station.process().wait_until(
+        [&] { return station.process().err().find("/\n", station.process().err().find(told)) != std::string::npos; },
+        30000)) << station.process().err();
+    const std::string& err = station.process().err();
+    const size_t at = err.find(told);
+    if (at == std::string::npos)
+        return "";
+    return err.substr(at + told.size(), err.find('\n', at) - at - told.size());
+}
+
 // Reads the dashboard's event stream at url until an event holds what, or
 // timeout_ms pass; the events read.
 std::string events_until(const std::string& url, const std::string& what, int timeout_ms)
@@ -549,13 +563,8 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
 {
     SimulatedBoard good, faulty("sram.d3=0");
     Station station({"--http", "0", "--passes", "100000", good.port() + "=SN1001", faulty.port() + "=SN<1002>"});
-    ASSERT_TRUE(station.process().wait_until([&] { return station.process().err().find("/\n") != std::string::npos; },
-                                             30000)) << station.process().err();
-    const std::string& err = station.process().err();
-    const std::string told = "korvastation: dashboard at ";
-    const size_t at = err.find(told + "http://127.0.0.1:");
-    ASSERT_NE(at, std::string::npos) << err;
-    const std::string url = err.substr(at + told.size(), err.find('\n', at) - at - told.size());
+    const std::string url = dashboard_url(station);
+    ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
     // Pushed to a page that is open already, as it happens.
     const std::string events = events_until(url, "SRAM failed in pass 1", 60000);
     EXPECT_NE(events.find("Content-Type: text/event-stream"), std::string::npos) << events;
@@ -569,7 +578,7 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
     // A label is text on the page, never markup.
     EXPECT_NE(dom.find("<h2>SN&lt;1002&gt;</h2>"), std::string::npos) << dom;
     EXPECT_NE(dom.find("<div class=\"line failure\">SRAM failed in pass 1</div>"), std::string::npos) << dom;
-    EXPECT_NE(dom.find("Today ("), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<div class=\"station-yield\">Today ("), std::string::npos) << dom;
     const std::string shot = station.dir() + "/dashboard.png";
     browse(url, station.dir(), shot);
     const std::string png = read_file(shot);
@@ -578,6 +587,28 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
     keep_screenshot(url, station.dir(), "dashboard.png");
     kill(station.process().pid(), SIGINT);
     EXPECT_EQ(station.finish(), 2);  // stopped boards were not tested through
+}
+
+TEST(Station, TheDashboardShowsTheLineOfStationsSharingADatabase)
+{
+    PostgresServer server;
+    if (!server.available())
+        GTEST_SKIP() << server.why();
+    SimulatedBoard first, second;
+    Station bench_a({"--db", server.uri(), "--station", "bench A", first.port() + "=SN2001"});
+    ASSERT_EQ(bench_a.finish(), 0) << bench_a.process().err();
+    Station bench_b({"--db", server.uri(), "--station", "bench B", "--http", "0", "--passes", "100000",
+                     second.port() + "=SN2002"});
+    const std::string url = dashboard_url(bench_b);
+    ASSERT_TRUE(bench_b.process().wait_stdout("SN2002: SRAM passed", 60000)) << bench_b.process().out();
+    const std::string dom = browse(url, bench_b.dir());
+    EXPECT_NE(dom.find("<div class=\"station-yield\">Today ("), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<div class=\"station-yield\">bench A: 1 board, first-pass yield 100.0%, final yield "
+                       "100.0%</div>"),
+              std::string::npos) << dom;
+    keep_screenshot(url, bench_b.dir(), "dashboard-line.png");
+    kill(bench_b.process().pid(), SIGINT);
+    EXPECT_EQ(bench_b.finish(), 2);
 }
 
 TEST(Station, ADashboardBeyondLoopbackIsSaidSo)
