@@ -97,6 +97,53 @@ echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t
 
 "$build/bench/sim_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
 
+# The station's databases: 64 boards x 1 000 passes, an attempt a pass.
+"$build/bench/station_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
+
+# From the station's verdict to the live page's event: a burn-in of one
+# board, its event lines (time-stamped when the station takes a verdict)
+# against the time each pass count first reaches a reader of the page's
+# event stream.
+kill "$sim"; wait "$sim" 2>/dev/null || true
+start_sim
+"$build/station/korvastation" --dudedoved "$tool" --log-dir "$work/dash-logs" --http 0 --passes 20 \
+  "$port=B1" >"$work/dash.out" 2>"$work/dash.err" &
+station=$!
+until grep -q 'dashboard at' "$work/dash.err" 2>/dev/null; do sleep 0.05; done
+url=$(grep -o 'http://[^ ]*' "$work/dash.err")
+/usr/bin/python3 - "$url" >"$work/dash.seen" <<'PY' &
+import json, sys, time, urllib.request
+seen = {}
+try:
+    with urllib.request.urlopen(sys.argv[1] + "events") as stream:
+        for raw in stream:
+            line = raw.decode()
+            if line.startswith("data: "):
+                passes = json.loads(line[6:])["boards"][0]["passes"]
+                if passes not in seen:
+                    seen[passes] = time.time()
+                    print(passes, "%.3f" % seen[passes], flush=True)
+except Exception:
+    pass
+PY
+reader=$!
+wait "$station" || true
+kill "$reader" 2>/dev/null || true
+wait "$reader" 2>/dev/null || true
+latency=$(/usr/bin/python3 - "$work/dash.out" "$work/dash.seen" <<'PY'
+import datetime, re, sys
+told = {}
+for line in open(sys.argv[1]):
+    m = re.match(r"(\S+) B1: SRAM (?:passed|failed) \(pass (\d+)\)", line)
+    if m:
+        t = datetime.datetime.strptime(m.group(1), "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=datetime.timezone.utc)
+        told[int(m.group(2))] = t.timestamp()
+gaps = [float(t) - told[int(p)] for p, t in (l.split() for l in open(sys.argv[2])) if int(p) in told]
+print("%d verdicts, latest %.3f s, mean %.3f s" % (len(gaps), max(gaps), sum(gaps) / len(gaps)) if gaps else "no verdicts seen")
+PY
+)
+echo "dashboard:   verdict to the page's event: $latency (target under 0.5 s)"
+
 # Coverage by fault model: cells worked out, pairs and couplings simulated.
 start=$(date +%s.%N)
 "$sim_bin" --coverage=all >/dev/null 2>&1

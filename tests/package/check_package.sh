@@ -30,6 +30,9 @@ else
   grep -q '^Depends:.*libunicorn2 (>= ' <<<"$info" || fail "korvasim's libunicorn2 dependency is missing: $info"
 fi
 grep -q '^Depends:.*libtinyxml2-9 (>= ' <<<"$info" || fail "korvastation's libtinyxml2-9 dependency is missing: $info"
+for lib in libsqlite3-0 libpq5 libcpp-httplib; do
+  grep -q "^Depends:.*$lib" <<<"$info" || fail "korvastation's $lib dependency is missing: $info"
+done
 grep -q '^Maintainer: .' <<<"$info" || fail "no maintainer"
 
 dpkg -x "${deb[0]}" "$work/root"

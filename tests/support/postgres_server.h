@@ -1,4 +1,4 @@
-// A real PostgreSQL server for a test: Debian's initdb and pg_ctl in a
+// A real PostgreSQL server for a test or a benchmark: Debian's initdb and pg_ctl in a
 // temporary folder, as an unprivileged user, on 127.0.0.1 and a free port,
 // with a trusted user "korva". available() is false (and why() says why)
 // where the postgresql package is missing.
@@ -13,7 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "tests/support/session.h"
+#include <fstream>
+#include <sstream>
 
 class PostgresServer {
 public:
@@ -27,7 +28,12 @@ public:
         bin_ = std::string(found.gl_pathv[found.gl_pathc - 1]);
         bin_ = bin_.substr(0, bin_.rfind('/') + 1);
         globfree(&found);
-        dir_ = make_temp_dir();
+        char pattern[] = "/tmp/korva-postgres-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            why_ = "cannot make a folder for the server";
+            return;
+        }
+        dir_ = pattern;
         port_ = free_port();
         // The server refuses to run as root.
         if (geteuid() == 0) {
@@ -36,17 +42,19 @@ public:
         }
         if (!shell(as_user_ + bin_ + "initdb -D " + dir_ + "/data -U korva -A trust --no-sync >" + dir_ +
                    "/initdb.log 2>&1")) {
-            why_ = "initdb failed: " + read_file(dir_ + "/initdb.log");
+            why_ = "initdb failed: " + text_of(dir_ + "/initdb.log");
             return;
         }
         started_ = start();
         if (!started_)
-            why_ = "the server did not start: " + read_file(dir_ + "/server.log");
+            why_ = "the server did not start: " + text_of(dir_ + "/server.log");
     }
     ~PostgresServer()
     {
         if (started_)
             stop();
+        if (!dir_.empty())
+            shell("rm -rf " + dir_);
     }
 
     bool available() const { return started_; }
@@ -65,6 +73,12 @@ public:
 
 private:
     static bool shell(const std::string& command) { return system(command.c_str()) == 0; }
+    static std::string text_of(const std::string& path)
+    {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
     static int free_port()
     {
         const int s = socket(AF_INET, SOCK_STREAM, 0);

@@ -1,0 +1,88 @@
+// The station's records in its databases: a line's worth of attempts
+// written one transaction each, into SQLite and into a real PostgreSQL
+// server started for the purpose.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+#include "station/result_store.h"
+#include "tests/support/postgres_server.h"
+
+namespace {
+
+using namespace korvastation;
+
+const int BOARDS = 64;
+const int PASSES = 1000;
+
+// Board b's record of pass p: one attempt, as a burn-in pass of that board.
+StoredAttempt pass_of(int b, int p)
+{
+    StoredAttempt a;
+    a.station = "bench";
+    a.run = "run" + std::to_string(p);
+    a.label = "SN" + std::to_string(1000 + b);
+    a.port = "/dev/ttyUSB" + std::to_string(b);
+    a.start = "2026-12-09T08:00:00.000Z";
+    a.end = "2026-12-09T08:00:02.000Z";
+    a.verdict = b % 16 == 0 ? "failed" : "passed";
+    a.passes = 1;
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        a.counts[t][0] = 1;
+    if (b % 16 == 0) {
+        a.counts[TEST_SRAM][0] = 0;
+        a.counts[TEST_SRAM][1] = 1;
+        a.diagnosis = {"SRAM data line 3 stuck at 0"};
+    }
+    return a;
+}
+
+void record_line(benchmark::State& state, const std::string& where)
+{
+    for (auto _ : state) {
+        std::unique_ptr<ResultStore> store;
+        if (!open_result_store(where, &store)) {
+            state.SkipWithError("cannot open the database");
+            return;
+        }
+        for (int p = 0; p < PASSES; ++p)
+            for (int b = 0; b < BOARDS; ++b)
+                if (!store->add(pass_of(b, p))) {
+                    state.SkipWithError("a record failed");
+                    return;
+                }
+    }
+    state.counters["attempts/s"] =
+        benchmark::Counter(static_cast<double>(BOARDS * PASSES), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_RecordLineSqlite(benchmark::State& state)
+{
+    char dir[] = "/tmp/korva-bench-XXXXXX";
+    if (!mkdtemp(dir)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    record_line(state, std::string(dir) + "/records.db");
+    const std::string clean = std::string("rm -rf ") + dir;
+    if (system(clean.c_str()) != 0)
+        state.SkipWithError("the temporary folder stayed");
+}
+BENCHMARK(BM_RecordLineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_RecordLinePostgres(benchmark::State& state)
+{
+    PostgresServer server;
+    if (!server.available()) {
+        state.SkipWithError(server.why().c_str());
+        return;
+    }
+    record_line(state, server.uri());
+}
+BENCHMARK(BM_RecordLinePostgres)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
