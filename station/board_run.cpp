@@ -93,6 +93,7 @@ void BoardRun::start_attempt()
     started_ = Clock::now();
     last_byte_ = started_;
     power_on_sent_ = false;
+    stage_ = Stage::MAIN;
     // Off first, so that the board's loader speaks only once dudedoved listens.
     if (powered()) {
         step_ = Step::POWERING_OFF;
@@ -103,7 +104,7 @@ void BoardRun::start_attempt()
         off_since_ = started_;
         record_.phase = "waiting to retest";
     } else {
-        launch_main();
+        launch_tool();
     }
 }
 
@@ -112,12 +113,15 @@ void BoardRun::run_power(const PowerCommandLine& line)
     power_ = std::make_unique<PowerCommandRun>(line, record_.board, options_.power_timeout_s, power_log_.get());
 }
 
-void BoardRun::launch_main()
+void BoardRun::launch_tool()
 {
     step_ = Step::TESTING;
-    stage_ = Stage::MAIN;
-    started_ = Clock::now();
-    last_byte_ = started_;
+    last_byte_ = Clock::now();
+    if (stage_ == Stage::VERBOSE_FOLLOW_UP) {
+        launch({"-p", record_.board.port, "-v", "-l", record_.verbose_log});
+        return;
+    }
+    started_ = last_byte_;
     if (options_.burn_in())
         launch({"-p", record_.board.port, "-c", "-l", record_.log});
     else
@@ -229,7 +233,7 @@ bool BoardRun::pump(Clock::time_point now, bool readable)
         changed = true;
     }
     if (step_ == Step::POWERED_OFF && seconds_between(off_since_, now) >= options_.power_cycle_wait_s) {
-        launch_main();
+        launch_tool();
         changed = true;
     }
     if (child_)
@@ -249,10 +253,14 @@ void BoardRun::power_done(Clock::time_point now)
         power_failed_ = true;
         tell(failure);
     }
+    // After a failure in burn-in, the board failed whatever its switch does.
+    const bool failed_already = stage_ == Stage::VERBOSE_FOLLOW_UP;
+    if (!failure.empty() && failed_already)
+        record_.power_problem = failure;
     switch (step_) {
     case Step::POWERING_OFF:
         if (!failure.empty()) {
-            finish(Verdict::NOT_TESTED, failure);
+            finish(failed_already ? Verdict::FAILED : Verdict::NOT_TESTED, failure);
             return;
         }
         step_ = Step::POWERED_OFF;
@@ -265,7 +273,7 @@ void BoardRun::power_done(Clock::time_point now)
             ending_ = true;
             if (child_)
                 child_->signal(SIGTERM);
-            finish(Verdict::NOT_TESTED, failure);
+            finish(failed_already ? Verdict::FAILED : Verdict::NOT_TESTED, failure);
         }
         break;
     case Step::FINAL_POWER_OFF:
@@ -402,7 +410,10 @@ void BoardRun::stop()
     }
     if (step_ == Step::POWERING_OFF || step_ == Step::POWERED_OFF) {
         power_.reset();
-        finish(Verdict::STOPPED, "the station was stopped");
+        if (record_.failures() > 0)
+            finish(Verdict::FAILED);
+        else
+            finish(Verdict::STOPPED, "the station was stopped");
     }
     // ... nor for a power command.
     if (stops_ > 1 && power_) {
@@ -446,7 +457,14 @@ void BoardRun::process_ended()
         record_.verbose_log = record_.log.substr(0, record_.log.size() - 4) + "-verbose.log";
         record_.phase = "verbose pass";
         tell("failed during burn-in; one verbose pass for the diagnosis");
-        launch({"-p", record_.board.port, "-v", "-l", record_.verbose_log});
+        // A powered board stays on: only a power cycle brings its loader back.
+        if (powered()) {
+            power_on_sent_ = false;
+            step_ = Step::POWERING_OFF;
+            run_power(options_.power_off);
+        } else {
+            launch_tool();
+        }
         return;
     }
     finish(failed ? Verdict::FAILED : Verdict::PASSED);

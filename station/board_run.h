@@ -98,7 +98,8 @@ private:
     enum class Step { POWERING_OFF, POWERED_OFF, TESTING, ATTEMPT_OVER, FINAL_POWER_OFF, DONE };
 
     void start_attempt();
-    void launch_main();
+    // dudedoved for the stage: the run itself, or the verbose pass after it.
+    void launch_tool();
     bool pump_tool(std::chrono::steady_clock::time_point now, bool readable);
     void run_power(const PowerCommandLine& line);
     void power_done(std::chrono::steady_clock::time_point now);

@@ -432,6 +432,22 @@ TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
     EXPECT_EQ(count_of(power_log, "echo on"), 2u) << power_log;
 }
 
+TEST(Station, APoweredBoardThatFailsItsBurnInIsPowerCycledForItsVerbosePass)
+{
+    const std::string pipe = make_temp_dir() + "/power";
+    SimulatedBoard board("sram.d3=0", pipe);
+    Station station(power_by_pipe({"--passes", "2", board.port() + "=F1@" + pipe}));
+    EXPECT_EQ(station.finish(), 1) << station.process().out() << station.process().err();
+    const auto record = station.records().at("F1");
+    EXPECT_EQ(record["verdict"], "failed");
+    EXPECT_EQ(record["diagnosis"]["candidates"][0]["fault"], "SRAM data line 3 stuck at 0") << record.dump();
+    EXPECT_NE(read_file(record["verbose_log"]).find("Testing SRAM..."), std::string::npos);
+    // Off before the burn-in and before its verbose pass, and at the end.
+    const std::string power_log = read_file(record["power_log"]);
+    EXPECT_EQ(count_of(power_log, "echo off"), 3u) << power_log;
+    EXPECT_EQ(count_of(power_log, "echo on"), 2u) << power_log;
+}
+
 struct PowerFaultCase {
     const char* name;
     std::vector<std::string> args;
