@@ -159,8 +159,7 @@ void diagnose_failed(BoardRecord* r)
                             (d.closest.empty() ? std::string() : "; closest: " + d.closest);
 }
 
-// The boards' final attempts decide; a power switch that failed is a
-// station fault whatever the board did.
+// An attempt as the database keeps it.
 StoredAttempt stored(const BoardRecord& r, const std::string& station, const std::string& run)
 {
     StoredAttempt a;
@@ -211,6 +210,8 @@ int record_in_database(ResultStore* store, const std::vector<BoardRecord>& all, 
     return EXIT_UNTESTED;
 }
 
+// The boards' final attempts decide; a power switch that failed is a
+// station fault whatever the board did.
 int exit_status(const std::vector<BoardRecord>& records)
 {
     int status = 0;

@@ -168,9 +168,11 @@ bool PowerCommandRun::pump(Clock::time_point now)
     } else if (now >= deadline_) {
         child_->signal(SIGKILL);
         over_ = true;
-        failure_ = name_ + " did not finish in " + std::to_string(static_cast<long>(timeout_s_)) + " s";
+        char seconds[32];
+        snprintf(seconds, sizeof seconds, "%g s", timeout_s_);
+        failure_ = name_ + " did not finish in " + seconds;
         if (log_)
-            fprintf(log_, "(killed after %.0f s)\n", timeout_s_);
+            fprintf(log_, "(killed after %s)\n", seconds);
     }
     if (over_ && log_)
         fflush(log_);
