@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -134,7 +135,11 @@ std::string report_text(const std::vector<std::string>& lines)
     return text;
 }
 
-void diagnose_failed(BoardRecord* r)
+// Boards that failed alike (a burn-in's retests, a batch with one defect)
+// leave the same log text: each text is diagnosed once.
+using DiagnosisCache = std::map<std::string, korvasim::Diagnosis>;
+
+void diagnose_failed(BoardRecord* r, DiagnosisCache* cache)
 {
     const std::string& log_path = r->verbose_log.empty() ? r->log : r->verbose_log;
     std::string text;
@@ -150,9 +155,13 @@ void diagnose_failed(BoardRecord* r)
     for (const korvasim::LoggedTest& t : tests)
         if (!t.passed)
             r->failure_report[t.test] = report_text(t.lines);
-    const std::vector<uint8_t> image(boot_image, boot_image + BOOT_IMAGE_SIZE);
-    const korvasim::Diagnosis d =
-        korvasim::diagnose(image, tests, std::max(1u, std::thread::hardware_concurrency()));
+    auto known = cache->find(text);
+    if (known == cache->end()) {
+        const std::vector<uint8_t> image(boot_image, boot_image + BOOT_IMAGE_SIZE);
+        known = cache->emplace(text, korvasim::diagnose(image, tests, std::max(1u, std::thread::hardware_concurrency())))
+                    .first;
+    }
+    const korvasim::Diagnosis& d = known->second;
     r->diagnosis = d.matches;
     if (d.matches.empty())
         r->diagnosis_note = "no single fault explains the log" +
@@ -375,10 +384,11 @@ int main(int argc, char** argv)
     }
 
     std::vector<BoardRecord> all;
+    DiagnosisCache diagnoses;
     for (const auto& run : runs) {
-        run->for_each_attempt([](BoardRecord& attempt) {
+        run->for_each_attempt([&diagnoses](BoardRecord& attempt) {
             if (attempt.verdict == Verdict::FAILED)
-                diagnose_failed(&attempt);
+                diagnose_failed(&attempt, &diagnoses);
         });
         for (BoardRecord& attempt : run->attempts())
             all.push_back(std::move(attempt));

@@ -353,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(Station, TableWidthTest, testing::Values(80, 200));
 std::vector<std::string> power_by_pipe(std::vector<std::string> more)
 {
     std::vector<std::string> args = {"--power-shell", "--power-on", "echo on > {switch}", "--power-off",
-                                     "echo off > {switch}", "--power-cycle-wait", "0.5"};
+                                     "echo off > {switch}", "--power-cycle-wait", "0.2"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }
@@ -365,52 +365,80 @@ struct AttemptsCase {
     bool intermittent;
 };
 
-TEST(Station, PoweredBoardsAreRetestedAndTheirAttemptsRecorded)
-{
-    const std::string pipes = make_temp_dir();
-    const std::vector<AttemptsCase> cases = {
-        {"good", "", {"passed"}, false},
-        {"once", "sram.d3=0,first=1", {"failed", "passed on retest 1"}, true},
-        {"always", "sram.d3=0", {"failed", "failed"}, false},
-    };
-    std::vector<std::unique_ptr<SimulatedBoard>> boards;
-    std::vector<std::string> boards_args;
-    for (const AttemptsCase& c : cases) {
-        boards.push_back(std::make_unique<SimulatedBoard>(c.fault, pipes + "/" + c.label));
-        boards_args.push_back(boards.back()->port() + "=" + c.label + "@" + pipes + "/" + c.label);
-    }
-    Station run(power_by_pipe([&] {
+// Powered boards with one retest each, under one station: the attempts of
+// each case as its JSON records have them.
+class PoweredLine {
+public:
+    explicit PoweredLine(const std::vector<AttemptsCase>& cases) : pipes_(make_temp_dir()), cases_(cases)
+    {
         std::vector<std::string> args = {"--retest", "1"};
-        args.insert(args.end(), boards_args.begin(), boards_args.end());
-        return args;
-    }()));
-    EXPECT_EQ(run.finish(), 1) << run.process().out() << run.process().err();
-    for (const AttemptsCase& c : cases) {
-        const auto attempts = run.attempts(c.label);
-        ASSERT_EQ(attempts.size(), c.verdicts.size()) << c.label;
-        for (size_t k = 0; k < attempts.size(); ++k) {
-            EXPECT_EQ(attempts[k]["verdict"], c.verdicts[k]) << c.label << " attempt " << k;
-            EXPECT_EQ(attempts[k]["retest"], k);
-            EXPECT_EQ(attempts[k]["final"], k + 1 == attempts.size());
-            if (c.verdicts[k] == "failed") {
-                EXPECT_EQ(attempts[k]["diagnosis"]["candidates"][0]["fault"], "SRAM data line 3 stuck at 0");
+        for (const AttemptsCase& c : cases) {
+            boards_.push_back(std::make_unique<SimulatedBoard>(c.fault, pipes_ + "/" + c.label));
+            args.push_back(boards_.back()->port() + "=" + c.label + "@" + pipes_ + "/" + c.label);
+        }
+        station_ = std::make_unique<Station>(power_by_pipe(args));
+    }
+
+    // Runs the station to its end; its exit status.
+    int finish()
+    {
+        const int status = station_->finish();
+        for (const AttemptsCase& c : cases_) {
+            const auto attempts = station_->attempts(c.label);
+            EXPECT_EQ(attempts.size(), c.verdicts.size()) << c.label;
+            for (size_t k = 0; k < std::min(attempts.size(), c.verdicts.size()); ++k) {
+                EXPECT_EQ(attempts[k]["verdict"], c.verdicts[k]) << c.label << " attempt " << k;
+                EXPECT_EQ(attempts[k]["retest"], k);
+                EXPECT_EQ(attempts[k]["final"], k + 1 == attempts.size());
+                if (c.verdicts[k] == "failed") {
+                    EXPECT_EQ(attempts[k]["diagnosis"]["candidates"][0]["fault"], "SRAM data line 3 stuck at 0");
+                }
+            }
+            if (attempts.empty())
+                continue;
+            EXPECT_EQ(attempts.back()["intermittent"], c.intermittent) << c.label;
+            if (attempts.size() > 1) {
+                EXPECT_NE(attempts.front()["log"], attempts.back()["log"]);
             }
         }
-        EXPECT_EQ(attempts.back()["intermittent"], c.intermittent) << c.label;
-        if (attempts.size() > 1) {
-            EXPECT_NE(attempts.front()["log"], attempts.back()["log"]);
-        }
+        return status;
     }
-    const std::string power_log = read_file(run.attempts("always")[0]["power_log"]);
-    EXPECT_EQ(count_of(power_log, "echo off > '" + pipes + "/always'\n(exit status 0)\n"), 3u) << power_log;
-    EXPECT_EQ(count_of(power_log, "echo on > '" + pipes + "/always'\n(exit status 0)\n"), 2u) << power_log;
-    const auto suites = junit_cases(run.dir() + "/report.xml");
+
+    Station& station() { return *station_; }
+    const std::string& pipes() const { return pipes_; }
+    const std::string& port(size_t board) const { return boards_.at(board)->port(); }
+
+private:
+    std::string pipes_;
+    std::vector<AttemptsCase> cases_;
+    std::vector<std::unique_ptr<SimulatedBoard>> boards_;
+    std::unique_ptr<Station> station_;
+};
+
+TEST(Station, APoweredBoardThatFailsOnceIsRetestedAndPasses)
+{
+    PoweredLine line({{"good", "", {"passed"}, false},
+                      {"once", "sram.d3=0,first=1", {"failed", "passed on retest 1"}, true}});
+    EXPECT_EQ(line.finish(), 0) << line.station().process().out() << line.station().process().err();
+    const auto suites = junit_cases(line.station().dir() + "/report.xml");
     EXPECT_EQ(suites.at("once"), (std::vector<std::string>{"SDRAM:P", "FLASH:P", "SRAM:F"}));
     EXPECT_EQ(suites.at("once retest 1"), (std::vector<std::string>{"SDRAM:P", "FLASH:P", "SRAM:P"}));
-    const std::string& out = run.process().out();
-    EXPECT_NE(out.find("Summary: 3 boards, 2 passed (1 on retest), 1 failed, 0 not tested (exit status 1)\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("once (" + boards[1]->port() + "): passed on retest 1, 1 pass; intermittent: its attempts disagree\n"),
+    const std::string& out = line.station().process().out();
+    EXPECT_NE(out.find("Summary: 2 boards, 2 passed (1 on retest), 0 failed, 0 not tested (exit status 0)\n"),
               std::string::npos) << out;
+    EXPECT_NE(out.find("once (" + line.port(1) + "): passed on retest 1, 1 pass; intermittent: its attempts disagree\n"),
+              std::string::npos) << out;
+}
+
+TEST(Station, APoweredBoardThatFailsEveryTimeFailsWithEveryAttemptRecorded)
+{
+    PoweredLine line({{"always", "sram.d3=0", {"failed", "failed"}, false}});
+    EXPECT_EQ(line.finish(), 1) << line.station().process().out() << line.station().process().err();
+    // Off before each attempt and at the end, on for each attempt.
+    const std::string power_log = read_file(line.station().attempts("always")[0]["power_log"]);
+    const std::string pipe = line.pipes() + "/always'\n(exit status 0)\n";
+    EXPECT_EQ(count_of(power_log, "echo off > '" + pipe), 3u) << power_log;
+    EXPECT_EQ(count_of(power_log, "echo on > '" + pipe), 2u) << power_log;
 }
 
 TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
@@ -418,7 +446,7 @@ TEST(Station, ABoardThatHangsOnceIsPoweredOffAndPassesOnRetest)
     const std::string pipe = make_temp_dir() + "/power";
     SimulatedBoard board("flash.busy,first=1", pipe);
     Station station(
-        power_by_pipe({"--retest", "2", "--silence-timeout", "4", "--keep-power", board.port() + "=B1@" + pipe}));
+        power_by_pipe({"--retest", "2", "--silence-timeout", "3", "--keep-power", board.port() + "=B1@" + pipe}));
     EXPECT_EQ(station.finish(), 0) << station.process().out() << station.process().err();
     const auto attempts = station.attempts("B1");
     ASSERT_EQ(attempts.size(), 2u);
