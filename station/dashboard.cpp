@@ -113,6 +113,10 @@ void Dashboard::stop()
     }
     changed_.notify_all();
     if (thread_.joinable()) {
+        // The server ignores a stop that comes before it runs: a station
+        // whose boards were all done at once would wait for it for ever.
+        for (int i = 0; i < 2000 && !server_->is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server_->stop();
         thread_.join();
     }
