@@ -168,9 +168,14 @@ private:
 
 } // namespace
 
+bool is_server_uri(const std::string& where)
+{
+    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+}
+
 Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store)
 {
-    const bool server = where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+    const bool server = is_server_uri(where);
     std::unique_ptr<SqlConnection> db;
     if (const Result opened = server ? open_postgres(where, &db) : open_sqlite(where, &db); !opened)
         return opened;

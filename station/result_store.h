@@ -45,8 +45,12 @@ public:
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
 };
 
-// "postgresql://..." or "postgres://..." is a server, anything else a
-// SQLite file. Fails with one line that names the database.
+// Whether where names a PostgreSQL server ("postgresql://..." or
+// "postgres://...") rather than a SQLite file.
+bool is_server_uri(const std::string& where);
+
+// A server by its URI (is_server_uri), anything else a SQLite file. Fails
+// with one line that names the database.
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.

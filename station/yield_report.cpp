@@ -356,8 +356,7 @@ int run_report(int argc, char** argv)
     for (const std::string* d : {&filter.since, &filter.until})
         if (!d->empty() && !valid_date(*d))
             return usage_error("bad date '" + *d + "': expected YYYY-MM-DD");
-    const bool server = db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
-    if (!server && access(db.c_str(), R_OK) != 0)
+    if (!is_server_uri(db) && access(db.c_str(), R_OK) != 0)
         return usage_error("cannot read the records in " + db + ": " + strerror(errno));
     std::unique_ptr<ResultStore> store;
     std::vector<StoredAttempt> attempts;
