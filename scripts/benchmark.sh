@@ -157,7 +157,8 @@ rss_of() {
 # one sweep (time and peak memory, against the file's size).
 head -c $((16 * 1024 * 1024)) /dev/zero | tr '\0' '\n' >"$work/ends.log"
 command time -f '%e %M' -o "$work/diagnose" "$sim_bin" --diagnose "$work/ends.log" >/dev/null 2>&1 || true
-read -r diagnose_s diagnose_kb <"$work/diagnose"
+# (time puts a line about a non-zero exit status before its figures.)
+read -r diagnose_s diagnose_kb <<<"$(tail -n 1 "$work/diagnose")"
 echo "diagnosis:   16 MiB log of line ends in ${diagnose_s} s, peak RSS ${diagnose_kb} kB ($(awk -v k="$diagnose_kb" 'BEGIN { printf "%.1f", k / 16384 }') x the file)"
 
 # Memory over a long quiet continuous run.

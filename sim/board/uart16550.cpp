@@ -135,24 +135,37 @@ void Uart16550::send(uint8_t byte, std::unique_lock<std::mutex>& lock)
     changed_.notify_all();
 }
 
-uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
+uint8_t Uart16550::status_now() const
 {
-    if (!rx_.empty() || !tx_.empty())
-        empty_polls_ = 0;
-    else if (++empty_polls_ >= IDLE_POLLS && !shut_down_ && polls_wait_) {
-        // The firmware waits for a byte: block rather than spin the host.
-        idle_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return !rx_.empty() || shut_down_ || woken_ || !polls_wait_; });
-        idle_ = false;
-        woken_ = false;
-        empty_polls_ = 0;
-    }
     uint8_t status = tx_.empty() ? UART_LSR_THRE | LSR_TEMT : 0;
     if (!rx_.empty())
         status |= UART_LSR_DR;
     if (overrun_)
         status |= UART_LSR_OE;
+    return status;
+}
+
+uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
+{
+    if (status_now() != polled_status_) {
+        polled_status_ = status_now();
+        same_polls_ = 1;
+    } else if (++same_polls_ >= IDLE_POLLS && !shut_down_ && polls_wait_) {
+        // The firmware waits for the line, for a byte or for room to send:
+        // block until the status changes rather than spin the host. A
+        // timed transmitter or the host changes it; nothing the CPU could
+        // do meanwhile would, as it only polls.
+        idle_ = rx_.empty() && tx_.empty();
+        changed_.notify_all();
+        changed_.wait(lock, [&] {
+            return status_now() != polled_status_ || shut_down_ || woken_ || !polls_wait_;
+        });
+        idle_ = false;
+        woken_ = false;
+        same_polls_ = 1;
+    }
+    const uint8_t status = status_now();
+    polled_status_ = status & ~UART_LSR_OE;
     overrun_ = false;
     return status;
 }
@@ -174,6 +187,8 @@ void Uart16550::let_polls_wait(bool wait)
 uint32_t Uart16550::read(uint32_t offset, unsigned)
 {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (offset != UART_LSR)
+        same_polls_ = 0;
     const bool dlab = lcr_ & UART_LCR_DLAB;
     switch (offset) {
     case UART_RBR:
@@ -209,13 +224,13 @@ void Uart16550::write(uint32_t offset, unsigned, uint32_t value)
 {
     const uint8_t byte = static_cast<uint8_t>(value);
     std::unique_lock<std::mutex> lock(mutex_);
+    same_polls_ = 0;
     const bool dlab = lcr_ & UART_LCR_DLAB;
     switch (offset) {
     case UART_THR:
         if (dlab) {
             dll_ = byte;
         } else {
-            empty_polls_ = 0;
             send(byte, lock);
         }
         break;

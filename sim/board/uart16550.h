@@ -75,6 +75,7 @@ private:
     };
 
     uint8_t line_status(std::unique_lock<std::mutex>& lock);
+    uint8_t status_now() const;
     void send(uint8_t byte, std::unique_lock<std::mutex>& lock);
     void run_transmitter();
 
@@ -92,9 +93,11 @@ private:
     bool shut_down_ = false;
     bool woken_ = false;
     bool polls_wait_ = true;
-    // Status reads in a row that found nothing received, with nothing sent
-    // in between: after a few the CPU is taken to be waiting for input.
-    int empty_polls_ = 0;
+    // Status reads in a row that found the same status, with no other
+    // access to the UART in between: after a few the CPU is taken to be
+    // waiting for that status to change (a byte received, room to send).
+    int same_polls_ = 0;
+    uint8_t polled_status_ = 0;
     uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0, mcr_ = 0, scr_ = 0, dll_ = 0, dlm_ = 0;
 };
 

@@ -112,6 +112,7 @@ TEST(Uart, TransmitterSendsEachByteInItsLineTime)
     run_to_end(board, "uart_timing");
     EXPECT_EQ(board.reg(4) & 0x60, 0u) << "THRE and TEMT clear once a byte is written";
     EXPECT_GT(board.reg(6), 1u) << "the byte takes its time";
+    EXPECT_LE(board.reg(6), unsigned(Uart16550::IDLE_POLLS)) << "the CPU waits for room, not spinning";
     ASSERT_TRUE(board.wait_output_contains("U", TIMEOUT_MS));
     // 10 bits at 115200 baud: never faster.
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(10 * 1000000 / 115200));
