@@ -98,12 +98,16 @@ void Uart16550::run_transmitter()
             changed_.wait_until(lock, next.sent);
             continue;
         }
-        // The byte leaves the transmitter only once the host has it, so that
-        // an empty transmitter means all is delivered.
+        // Its line time over, the byte takes no room any more (a host that
+        // answers it at once must find room for the answer's echo), but
+        // THRE and TEMT wait until the host has it, so that an empty
+        // transmitter means all is delivered.
+        tx_.pop_front();
+        delivering_ = true;
         lock.unlock();
         transmit_(next.byte);
         lock.lock();
-        tx_.pop_front();
+        delivering_ = false;
         changed_.notify_all();
     }
 }
@@ -137,7 +141,7 @@ void Uart16550::send(uint8_t byte, std::unique_lock<std::mutex>& lock)
 
 uint8_t Uart16550::status_now() const
 {
-    uint8_t status = tx_.empty() ? UART_LSR_THRE | LSR_TEMT : 0;
+    uint8_t status = tx_.empty() && !delivering_ ? UART_LSR_THRE | LSR_TEMT : 0;
     if (!rx_.empty())
         status |= UART_LSR_DR;
     if (overrun_)
@@ -155,7 +159,7 @@ uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
         // block until the status changes rather than spin the host. A
         // timed transmitter or the host changes it; nothing the CPU could
         // do meanwhile would, as it only polls.
-        idle_ = rx_.empty() && tx_.empty();
+        idle_ = rx_.empty() && tx_.empty() && !delivering_;
         changed_.notify_all();
         changed_.wait(lock, [&] {
             return status_now() != polled_status_ || shut_down_ || woken_ || !polls_wait_;

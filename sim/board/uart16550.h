@@ -86,6 +86,8 @@ private:
     std::deque<uint8_t> rx_;
     // Bytes written and not yet sent, the one on the line first.
     std::deque<Outgoing> tx_;
+    // A byte sent and being handed to the host.
+    bool delivering_ = false;
     bool timed_;
     std::thread transmitter_;
     bool overrun_ = false;

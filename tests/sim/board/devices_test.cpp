@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -148,6 +149,41 @@ TEST(Uart, AFullTransmitterLosesTheByte)
     send_and_drain("ABCDEFGHIJKLMNOPQRST");
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(sent, "abABCDEFGHIJKLMNOPQ");
+}
+
+TEST(Uart, AByteAtTheHostTakesNoRoomButKeepsTemtClear)
+{
+    // The host holds the first byte as long as it likes (a loaded machine);
+    // its line time is over, so two more bytes fit behind it.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string sent;
+    bool release = false;
+    Uart16550 uart([&](uint8_t byte) {
+        std::unique_lock<std::mutex> lock(mutex);
+        sent += static_cast<char>(byte);
+        changed.notify_all();
+        changed.wait(lock, [&] { return release || byte != 'A'; });
+    });
+    const auto write = [&](uint32_t offset, uint8_t value) { uart.write(offset, 1, value); };
+    write(UART_LCR, UART_LCR_DLAB);
+    write(UART_DLL, 7);
+    write(UART_LCR, UART_LCR_8N1);
+    write(UART_THR, 'A');
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::milliseconds(TIMEOUT_MS), [&] { return !sent.empty(); }));
+    }
+    write(UART_THR, 'B');
+    write(UART_THR, 'C');
+    EXPECT_EQ(uart.read(UART_LSR, 1) & 0x60, 0u) << "not all delivered yet";
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        release = true;
+        changed.notify_all();
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::milliseconds(TIMEOUT_MS), [&] { return sent.size() == 3; }));
+    }
+    EXPECT_EQ(sent, "ABC");
 }
 
 TEST(Uart, WaitingForInputBlocksInsteadOfSpinning)
