@@ -251,9 +251,8 @@ TEST(CommandLine, TraceFileHasALinePerRegisterAccess)
     EXPECT_LT(lines.find(" W 0x50001000 1 0x00000048\n"), lines.find(" W 0x50001000 1 0x00000049\n"));
     EXPECT_NE(lines.find(" W 0x50001000 1 0x00000049\n"), std::string::npos);
     // A line status read; its value depends on how the polls fall against
-    // the line's timing (the host may have a byte before the transmitter is
-    // empty), so only its form is checked here.
-    EXPECT_NE(lines.find(" R 0x50001005 1 0x000000"), std::string::npos) << lines;
+    // the line's timing, so only its form is checked here.
+    EXPECT_NE(lines.find(" R 0x50001005 1 0x000000"), std::string::npos) << lines.substr(0, 2000);
 }
 
 struct BadArgumentCase {
