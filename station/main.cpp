@@ -5,11 +5,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -158,8 +158,8 @@ void diagnose_failed(BoardRecord* r, DiagnosisCache* cache)
     auto known = cache->find(text);
     if (known == cache->end()) {
         const std::vector<uint8_t> image(boot_image, boot_image + BOOT_IMAGE_SIZE);
-        known = cache->emplace(text, korvasim::diagnose(image, tests, std::max(1u, std::thread::hardware_concurrency())))
-                    .first;
+        const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+        known = cache->emplace(text, korvasim::diagnose(image, tests, threads)).first;
     }
     const korvasim::Diagnosis& d = known->second;
     r->diagnosis = d.matches;
