@@ -1,5 +1,6 @@
 #include "link/board_protocol.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,6 +15,10 @@ const int SETTLE_MS = 1000;
 // The monitor sends nothing after a prompt until it gets a command: a byte
 // that is already there (or arrives within this time) was never asked for.
 const int AFTER_PROMPT_MS = 1;
+
+// False while the prompt that follows the last answer has not come: the next
+// command waits for it first.
+bool prompt_taken = true;
 static_assert(sizeof WAKE_UP_MESSAGE - 1 == WAKE_UP_WIDTH, "the wipe covers the message");
 
 void wipe_line(int width)
@@ -37,11 +42,36 @@ void expect_quiet_line(int milliseconds)
         out_of_step();
 }
 
-// The prompt that follows a result at once, and nothing after it.
+// The prompt, and nothing after it until we send a command.
 void take_prompt()
 {
     serial_wait_for(BOARD_PROMPT);
     expect_quiet_line(AFTER_PROMPT_MS);
+    prompt_taken = true;
+}
+
+// The prompt that the monitor sends right after an answer, waited for no
+// longer than PROMPT_AFTER_ANSWER_MS. False when it has not come by then.
+bool take_prompt_after_answer()
+{
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(PROMPT_AFTER_ANSWER_MS);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0)
+            return false;
+        int expired = 0;
+        const char c = serial_get(static_cast<int>(left), &expired);
+        if (expired)
+            return false;
+        if (c == BOARD_PROMPT)
+            break;
+        if (c == BOARD_END_OF_TEXT)
+            out_of_step();
+    }
+    expect_quiet_line(AFTER_PROMPT_MS);
+    return true;
 }
 
 } // namespace
@@ -85,16 +115,17 @@ void board_wake_and_download()
     }
     wipe_line(PROGRESS_WIDTH);
     serial_sleep(SETTLE_MS);
-    // A loader sends nothing while it takes the image, and a fresh monitor
-    // starts with its prompt: whatever came since the wake-up byte is still
-    // in the port's buffer, so this also sees the whole download and settle.
-    if (serial_get(0, nullptr) != BOARD_PROMPT)
-        out_of_step();
-    expect_quiet_line(AFTER_PROMPT_MS);
+    // Whatever came since the wake-up byte is still in the port's buffer, so
+    // this also sees the whole download and settle. A UART being set up or a
+    // line end may put a byte before the first prompt, but only a monitor
+    // that was already running sends an answer there.
+    take_prompt();
 }
 
 bool board_command(char command)
 {
+    if (!prompt_taken)
+        take_prompt();
     serial_put(command);
     for (;;) {
         const char c = serial_get(0, nullptr);
@@ -106,11 +137,14 @@ bool board_command(char command)
         tee_printf("%c", c);
     }
     const bool passed = serial_get(0, nullptr) == BOARD_PASSED;
-    take_prompt();
+    prompt_taken = take_prompt_after_answer();
     return passed;
 }
 
 void board_confirm_last_answer()
 {
-    expect_quiet_line(LAST_ANSWER_QUIET_MS);
+    // A board silent after its answer (reset, lost power) cannot be a stale
+    // one: a running monitor prompts after every answer.
+    if (prompt_taken)
+        expect_quiet_line(LAST_ANSWER_QUIET_MS);
 }

@@ -17,23 +17,31 @@ const char OUT_OF_STEP_MESSAGE[] =
     "The board is out of step (it answered a command that was never sent); "
     "power-cycle it and run again.";
 
+// How long the tool waits for the prompt that follows an answer before it
+// gives the answer's verdict without it: a USB adapter's latency and a serial
+// server on a network, with room to spare.
+const int PROMPT_AFTER_ANSWER_MS = 1000;
+
 // How long the line must stay quiet after the last prompt of a run before
 // the last answer counts: a few characters' time and a USB adapter's latency.
 const int LAST_ANSWER_QUIET_MS = 25;
 
 // Waits for the loader's wake-up byte, sends the boot image with a progress
 // display, gives the board one second to start the monitor and takes its
-// first prompt. Anything else first, or after the prompt, is out of step.
+// first prompt. Bytes before that prompt are passed over, but an end of text
+// there, or anything after the prompt, is out of step.
 void board_wake_and_download();
 
-// One transaction, the board's prompt already taken: sends the command,
-// echoes the board's text through tee_printf up to ':', reads the result and
-// takes the next prompt, which the monitor sends at once. True when the
-// result is '0'. A board that says more than it was asked is out of step.
+// One transaction: waits for the board's prompt unless it came after the last
+// answer, sends the command, echoes the board's text through tee_printf up to
+// ':', reads the result and takes the next prompt, which the monitor sends at
+// once, for up to PROMPT_AFTER_ANSWER_MS. True when the result is '0'. A
+// board that says more than it was asked is out of step.
 bool board_command(char command);
 
 // Ends a run: the answer of its last command counts only if the board says
-// nothing more within LAST_ANSWER_QUIET_MS after the prompt that followed it.
+// nothing more within LAST_ANSWER_QUIET_MS after the prompt that followed it
+// (when a prompt followed it at all).
 void board_confirm_last_answer();
 
 // Reads and discards bytes up to and including the first one equal to

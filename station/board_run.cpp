@@ -280,6 +280,15 @@ void BoardRun::power_done(Clock::time_point now)
         record_.power_problem = failure;
         step_ = Step::DONE;
         break;
+    case Step::ATTEMPT_OVER:
+        // A power-on that failed or hung after dudedoved was through: the
+        // board ran on a switch that cannot be trusted, so it was not tested,
+        // unless it failed a test, which no switch explains away.
+        if (!failure.empty() && record_.verdict != Verdict::FAILED)
+            finish(Verdict::NOT_TESTED, failure);
+        else if (!failure.empty())
+            record_.power_problem = failure;
+        break;
     default:
         if (!failure.empty())
             record_.power_problem = failure;

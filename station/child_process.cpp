@@ -4,45 +4,80 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace korvastation {
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
+namespace {
+
+// In the child between fork and exec: only async-signal-safe calls. A child
+// whose station is gone (its parent changed) ends at once; one that cannot
+// run its program reports errno through the status pipe.
+[[noreturn]] void become(const std::string& program, char* const* argv, int out, int err, int status,
+                         pid_t station, bool own_group)
 {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("cannot make a pipe: ") + strerror(errno));
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        throw std::runtime_error(std::string("cannot make a pipe: ") + strerror(errno));
+    if (own_group)
+        setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != station)
+        _exit(127);
+    const int null = open("/dev/null", O_RDONLY);
+    if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
+        const int e = errno;
+        (void)!write(status, &e, sizeof e);
+        _exit(127);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    execvp(program.c_str(), argv);
+    const int e = errno;
+    (void)!write(status, &e, sizeof e);
+    _exit(127);
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group)
+{
+    int out[2] = {-1, -1}, err[2] = {-1, -1}, status[2] = {-1, -1};
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0) {
+        const int e = errno;
+        for (int fd : {out[0], out[1], err[0], err[1]})
+            if (fd >= 0)
+                close(fd);
+        throw std::runtime_error(std::string("cannot make a pipe: ") + strerror(e));
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const int spawned = posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t station = getpid();
+    pid_ = fork();
+    if (pid_ == 0)
+        become(program, argv.data(), out[1], err[1], status[1], station, own_group);
+    const int fork_errno = errno;
     close(out[1]);
     close(err[1]);
+    close(status[1]);
     out_ = out[0];
     err_ = err[0];
-    if (spawned != 0) {
+    int exec_errno = pid_ < 0 ? fork_errno : 0;
+    if (pid_ > 0) {
+        // The status pipe closes on exec: nothing read means the program runs.
+        while (read(status[0], &exec_errno, sizeof exec_errno) < 0 && errno == EINTR) {
+        }
+        if (exec_errno != 0)
+            waitpid(pid_, nullptr, 0);
+    }
+    close(status[0]);
+    if (exec_errno != 0) {
         close(out_);
         close(err_);
-        throw std::runtime_error("cannot run " + program + ": " + strerror(spawned));
+        out_ = err_ = -1;
+        ended_ = true;
+        throw std::runtime_error("cannot run " + program + ": " + strerror(exec_errno));
     }
     fcntl(out_, F_SETFL, O_NONBLOCK);
     fcntl(err_, F_SETFL, O_NONBLOCK);
@@ -85,6 +120,12 @@ void ChildProcess::signal(int sig)
 {
     if (!ended_)
         kill(pid_, sig);
+}
+
+void ChildProcess::signal_group(int sig)
+{
+    // The group outlives its leader while anything it left behind runs.
+    kill(-pid_, sig);
 }
 
 bool ChildProcess::reap()

@@ -12,12 +12,16 @@ namespace korvastation {
 class ChildProcess {
 public:
     // Starts program with args (without its name). Throws
-    // std::runtime_error when it cannot be started.
-    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    // std::runtime_error when it cannot be started. The child ends with the
+    // station, however the station ends (kill -9 too). With own_group it leads
+    // a process group of its own, so that whatever it leaves running can be
+    // ended with it (signal_group).
+    ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group = false);
     ~ChildProcess();  // kills a child that still runs
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     int out_fd() const { return out_; }
     int err_fd() const { return err_; }
     // Reads what a pipe has; false at its end (the pipe is then closed).
@@ -25,6 +29,8 @@ public:
     bool read_err(std::string* into) { return drain(&err_, into); }
 
     void signal(int sig);
+    // Signals the child's whole process group (with own_group).
+    void signal_group(int sig);
     // Whether the child has ended; its status is then in status().
     bool reap();
     bool ended() const { return ended_; }

@@ -1,9 +1,11 @@
 #include "station/dashboard.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <httplib.h>
+#include <ifaddrs.h>
 
 namespace korvastation {
 
@@ -18,6 +20,35 @@ bool loopback(const std::string& host)
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
+std::string url_of(const std::string& host, int port)
+{
+    const std::string shown_host = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return "http://" + shown_host + ":" + std::to_string(port) + "/";
+}
+
+// A wildcard address is no address to browse to: the machine's own
+// addresses of that family, beyond loopback, are.
+std::string urls_of_every_address(bool ipv6, int port)
+{
+    ifaddrs* list = nullptr;
+    std::string urls;
+    if (getifaddrs(&list) != 0)
+        return urls;
+    for (const ifaddrs* a = list; a; a = a->ifa_next) {
+        if (!a->ifa_addr || a->ifa_addr->sa_family != (ipv6 ? AF_INET6 : AF_INET))
+            continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* address = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr)
+                                   : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr);
+        if (!inet_ntop(ipv6 ? AF_INET6 : AF_INET, address, text, sizeof text) || loopback(text) ||
+            std::string(text).rfind("fe80:", 0) == 0)
+            continue;
+        urls += (urls.empty() ? "" : ", ") + url_of(text, port);
+    }
+    freeifaddrs(list);
+    return urls;
+}
+
 } // namespace
 
 Dashboard::Dashboard() : server_(std::make_unique<httplib::Server>()) {}
@@ -27,7 +58,7 @@ Dashboard::~Dashboard()
     stop();
 }
 
-Result Dashboard::start(const std::string& address, std::string* url, bool* beyond_loopback)
+Result Dashboard::start(const std::string& address, std::string* url, std::string* reachable)
 {
     std::string host = "127.0.0.1";
     std::string port_text = address;
@@ -87,9 +118,13 @@ Result Dashboard::start(const std::string& address, std::string* url, bool* beyo
     if (bound < 0)
         return Result::failure("cannot serve the dashboard on " + host + ":" + port_text + ": " + strerror(errno));
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    const std::string shown_host = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    *url = "http://" + shown_host + ":" + std::to_string(bound) + "/";
-    *beyond_loopback = !loopback(host);
+    const bool wildcard = host == "0.0.0.0" || host == "::";
+    *url = url_of(wildcard ? (host == "::" ? "::1" : "127.0.0.1") : host, bound);
+    reachable->clear();
+    if (wildcard)
+        *reachable = urls_of_every_address(host == "::", bound);
+    if (!loopback(host) && reachable->empty())
+        *reachable = wildcard ? "every address of this machine, port " + std::to_string(bound) : *url;
     return Result::ok();
 }
 

@@ -27,8 +27,9 @@ public:
     Dashboard& operator=(const Dashboard&) = delete;
 
     // "[HOST:]PORT" (127.0.0.1 unless a host is named; port 0 takes a free
-    // one). Its address, as a page's URL, in *url.
-    korvasim::Result start(const std::string& address, std::string* url, bool* beyond_loopback);
+    // one). Its address, as a page's URL, in *url; on a host beyond loopback,
+    // the URLs other machines reach it by in *reachable (else empty).
+    korvasim::Result start(const std::string& address, std::string* url, std::string* reachable);
     // The state every page shows from now on, as JSON.
     void publish(const std::string& state);
     void stop();

@@ -44,6 +44,13 @@ std::string fit(const std::string& text, size_t width, bool keep_end)
     return out;
 }
 
+// Two bytes of UTF-8 that encode a C1 control (U+0080 to U+009F).
+bool c1_control_at(const std::string& text, size_t i)
+{
+    return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x80 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
 size_t length_of(const std::string& text)
 {
     size_t n = 0;
@@ -53,6 +60,25 @@ size_t length_of(const std::string& text)
 }
 
 } // namespace
+
+std::string terminal_text(const std::string& text)
+{
+    const std::string clean = valid_utf8(text);
+    std::string out;
+    for (size_t i = 0; i < clean.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(clean[i]);
+        const bool c1 = c1_control_at(clean, i);
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            out += clean[i];
+            continue;
+        }
+        const unsigned code = c1 ? static_cast<unsigned char>(clean[++i]) : c;
+        char escaped[8];
+        snprintf(escaped, sizeof escaped, "\\x%02x", code);
+        out += escaped;
+    }
+    return out;
+}
 
 TableRow row_of(const BoardRecord& r)
 {
@@ -86,7 +112,7 @@ void Display::events(const std::vector<std::string>& events)
 {
     const std::string now = iso_time(std::chrono::system_clock::now());
     for (const std::string& e : events)
-        fprintf(out_, "%s %s\n", now.c_str(), e.c_str());
+        fprintf(out_, "%s %s\n", now.c_str(), terminal_text(e).c_str());
     fflush(out_);
 }
 
@@ -97,8 +123,12 @@ void Display::table(const std::vector<const BoardRecord*>& records)
     if (width != drawn_width_)
         drawn_ = 0;
     std::vector<TableRow> rows = {{"BOARD", "PORT", "STATE", "TEST", "PASSES", "FIRST FAILURE"}};
-    for (const BoardRecord* r : records)
-        rows.push_back(row_of(*r));
+    for (const BoardRecord* r : records) {
+        TableRow row = row_of(*r);
+        for (std::string* cell : {&row.board, &row.port, &row.state, &row.failure})
+            *cell = terminal_text(*cell);
+        rows.push_back(row);
+    }
     // Every column as wide as its widest cell, then the long ones cut until
     // a row fits the terminal: a wrapped row would break the redraw.
     enum { BOARD, PORT, STATE, TEST, PASSES, FAILURE, COLUMNS };
@@ -165,7 +195,7 @@ std::string summary_line(const BoardRecord& r)
 
 void Display::summary(const std::vector<BoardRecord>& records, int status)
 {
-    size_t boards = 0, passed = 0, on_retest = 0, failed = 0, untested_boards = 0;
+    size_t boards = 0, passed = 0, on_retest = 0, failed = 0, hung = 0, untested_boards = 0;
     for (const BoardRecord& r : records) {
         if (!r.final_attempt)
             continue;
@@ -173,14 +203,17 @@ void Display::summary(const std::vector<BoardRecord>& records, int status)
         passed += r.verdict == Verdict::PASSED;
         on_retest += r.verdict == Verdict::PASSED && r.retest > 0;
         failed += r.verdict == Verdict::FAILED;
-        untested_boards += untested(r.verdict);
+        hung += r.verdict == Verdict::HUNG;
+        untested_boards += untested(r.verdict) && r.verdict != Verdict::HUNG;
     }
     const std::string retested = on_retest ? " (" + std::to_string(on_retest) + " on retest)" : "";
-    fprintf(out_, "Summary: %zu board%s, %zu passed%s, %zu failed, %zu not tested (exit status %d)\n",
-            boards, boards == 1 ? "" : "s", passed, retested.c_str(), failed, untested_boards, status);
+    const std::string hung_boards = hung ? ", " + std::to_string(hung) + " hung" : "";
+    fprintf(out_, "Summary: %zu board%s, %zu passed%s, %zu failed%s, %zu not tested (exit status %d)\n",
+            boards, boards == 1 ? "" : "s", passed, retested.c_str(), failed, hung_boards.c_str(),
+            untested_boards, status);
     for (const BoardRecord& r : records)
         if (r.final_attempt)
-            fprintf(out_, "  %s\n", summary_line(r).c_str());
+            fprintf(out_, "  %s\n", terminal_text(summary_line(r)).c_str());
     fflush(out_);
 }
 

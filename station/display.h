@@ -43,6 +43,10 @@ private:
     size_t drawn_width_ = 0;  // the terminal's width when they were drawn
 };
 
+// Text as the terminal may show it: every control character (an escape
+// sequence in a label would clear the screen or forge a line) as \xNN.
+std::string terminal_text(const std::string& text);
+
 // The summary's line for one board.
 std::string summary_line(const BoardRecord& record);
 

@@ -184,6 +184,8 @@ StoredAttempt stored(const BoardRecord& r, const std::string& station, const std
     a.verdict = verdict_name(r.verdict);
     a.problem = r.problem.empty() ? r.power_problem : r.problem;
     a.passes = r.passes;
+    if (r.verdict == Verdict::HUNG)
+        a.hung_in = r.hung_in;
     std::copy(&r.counts[0][0], &r.counts[0][0] + 2 * BOARD_TEST_COUNT, &a.counts[0][0]);
     for (const auto& f : r.diagnosis)
         a.diagnosis.push_back(f.name);
@@ -201,7 +203,7 @@ std::string host_name()
 // Every attempt into the database, each in its own transaction. A failure
 // is told once, with how many attempts are missing there.
 int record_in_database(ResultStore* store, const std::vector<BoardRecord>& all, const std::string& station,
-                       const std::string& run)
+                       const std::string& run, const std::string& other_records)
 {
     size_t missing = 0;
     std::string first_failure;
@@ -215,7 +217,11 @@ int record_in_database(ResultStore* store, const std::vector<BoardRecord>& all, 
     if (missing == 0)
         return 0;
     fail(first_failure + ": " + std::to_string(missing) + " of " + std::to_string(all.size()) +
-         " attempts are not in the database (the JSON and JUnit records have them all)");
+         " attempts are not in the database" +
+         (other_records.empty() ? " and are in no other record"
+                                : " (" + other_records +
+                                      (other_records.find(" and ") != std::string::npos ? " have" : " has") +
+                                      " them all)"));
     return EXIT_UNTESTED;
 }
 
@@ -265,12 +271,16 @@ int main(int argc, char** argv)
         if (const korvasim::Result opened = junit.open(options.junit_path, false); !opened)
             return fail(opened.why());
 
-    // A database that cannot be had costs the testing nothing: the files
-    // still get every record, and the exit status tells.
+    // A file that cannot take records is refused before any board is
+    // touched, as a record file is. A server out of reach costs the testing
+    // nothing while the files keep every record; the exit status tells.
     std::unique_ptr<ResultStore> store;
     bool database_failed = false;
+    const bool other_records = !options.json_path.empty() || !options.junit_path.empty();
     if (!options.db.empty())
         if (const korvasim::Result opened = open_result_store(options.db, &store); !opened) {
+            if (!is_server_uri(options.db) || !other_records)
+                return fail(opened.why());
             fail(opened.why() + "; the records go to the files only");
             database_failed = true;
         }
@@ -290,12 +300,13 @@ int main(int argc, char** argv)
     };
     if (!options.http.empty()) {
         std::string url;
-        bool beyond_loopback = false;
-        if (const korvasim::Result started = dashboard.start(options.http, &url, &beyond_loopback); !started)
+        std::string reachable;
+        if (const korvasim::Result started = dashboard.start(options.http, &url, &reachable); !started)
             return fail(started.why());
         fprintf(stderr, "korvastation: dashboard at %s\n", url.c_str());
-        if (beyond_loopback)
-            fprintf(stderr, "korvastation: the dashboard can be reached from other machines (%s)\n", url.c_str());
+        if (!reachable.empty())
+            fprintf(stderr, "korvastation: the dashboard can be reached from other machines (%s)\n",
+                    reachable.c_str());
         read_line_today();
     }
 
@@ -303,6 +314,8 @@ int main(int argc, char** argv)
     action.sa_handler = on_signal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The station's terminal closed: stop as asked to, and keep the records.
+    sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     struct sigaction resize = {};
     resize.sa_handler = on_resize;
@@ -403,7 +416,11 @@ int main(int argc, char** argv)
     if (junit.is_open())
         if (const korvasim::Result r = junit.write(junit_report(all)); !r)
             written = fail(r.why());
-    if (store && record_in_database(store.get(), all, station_name, run_id) != 0)
+    std::string record_files;
+    for (const std::string& path : {options.json_path, options.junit_path})
+        if (!path.empty())
+            record_files += (record_files.empty() ? "" : " and ") + path;
+    if (store && record_in_database(store.get(), all, station_name, run_id, record_files) != 0)
         written = EXIT_UNTESTED;
     if (database_failed)
         written = EXIT_UNTESTED;

@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include "station/result_store.h"
 #include "station/sql_connection.h"
 
 namespace korvastation {
@@ -64,24 +65,11 @@ private:
     std::string name_;
 };
 
-// The URI without its password, for messages.
-std::string shown_uri(const std::string& uri)
-{
-    const size_t scheme = uri.find("://");
-    const size_t at = uri.find('@');
-    if (scheme == std::string::npos || at == std::string::npos)
-        return uri;
-    const size_t colon = uri.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at)
-        return uri;
-    return uri.substr(0, colon) + ":***" + uri.substr(at);
-}
-
 } // namespace
 
 Result open_postgres(const std::string& uri, std::unique_ptr<SqlConnection>* connection)
 {
-    const std::string name = "PostgreSQL database " + shown_uri(uri);
+    const std::string name = "PostgreSQL database " + shown_database(uri);
     // A server that does not answer is given up after a while; the URI's own
     // connect_timeout, coming later, wins.
     const char* keys[] = {"connect_timeout", "dbname", nullptr};

@@ -17,6 +17,9 @@ const char* const PLACEHOLDERS[] = {"{port}", "{label}", "{switch}"};
 // The placeholders while the words are split: braces are the shell's own.
 const char* const SPLIT_TOKENS[] = {"KORVA_PORT_@", "KORVA_LABEL_@", "KORVA_SWITCH_@"};
 const size_t MAX_LINE = 200;
+// What one command may write into the board's power log: a relay's tool says
+// a line or two; anything more is noise that would swamp the disk.
+const size_t MAX_LOGGED = 64 * 1024;
 
 std::string shell_quoted(const std::string& value)
 {
@@ -114,7 +117,8 @@ PowerCommandRun::PowerCommandRun(const PowerCommandLine& line, const BoardSpec& 
         fprintf(log_, "$ %s\n", shown.c_str());
     deadline_ = Clock::now() + std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
     try {
-        child_ = std::make_unique<ChildProcess>(words[0], std::vector<std::string>(words.begin() + 1, words.end()));
+        child_ = std::make_unique<ChildProcess>(words[0], std::vector<std::string>(words.begin() + 1, words.end()),
+                                                true);
     } catch (const std::exception& e) {
         over_ = true;
         failure_ = line.option() + " command: " + e.what();
@@ -137,8 +141,13 @@ void PowerCommandRun::take_output(const std::string& text)
 {
     if (text.empty())
         return;
-    if (log_)
-        fwrite(text.data(), 1, text.size(), log_);
+    if (log_ && logged_ < MAX_LOGGED) {
+        const size_t kept = std::min(text.size(), MAX_LOGGED - logged_);
+        fwrite(text.data(), 1, kept, log_);
+        logged_ += kept;
+        if (logged_ == MAX_LOGGED)
+            fprintf(log_, "\n(the rest of its output is not kept: more than %zu KiB)\n", MAX_LOGGED / 1024);
+    }
     partial_ += text;
     for (size_t end; (end = partial_.find('\n')) != std::string::npos; partial_.erase(0, end + 1))
         if (end > 0)
@@ -152,21 +161,28 @@ bool PowerCommandRun::pump(Clock::time_point now)
     if (over_)
         return true;
     std::string text;
-    const bool out_open = child_->read_out(&text);
-    const bool err_open = child_->read_err(&text);
+    child_->read_out(&text);
+    child_->read_err(&text);
     take_output(text);
-    if (!out_open && !err_open && child_->reap()) {
+    // The command is over when it ends, even if something it started in the
+    // background still holds its output open.
+    if (child_->reap()) {
         over_ = true;
         if (!partial_.empty())
             last_line_ = partial_;
         const int status = child_->status();
         if (log_)
             fprintf(log_, "(exit status %d)\n", status);
+        if (kill(-child_->pid(), 0) == 0) {
+            child_->signal_group(SIGKILL);
+            if (log_)
+                fprintf(log_, "(it left processes running; they were ended)\n");
+        }
         if (status != 0)
             failure_ = name_ + " failed with status " + std::to_string(status) +
                        (last_line_.empty() ? "" : ": " + last_line_);
     } else if (now >= deadline_) {
-        child_->signal(SIGKILL);
+        child_->signal_group(SIGKILL);
         over_ = true;
         char seconds[32];
         snprintf(seconds, sizeof seconds, "%g s", timeout_s_);

@@ -63,6 +63,7 @@ private:
     std::string last_line_;  // of its output, for the failure's reason
     std::string partial_;
     bool over_ = false;
+    size_t logged_ = 0;  // bytes of its output in the log
     std::string failure_;
 };
 

@@ -115,19 +115,6 @@ std::string json_records(const std::vector<BoardRecord>& records, const RecordCo
     return text;
 }
 
-std::string record_text(const std::string& text)
-{
-    // The JSON library's own replacement of bad UTF-8, read back as a string.
-    const std::string quoted =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    std::string clean;
-    for (char c : nlohmann::json::parse(quoted).get<std::string>()) {
-        const bool forbidden = static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
-        clean += forbidden ? std::string("\xEF\xBF\xBD") : std::string(1, c);
-    }
-    return clean;
-}
-
 RecordFile::~RecordFile()
 {
     if (file_)

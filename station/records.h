@@ -10,6 +10,7 @@
 
 #include "station/board_run.h"
 #include "sim/support/result.h"
+#include "station/record_text.h"
 
 namespace korvastation {
 
@@ -43,10 +44,6 @@ std::string json_record(const BoardRecord& record, const RecordContext& context)
 std::string json_records(const std::vector<BoardRecord>& records, const RecordContext& context);
 std::string junit_report(const std::vector<BoardRecord>& records);
 
-// Text as a record may hold it: valid UTF-8 (a bad byte becomes U+FFFD) and
-// none of the control characters that XML forbids. Labels, ports and
-// dudedoved's messages are whatever bytes they were given.
-std::string record_text(const std::string& text);
 
 // "2026-12-09T01:02:03.456Z"
 std::string iso_time(std::chrono::system_clock::time_point t);

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "station/record_text.h"
 #include "station/sql_connection.h"
 
 namespace korvastation {
@@ -24,8 +25,13 @@ const char* const SCHEMA_V1[] = {
     "CREATE TABLE diagnoses (attempt BIGINT NOT NULL REFERENCES attempts (id), fault TEXT NOT NULL)",
 };
 
+// Version 2: where a hung attempt stopped, so that a hang counts against its test.
+const char* const SCHEMA_V2[] = {
+    "ALTER TABLE attempts ADD COLUMN hung_in TEXT NOT NULL DEFAULT ''",
+};
+
 const char ATTEMPT_COLUMNS[] =
-    "id, station, run, label, port, retest, final, intermittent, started, ended, verdict, problem, passes";
+    "id, station, run, label, port, retest, final, intermittent, started, ended, verdict, problem, passes, hung_in";
 
 class SqlResultStore : public ResultStore {
 public:
@@ -39,6 +45,17 @@ public:
             return begun;
         const Result done = upgrade_in_transaction(id_type);
         return finish(done);
+    }
+
+    // Every table of the schema answers: a file whose tables were dropped or
+    // renamed is found before a run, not at its first record.
+    Result check_tables()
+    {
+        for (const char* table : {"attempts", "test_counts", "diagnoses"})
+            if (const Result r = db_->run(std::string("SELECT count(*) FROM ") + table + " WHERE 1 = 0", {}, nullptr);
+                !r)
+                return r;
+        return Result::ok();
     }
 
     Result add(const StoredAttempt& a) override
@@ -84,6 +101,7 @@ public:
             a.verdict = row[10];
             a.problem = row[11];
             a.passes = std::stol(row[12]);
+            a.hung_in = row[13];
             by_id[row[0]] = attempts->size();
             attempts->push_back(std::move(a));
         }
@@ -133,17 +151,27 @@ private:
             if (const Result r = db_->run("INSERT INTO korva_schema (version) VALUES (1)", {}, nullptr); !r)
                 return r;
         }
+        if (version < 2) {
+            for (const char* statement : SCHEMA_V2)
+                if (const Result r = db_->run(statement, {}, nullptr); !r)
+                    return r;
+            if (const Result r = db_->run("INSERT INTO korva_schema (version) VALUES (2)", {}, nullptr); !r)
+                return r;
+        }
         return Result::ok();
     }
 
-    Result add_in_transaction(const StoredAttempt& a)
+    Result add_in_transaction(const StoredAttempt& given)
     {
+        StoredAttempt a = given;
+        for (std::string* text : {&a.station, &a.run, &a.label, &a.port, &a.problem})
+            *text = record_text(*text);
         SqlRows id;
         const Result added = db_->run(
             "INSERT INTO attempts (station, run, label, port, retest, final, intermittent, started, ended, verdict,"
-            " problem, passes) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) RETURNING id",
+            " problem, passes, hung_in) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
             {a.station, a.run, a.label, a.port, std::to_string(a.retest), a.final_attempt ? "1" : "0",
-             a.intermittent ? "1" : "0", a.start, a.end, a.verdict, a.problem, std::to_string(a.passes)},
+             a.intermittent ? "1" : "0", a.start, a.end, a.verdict, a.problem, std::to_string(a.passes), a.hung_in},
             &id);
         if (!added)
             return added;
@@ -173,6 +201,44 @@ bool is_server_uri(const std::string& where)
     return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
 }
 
+Result check_database_name(const std::string& where)
+{
+    if (is_server_uri(where))
+        return Result::ok();
+    // libpq's keyword form: a word, '=', and more of the same.
+    const size_t equals = where.find('=');
+    const size_t word_end = where.find_first_not_of("abcdefghijklmnopqrstuvwxyz_ ");
+    if (equals != std::string::npos && word_end == equals && where.find('/') == std::string::npos)
+        return Result::failure("bad --db '" + shown_database(where) +
+                               "': a keyword connection string; give a postgresql:// URI or a SQLite file");
+    if (where.find("://") != std::string::npos)
+        return Result::failure("bad --db '" + shown_database(where) +
+                               "': only postgresql:// URIs name a server; a SQLite file is named by its path");
+    return Result::ok();
+}
+
+std::string shown_database(const std::string& where)
+{
+    std::string shown = where;
+    const size_t scheme = shown.find("://");
+    const size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t at = shown.find('@', authority);
+    const size_t slash = shown.find('/', authority);
+    if (scheme != std::string::npos && at != std::string::npos && (slash == std::string::npos || at < slash)) {
+        const size_t colon = shown.find(':', authority);
+        if (colon != std::string::npos && colon < at)
+            shown = shown.substr(0, colon) + ":***" + shown.substr(at);
+    }
+    // password=... in a URI's query or a keyword string, up to its end.
+    for (size_t at_key = 0; (at_key = shown.find("password=", at_key)) != std::string::npos;) {
+        const size_t value = at_key + 9;
+        const size_t end = shown.find_first_of("& ", value);
+        shown.replace(value, (end == std::string::npos ? shown.size() : end) - value, "***");
+        at_key = value;
+    }
+    return shown;
+}
+
 Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store)
 {
     const bool server = is_server_uri(where);
@@ -183,6 +249,8 @@ Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>*
     if (const Result upgraded = sql->upgrade(server ? "BIGSERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT");
         !upgraded)
         return upgraded;
+    if (const Result checked = sql->check_tables(); !checked)
+        return checked;
     *store = std::move(sql);
     return Result::ok();
 }

@@ -26,6 +26,7 @@ struct StoredAttempt {
     std::string start, end;  // ISO 8601, UTC
     std::string verdict;     // "passed", "failed", "hung", ...
     std::string problem;     // why it was hung, lost or not tested; a power problem
+    std::string hung_in;     // with "hung": the test, "wake-up" or "start-up"
     long passes = 0;
     long counts[BOARD_TEST_COUNT][2] = {};  // per test: passed, failed
     std::vector<std::string> diagnosis;     // the candidate faults' names
@@ -49,12 +50,21 @@ public:
 // "postgres://...") rather than a SQLite file.
 bool is_server_uri(const std::string& where);
 
+// A database name that is neither a server's URI nor a file's path: a
+// keyword connection string ("host=db1 dbname=line") would otherwise become
+// a SQLite file of that name.
+korvasim::Result check_database_name(const std::string& where);
+
+// A server's URI as messages show it: every password ("user:secret@",
+// "password=secret") as ***.
+std::string shown_database(const std::string& where);
+
 // A server by its URI (is_server_uri), anything else a SQLite file. Fails
 // with one line that names the database.
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 1;
+const int RESULT_SCHEMA_VERSION = 2;
 
 } // namespace korvastation
 

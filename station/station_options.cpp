@@ -1,9 +1,15 @@
 #include "station/station_options.h"
 
+#include <arpa/inet.h>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <getopt.h>
+#include <netdb.h>
+#include <sys/stat.h>
+
+#include "station/result_store.h"
 
 namespace korvastation {
 
@@ -25,9 +31,10 @@ const char STATION_USAGE[] =
     "  --passes N             Burn-in: N passes of all three tests (default 1).\n"
     "  --duration D           Burn-in for D (90s, 30m, 8h), ending at a pass's end.\n"
     "  --junit FILE           Write a JUnit XML report.\n"
-    "  --json FILE            Write one JSON record per board, a line each.\n"
+    "  --json FILE            Write one JSON record per attempt, a line each.\n"
     "  --append               Add to the JSON file instead of replacing it.\n"
-    "  --dudedoved PATH       The dudedoved to run (default: the one installed).\n"
+    "  --dudedoved PATH       The dudedoved to run (default: the one beside\n"
+    "                         korvastation, else the first on PATH).\n"
     "  --power-on CMD         Power a board on with CMD, and off with the command of\n"
     "  --power-off CMD        --power-off: off, dudedoved started, on; off at the end.\n"
     "                         {port}, {label} and {switch} stand for the board's.\n"
@@ -62,13 +69,114 @@ bool parse_duration(const std::string& text, double* seconds)
         return false;
     const std::string unit = end;
     const double scale = unit.empty() || unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
-    if (scale == 0)
+    if (scale == 0 || value * scale > MAX_SECONDS)
         return false;
     *seconds = value * scale;
     return true;
 }
 
+std::string option_problem(const std::string& word, const option* options)
+{
+    for (const option* o = options; o->name; ++o)
+        if (word == std::string("--") + o->name && o->has_arg == required_argument)
+            return "option '" + word + "' needs a value";
+    return "unknown option '" + word + "'";
+}
+
 namespace {
+
+const size_t MAX_LABEL = 200;
+
+// A port word that names something: a port number from 1, a path, or a
+// device in /dev. dudedoved reads any other word as port 0.
+bool names_a_port(const std::string& port)
+{
+    struct stat st;
+    if (port.find('/') != std::string::npos || stat(port.c_str(), &st) == 0)
+        return true;
+    if (port.find_first_not_of("0123456789") == std::string::npos)
+        return atol(port.c_str()) >= 1;
+    if (stat(("/dev/" + port).c_str(), &st) == 0)
+        return true;
+    return atoi(port.c_str()) >= 1;
+}
+
+// Two names of one file, also before it exists: the same folder and name.
+std::string file_identity(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char real[PATH_MAX];
+    if (!realpath(dir.c_str(), real))
+        return path;
+    return std::string(real) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+Result check_outputs(const StationOptions& options)
+{
+    std::vector<std::pair<std::string, std::string>> outputs;  // option, path
+    if (!options.json_path.empty())
+        outputs.push_back({"--json", options.json_path});
+    if (!options.junit_path.empty())
+        outputs.push_back({"--junit", options.junit_path});
+    if (!options.db.empty() && !is_server_uri(options.db))
+        outputs.push_back({"--db", options.db});
+    for (size_t i = 0; i < outputs.size(); ++i)
+        for (size_t j = i + 1; j < outputs.size(); ++j)
+            if (file_identity(outputs[i].second) == file_identity(outputs[j].second))
+                return Result::failure(outputs[i].first + " " + outputs[i].second + " and " + outputs[j].first + " " +
+                                       outputs[j].second + " are one file: give each record its own");
+    return Result::ok();
+}
+
+Result check_http(const std::string& address)
+{
+    if (address.empty())
+        return Result::failure("--http needs [HOST:]PORT, such as 8080 or 0.0.0.0:8080");
+    const size_t colon = address.rfind(':');
+    if (colon == std::string::npos)
+        return Result::ok();
+    std::string host = address.substr(0, colon);
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    in6_addr any;
+    const bool numeric = host.find_first_not_of("0123456789.") == std::string::npos;
+    if ((numeric || host.find(':') != std::string::npos) &&
+        inet_pton(host.find(':') != std::string::npos ? AF_INET6 : AF_INET, host.c_str(), &any) != 1)
+        return Result::failure("bad --http '" + address + "': '" + host + "' is no IP address");
+    if (!numeric && host.find(':') == std::string::npos) {
+        addrinfo hints = {};
+        hints.ai_flags = AI_PASSIVE;
+        addrinfo* found = nullptr;
+        const int e = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        if (e != 0)
+            return Result::failure("bad --http '" + address + "': cannot resolve '" + host + "': " + gai_strerror(e));
+        freeaddrinfo(found);
+    }
+    return Result::ok();
+}
+
+Result check_board(const BoardSpec& board, const std::string& arg, const StationOptions& options)
+{
+    if (board.label.size() > MAX_LABEL)
+        return Result::failure("bad board '" + arg.substr(0, 40) + "...': its label has " +
+                               std::to_string(board.label.size()) + " characters; at most " +
+                               std::to_string(MAX_LABEL));
+    if (!names_a_port(board.port))
+        return Result::failure("bad board '" + arg + "': '" + board.port +
+                               "' names no device and is no port number (1 is COM1, /dev/ttyS0)");
+    if (!board.power_switch.empty() && !options.power_on.given())
+        return Result::failure("bad board '" + arg + "': '@" + board.power_switch +
+                               "' names a power switch, but no --power-on and --power-off switch it");
+    for (const BoardSpec& other : options.boards)
+        if (file_identity(other.port) == file_identity(board.port) || other.port == board.port)
+            return Result::failure("boards '" + other.label + "' and '" + board.label + "' are on one port, " +
+                                   board.port + ": give each board its own");
+    return Result::ok();
+}
 
 bool parse_count(const std::string& value, long least, long* count)
 {
@@ -109,12 +217,12 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
             break;
         case 'w':
             if (!parse_duration(value, &options->wake_timeout_s))
-                return Result::failure("bad --wake-timeout '" + value + "': expected seconds, such as 60");
+                return Result::failure("bad --wake-timeout '" + value + "': expected seconds, such as 60, up to 30 days");
             wake_given = true;
             break;
         case 's':
             if (!parse_duration(value, &options->silence_timeout_s))
-                return Result::failure("bad --silence-timeout '" + value + "': expected seconds, such as 30");
+                return Result::failure("bad --silence-timeout '" + value + "': expected seconds, such as 30, up to 30 days");
             break;
         case 'n':
             if (!parse_count(value, 1, &options->passes))
@@ -127,9 +235,13 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         case 'B':
             if (value.empty())
                 return Result::failure("--db needs a file or a postgresql:// URI");
+            if (const Result checked = check_database_name(value); !checked)
+                return checked;
             options->db = value;
             break;
         case 'H':
+            if (const Result checked = check_http(value); !checked)
+                return checked;
             options->http = value;
             break;
         case 'N':
@@ -148,14 +260,14 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
             break;
         case 'W':
             if (value != "0" && !parse_duration(value, &options->power_cycle_wait_s))
-                return Result::failure("bad --power-cycle-wait '" + value + "': expected seconds, such as 2");
+                return Result::failure("bad --power-cycle-wait '" + value + "': expected seconds, such as 2, up to 30 days");
             if (value == "0")
                 options->power_cycle_wait_s = 0;
             power_tuned = true;
             break;
         case 'T':
             if (!parse_duration(value, &options->power_timeout_s))
-                return Result::failure("bad --power-timeout '" + value + "': expected seconds, such as 30");
+                return Result::failure("bad --power-timeout '" + value + "': expected seconds, such as 30, up to 30 days");
             power_tuned = true;
             break;
         case 'k':
@@ -164,7 +276,7 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
             break;
         case 't':
             if (!parse_duration(value, &options->duration_s))
-                return Result::failure("bad --duration '" + value + "': expected a time such as 90s, 30m or 8h");
+                return Result::failure("bad --duration '" + value + "': expected a time such as 90s, 30m or 8h, up to 30 days");
             break;
         case 'j':
             options->junit_path = value;
@@ -182,8 +294,8 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
             options->help = true;
             return Result::ok();
         default:
-            return Result::failure(std::string("unknown option '") + argv[optind - 1] +
-                                   "' (korvastation --help lists them)");
+            return Result::failure(option_problem(argv[optind - 1], long_options) +
+                                   " (korvastation --help lists them)");
         }
     }
     if (options->passes > 1 && options->duration_s > 0)
@@ -216,6 +328,8 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
                         at == std::string::npos ? "" : arg.substr(at + 1)};
         if (board.port.empty() || board.label.empty() || (at != std::string::npos && board.power_switch.empty()))
             return Result::failure("bad board '" + arg + "': expected PORT, PORT=LABEL or PORT=LABEL@SWITCH");
+        if (const Result checked = check_board(board, arg, *options); !checked)
+            return checked;
         for (const PowerCommandLine* line : {&options->power_on, &options->power_off})
             if (line->uses_switch() && board.power_switch.empty())
                 return Result::failure("board '" + arg + "' has no switch for {switch} in " + line->option() +
@@ -232,7 +346,7 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
     }
     if (options->boards.empty())
         return Result::failure("no board to test: name at least one PORT");
-    return Result::ok();
+    return check_outputs(*options);
 }
 
 } // namespace korvastation

@@ -2,6 +2,7 @@
 #ifndef KORVASTATION_STATION_OPTIONS_H
 #define KORVASTATION_STATION_OPTIONS_H
 
+#include <getopt.h>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,16 @@ std::string log_name_of(const std::string& label);
 // Reads argv into *options; a one-line reason on a usage error.
 korvasim::Result parse_station_options(int argc, char** argv, StationOptions* options);
 
-// "90", "90s", "30m", "8h": seconds; false on anything else.
+// The longest time an option takes: a month of burn-in is already more than
+// any line runs, and larger figures overflow the clocks they are added to.
+const double MAX_SECONDS = 30 * 24 * 3600.0;
+
+// "90", "90s", "30m", "8h": seconds; false on anything else, and on more
+// than MAX_SECONDS.
 bool parse_duration(const std::string& text, double* seconds);
+
+// Why getopt_long refused word: an option without its value, or unknown.
+std::string option_problem(const std::string& word, const option* options);
 
 } // namespace korvastation
 

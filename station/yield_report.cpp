@@ -1,6 +1,7 @@
 #include "station/yield_report.h"
 
 #include "sim/support/html_text.h"
+#include "station/station_options.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,8 +33,30 @@ const char REPORT_USAGE[] =
 struct Board {
     const StoredAttempt* first = nullptr;
     const StoredAttempt* last = nullptr;
-    std::set<std::string> faults;
+    std::set<std::string> faults;  // one entry per diagnosis, however many candidates it names
 };
+
+// An attempt's diagnosis as one fault row: an ambiguous one names its
+// candidates together, since the board has only one of them.
+std::string diagnosis_of(const StoredAttempt& a)
+{
+    std::string text;
+    for (size_t i = 0; i < a.diagnosis.size(); ++i)
+        text += (i ? " or " : "") + a.diagnosis[i];
+    return text;
+}
+
+// Whether an attempt ran test t to a verdict, and whether it failed it: a
+// board that hung in a test failed that test.
+bool ran(const StoredAttempt& a, int t)
+{
+    return a.counts[t][0] + a.counts[t][1] > 0 || a.hung_in == TEST_NAMES[t];
+}
+
+bool failed(const StoredAttempt& a, int t)
+{
+    return a.counts[t][1] > 0 || a.hung_in == TEST_NAMES[t];
+}
 
 void count(YieldRow* row, const Board& b, bool first_passed, bool final_passed)
 {
@@ -128,15 +151,18 @@ std::string html_table(const std::vector<YieldRow>& rows, const std::string& wha
 // One page, nothing fetched from anywhere: charts in SVG, styles inline.
 std::string html_report(const YieldReport& report)
 {
+    // A board's page is that board's, not the line's.
+    const std::string title =
+        report.board.empty() ? "Yield of the Korva line" : "Board " + korvasim::html_text(report.board);
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Yield of the Korva line</title>\n<style>\n"
+        "<title>" + title + "</title>\n<style>\n"
         "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
         "table { border-collapse: collapse; margin: .5em 0 1.5em 0; }\n"
         "th, td { border: 1px solid #ccc; padding: .2em .6em; } td.n { text-align: right; }\n"
         "rect.first { fill: #7aa7d8; } rect.final { fill: #2a6; } rect.fault { fill: #c33; }\n"
         "svg text { font-size: 13px; }\n.key span { display: inline-block; width: 1em; height: .8em; }\n"
-        "</style>\n</head>\n<body>\n<h1>Yield of the Korva line</h1>\n";
+        "</style>\n</head>\n<body>\n<h1>" + title + "</h1>\n";
     const YieldRow& t = report.total;
     html += "<p><strong>" + std::to_string(t.boards) + (t.boards == 1 ? " board" : " boards") +
             ": first-pass yield " + percent(t.first_pass, t.boards) + ", final yield " +
@@ -167,12 +193,17 @@ std::string html_report(const YieldReport& report)
     return html + "</body>\n</html>\n";
 }
 
+// A day of the calendar: 2026-02-30 is none.
 bool valid_date(const std::string& d)
 {
     int y, m, day;
     char extra;
-    return d.size() == 10 && sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &extra) == 3 && m >= 1 && m <= 12 &&
-           day >= 1 && day <= 31;
+    if (d.size() != 10 || d[4] != '-' || d[7] != '-' ||
+        sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &extra) != 3 || m < 1 || m > 12 || day < 1)
+        return false;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return day <= days[m - 1];
 }
 
 } // namespace
@@ -186,8 +217,11 @@ YieldReport build_yield_report(const std::vector<StoredAttempt>& attempts, bool 
             b.first = &a;
         if (a.final_attempt)
             b.last = &a;
-        for (const std::string& f : a.diagnosis)
-            b.faults.insert(f);
+        if (!a.diagnosis.empty())
+            b.faults.insert(diagnosis_of(a));
+        if (a.verdict == "hung" && std::find(std::begin(TEST_NAMES), std::end(TEST_NAMES), a.hung_in) !=
+                                       std::end(TEST_NAMES))
+            b.faults.insert("hung in " + a.hung_in);
     }
     YieldReport report;
     std::map<std::string, YieldRow> days, stations, tests;
@@ -201,13 +235,9 @@ YieldReport build_yield_report(const std::vector<StoredAttempt>& attempts, bool 
         count(&report.total, b, first_passed, final_passed);
         count(&days[b.first->start.substr(0, 10)], b, first_passed, final_passed);
         count(&stations[b.first->station], b, first_passed, final_passed);
-        for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
-            const long* first = b.first->counts[t];
-            const long* last = b.last->counts[t];
-            if (first[0] + first[1] > 0)
-                count(&tests[TEST_NAMES[t]], b, first[1] == 0,
-                      last[0] + last[1] > 0 && last[1] == 0);
-        }
+        for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+            if (ran(*b.first, t))
+                count(&tests[TEST_NAMES[t]], b, !failed(*b.first, t), ran(*b.last, t) && !failed(*b.last, t));
         for (const std::string& f : b.faults)
             ++faults[f];
     }
@@ -257,7 +287,10 @@ std::string format_yield_report(const YieldReport& report, ReportFormat format)
         return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     }
     if (format == ReportFormat::CSV) {
-        out = "group,key,boards,first_pass,final_pass,retested,intermittent\n";
+        // One table for any tool: the yield rows, the faults, then a board's
+        // attempts, each kind leaving the others' columns empty.
+        out = "group,key,boards,first_pass,final_pass,retested,intermittent,start,station,port,retest,verdict,"
+              "problem,diagnosis\n";
         auto field = [](const std::string& text) {
             std::string quoted = "\"";
             for (char c : text)
@@ -268,9 +301,13 @@ std::string format_yield_report(const YieldReport& report, ReportFormat format)
             for (const YieldRow& r : rows)
                 out += group + "," + field(r.key) + "," + std::to_string(r.boards) + "," +
                        std::to_string(r.first_pass) + "," + std::to_string(r.final_pass) + "," +
-                       std::to_string(r.retested) + "," + std::to_string(r.intermittent) + "\n";
+                       std::to_string(r.retested) + "," + std::to_string(r.intermittent) + ",,,,,,,\n";
         for (const FaultRow& f : report.faults)
-            out += "fault," + field(f.fault) + "," + std::to_string(f.boards) + ",,,,\n";
+            out += "fault," + field(f.fault) + "," + std::to_string(f.boards) + ",,,,,,,,,,,\n";
+        for (const StoredAttempt& a : report.history)
+            out += "attempt," + field(a.label) + ",,,,,," + field(a.start) + "," + field(a.station) + "," +
+                   field(a.port) + "," + std::to_string(a.retest) + "," + field(a.verdict) + "," + field(a.problem) +
+                   "," + field(diagnosis_of(a)) + "\n";
         return out;
     }
     char line[512];
@@ -345,8 +382,7 @@ int run_report(int argc, char** argv)
             fputs(REPORT_USAGE, stdout);
             return 0;
         default:
-            return usage_error(std::string("unknown option '") + argv[optind - 1] +
-                               "' (korvastation report --help lists them)");
+            return usage_error(option_problem(argv[optind - 1], options) + " (korvastation report --help lists them)");
         }
     }
     if (optind < argc)
@@ -355,7 +391,11 @@ int run_report(int argc, char** argv)
         return usage_error("--db names the records to read");
     for (const std::string* d : {&filter.since, &filter.until})
         if (!d->empty() && !valid_date(*d))
-            return usage_error("bad date '" + *d + "': expected YYYY-MM-DD");
+            return usage_error("bad date '" + *d + "': expected a day of the calendar as YYYY-MM-DD");
+    if (!filter.since.empty() && !filter.until.empty() && filter.since > filter.until)
+        return usage_error("--since " + filter.since + " comes after --until " + filter.until);
+    if (const Result named = check_database_name(db); !named)
+        return usage_error(named.why());
     if (!is_server_uri(db) && access(db.c_str(), R_OK) != 0)
         return usage_error("cannot read the records in " + db + ": " + strerror(errno));
     std::unique_ptr<ResultStore> store;
@@ -364,7 +404,9 @@ int run_report(int argc, char** argv)
         return usage_error(opened.why());
     if (const Result loaded = store->load(filter, &attempts); !loaded)
         return usage_error(loaded.why());
-    const std::string text = format_yield_report(build_yield_report(attempts, !filter.label.empty()), format);
+    YieldReport report = build_yield_report(attempts, !filter.label.empty());
+    report.board = filter.label;
+    const std::string text = format_yield_report(report, format);
     fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }

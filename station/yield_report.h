@@ -25,6 +25,7 @@ struct FaultRow {
 };
 
 struct YieldReport {
+    std::string board;  // the one board the report is of, if any
     YieldRow total;
     std::vector<YieldRow> by_day, by_station, by_test;
     std::vector<FaultRow> faults;     // most boards first

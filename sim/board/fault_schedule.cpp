@@ -1,6 +1,7 @@
 #include "sim/board/fault_schedule.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -11,8 +12,11 @@ namespace {
 bool parse_whole(const std::string& text, unsigned long long max, unsigned long long* value)
 {
     char* end = nullptr;
+    errno = 0;
     *value = strtoull(text.c_str(), &end, 10);
-    return !text.empty() && isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' && *value <= max;
+    // Beyond 64 bits strtoull gives its largest value: refused, not clamped.
+    return !text.empty() && isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' && errno != ERANGE &&
+           *value <= max;
 }
 
 bool parse_probability(const std::string& text, double* value)

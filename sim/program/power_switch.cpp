@@ -4,10 +4,19 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvasim {
+
+namespace {
+
+// What a complaint shows of a word: a writer may send megabytes on one line.
+const size_t SHOWN_WORD = 40;
+const size_t MAX_LINE = 4096;
+
+} // namespace
 
 PowerSwitch::PowerSwitch(const std::string& path) : path_(path)
 {
@@ -28,6 +37,14 @@ PowerSwitch::PowerSwitch(const std::string& path) : path_(path)
         release();
         throw std::runtime_error(refused + why);
     }
+    // Two boards on one switch would each take some of its words.
+    if (flock(read_fd_, LOCK_EX | LOCK_NB) != 0) {
+        const std::string why = errno == EWOULDBLOCK ? "another korvasim takes its power from it" : strerror(errno);
+        release();
+        throw std::runtime_error(refused + why);
+    }
+    if (fstat(read_fd_, &st) == 0)
+        made_identity_ = made_ ? std::make_pair(st.st_dev, st.st_ino) : made_identity_;
 }
 
 PowerSwitch::~PowerSwitch()
@@ -42,7 +59,9 @@ void PowerSwitch::release()
     if (keep_open_fd_ >= 0)
         close(keep_open_fd_);
     read_fd_ = keep_open_fd_ = -1;
-    if (made_)
+    // Only the pipe this board made: a file put in its place is someone's.
+    struct stat st;
+    if (made_ && lstat(path_.c_str(), &st) == 0 && std::make_pair(st.st_dev, st.st_ino) == made_identity_)
         unlink(path_.c_str());
     made_ = false;
 }
@@ -56,6 +75,13 @@ void PowerSwitch::take_commands(const std::function<void(const std::string&)>& c
     for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
         std::string word = pending_.substr(0, end);
         pending_.erase(0, end + 1);
+        if (overlong_) {
+            // The end of a line whose start was dropped is no word.
+            overlong_ = false;
+            complain("power switch " + path_ + ": a line of more than " + std::to_string(MAX_LINE) +
+                     " bytes (on or off)");
+            continue;
+        }
         word.erase(0, word.find_first_not_of(" \t\r"));
         word.erase(word.find_last_not_of(" \t\r") + 1);
         if (word == "on" || word == "off") {
@@ -63,11 +89,17 @@ void PowerSwitch::take_commands(const std::function<void(const std::string&)>& c
             on_ = word == "on";
         }
         else if (!word.empty())
-            complain("power switch " + path_ + ": unknown command '" + word + "' (on or off)");
+            complain("power switch " + path_ + ": unknown command '" +
+                     (word.size() > SHOWN_WORD ? word.substr(0, SHOWN_WORD) + "...' (" +
+                                                     std::to_string(word.size()) + " bytes)"
+                                               : word + "'") +
+                     " (on or off)");
     }
     // A writer that never ends its line cannot fill the memory.
-    if (pending_.size() > 4096)
+    if (pending_.size() > MAX_LINE) {
         pending_.clear();
+        overlong_ = true;
+    }
 }
 
 } // namespace korvasim

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <string>
+#include <sys/types.h>
+#include <utility>
 
 namespace korvasim {
 
@@ -34,9 +36,11 @@ private:
 
     std::string path_;
     bool made_ = false;
+    std::pair<dev_t, ino_t> made_identity_{0, 0};  // of the pipe it made
     int read_fd_ = -1;
     int keep_open_fd_ = -1;  // so that a writer's close is no end of file
     std::string pending_;
+    bool overlong_ = false;  // dropping the rest of a line too long to be a word
     bool on_ = false;
     unsigned long offs_ = 0;
 };

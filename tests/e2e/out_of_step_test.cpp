@@ -49,21 +49,41 @@ std::string lower(std::string text)
     return text;
 }
 
+void switch_power(const std::string& pipe, const char* word)
+{
+    const int fd = open(pipe.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << pipe;
+    const std::string line = std::string(word) + "\n";
+    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
+}
+
 class RunningMonitorTest : public testing::TestWithParam<FaultGroup> {};
 
 TEST_P(RunningMonitorTest, NeverPassesTheFaultyTest)
 {
-    // --image boots the monitor at once, without the loader.
+    // --image boots the monitor at power-on, without the loader: its first
+    // prompt is taken for the wake-up byte. The power goes on only once the
+    // tool waits, so that the prompt cannot come before the tool has the port.
+    const std::string dir = make_temp_dir();
     std::vector<std::unique_ptr<Session>> boards, tools;
-    for (const auto& fault : GetParam().faults) {
+    for (size_t i = 0; i < GetParam().faults.size(); ++i) {
+        const std::string power = dir + "/power" + std::to_string(i);
         boards.push_back(std::make_unique<Session>(
-            KORVASIM_PATH, ChildOptions{{"--image", BOOT_IMAGE_BIN, "--fault", fault.spec}, {}, {}}));
+            KORVASIM_PATH, ChildOptions{{"--image", BOOT_IMAGE_BIN, "--power", power, "--fault",
+                                         GetParam().faults[i].spec},
+                                        {},
+                                        {}}));
         ASSERT_TRUE(boards.back()->wait_stdout("\n", RUN_TIMEOUT_MS)) << boards.back()->err();
     }
     for (size_t i = 0; i < boards.size(); ++i)
         tools.push_back(std::make_unique<Session>(
             DUDEDOVED_PATH,
             ChildOptions{{"-p", first_line(*boards[i]), lower(GetParam().faults[i].part)}, {}, {}}));
+    for (size_t i = 0; i < tools.size(); ++i) {
+        ASSERT_TRUE(tools[i]->wait_stdout(WAKE_UP_MESSAGE, RUN_TIMEOUT_MS)) << tools[i]->err();
+        switch_power(dir + "/power" + std::to_string(i), "on");
+    }
     for (size_t i = 0; i < tools.size(); ++i) {
         const std::string& spec = GetParam().faults[i].spec;
         EXPECT_EQ(tools[i]->wait_exit(RUN_TIMEOUT_MS), 1) << spec;
@@ -73,15 +93,6 @@ TEST_P(RunningMonitorTest, NeverPassesTheFaultyTest)
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, RunningMonitorTest, testing::ValuesIn(catalogue_groups()), CaseName());
-
-void switch_power(const std::string& pipe, const char* word)
-{
-    const int fd = open(pipe.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0) << pipe;
-    const std::string line = std::string(word) + "\n";
-    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    close(fd);
-}
 
 TEST(EndToEnd, ABoardStillReportingWhenASecondRunStartsIsOutOfStep)
 {

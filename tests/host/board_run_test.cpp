@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <poll.h>
 #include <unistd.h>
 
 #include "tests/support/case_name.h"
@@ -73,6 +72,100 @@ TEST(Transaction, BytesBeforeThePromptAreNotEchoed)
     EXPECT_EQ(board.results(), "Testing SRAM...\npassed\n");
 }
 
+// What a UART being set up, or a line end, may put on the line before the
+// first prompt: a sound board for all that.
+class StrayByteTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(StrayByteTest, BeforeTheFirstPromptIsPassedOver)
+{
+    ScriptedBoard board({});
+    board.wake('\0', GetParam() + "?");
+    board.serve_all(":0", ":0", ":0");
+    EXPECT_EQ(board.finish(), 0) << board.tool().err();
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Transaction, StrayByteTest,
+                         testing::Values(std::string(1, '\0'), "\xff", "\r\n", std::string(200, '\xff')));
+
+// A board that answers and then says nothing more (it reset, lost power, its
+// monitor died): the answer cannot be a stale one, so its verdict shows.
+struct SilentCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::pair<char, std::string>> answers;  // the last one falls silent
+    std::string results;
+    int exit_status;  // -1: a continuous run, still waiting for the next prompt
+};
+
+class SilentAfterAnswerTest : public testing::TestWithParam<SilentCase> {};
+
+TEST_P(SilentAfterAnswerTest, ShowsTheVerdict)
+{
+    const SilentCase& c = GetParam();
+    ScriptedBoard board(c.args);
+    board.wake();
+    for (size_t i = 0; i + 1 < c.answers.size(); ++i)
+        board.serve(c.answers[i].first, c.answers[i].second);
+    board.serve_then_fall_silent(c.answers.back().first, c.answers.back().second);
+    if (c.exit_status >= 0) {
+        EXPECT_EQ(board.finish(), c.exit_status) << board.tool().err();
+        EXPECT_EQ(board.results(), c.results);
+        return;
+    }
+    ASSERT_TRUE(board.tool().wait_until([&] { return board.results() == c.results; }, TIMEOUT_MS))
+        << board.results();
+    EXPECT_FALSE(board.tool().exited());
+    board.tool().signal(SIGINT);
+    EXPECT_EQ(board.finish(), 128 + SIGINT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transaction, SilentAfterAnswerTest,
+    testing::Values(
+        SilentCase{"DefaultRunPassed", {}, {{'1', ":0"}, {'2', ":0"}, {'3', ":0"}},
+                   "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n", 0},
+        SilentCase{"DefaultRunFailed", {}, {{'1', ":0"}, {'2', ":0"}, {'3', ":1"}},
+                   "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... failed\n", 1},
+        SilentCase{"SingleTestPassed", {"flash"}, {{'2', ":0"}}, "Testing FLASH... passed\n", 0},
+        SilentCase{"SingleTestFailed", {"flash"}, {{'2', ":2"}}, "Testing FLASH... failed\n", 1},
+        SilentCase{"VerboseSingleTest", {"-v", "sram"}, {{'v', ":0"}, {'3', "D0\r\n:0"}},
+                   "Testing SRAM...\nD0\r\npassed\n", 0},
+        SilentCase{"ContinuousPassed", {"-c"}, {{'s', ":0"}, {'1', ":0"}},
+                   "Testing SDRAM... passed\nTesting FLASH... ", -1},
+        SilentCase{"ContinuousFailed", {"-c", "sram"}, {{'s', ":0"}, {'3', ":1"}},
+                   "Testing SRAM... failed\nTesting SRAM... ", -1},
+        SilentCase{"MidRun", {}, {{'1', ":1"}}, "Testing SDRAM... failed\nTesting FLASH... ", -1}),
+    CaseName());
+
+TEST(Transaction, APromptThatComesLateStillStartsTheNextCommand)
+{
+    ScriptedBoard board({});
+    board.wake();
+    board.serve_then_fall_silent('1', ":0");
+    ASSERT_TRUE(board.tool().wait_stdout("Testing SDRAM... passed\nTesting FLASH... ", TIMEOUT_MS));
+    board.tool().send("\r\n?");
+    board.serve('2', ":0");
+    board.serve('3', ":0");
+    EXPECT_EQ(board.finish(), 0) << board.tool().err();
+    EXPECT_EQ(board.results(),
+              "Testing SDRAM... passed\nTesting FLASH... passed\nTesting SRAM... passed\n");
+}
+
+TEST(Transaction, ALatePromptWithAnAnswerBehindItIsOutOfStep)
+{
+    ScriptedBoard board({});
+    board.wake();
+    board.serve_then_fall_silent('1', ":0");
+    ASSERT_TRUE(board.tool().wait_stdout("Testing SDRAM... passed\nTesting FLASH... ", TIMEOUT_MS));
+    board.tool().send("?:0?");
+    EXPECT_EQ(board.finish(), 1);
+    EXPECT_EQ(board.tool().err(), std::string(OUT_OF_STEP_MESSAGE) + "\n");
+    // The open line is ended before the message.
+    EXPECT_EQ(board.results(), "Testing SDRAM... passed\nTesting FLASH... \n");
+}
+
 // A board that says more than it was asked: a monitor that was running
 // before the tool started answers the image's bytes, and every answer after
 // that may be a stale one. No verdict may follow.
@@ -104,6 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
         OutOfStepCase{"ReportBeforeTheFirstPrompt", {}, "\r\nB1\r\n:0?", {}},
         OutOfStepCase{"ExtraAnswerBeforeAPrompt", {}, "?", {{'1', ":0:0?"}}},
         OutOfStepCase{"ExtraAnswerAfterTheLastPrompt", {"sram"}, "?", {{'3', ":0?:0"}}},
+        OutOfStepCase{"StrayByteThenAnswerBeforeTheFirstPrompt", {}, "\xff\r\n:0?", {}},
+        OutOfStepCase{"TwoPromptsAtTheStart", {}, "??", {}},
         OutOfStepCase{"PromptInsideAReport", {"-v", "flash"}, "?", {{'v', ":0"}, {'2', "0\r\n?:0"}}}),
     CaseName());
 
@@ -243,16 +338,16 @@ TEST(StandardStreams, AClosedStandardOutputNeverBecomesThePort)
                  ChildOptions{{"-c", "exec \"$0\" \"$@\" >&-", DUDEDOVED_PATH, "-p", pty.slave_path(), "sram"},
                               {}, {}},
                  &pty);
-    // Once the tool has the port open (the master stops reporting a hang-up)
-    // and has purged it, play the loader.
+    // With no console to say when the tool waits, the loader says its byte
+    // again until the image comes: one sent before the tool purged its port
+    // is lost, and the ones that follow the first are passed over.
     ASSERT_TRUE(tool.wait_until(
         [&] {
-            pollfd p = {pty.master(), 0, 0};
-            return poll(&p, 1, 0) == 0;
+            if (tool.port().empty())
+                tool.send(std::string(1, '\0'));
+            return tool.wait_port_bytes(1, 100);
         },
         TIMEOUT_MS));
-    usleep(300 * 1000);
-    tool.send(std::string(1, '\0'));
     ASSERT_TRUE(tool.wait_port_bytes(BOOT_IMAGE_SIZE, TIMEOUT_MS));
     EXPECT_EQ(tool.port(), image_bytes()) << "console text reached the board";
     tool.send("?");

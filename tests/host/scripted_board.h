@@ -57,6 +57,16 @@ public:
         tool_.send(reply + before_prompt + "?");
     }
 
+    // Plays a monitor that falls silent after its answer (reset, lost power).
+    void serve_then_fall_silent(char expected, const std::string& reply)
+    {
+        ASSERT_TRUE(tool_.wait_port_bytes(consumed_ + 1, TIMEOUT_MS))
+            << "no command after the prompt; expected " << expected;
+        EXPECT_EQ(tool_.port()[consumed_], expected);
+        ++consumed_;
+        tool_.send(reply);
+    }
+
     // Plays the monitor for a run of all three tests.
     void serve_all(const std::string& sdram, const std::string& flash, const std::string& sram)
     {

@@ -109,6 +109,30 @@ TEST(PowerSwitch, TheSwitchNotThePortPowersTheBoard)
     EXPECT_NE(access(power.c_str(), F_OK), 0) << "the switch's pipe was left behind";
 }
 
+TEST(PowerSwitch, IsOneBoardsAndLeavesWhatIsNotItsOwn)
+{
+    const std::string dir = make_temp_dir();
+    const std::string power = dir + "/power";
+    Simulator sim({"--power", power});
+    // A second board on the same switch would take half of its words.
+    Session second(KORVASIM_PATH, ChildOptions{{"--power", power}, {}, {}});
+    EXPECT_EQ(second.wait_exit(TIMEOUT_MS), 1);
+    EXPECT_NE(second.err().find("cannot use --power " + power + ": another korvasim takes its power from it"),
+              std::string::npos) << second.err();
+    // A line of megabytes is told in a few words.
+    switch_power(power, std::string(10 * 1024 * 1024, 'x') + "\non\n");
+    ASSERT_TRUE(sim.process().wait_until(
+        [&] { return sim.process().err().find("a line of more than 4096 bytes") != std::string::npos; }, TIMEOUT_MS))
+        << sim.process().err().substr(0, 200);
+    EXPECT_LT(sim.process().err().size(), 1000u);
+    // A file put where the pipe was is not the simulator's to delete.
+    ASSERT_EQ(unlink(power.c_str()), 0);
+    std::ofstream(power) << "someone's notes\n";
+    sim.process().signal(SIGTERM);
+    EXPECT_EQ(sim.process().wait_exit(TIMEOUT_MS), 0);
+    EXPECT_EQ(read_file(power), "someone's notes\n");
+}
+
 TEST(Loader, OversizedImageIsRefusedAndTheBoardStaysSilent)
 {
     Simulator sim({"--once"});
@@ -276,6 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BadArgumentCase{"MalformedFault", {"--fault", "sram.d9=0"}, "bad fault 'sram.d9=0'"},
         BadArgumentCase{"WakeByteTooLarge", {"--wake-byte", "256"}, "bad wake-up byte '256'"},
+        BadArgumentCase{"SeedBeyond64Bits", {"--fault", "sram.d3=0,p=0.5,seed=18446744073709551616"},
+                        "bad fault 'sram.d3=0,p=0.5,seed=18446744073709551616'"},
         BadArgumentCase{"MissingImage", {"--image", "/nonexistent.bin"}, "cannot read image /nonexistent.bin"},
         BadArgumentCase{"ImageIsADirectory", {"--image", "/"}, "cannot read image /: Is a directory"},
         BadArgumentCase{"ImageWithoutEnd", {"--image", "/dev/zero"}, "image /dev/zero has more than 4096 bytes"},

@@ -1,0 +1,19 @@
+// Text as every record holds it, whatever bytes it was given.
+#ifndef KORVASTATION_RECORD_TEXT_H
+#define KORVASTATION_RECORD_TEXT_H
+
+#include <string>
+
+namespace korvastation {
+
+// Valid UTF-8: each bad byte becomes U+FFFD.
+std::string valid_utf8(const std::string& text);
+
+// Valid UTF-8 and none of the control characters
+// that XML forbids. Labels, ports and dudedoved's messages are whatever bytes
+// they were given; a database server refuses anything but UTF-8.
+std::string record_text(const std::string& text);
+
+} // namespace korvastation
+
+#endif
