@@ -214,7 +214,7 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
         tell(verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
         if (e.test == TEST_SRAM) {
             ++record_.passes;
-            if (options_.burn_in() && enough_passes(now)) {
+            if (options_.burn_in() && (enough_passes(now) || (options_.stop_at_failure && record_.failures() > 0))) {
                 // Between passes: nothing of the next one is counted.
                 ending_ = true;
                 child_->signal(SIGINT);
@@ -342,6 +342,15 @@ void BoardRun::attempt_over()
     } else {
         step_ = Step::DONE;
     }
+}
+
+std::vector<int> BoardRun::take_finished()
+{
+    const int complete = static_cast<int>(earlier_.size()) + (done() ? 1 : 0);
+    std::vector<int> finished;
+    for (; finished_taken_ < complete; ++finished_taken_)
+        finished.push_back(finished_taken_);
+    return finished;
 }
 
 std::vector<BoardRecord> BoardRun::attempts() const

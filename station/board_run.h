@@ -82,6 +82,11 @@ public:
     BoardRecord& record() { return record_; }
     // Every attempt, the last one final.
     std::vector<BoardRecord> attempts() const;
+    // Attempt k (0 the first, then its retests).
+    BoardRecord& attempt(int k) { return static_cast<size_t>(k) < earlier_.size() ? earlier_[k] : record_; }
+    // The attempts whose records became complete since the last call (a
+    // retest started after it, or the board is done), by number.
+    std::vector<int> take_finished();
     template <typename F> void for_each_attempt(F f)
     {
         for (BoardRecord& r : earlier_)
@@ -132,6 +137,7 @@ private:
     bool power_failed_ = false;            // a power command failed: the switch is not trusted
     std::chrono::steady_clock::time_point off_since_;
     std::vector<BoardRecord> earlier_;     // the attempts before this one
+    int finished_taken_ = 0;               // attempts handed out by take_finished
     std::string log_dir_;
     std::unique_ptr<FILE, int (*)(FILE*)> power_log_{nullptr, fclose};
 };

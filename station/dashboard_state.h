@@ -7,14 +7,10 @@
 #include <vector>
 
 #include "station/board_run.h"
+#include "station/result_store.h"
 #include "station/station_options.h"
 
 namespace korvastation {
-
-struct DayYield {
-    std::string station;
-    long boards = 0, first_pass = 0, final_pass = 0;
-};
 
 // The day's yield of every station in the database (this one's before this
 // run), as read now and then; the boards of this run that are through are

@@ -1,5 +1,6 @@
 #include "station/records.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -113,6 +114,29 @@ std::string json_records(const std::vector<BoardRecord>& records, const RecordCo
     for (const BoardRecord& r : records)
         text += json_record(r, context) + '\n';
     return text;
+}
+
+StoredAttempt stored_attempt(const BoardRecord& r, const std::string& station, const std::string& run)
+{
+    StoredAttempt a;
+    a.station = station;
+    a.run = run;
+    a.label = r.board.label;
+    a.port = r.board.port;
+    a.retest = r.retest;
+    a.final_attempt = r.final_attempt;
+    a.intermittent = r.intermittent;
+    a.start = iso_time(r.start);
+    a.end = iso_time(r.end);
+    a.verdict = verdict_name(r.verdict);
+    a.problem = r.problem.empty() ? r.power_problem : r.problem;
+    a.passes = r.passes;
+    if (r.verdict == Verdict::HUNG)
+        a.hung_in = r.hung_in;
+    std::copy(&r.counts[0][0], &r.counts[0][0] + 2 * BOARD_TEST_COUNT, &a.counts[0][0]);
+    for (const auto& f : r.diagnosis)
+        a.diagnosis.push_back(f.name);
+    return a;
 }
 
 RecordFile::~RecordFile()

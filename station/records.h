@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "station/board_run.h"
+#include "station/result_store.h"
 #include "sim/support/result.h"
 #include "station/record_text.h"
 
@@ -44,6 +45,9 @@ std::string json_record(const BoardRecord& record, const RecordContext& context)
 std::string json_records(const std::vector<BoardRecord>& records, const RecordContext& context);
 std::string junit_report(const std::vector<BoardRecord>& records);
 
+
+// An attempt as the database keeps it.
+StoredAttempt stored_attempt(const BoardRecord& record, const std::string& station, const std::string& run);
 
 // "2026-12-09T01:02:03.456Z"
 std::string iso_time(std::chrono::system_clock::time_point t);

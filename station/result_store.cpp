@@ -25,9 +25,11 @@ const char* const SCHEMA_V1[] = {
     "CREATE TABLE diagnoses (attempt BIGINT NOT NULL REFERENCES attempts (id), fault TEXT NOT NULL)",
 };
 
-// Version 2: where a hung attempt stopped, so that a hang counts against its test.
+// Version 2: where a hung attempt stopped, so that a hang counts against its
+// test; the boards' attempts found by the database for the day's yield.
 const char* const SCHEMA_V2[] = {
     "ALTER TABLE attempts ADD COLUMN hung_in TEXT NOT NULL DEFAULT ''",
+    "CREATE INDEX attempts_board ON attempts (run, label)",
 };
 
 const char ATTEMPT_COLUMNS[] =
@@ -58,11 +60,43 @@ public:
         return Result::ok();
     }
 
+    // A server restarted, or one that did not answer, is given one more
+    // connection before the attempt counts as not stored.
     Result add(const StoredAttempt& a) override
     {
-        if (const Result begun = db_->begin_exclusive(); !begun)
-            return begun;
-        return finish(add_in_transaction(a));
+        const Result added = add_once(a);
+        if (added || !db_->reconnect())
+            return added;
+        return add_once(a);
+    }
+
+    // Counted by the database: the station's memory does not grow with it.
+    Result day_yield(const std::string& day, std::vector<DayYield>* stations) override
+    {
+        // Every start of the day sorts between these two texts.
+        const std::vector<std::string> params = {day + "T", day + "U"};
+        SqlRows first, last;
+        if (const Result r = db_->run("SELECT station, count(*), sum(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END)"
+                                      " FROM attempts WHERE retest = 0 AND started >= $1 AND started < $2"
+                                      " GROUP BY station ORDER BY station",
+                                      params, &first);
+            !r)
+            return r;
+        if (const Result r = db_->run("SELECT f.station, count(*) FROM attempts f WHERE f.final = 1"
+                                      " AND f.verdict = 'passed' AND EXISTS (SELECT 1 FROM attempts a"
+                                      " WHERE a.run = f.run AND a.label = f.label AND a.retest = 0"
+                                      " AND a.started >= $1 AND a.started < $2) GROUP BY f.station",
+                                      params, &last);
+            !r)
+            return r;
+        stations->clear();
+        for (const auto& row : first)
+            stations->push_back({row[0], std::stol(row[1]), std::stol(row[2].empty() ? "0" : row[2]), 0});
+        for (const auto& row : last)
+            for (DayYield& y : *stations)
+                if (y.station == row[0])
+                    y.final_pass = std::stol(row[1]);
+        return Result::ok();
     }
 
     Result load(const StoreFilter& f, std::vector<StoredAttempt>* attempts) override
@@ -125,6 +159,13 @@ private:
             return done;
         }
         return db_->run("COMMIT", {}, nullptr);
+    }
+
+    Result add_once(const StoredAttempt& a)
+    {
+        if (const Result begun = db_->begin_exclusive(); !begun)
+            return begun;
+        return finish(add_in_transaction(a));
     }
 
     Result upgrade_in_transaction(const std::string& id_type)

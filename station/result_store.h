@@ -32,6 +32,12 @@ struct StoredAttempt {
     std::vector<std::string> diagnosis;     // the candidate faults' names
 };
 
+// One station's boards of a day (a board's day is its first attempt's).
+struct DayYield {
+    std::string station;
+    long boards = 0, first_pass = 0, final_pass = 0;
+};
+
 // Which attempts a report reads; empty fields take everything.
 struct StoreFilter {
     std::string since, until;  // dates, YYYY-MM-DD, of the attempt's start, both included
@@ -44,6 +50,8 @@ public:
     virtual ~ResultStore() = default;
     virtual korvasim::Result add(const StoredAttempt& attempt) = 0;
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
+    // The day's yield of every station, day as YYYY-MM-DD.
+    virtual korvasim::Result day_yield(const std::string& day, std::vector<DayYield>* stations) = 0;
 };
 
 // Whether where names a PostgreSQL server ("postgresql://..." or

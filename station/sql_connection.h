@@ -23,6 +23,9 @@ public:
                                  SqlRows* rows) = 0;
     // Starts a transaction that holds off every other writer until it ends.
     virtual korvasim::Result begin_exclusive() = 0;
+    // Opens the connection anew (a server restarted, a statement it never
+    // answered); a file has nothing to open anew.
+    virtual korvasim::Result reconnect() = 0;
     // The database as messages name it.
     virtual const std::string& name() const = 0;
 };

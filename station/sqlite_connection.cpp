@@ -39,6 +39,7 @@ public:
     }
 
     Result begin_exclusive() override { return run("BEGIN IMMEDIATE", {}, nullptr); }
+    Result reconnect() override { return Result::ok(); }
     const std::string& name() const override { return name_; }
 
 private:

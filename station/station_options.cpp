@@ -30,6 +30,7 @@ const char STATION_USAGE[] =
     "  --silence-timeout S    A test with no output for S seconds is hung (default 30).\n"
     "  --passes N             Burn-in: N passes of all three tests (default 1).\n"
     "  --duration D           Burn-in for D (90s, 30m, 8h), ending at a pass's end.\n"
+    "  --stop-at-failure      End a board's burn-in at the end of its first failed pass.\n"
     "  --junit FILE           Write a JUnit XML report.\n"
     "  --json FILE            Write one JSON record per attempt, a line each.\n"
     "  --append               Add to the JSON file instead of replacing it.\n"
@@ -203,6 +204,7 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
         {"retest", required_argument, nullptr, 'r'}, {"db", required_argument, nullptr, 'B'},
         {"station", required_argument, nullptr, 'N'}, {"http", required_argument, nullptr, 'H'},
+        {"stop-at-failure", no_argument, nullptr, 'X'},
         {nullptr, 0, nullptr, 0}};
     opterr = 0;
     optind = 1;
@@ -287,6 +289,9 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         case 'a':
             options->append = true;
             break;
+        case 'X':
+            options->stop_at_failure = true;
+            break;
         case 'D':
             options->dudedoved = value;
             break;
@@ -300,6 +305,8 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
     }
     if (options->passes > 1 && options->duration_s > 0)
         return Result::failure("--passes and --duration both end a burn-in; give one");
+    if (options->stop_at_failure && !options->burn_in())
+        return Result::failure("--stop-at-failure goes with a burn-in (--passes or --duration)");
     if (options->append && options->json_path.empty())
         return Result::failure("--append goes with --json");
     if (!options->station_name.empty() && options->db.empty())

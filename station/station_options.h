@@ -24,6 +24,7 @@ struct StationOptions {
     double silence_timeout_s = 30;
     long passes = 1;
     double duration_s = 0;          // 0: count passes instead
+    bool stop_at_failure = false;   // a burn-in ends at the first failed pass
     std::string junit_path;
     std::string json_path;
     bool append = false;

@@ -50,6 +50,9 @@ public:
     }
 
     int finish() { return station_->wait_exit(STATION_TIMEOUT_MS); }
+    // A station with a page keeps it when its run is over, until stopped.
+    bool wait_page_kept() { return station_->wait_until([&] { return station_->err().find(PAGE_KEPT) != std::string::npos; }, STATION_TIMEOUT_MS); }
+    static constexpr const char* PAGE_KEPT = "korvastation: the run is over; its page stays at ";
     Session& process() { return *station_; }
     const std::string& dir() const { return dir_; }
 

@@ -507,7 +507,30 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
     EXPECT_GT(png.size(), 5000u);
     keep_screenshot(url, station.dir(), "dashboard.png");
     kill(station.process().pid(), SIGINT);
+    // The page shows how the run ended until the station is stopped again.
+    ASSERT_TRUE(station.wait_page_kept()) << station.process().err();
+    EXPECT_NE(browse(url, station.dir()).find("<div class=\"tile stopped\" data-label=\"SN1001\">"), std::string::npos);
+    kill(station.process().pid(), SIGINT);
     EXPECT_EQ(station.finish(), 2);  // stopped boards were not tested through
+}
+
+TEST(Station, AFailedBoardsDiagnosisIsOnItsTileAsSoonAsItIsKnown)
+{
+    // The run goes on while the faulty board is diagnosed: a fixture with
+    // no board in it keeps it going.
+    SimulatedBoard faulty("sram.d3=0");
+    Pty empty_fixture;
+    Station station({"--http", "0", faulty.port() + "=F1", empty_fixture.slave_path() + "=E1"});
+    const std::string url = dashboard_url(station);
+    const std::string events = events_until(url, "SRAM data line 3 stuck at 0", 60000);
+    EXPECT_NE(events.find("SRAM data line 3 stuck at 0"), std::string::npos) << events;
+    EXPECT_FALSE(station.process().exited());
+    kill(station.process().pid(), SIGINT);
+    ASSERT_TRUE(station.wait_page_kept()) << station.process().err();
+    const std::string dom = browse(url, station.dir());
+    EXPECT_NE(dom.find("SRAM data line 3 stuck at 0"), std::string::npos) << dom;
+    kill(station.process().pid(), SIGINT);
+    EXPECT_EQ(station.finish(), 2);
 }
 
 TEST(Station, TheDashboardShowsTheLineOfStationsSharingADatabase)
@@ -529,12 +552,16 @@ TEST(Station, TheDashboardShowsTheLineOfStationsSharingADatabase)
               std::string::npos) << dom;
     keep_screenshot(url, bench_b.dir(), "dashboard-line.png");
     kill(bench_b.process().pid(), SIGINT);
+    ASSERT_TRUE(bench_b.wait_page_kept()) << bench_b.process().err();
+    kill(bench_b.process().pid(), SIGINT);
     EXPECT_EQ(bench_b.finish(), 2);
 }
 
 TEST(Station, ADashboardBeyondLoopbackIsSaidSo)
 {
     Station station({"--http", "0.0.0.0:0", "/nonexistent/port=B1"});
+    ASSERT_TRUE(station.wait_page_kept()) << station.process().err();
+    kill(station.process().pid(), SIGTERM);
     EXPECT_EQ(station.finish(), 2);
     const std::string& err = station.process().err();
     // A wildcard address is none to browse to: this machine's own are.
