@@ -13,7 +13,8 @@ using korvasim::Result;
 
 namespace {
 
-const auto KEEP_ALIVE = std::chrono::seconds(15);
+// Also how soon a page that went away gives its stream's place back.
+const auto KEEP_ALIVE = std::chrono::seconds(5);
 
 bool loopback(const std::string& host)
 {
@@ -95,9 +96,26 @@ Result Dashboard::start(const std::string& address, std::string* url, std::strin
         res.set_content(state_, "application/json");
     });
     server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (streams_ >= MAX_EVENT_STREAMS) {
+                res.status = 503;
+                res.set_header("Retry-After", "10");
+                res.set_content("The station serves " + std::to_string(MAX_EVENT_STREAMS) +
+                                    " live pages at once; close one, or read /state.\n",
+                                "text/plain; charset=utf-8");
+                return;
+            }
+            ++streams_;
+        }
         res.set_header("Cache-Control", "no-cache");
         auto seen = std::make_shared<unsigned long>(0);
-        res.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
+        // The stream's end, however it comes, gives its place back.
+        auto place = std::shared_ptr<void>(nullptr, [this](void*) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --streams_;
+        });
+        res.set_chunked_content_provider("text/event-stream", [this, seen, place](size_t, httplib::DataSink& sink) {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait_for(lock, KEEP_ALIVE, [&] { return version_ != *seen || stopping_; });
             if (stopping_) {
@@ -110,6 +128,10 @@ Result Dashboard::start(const std::string& address, std::string* url, std::strin
             return sink.write(message.data(), message.size());
         });
     });
+    // Workers for every stream and as many again for pages and states; a
+    // client that sends its request slowly is given up after a few seconds.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(2 * MAX_EVENT_STREAMS); };
+    server_->set_read_timeout(3, 0);
     int bound = static_cast<int>(port);
     if (port == 0)
         bound = server_->bind_to_any_port(host);

@@ -42,7 +42,12 @@ private:
     std::string state_ = "{}";
     unsigned long version_ = 0;
     bool stopping_ = false;
+    int streams_ = 0;  // event streams open now, under mutex_
 };
+
+// Event streams served at once: each holds one of the server's workers, and
+// the page itself must always find one free.
+const int MAX_EVENT_STREAMS = 16;
 
 // The page itself: one file, no scripts or styles from anywhere else.
 extern const char DASHBOARD_PAGE[];

@@ -265,11 +265,11 @@ int Station::finish(const std::atomic<int>& interrupts)
             written = EXIT_UNTESTED;
         }
     if (database_) {
-        // A request to stop, or a server that takes all of DATABASE_WAIT,
-        // ends the wait: the files have the records.
+        // A request to stop (a second one, if the first stopped the run), or
+        // a server that takes all of DATABASE_WAIT, ends the wait.
         const int asked = interrupts;
         const auto deadline = Clock::now() + DATABASE_WAIT;
-        database_->drain([&] { return interrupts == asked && Clock::now() < deadline; });
+        database_->drain([&] { return interrupts == asked && interrupts < 2 && Clock::now() < deadline; });
         if (database_->missing() > 0) {
             std::string files;
             for (const std::string& path : {options_.json_path, options_.junit_path})
@@ -291,7 +291,8 @@ int Station::finish(const std::atomic<int>& interrupts)
 
 void Station::keep_page(const std::atomic<int>& interrupts)
 {
-    if (!dashboard_)
+    // Asked twice to stop, the station does not linger.
+    if (!dashboard_ || interrupts >= 2)
         return;
     // Read before the word is out: a stop sent on seeing it must count.
     const int seen = interrupts;

@@ -58,6 +58,7 @@ public:
     }
 
     bool available() const { return started_; }
+    int port() const { return port_; }
     const std::string& why() const { return why_; }
     std::string uri(const std::string& database = "postgres") const
     {
