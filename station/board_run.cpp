@@ -1,5 +1,6 @@
 #include "station/board_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -117,6 +118,7 @@ void BoardRun::launch_tool()
 {
     step_ = Step::TESTING;
     last_byte_ = Clock::now();
+    progress_told_ = last_byte_;
     if (stage_ == Stage::VERBOSE_FOLLOW_UP) {
         launch({"-p", record_.board.port, "-v", "-l", record_.verbose_log});
         return;
@@ -210,8 +212,13 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
         record_.seconds[e.test] += seconds_between(test_since_, now);
         if (!passed && record_.first_failure[e.test] == 0)
             record_.first_failure[e.test] = record_.passes + 1;
+        // A burn-in tells its first pass, then failures only and a progress
+        // line a minute: a day's passes would fill a log with "passed".
         const std::string verdict = std::string(TEST_NAMES[e.test]) + " " + (passed ? REPORT_PASSED : REPORT_FAILED);
-        tell(verdict + (options_.burn_in() ? " (pass " + std::to_string(record_.passes + 1) + ")" : ""));
+        if (!options_.burn_in())
+            tell(verdict);
+        else if (!passed || record_.passes == 0)
+            tell(verdict + " (pass " + std::to_string(record_.passes + 1) + ")");
         if (e.test == TEST_SRAM) {
             ++record_.passes;
             if (options_.burn_in() && (enough_passes(now) || (options_.stop_at_failure && record_.failures() > 0))) {
@@ -225,9 +232,35 @@ void BoardRun::on_event(const ToolOutputEvent& e, Clock::time_point now)
     }
 }
 
+long BoardRun::silent_seconds(Clock::time_point now) const
+{
+    if (!child_ || record_.running_test < 0 || record_.verdict != Verdict::RUNNING)
+        return 0;
+    return static_cast<long>(seconds_between(last_byte_, now));
+}
+
+std::string BoardRun::burn_in_progress(Clock::time_point now) const
+{
+    if (!options_.burn_in() || stage_ != Stage::MAIN || step_ != Step::TESTING || record_.verdict != Verdict::RUNNING)
+        return "";
+    if (options_.duration_s <= 0)
+        return "pass " + std::to_string(record_.passes + 1) + " of " + std::to_string(options_.passes);
+    const long elapsed = static_cast<long>(seconds_between(started_, now) / 60);
+    const long total = static_cast<long>(options_.duration_s / 60);
+    return std::to_string(elapsed) + " min of " + std::to_string(total) + " min, " +
+           std::to_string(std::max(0L, total - elapsed)) + " min left";
+}
+
 bool BoardRun::pump(Clock::time_point now, bool readable)
 {
     bool changed = false;
+    if (options_.burn_in() && step_ == Step::TESTING && stage_ == Stage::MAIN && !ending_ &&
+        seconds_between(progress_told_, now) >= 60) {
+        if (record_.passes > 0)
+            tell("burn-in: " + std::to_string(record_.passes) + " passes, " + std::to_string(record_.failures()) +
+                 " failed tests; " + burn_in_progress(now));
+        progress_told_ = now;
+    }
     if (power_ && power_->pump(now)) {
         power_done(now);
         changed = true;

@@ -97,6 +97,13 @@ public:
     // One line per event, for output that is not a terminal.
     std::vector<std::string> take_events();
 
+    // Seconds since dudedoved last said anything while the board is in a
+    // test (0 otherwise): a silent board shows it.
+    long silent_seconds(std::chrono::steady_clock::time_point now) const;
+    // How far a burn-in is, as the operator reads it ("pass 12 of 100",
+    // "12 min of 30 min, 18 min left"); empty outside a burn-in's testing.
+    std::string burn_in_progress(std::chrono::steady_clock::time_point now) const;
+
 private:
     enum class Stage { MAIN, VERBOSE_FOLLOW_UP };
     // Where the board is between power and dudedoved.
@@ -136,6 +143,7 @@ private:
     bool power_on_sent_ = false;           // in this attempt
     bool power_failed_ = false;            // a power command failed: the switch is not trusted
     std::chrono::steady_clock::time_point off_since_;
+    std::chrono::steady_clock::time_point progress_told_;  // the last burn-in progress line
     std::vector<BoardRecord> earlier_;     // the attempts before this one
     int finished_taken_ = 0;               // attempts handed out by take_finished
     std::string log_dir_;

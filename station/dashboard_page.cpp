@@ -20,6 +20,7 @@ h1 { font-size: 1.4em; margin: 0 0 .3em 0; }
 .tile .port { color: #666; font-size: .85em; overflow-wrap: anywhere; }
 .tile .state { font-weight: bold; margin: .3em 0; }
 .tile .line { font-size: .9em; }
+.tile .silent { color: #b60; font-weight: bold; }
 .tile progress { width: 100%; }
 .passed { border-color: #2a2; } .failed { border-color: #c22; }
 .hung, .lost, .not-tested, .stopped { border-color: #e90; } .running { border-color: #28c; }
@@ -31,6 +32,8 @@ h1 { font-size: 1.4em; margin: 0 0 .3em 0; }
 <div id="boards"></div>
 <script>
 const STATE_AT_LOAD = /*STATE*/;
+// A board that says nothing for this long while it is tested is worth a look.
+const SILENT_SHOWN_S = 5;
 function line(tile, cls, text) {
   if (!text) return;
   const p = document.createElement("div");
@@ -60,6 +63,9 @@ function show(state) {
     tile.appendChild(h);
     line(tile, "port", b.port);
     line(tile, "state", b.state + (b.test ? ": " + b.test : ""));
+    if (b.silent_s >= SILENT_SHOWN_S)
+      line(tile, "line silent", "no output for " + b.silent_s + " s");
+    line(tile, "line burn-in", b.burn_in);
     const bar = document.createElement("progress");
     bar.max = 1;
     bar.value = b.progress;
@@ -67,6 +73,7 @@ function show(state) {
     line(tile, "line passes", b.passes + (b.passes == 1 ? " pass" : " passes"));
     line(tile, "line failure", b.failure);
     line(tile, "line diagnosis", b.diagnosis);
+    line(tile, "line earlier", b.earlier);
     boards.appendChild(tile);
   }
 }

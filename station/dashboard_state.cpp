@@ -25,11 +25,35 @@ double progress_of(const BoardRecord& r, const StationOptions& options)
     return std::min(1.0, verdicts / 3.0);
 }
 
-std::string kind_of(Verdict v)
+// A board that failed a test is failed at once, also while its burn-in goes on.
+std::string kind_of(const BoardRecord& r)
 {
-    std::string kind = verdict_name(v);
+    std::string kind = r.verdict == Verdict::RUNNING && r.failures() > 0 ? "failed" : verdict_name(r.verdict);
     std::replace(kind.begin(), kind.end(), ' ', '-');
     return kind;
+}
+
+std::string diagnosis_of(const BoardRecord& r)
+{
+    std::string diagnosis;
+    for (const auto& f : r.diagnosis)
+        diagnosis += (diagnosis.empty() ? "" : " or ") + f.name;
+    return diagnosis.empty() ? r.diagnosis_note : diagnosis;
+}
+
+// What the attempts before a retest came to, for the retest's tile.
+std::string earlier_attempts(const std::vector<BoardRecord>& attempts)
+{
+    std::string text;
+    for (size_t k = 0; k + 1 < attempts.size(); ++k) {
+        const BoardRecord& a = attempts[k];
+        const TableRow row = row_of(a);
+        text += (text.empty() ? "" : "; ") + std::string(k == 0 ? "first attempt" : "retest " + std::to_string(k)) +
+                ": " + verdict_text(a) + (row.failure.empty() ? "" : " (" + row.failure + ")");
+        if (!diagnosis_of(a).empty())
+            text += ", " + diagnosis_of(a);
+    }
+    return text;
 }
 
 } // namespace
@@ -42,23 +66,24 @@ std::string dashboard_state(const std::string& station, const std::vector<const 
         if (other.station == station)
             mine = other;
     nlohmann::ordered_json boards = nlohmann::ordered_json::array();
+    const auto now = std::chrono::steady_clock::now();
     for (const BoardRun* run : runs) {
         const BoardRecord& r = run->record();
         const TableRow row = row_of(r);
-        std::string diagnosis;
-        for (const auto& f : r.diagnosis)
-            diagnosis += (diagnosis.empty() ? "" : ", ") + f.name;
+        const std::vector<BoardRecord> attempts = run->attempts();
         boards.push_back({{"label", r.board.label},
                           {"port", r.board.port},
-                          {"kind", kind_of(r.verdict)},
+                          {"kind", kind_of(r)},
                           {"state", row.state},
                           {"test", row.test},
                           {"progress", progress_of(r, options)},
                           {"passes", r.passes},
+                          {"silent_s", run->silent_seconds(now)},
+                          {"burn_in", run->burn_in_progress(now)},
                           {"failure", row.failure},
-                          {"diagnosis", diagnosis.empty() ? r.diagnosis_note : diagnosis}});
+                          {"diagnosis", diagnosis_of(r)},
+                          {"earlier", earlier_attempts(attempts)}});
         if (run->done()) {
-            const std::vector<BoardRecord> attempts = run->attempts();
             ++mine.boards;
             mine.first_pass += attempts.front().verdict == Verdict::PASSED;
             mine.final_pass += attempts.back().verdict == Verdict::PASSED;

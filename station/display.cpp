@@ -85,6 +85,8 @@ TableRow row_of(const BoardRecord& r)
     TableRow row{r.board.label, r.board.port, "", "", std::to_string(r.passes), ""};
     if (r.verdict != Verdict::RUNNING)
         row.state = verdict_text(r);
+    else if (r.failures() > 0 && r.phase.rfind("verbose", 0) != 0)
+        row.state = "failed, testing on";  // a burn-in goes on after its first failure
     else if (r.running_test >= 0)
         row.state = r.phase.rfind("verbose", 0) == 0 ? "verbose pass" : "testing";
     else if (r.phase == "waiting for the board")

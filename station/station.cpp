@@ -148,8 +148,12 @@ void Station::run(const std::atomic<int>& interrupts, std::atomic<bool>& resized
         changed = take_diagnoses() || changed;
         changed = refresh_line_today(now) || changed;
         const bool all_done = std::all_of(runs_.begin(), runs_.end(), [](const auto& r) { return r->done(); });
-        if (changed || !events.empty())
+        // Once a second at least: a silent board's seconds and a burn-in's
+        // time go on by themselves.
+        if (changed || !events.empty() || now - published_ >= std::chrono::seconds(1)) {
             publish();
+            published_ = now;
+        }
         show(changed, events, all_done, resized.exchange(false));
         if (all_done)
             return;

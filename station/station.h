@@ -71,7 +71,7 @@ private:
     std::string page_url_;
     LineToday today_;
     std::vector<std::unique_ptr<BoardRun>> runs_;
-    Clock::time_point line_asked_, last_drawn_;
+    Clock::time_point line_asked_, last_drawn_, published_;
 };
 
 } // namespace korvastation
