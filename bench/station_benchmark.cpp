@@ -7,7 +7,7 @@
 #include <memory>
 #include <unistd.h>
 
-#include "station/result_store.h"
+#include "station/store/result_store.h"
 #include "tests/support/postgres_server.h"
 
 namespace {

@@ -101,11 +101,11 @@ echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t
 "$build/bench/station_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
 
 # From the station's verdict to the live page's event: a burn-in of one
-# board, its event lines (time-stamped when the station takes a verdict)
-# against the time each pass count first reaches a reader of the page's
-# event stream.
+# board whose SRAM fails every pass, so that every pass has an event line
+# (time-stamped when the station takes a verdict), against the time each
+# pass count first reaches a reader of the page's event stream.
 kill "$sim"; wait "$sim" 2>/dev/null || true
-start_sim
+start_sim --fault sram.d3=0
 "$build/station/korvastation" --dudedoved "$tool" --log-dir "$work/dash-logs" --http 0 --passes 20 \
   "$port=B1" >"$work/dash.out" 2>"$work/dash.err" &
 station=$!
@@ -127,6 +127,9 @@ except Exception:
     pass
 PY
 reader=$!
+# The page stays when the run is over, until the station is stopped.
+until grep -q 'the run is over' "$work/dash.err" 2>/dev/null; do sleep 0.1; done
+kill -INT "$station"
 wait "$station" || true
 kill "$reader" 2>/dev/null || true
 wait "$reader" 2>/dev/null || true

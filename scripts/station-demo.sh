@@ -5,7 +5,7 @@
 # data line 3 stuck at 0, one whose flash hangs on its first power-up) and
 # runs korvastation on them, with one retest for a board that failed or hung.
 # Each board's switch is its simulator's power pipe; a real line names a
-# relay or a hub port there (see the README).
+# relay or a hub port there (see docs/station.md).
 #
 #   scripts/station-demo.sh [korvastation options]
 #
@@ -33,7 +33,8 @@ add_board SN1003 sram.d3=0
 add_board SN1004 flash.busy,first=1
 
 status=0
-"$build/station/korvastation" --dudedoved "$build/host/dudedoved" --silence-timeout 5 \
+# The logs go with the boards unless --log-dir keeps them somewhere.
+"$build/station/korvastation" --dudedoved "$build/host/dudedoved" --log-dir "$work/logs" --silence-timeout 5 \
   --power-shell --power-on 'echo on > {switch}' --power-off 'echo off > {switch}' \
   --power-cycle-wait 1 --retest 1 "$@" "${boards[@]}" || status=$?
 exit "$status"

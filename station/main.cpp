@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "station/station.h"
-#include "station/yield_report.h"
+#include "station/report/yield_report.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "station/image_digest.h"
-#include "station/installation.h"
+#include "station/run/installation.h"
 
 namespace korvastation {
 

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "station/board_run.h"
-#include "station/dashboard.h"
-#include "station/dashboard_state.h"
-#include "station/database_worker.h"
-#include "station/diagnosis_worker.h"
-#include "station/display.h"
-#include "station/records.h"
-#include "station/station_options.h"
+#include "station/run/board_run.h"
+#include "station/page/dashboard.h"
+#include "station/page/dashboard_state.h"
+#include "station/store/database_worker.h"
+#include "station/run/diagnosis_worker.h"
+#include "station/outputs/display.h"
+#include "station/outputs/records.h"
+#include "station/cli/station_options.h"
 
 namespace korvastation {
 

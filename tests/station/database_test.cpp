@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "station/result_store.h"
-#include "station/sql_connection.h"
-#include "station/yield_report.h"
+#include "station/store/result_store.h"
+#include "station/store/sql_connection.h"
+#include "station/report/yield_report.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/session.h"
 

@@ -45,6 +45,13 @@ TEST(Station, ReportUsageErrorsAreOneLine)
         {{"report", "--db", "x.db", "--since", "2026-13-01"},
          "bad date '2026-13-01': expected a day of the calendar as YYYY-MM-DD"},
         {{"report", "--db", "x.db", "extra"}, "unexpected 'extra'"},
+        {{"report", "--db", "x.db", "--since"}, "option '--since' needs a value (korvastation report --help lists them)"},
+        {{"report", "--db", "x.db", "--since", "2026-02-30"},
+         "bad date '2026-02-30': expected a day of the calendar as YYYY-MM-DD"},
+        {{"report", "--db", "x.db", "--since", "2026-12-09", "--until", "2026-12-01"},
+         "--since 2026-12-09 comes after --until 2026-12-01"},
+        {{"report", "--db", "host=db1 dbname=line"},
+         "bad --db 'host=db1 dbname=line': a keyword connection string; give a postgresql:// URI or a SQLite file"},
         {{"report", "--db", dir + "/notes.txt"}, "SQLite database " + dir + "/notes.txt: file is not a database"},
     };
     for (const auto& [args, message] : cases) {
@@ -164,6 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "--json same.db and --db same.db are one file: give each record its own"},
         UsageCase{"JsonAndJunitOneFile", {"--json", "x", "--junit", "./x", "1"},
                   "--json x and --junit ./x are one file: give each record its own"},
+        UsageCase{"StopAtFailureWithoutBurnIn", {"--stop-at-failure", "1"},
+                  "--stop-at-failure goes with a burn-in (--passes or --duration)"},
         UsageCase{"LogFolderInAFile", {"--log-dir", "/dev/null/logs", "1"},
                   "cannot make the log folder /dev/null/logs: Not a directory"}),
     CaseName());

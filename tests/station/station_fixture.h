@@ -125,7 +125,7 @@ inline std::string browse(const std::string& url, const std::string& dir, const 
 }
 
 // With KORVA_SCREENSHOTS set, a screenshot of the page is kept there (the
-// README's pictures come from these tests).
+// documentation's pictures come from these tests).
 inline void keep_screenshot(const std::string& url, const std::string& dir, const std::string& name)
 {
     const char* folder = getenv("KORVA_SCREENSHOTS");

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
-#include "station/dashboard.h"
+#include "station/page/dashboard.h"
 #include "tests/station/station_fixture.h"
 #include "tests/support/case_name.h"
 #include "tests/support/postgres_server.h"
@@ -456,32 +456,44 @@ std::string dashboard_url(Station& station)
     return err.substr(at + told.size(), err.find('\n', at) - at - told.size());
 }
 
-// Reads the dashboard's event stream at url until an event holds what, or
-// timeout_ms pass; the events read.
-std::string events_until(const std::string& url, const std::string& what, int timeout_ms)
+// A connection to the page's server with a request sent; the socket.
+int request(int port, const std::string& text)
 {
-    const int port = std::stoi(url.substr(url.rfind(':') + 1));
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(write(s, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    return s;
+}
+
+// What came on s until it holds what, or timeout_ms.
+std::string read_until(int s, const std::string& what, int timeout_ms)
+{
     std::string seen;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        EXPECT_EQ(write(s, request.data(), request.size()), static_cast<ssize_t>(request.size()));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (seen.find(what) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{s, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(s, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            seen.append(buffer, static_cast<size_t>(n));
-        }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (seen.find(what) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = read(s, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        seen.append(buffer, static_cast<size_t>(n));
     }
+    return seen;
+}
+
+// Reads the dashboard's event stream at url until an event holds what, or
+// timeout_ms pass; the events read.
+std::string events_until(const std::string& url, const std::string& what, int timeout_ms)
+{
+    const int s = request(std::stoi(url.substr(url.rfind(':') + 1)),
+                          "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::string seen = read_until(s, what, timeout_ms);
     close(s);
     return seen;
 }
@@ -561,37 +573,6 @@ TEST(Station, TheDashboardShowsTheLineOfStationsSharingADatabase)
     ASSERT_TRUE(bench_b.wait_page_kept()) << bench_b.process().err();
     kill(bench_b.process().pid(), SIGINT);
     EXPECT_EQ(bench_b.finish(), 2);
-}
-
-// A connection to the page's server with a request sent; the socket.
-int request(int port, const std::string& text)
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(write(s, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    return s;
-}
-
-// What came on s until it holds what, or timeout_ms.
-std::string read_until(int s, const std::string& what, int timeout_ms)
-{
-    std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (seen.find(what) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = read(s, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        seen.append(buffer, static_cast<size_t>(n));
-    }
-    return seen;
 }
 
 TEST(Station, ThePageAnswersHoweverManyLivePagesAndSlowClientsThereAre)

@@ -1,4 +1,4 @@
-#include "station/records.h"
+#include "station/outputs/records.h"
 
 #include <algorithm>
 #include <cerrno>

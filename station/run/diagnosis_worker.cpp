@@ -1,4 +1,4 @@
-#include "station/diagnosis_worker.h"
+#include "station/run/diagnosis_worker.h"
 
 #include <algorithm>
 

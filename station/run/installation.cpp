@@ -1,4 +1,4 @@
-#include "station/installation.h"
+#include "station/run/installation.h"
 
 #include <algorithm>
 #include <cerrno>

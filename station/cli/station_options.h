@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sim/support/result.h"
-#include "station/power_command.h"
+#include "station/run/power_command.h"
 
 namespace korvastation {
 

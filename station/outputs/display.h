@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "station/board_run.h"
+#include "station/run/board_run.h"
 
 namespace korvastation {
 

@@ -3,8 +3,8 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
-#include "station/result_store.h"
-#include "station/sql_connection.h"
+#include "station/store/result_store.h"
+#include "station/store/sql_connection.h"
 
 namespace korvastation {
 

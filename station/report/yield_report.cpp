@@ -1,7 +1,7 @@
-#include "station/yield_report.h"
+#include "station/report/yield_report.h"
 
 #include "sim/support/html_text.h"
-#include "station/station_options.h"
+#include "station/cli/station_options.h"
 
 #include <algorithm>
 #include <cerrno>

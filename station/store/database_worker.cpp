@@ -1,4 +1,4 @@
-#include "station/database_worker.h"
+#include "station/store/database_worker.h"
 
 namespace korvastation {
 

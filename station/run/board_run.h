@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "station/child_process.h"
-#include "station/power_command.h"
+#include "station/run/child_process.h"
+#include "station/run/power_command.h"
 #include "sim/analysis/fault_catalogue.h"
-#include "station/station_options.h"
-#include "station/tool_output.h"
+#include "station/cli/station_options.h"
+#include "station/run/tool_output.h"
 
 namespace korvastation {
 

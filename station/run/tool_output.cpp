@@ -1,4 +1,4 @@
-#include "station/tool_output.h"
+#include "station/run/tool_output.h"
 
 #include "link/board_protocol.h"
 #include "host/report_lines.h"

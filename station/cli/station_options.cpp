@@ -1,4 +1,4 @@
-#include "station/station_options.h"
+#include "station/cli/station_options.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <netdb.h>
 #include <sys/stat.h>
 
-#include "station/result_store.h"
+#include "station/store/result_store.h"
 
 namespace korvastation {
 

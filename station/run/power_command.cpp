@@ -1,10 +1,10 @@
-#include "station/power_command.h"
+#include "station/run/power_command.h"
 
 #include <cctype>
 #include <csignal>
 #include <wordexp.h>
 
-#include "station/station_options.h"
+#include "station/cli/station_options.h"
 
 namespace korvastation {
 

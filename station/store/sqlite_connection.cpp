@@ -1,6 +1,6 @@
 #include <sqlite3.h>
 
-#include "station/sql_connection.h"
+#include "station/store/sql_connection.h"
 
 namespace korvastation {
 

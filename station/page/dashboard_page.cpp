@@ -1,4 +1,4 @@
-#include "station/dashboard.h"
+#include "station/page/dashboard.h"
 
 namespace korvastation {
 

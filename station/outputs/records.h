@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "station/board_run.h"
-#include "station/result_store.h"
+#include "station/run/board_run.h"
+#include "station/store/result_store.h"
 #include "sim/support/result.h"
-#include "station/record_text.h"
+#include "station/outputs/record_text.h"
 
 namespace korvastation {
 

@@ -1,9 +1,9 @@
-#include "station/result_store.h"
+#include "station/store/result_store.h"
 
 #include <map>
 
-#include "station/record_text.h"
-#include "station/sql_connection.h"
+#include "station/outputs/record_text.h"
+#include "station/store/sql_connection.h"
 
 namespace korvastation {
 

@@ -1,9 +1,9 @@
-#include "station/dashboard_state.h"
+#include "station/page/dashboard_state.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "station/display.h"
+#include "station/outputs/display.h"
 
 namespace korvastation {
 

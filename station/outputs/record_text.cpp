@@ -1,4 +1,4 @@
-#include "station/record_text.h"
+#include "station/outputs/record_text.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,8 +1,8 @@
-#include "station/display.h"
+#include "station/outputs/display.h"
 
 #include <algorithm>
 
-#include "station/records.h"
+#include "station/outputs/records.h"
 #include "host/report_lines.h"
 
 namespace korvastation {

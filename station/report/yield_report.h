@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "sim/support/result.h"
-#include "station/result_store.h"
+#include "station/store/result_store.h"
 
 namespace korvastation {
 

@@ -1,4 +1,4 @@
-#include "station/child_process.h"
+#include "station/run/child_process.h"
 
 #include <cerrno>
 #include <csignal>

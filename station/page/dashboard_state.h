@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "station/board_run.h"
-#include "station/result_store.h"
-#include "station/station_options.h"
+#include "station/run/board_run.h"
+#include "station/store/result_store.h"
+#include "station/cli/station_options.h"
 
 namespace korvastation {
 

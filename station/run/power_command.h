@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "sim/support/result.h"
-#include "station/child_process.h"
+#include "station/run/child_process.h"
 
 namespace korvastation {
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "station/result_store.h"
+#include "station/store/result_store.h"
 
 namespace korvastation {
 

@@ -1,4 +1,4 @@
-#include "station/board_run.h"
+#include "station/run/board_run.h"
 
 #include <algorithm>
 #include <cerrno>
