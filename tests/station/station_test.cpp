@@ -731,6 +731,9 @@ TEST_P(HangTest, EveryWaitHasALimit)
     EXPECT_EQ(record["verdict"], "hung");
     EXPECT_EQ(record["hung_in"], GetParam().hung_in);
     EXPECT_EQ(record["problem"], GetParam().problem);
+    // A hung board is named as hung, not as one not tested.
+    EXPECT_NE(station.process().out().find("Summary: 1 board, 0 passed, 0 failed, 1 hung, 0 not tested (exit status 2)"),
+              std::string::npos) << station.process().out();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -739,6 +742,17 @@ INSTANTIATE_TEST_SUITE_P(
                     HangCase{"ADudedovedThatSaysNothing", true, "start-up",
                              "no output from dudedoved for 2 s (starting)"}),
     CaseName());
+
+TEST(Station, ABurnInStopsAtItsFirstFailedPassWhenAsked)
+{
+    SimulatedBoard faulty("sram.d3=0");
+    Station station({"--passes", "100000", "--stop-at-failure", faulty.port() + "=F1"});
+    EXPECT_EQ(station.finish(), 1) << station.process().out();
+    const auto record = station.records().at("F1");
+    EXPECT_EQ(record["verdict"], "failed");
+    EXPECT_EQ(record["passes"], 1);
+    EXPECT_EQ(record["diagnosis"]["candidates"][0]["spec"], "sram.d3=0") << record.dump();
+}
 
 TEST(Station, ABurnInForADurationEndsWithAWholePass)
 {
