@@ -10,7 +10,4 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVA_SANITIZE=
       -DKORVA_WERROR=ON -DKORVA_TESTS=ON -DKORVA_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 cd "$build"
-# Two tests a core: most of a test's time is spent waiting on a simulated
-# board's serial line or a time-out, not computing, and every test waits for
-# its conditions rather than for a time, so that a busy machine only slows it.
-ctest -j"$(( 2 * $(nproc) ))" --output-on-failure "$@"
+ctest -j"$(nproc)" --output-on-failure "$@"
