@@ -1,10 +1,13 @@
 // The station's records in its databases: a line's worth of attempts
 // written one transaction each, into SQLite and into a real PostgreSQL
-// server started for the purpose.
+// server started for the purpose; and the yield of such a line counted,
+// with the memory it took.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "station/store/result_store.h"
@@ -82,6 +85,54 @@ void BM_RecordLinePostgres(benchmark::State& state)
     record_line(state, server.uri());
 }
 BENCHMARK(BM_RecordLinePostgres)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The report's counting of BOARDS x PASSES attempts, in a child of its own so
+// that its peak memory is its own: it must not grow with the database.
+void BM_YieldOfALineSqlite(benchmark::State& state)
+{
+    char dir[] = "/tmp/korva-bench-XXXXXX";
+    if (!mkdtemp(dir)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string where = std::string(dir) + "/records.db";
+    {
+        std::unique_ptr<ResultStore> store;
+        if (!open_result_store(where, &store)) {
+            state.SkipWithError("cannot open the database");
+            return;
+        }
+        for (int p = 0; p < PASSES; ++p)
+            for (int b = 0; b < BOARDS; ++b)
+                if (!store->add(pass_of(b, p))) {
+                    state.SkipWithError("a record failed");
+                    return;
+                }
+    }
+    long peak_kb = 0;
+    for (auto _ : state) {
+        const pid_t child = fork();
+        if (child == 0) {
+            std::unique_ptr<ResultStore> store;
+            YieldTally tally;
+            const bool counted = open_result_store(where, &store) && store->count_boards({}, &tally) &&
+                                 store->count_tests_and_faults({}, &tally) && tally.total.boards == BOARDS * PASSES;
+            _exit(counted ? 0 : 1);
+        }
+        int status = 0;
+        rusage usage = {};
+        if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the counting failed");
+            break;
+        }
+        peak_kb = usage.ru_maxrss;
+    }
+    state.counters["peak_rss_kB"] = static_cast<double>(peak_kb);
+    const std::string clean = std::string("rm -rf ") + dir;
+    if (system(clean.c_str()) != 0)
+        state.SkipWithError("the temporary folder stayed");
+}
+BENCHMARK(BM_YieldOfALineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 

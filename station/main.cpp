@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "station/station.h"
-#include "station/report/yield_report.h"
+#include "station/cli/report_command.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "report")
         return run_report(argc - 1, argv + 1);
-    StationOptions options;
+    StationSettings options;
     if (const korvasim::Result parsed = parse_station_options(argc, argv, &options); !parsed) {
         tell_user(parsed.why());
         return EXIT_UNTESTED;

@@ -9,6 +9,7 @@
 
 #include "station/image_digest.h"
 #include "station/run/installation.h"
+#include "station/store/database_name.h"
 
 namespace korvastation {
 
@@ -51,7 +52,7 @@ void tell_user(const std::string& message)
     fprintf(stderr, "korvastation: %s\n", message.c_str());
 }
 
-Station::Station(StationOptions options, std::unique_ptr<Display> display)
+Station::Station(StationSettings options, std::unique_ptr<Display> display)
     : options_(std::move(options)), display_(std::move(display))
 {
 }
@@ -99,7 +100,7 @@ Result Station::open()
         if (!reachable.empty())
             tell_user("the dashboard can be reached from other machines (" + reachable + ")");
         if (database_)
-            database_->ask_day_yield(today_.day);
+            ask_line_today(today_.day);
     }
     diagnoses_ = std::make_unique<DiagnosisWorker>();
     for (const BoardSpec& board : options_.boards)
@@ -110,7 +111,7 @@ Result Station::open()
 void Station::run(const std::atomic<int>& interrupts, std::atomic<bool>& resized)
 {
     for (auto& run : runs_)
-        run->start();
+        run->start(Clock::now());
     publish();
     int stops_sent = 0;
     line_asked_ = Clock::now();
@@ -138,10 +139,10 @@ void Station::run(const std::atomic<int>& interrupts, std::atomic<bool>& resized
                 run->stop();
         }
         bool changed = false;
-        std::vector<std::string> events;
+        std::vector<BoardEvent> events;
         for (size_t i = 0; i < runs_.size(); ++i) {
-            changed = runs_[i]->pump(now, readable[i]) || changed;
-            for (std::string& e : runs_[i]->take_events())
+            changed = runs_[i]->advance(now, readable[i]) || changed;
+            for (BoardEvent& e : runs_[i]->take_events())
                 events.push_back(std::move(e));
         }
         changed = take_finished_attempts() || changed;
@@ -205,15 +206,24 @@ bool Station::refresh_line_today(Clock::time_point now)
     if (!dashboard_ || !database_)
         return false;
     if (now - line_asked_ > LINE_REFRESH) {
-        database_->ask_day_yield(today_utc());
+        ask_line_today(today_utc());
         line_asked_ = now;
     }
-    std::optional<std::vector<DayYield>> answer = database_->take_day_yield();
+    std::optional<YieldTally> answer = database_->take_yield();
     if (!answer)
         return false;
     today_.day = today_utc();
-    today_.stations = std::move(*answer);
+    today_.stations = std::move(answer->by_station);
     return true;
+}
+
+// This run's boards are on the page already: the database counts the rest.
+void Station::ask_line_today(const std::string& day)
+{
+    StoreFilter boards;
+    boards.since = boards.until = day;
+    boards.leave_out_run = run_id_;
+    database_->ask_yield(boards);
 }
 
 void Station::publish()
@@ -226,7 +236,7 @@ void Station::publish()
     dashboard_->publish(dashboard_state(station_name_, tiles, options_, today_));
 }
 
-void Station::show(bool changed, const std::vector<std::string>& events, bool all_done, bool resized)
+void Station::show(bool changed, const std::vector<BoardEvent>& events, bool all_done, bool resized)
 {
     const auto now = Clock::now();
     if (!display_->terminal()) {

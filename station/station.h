@@ -31,7 +31,7 @@ void tell_user(const std::string& message);
 class Station {
 public:
     // display: where the table or the event lines go.
-    Station(StationOptions options, std::unique_ptr<Display> display);
+    Station(StationSettings options, std::unique_ptr<Display> display);
 
     // Finds dudedoved, makes the log folder, opens the record files, the
     // database and the page. A reason in one line when it cannot: nothing
@@ -57,10 +57,11 @@ private:
     bool take_diagnoses();
     void store(const BoardRecord& attempt);
     bool refresh_line_today(Clock::time_point now);
+    void ask_line_today(const std::string& day);
     void publish();
-    void show(bool changed, const std::vector<std::string>& events, bool all_done, bool resized);
+    void show(bool changed, const std::vector<BoardEvent>& events, bool all_done, bool resized);
 
-    StationOptions options_;
+    StationSettings options_;
     std::unique_ptr<Display> display_;
     std::string log_dir_, station_name_, run_id_;
     RecordFile json_, junit_;

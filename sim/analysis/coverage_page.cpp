@@ -37,6 +37,20 @@ void print_picture(FILE* out, const CellCoverage& cells)
     fputs("</svg>\n", out);
 }
 
+void print_models(FILE* out, const std::vector<ModelRow>& models)
+{
+    fputs("<h2>By fault model</h2>\n<table>\n<tr><th>part</th><th>fault model</th><th>faults</th>"
+          "<th>caught</th><th>coverage</th><th>method</th></tr>\n",
+          out);
+    for (const ModelRow& m : models)
+        fprintf(out,
+                "<tr><td>%s</td><td>%s</td><td class=\"n\">%llu</td><td class=\"n\">%llu</td>"
+                "<td class=\"n\">%.4g%%</td><td>%s</td></tr>\n",
+                html_text(m.part).c_str(), html_text(m.model).c_str(), static_cast<unsigned long long>(m.faults),
+                static_cast<unsigned long long>(m.caught), m.percent(), html_text(m.method).c_str());
+    fputs("</table>\n", out);
+}
+
 } // namespace
 
 void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const std::vector<ModelRow>& models,
@@ -71,18 +85,8 @@ void print_coverage_html(FILE* out, const std::vector<CoverageRow>& rows, const 
         if (!items.empty())
             fprintf(out, "<h3>%s</h3>\n<ul>\n%s</ul>\n", detection_text(v), items.c_str());
     }
-    if (!models.empty()) {
-        fputs("<h2>By fault model</h2>\n<table>\n<tr><th>part</th><th>fault model</th><th>faults</th>"
-              "<th>caught</th><th>coverage</th><th>method</th></tr>\n",
-              out);
-        for (const ModelRow& m : models)
-            fprintf(out,
-                    "<tr><td>%s</td><td>%s</td><td class=\"n\">%llu</td><td class=\"n\">%llu</td>"
-                    "<td class=\"n\">%.4g%%</td><td>%s</td></tr>\n",
-                    html_text(m.part).c_str(), html_text(m.model).c_str(), static_cast<unsigned long long>(m.faults),
-                    static_cast<unsigned long long>(m.caught), m.percent(), html_text(m.method).c_str());
-        fputs("</table>\n", out);
-    }
+    if (!models.empty())
+        print_models(out, models);
     for (const PairCoverage& p : pairs)
         for (const auto& [classes_hidden, count] : p.missed_by_class)
             fprintf(out, "<p>%s pairs that hide each other: %s, %llu (e.g. %s)</p>\n", html_text(p.part).c_str(),

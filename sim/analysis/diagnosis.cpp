@@ -172,20 +172,74 @@ Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests
     return Result::ok();
 }
 
-Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
-                   unsigned threads)
+namespace {
+
+// A single fault lies in a part whose test failed; cell faults are too many
+// to try all: the mismatches name the cells.
+std::vector<CatalogueFault> suspects_of(const std::vector<LoggedTest>& tests)
 {
-    // A single fault lies in a part whose test failed.
     std::vector<CatalogueFault> suspects;
     for (const CatalogueFault& f : fault_catalogue())
         for (const LoggedTest& t : tests)
             if (!t.passed && f.part == TEST_NAMES[t.test])
                 suspects.push_back(f);
-    // Cell faults are too many to try all: the mismatches name the cells.
     for (const LoggedTest& t : tests)
         for (CatalogueFault& f : cell_suspects(t))
             suspects.push_back(std::move(f));
+    return suspects;
+}
 
+// How far the suspect's simulated reports agree with the logged ones.
+Candidate try_suspect(const std::vector<uint8_t>& image, const CatalogueFault& suspect,
+                      const std::vector<LoggedTest>& tests, const std::vector<TestOutcome>& sound)
+{
+    const FaultSet set = catalogue_faults(suspect.spec);
+    Candidate c;
+    c.complete = true;
+    for (size_t k = 0; k < tests.size(); ++k) {
+        const LoggedTest& t = tests[k];
+        const TestOutcome o = suspect.part == TEST_NAMES[t.test]
+                                  ? run_board_test(image, set, TEST_COMMANDS[t.test], true, BUDGET_MS)
+                                  : sound[k];
+        const std::vector<std::string> simulated = o.answered ? text_lines(o.report) : std::vector<std::string>{};
+        const long parted = o.answered ? first_difference(t.lines, simulated) : 0;
+        if (o.answered && parted < 0 && (o.code == 0) == t.passed) {
+            c.agreeing += t.lines.size();
+            continue;
+        }
+        c.complete = false;
+        c.parted_test = t.test;
+        c.parted_line = parted < 0 ? static_cast<long>(t.lines.size()) : parted;
+        c.agreeing += static_cast<size_t>(c.parted_line);
+        c.simulated_line = !o.answered ? "(no answer)"
+                           : static_cast<size_t>(c.parted_line) < simulated.size()
+                               ? "'" + simulated[c.parted_line] + "'"
+                               : "(end of report)";
+        break;
+    }
+    return c;
+}
+
+// Where the closest candidate first parted from the log.
+std::string first_difference_of(const Candidate& c, const std::vector<LoggedTest>& tests)
+{
+    const LoggedTest* logged = nullptr;
+    for (const LoggedTest& t : tests)
+        if (t.test == c.parted_test)
+            logged = &t;
+    const std::string log_line = static_cast<size_t>(c.parted_line) < logged->lines.size()
+                                     ? "'" + logged->lines[c.parted_line] + "'"
+                                     : "(end of report)";
+    return std::string(TEST_NAMES[c.parted_test]) + " report line " + std::to_string(c.parted_line + 1) +
+           ": the log has " + log_line + ", the simulation " + c.simulated_line;
+}
+
+} // namespace
+
+Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
+                   unsigned threads)
+{
+    const std::vector<CatalogueFault> suspects = suspects_of(tests);
     // A fault of one part changes only that part's test: the others run as
     // on a sound board, once for all suspects.
     std::vector<TestOutcome> sound(tests.size());
@@ -193,33 +247,8 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
         sound[k] = run_board_test(image, FaultSet{}, TEST_COMMANDS[tests[k].test], true, BUDGET_MS);
     });
     std::vector<Candidate> candidates(suspects.size());
-    parallel_for(suspects.size(), threads, [&](size_t i) {
-        const FaultSet set = catalogue_faults(suspects[i].spec);
-        Candidate& c = candidates[i];
-        c.complete = true;
-        for (size_t k = 0; k < tests.size(); ++k) {
-            const LoggedTest& t = tests[k];
-            const TestOutcome o = suspects[i].part == TEST_NAMES[t.test]
-                                      ? run_board_test(image, set, TEST_COMMANDS[t.test], true, BUDGET_MS)
-                                      : sound[k];
-            const std::vector<std::string> simulated =
-                o.answered ? text_lines(o.report) : std::vector<std::string>{};
-            const long parted = o.answered ? first_difference(t.lines, simulated) : 0;
-            if (o.answered && parted < 0 && (o.code == 0) == t.passed) {
-                c.agreeing += t.lines.size();
-                continue;
-            }
-            c.complete = false;
-            c.parted_test = t.test;
-            c.parted_line = parted < 0 ? static_cast<long>(t.lines.size()) : parted;
-            c.agreeing += static_cast<size_t>(c.parted_line);
-            c.simulated_line = !o.answered ? "(no answer)"
-                               : static_cast<size_t>(c.parted_line) < simulated.size()
-                                   ? "'" + simulated[c.parted_line] + "'"
-                                   : "(end of report)";
-            break;
-        }
-    });
+    parallel_for(suspects.size(), threads,
+                 [&](size_t i) { candidates[i] = try_suspect(image, suspects[i], tests, sound); });
 
     Diagnosis d;
     for (size_t i = 0; i < suspects.size(); ++i)
@@ -231,18 +260,8 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
         std::max_element(candidates.begin(), candidates.end(),
                          [](const Candidate& a, const Candidate& b) { return a.agreeing < b.agreeing; }) -
         candidates.begin());
-    const Candidate& c = candidates[best];
     d.closest = suspects[best].name;
-    const LoggedTest* logged = nullptr;
-    for (const LoggedTest& t : tests)
-        if (t.test == c.parted_test)
-            logged = &t;
-    const std::string log_line = static_cast<size_t>(c.parted_line) < logged->lines.size()
-                                     ? "'" + logged->lines[c.parted_line] + "'"
-                                     : "(end of report)";
-    d.first_difference = std::string(TEST_NAMES[c.parted_test]) + " report line " +
-                         std::to_string(c.parted_line + 1) + ": the log has " + log_line +
-                         ", the simulation " + c.simulated_line;
+    d.first_difference = first_difference_of(candidates[best], tests);
     return d;
 }
 

@@ -63,17 +63,7 @@ Board::Board(BoardConfig config)
         if (r.chip_select != NONE)
             expansion_pages_.emplace_back(first, end);
     }
-    // The aliases stay mapped; the SDRAM between them comes and goes with
-    // MEM_MAP (see update_memory_map).
-    uint32_t sdram_from = SDRAM_BASE;
-    for (const auto& [first, end] : expansion_pages_) {
-        cpu_.map_io(first - ALIAS_OFFSET, end - first, &boot_alias_);
-        if (first - ALIAS_OFFSET > sdram_from)
-            sdram_between_aliases_.emplace_back(sdram_from, first - ALIAS_OFFSET);
-        sdram_from = end - ALIAS_OFFSET;
-    }
-    if (sdram_from < SDRAM_BASE + SDRAM_SIZE)
-        sdram_between_aliases_.emplace_back(sdram_from, SDRAM_BASE + SDRAM_SIZE);
+    map_boot_aliases();
     update_memory_map();
     if (config_.debugger)
         cpu_.debug_with([this](const DebugStop& stop) {
@@ -96,6 +86,21 @@ Board::Board(BoardConfig config)
                 first_window_data_ = cpu_.instructions();
         });
     }
+}
+
+// The aliases stay mapped; the SDRAM between them comes and goes with
+// MEM_MAP (see update_memory_map).
+void Board::map_boot_aliases()
+{
+    uint32_t sdram_from = SDRAM_BASE;
+    for (const auto& [first, end] : expansion_pages_) {
+        cpu_.map_io(first - ALIAS_OFFSET, end - first, &boot_alias_);
+        if (first - ALIAS_OFFSET > sdram_from)
+            sdram_between_aliases_.emplace_back(sdram_from, first - ALIAS_OFFSET);
+        sdram_from = end - ALIAS_OFFSET;
+    }
+    if (sdram_from < SDRAM_BASE + SDRAM_SIZE)
+        sdram_between_aliases_.emplace_back(sdram_from, SDRAM_BASE + SDRAM_SIZE);
 }
 
 Board::~Board()

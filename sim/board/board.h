@@ -135,6 +135,7 @@ private:
         }
     };
 
+    void map_boot_aliases();
     void update_memory_map();
     void filter_boot_ram_write(uint32_t address, unsigned width, const uint8_t* before,
                                uint8_t* now);

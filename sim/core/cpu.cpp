@@ -22,11 +22,6 @@ uint32_t swap_bytes(uint32_t value, unsigned width)
     return value;
 }
 
-bool io_swapped = false;
-
-// CPSR bit 9 (E) is the engine's, not the ARMv5 core's.
-const uint32_t CPSR_ENGINE_BITS = 1u << 9;
-
 uc_engine* open_engine()
 {
     uc_engine* uc = nullptr;
@@ -71,7 +66,7 @@ struct EngineCallbacks {
             return 0;
         const uint32_t value = range->handler->io_read(io_address(range, offset, width), width);
         range->cpu->take_interrupt();
-        return io_swapped ? swap_bytes(value, width) : value;
+        return range->cpu->io_swapped_ ? swap_bytes(value, width) : value;
     }
 
     static void io_write(uc_engine*, uint64_t offset, unsigned width, uint64_t value, void* data)
@@ -81,7 +76,7 @@ struct EngineCallbacks {
             return;
         const uint32_t v = static_cast<uint32_t>(value);
         range->handler->io_write(io_address(range, offset, width), width,
-                                 io_swapped ? swap_bytes(v, width) : v);
+                                 range->cpu->io_swapped_ ? swap_bytes(v, width) : v);
         range->cpu->take_interrupt();
     }
 
@@ -103,40 +98,6 @@ struct EngineCallbacks {
         static_cast<Cpu*>(data)->instruction(static_cast<uint32_t>(address));
     }
 };
-
-namespace {
-
-// A tiny big-endian program stores 0x11223344 into an I/O page.
-class SwapProbe : public IoHandler {
-public:
-    uint32_t io_read(uint32_t, unsigned) override { return 0; }
-    void io_write(uint32_t, unsigned, uint32_t value) override { seen = value; }
-    uint32_t seen = 0;
-};
-
-} // namespace
-
-bool Cpu::io_values_swapped()
-{
-    static std::once_flag probed;
-    std::call_once(probed, [] {
-        // ldr r1, [pc, #4]; str r1, [r0]; udf; .word 0x11223344  (r0 = 0x10000)
-        alignas(4) static uint8_t code[0x1000] = {
-            0xe5, 0x9f, 0x10, 0x04, 0xe5, 0x80, 0x10, 0x00, 0xe7, 0xf0, 0x00, 0xf0,
-            0x11, 0x22, 0x33, 0x44};
-        SwapProbe probe;
-        Cpu cpu;
-        cpu.map_ram(0, sizeof code, code);
-        cpu.map_io(0x10000, 0x1000, &probe);
-        write_register(cpu.uc_, 0, 0x10000);
-        io_swapped = false;
-        check(uc_emu_start(cpu.uc_, 0, 8, 0, 0), "probe run");
-        if (probe.seen != 0x11223344 && probe.seen != 0x44332211)
-            throw std::runtime_error("unicorn: I/O byte-order probe saw an unexpected value");
-        io_swapped = probe.seen == 0x44332211;
-    });
-    return io_swapped;
-}
 
 Cpu::Cpu() : uc_(open_engine()), lanes_(uc_, ram_), debug_(uc_, ram_), probes_(uc_)
 {
@@ -275,7 +236,7 @@ bool Cpu::filtered_store(uint32_t address, unsigned width, uint32_t value)
 
 Result Cpu::run(uint32_t address)
 {
-    io_values_swapped();
+    io_swapped_ = io_values_swapped();
     // The engine's big-endian data accesses hang on CPSR's E bit: keep it.
     uint32_t cpsr = 0;
     check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &cpsr), "read CPSR");
@@ -316,14 +277,7 @@ Result Cpu::run(uint32_t address)
         hooks_dropped_ = false;
         stop = DebugStop{StopCause::INTERRUPT};
         if (exception_ >= 0 || err != UC_ERR_OK) {
-            char text[160];
-            if (exception_ >= 0)
-                snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
-            else if (bad_access_)
-                snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err),
-                         reg(15), static_cast<unsigned long long>(bad_address_));
-            else
-                snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
+            const std::string text = fault_text(err);
             if (!debug_.attached())
                 return Result::failure(text);
             const bool instruction = exception_ >= 0 || err == UC_ERR_INSN_INVALID || err == UC_ERR_EXCEPTION;
@@ -338,6 +292,20 @@ Result Cpu::run(uint32_t address)
         bad_access_ = false;
         debug_.clear_stop();
     }
+}
+
+std::string Cpu::fault_text(int engine_error) const
+{
+    const uc_err err = static_cast<uc_err>(engine_error);
+    char text[160];
+    if (exception_ >= 0)
+        snprintf(text, sizeof text, "CPU exception %d at PC 0x%08x", exception_, reg(15));
+    else if (bad_access_)
+        snprintf(text, sizeof text, "%s at PC 0x%08x, address 0x%08llx", uc_strerror(err), reg(15),
+                 static_cast<unsigned long long>(bad_address_));
+    else
+        snprintf(text, sizeof text, "%s at PC 0x%08x", uc_strerror(err), reg(15));
+    return text;
 }
 
 void Cpu::take_interrupt()
@@ -416,38 +384,6 @@ void Cpu::stop()
     stopping_ = true;
     // Fails only when the engine is not running, which is stop's aim too.
     uc_emu_stop(uc_);
-}
-
-uint32_t Cpu::reg(int n) const
-{
-    if (n == DebugTarget::CPSR) {
-        uint32_t value = 0;
-        check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &value), "read CPSR");
-        return value & ~CPSR_ENGINE_BITS;
-    }
-    return read_register(uc_, n);
-}
-
-void Cpu::set_reg(int n, uint32_t value)
-{
-    if (n == DebugTarget::CPSR) {
-        uint32_t engine = 0;
-        check(uc_reg_read(uc_, UC_ARM_REG_CPSR, &engine), "read CPSR");
-        value = (value & ~CPSR_ENGINE_BITS) | (engine & CPSR_ENGINE_BITS);
-        check(uc_reg_write(uc_, UC_ARM_REG_CPSR, &value), "write CPSR");
-        return;
-    }
-    write_register(uc_, n, value);
-}
-
-uint32_t Cpu::cp15_control() const
-{
-    uc_arm_cp_reg control = {};
-    control.cp = 15;
-    control.crn = 1;
-    check(uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control), "read CP15");
-    const uint32_t engine = static_cast<uint32_t>(control.val) & ~CP15_CTRL_BIG_ENDIAN;
-    return lanes_.big_endian() ? engine | CP15_CTRL_BIG_ENDIAN : engine;
 }
 
 } // namespace korvasim

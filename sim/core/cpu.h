@@ -115,6 +115,8 @@ private:
 
     // Whether the engine hands 16- and 32-bit I/O values over byte-swapped.
     static bool io_values_swapped();
+    // What stopped the engine, for the fault report.
+    std::string fault_text(int engine_error) const;
     void instruction(uint32_t address);
     // A data access to RAM, before it happens.
     void ram_access(bool write, uint32_t address, unsigned width);
@@ -152,6 +154,7 @@ private:
     uint64_t bad_address_ = 0;
     bool bad_access_ = false;
     int exception_ = -1;
+    bool io_swapped_ = false;  // io_values_swapped(), taken when the core starts
 };
 
 } // namespace korvasim

@@ -88,6 +88,14 @@ bool parse_number(const std::string& text, uint32_t* value)
     return true;
 }
 
+void PacketReader::start_packet()
+{
+    raw_.clear();
+    payload_.clear();
+    oversized_ = false;
+    state_ = State::BODY;
+}
+
 void PacketReader::feed(const char* data, size_t length, std::vector<Event>* events)
 {
     for (size_t i = 0; i < length; ++i) {
@@ -96,10 +104,7 @@ void PacketReader::feed(const char* data, size_t length, std::vector<Event>* eve
         case State::IDLE:
             // Anything else between packets is line noise.
             if (c == '$') {
-                raw_.clear();
-                payload_.clear();
-                oversized_ = false;
-                state_ = State::BODY;
+                start_packet();
             } else if (c == '+') {
                 events->push_back({Kind::ACK, ""});
             } else if (c == '-') {
@@ -115,10 +120,7 @@ void PacketReader::feed(const char* data, size_t length, std::vector<Event>* eve
                 break;
             }
             if (c == '$') {  // a packet cut short: start again
-                raw_.clear();
-                payload_.clear();
-                oversized_ = false;
-                state_ = State::BODY;
+                start_packet();
                 break;
             }
             if (raw_.size() >= PACKET_SIZE) {

@@ -46,6 +46,7 @@ public:
 
 private:
     enum class State { IDLE, BODY, ESCAPE, SUM_HIGH, SUM_LOW };
+    void start_packet();
 
     State state_ = State::IDLE;
     std::string raw_;       // between '$' and '#', as sent

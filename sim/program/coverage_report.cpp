@@ -77,6 +77,38 @@ std::vector<ModelRow> coupling_rows(const std::vector<uint8_t>& image)
     return rows;
 }
 
+// --coverage=all: every fault model beside the catalogue's single faults.
+int report_every_model(const std::vector<uint8_t>& image, const std::string& format,
+                       const std::vector<CoverageRow>& rows, const std::vector<const CellCoverage*>& cells)
+{
+    std::vector<ModelRow> models = line_fault_rows(rows);
+    const bool terminal = isatty(STDERR_FILENO);
+    const std::vector<PairCoverage> pairs =
+        run_pair_coverage(image, COVERAGE_BUDGET_MS, worker_threads(), [terminal](size_t done, size_t total) {
+            if (terminal && (done % 100 == 0 || done == total))
+                fprintf(stderr, "\rpairs of line faults: %zu of %zu%s", done, total, done == total ? "\n" : "");
+        });
+    for (const ModelRow& m : pair_rows(pairs))
+        models.push_back(m);
+    if (const Result checked = cell_fault_rows(image, cells, &models); !checked)
+        return fail(checked.why());
+    for (const ModelRow& m : coupling_rows(image))
+        models.push_back(m);
+    if (format == "csv") {
+        print_model_csv(stdout, models);
+    } else if (format == "html") {
+        print_coverage_html(stdout, rows, models, pairs, cells);
+    } else if (format == "json") {
+        print_all_json(stdout, rows, models, pairs);
+    } else {
+        print_coverage_table(stdout, rows);
+        fputs("\n", stdout);
+        print_model_table(stdout, models);
+        print_masking_pairs(stdout, pairs);
+    }
+    return 0;
+}
+
 } // namespace
 
 int report_coverage(const std::vector<uint8_t>& image, const std::string& format, bool all)
@@ -106,34 +138,8 @@ int report_coverage(const std::vector<uint8_t>& image, const std::string& format
         print_coverage_html(stdout, rows, {}, {}, cells);
         return 0;
     }
-    if (all) {
-        std::vector<ModelRow> models = line_fault_rows(rows);
-        const bool terminal = isatty(STDERR_FILENO);
-        const std::vector<PairCoverage> pairs =
-            run_pair_coverage(image, COVERAGE_BUDGET_MS, worker_threads(), [terminal](size_t done, size_t total) {
-                if (terminal && (done % 100 == 0 || done == total))
-                    fprintf(stderr, "\rpairs of line faults: %zu of %zu%s", done, total, done == total ? "\n" : "");
-            });
-        for (const ModelRow& m : pair_rows(pairs))
-            models.push_back(m);
-        if (const Result checked = cell_fault_rows(image, cells, &models); !checked)
-            return fail(checked.why());
-        for (const ModelRow& m : coupling_rows(image))
-            models.push_back(m);
-        if (format == "csv") {
-            print_model_csv(stdout, models);
-        } else if (format == "html") {
-            print_coverage_html(stdout, rows, models, pairs, cells);
-        } else if (format == "json") {
-            print_all_json(stdout, rows, models, pairs);
-        } else {
-            print_coverage_table(stdout, rows);
-            fputs("\n", stdout);
-            print_model_table(stdout, models);
-            print_masking_pairs(stdout, pairs);
-        }
-        return 0;
-    }
+    if (all)
+        return report_every_model(image, format, rows, cells);
     if (format == "csv")
         print_coverage_csv(stdout, rows);
     else if (format == "json")

@@ -15,6 +15,7 @@ namespace {
 // What a complaint shows of a word: a writer may send megabytes on one line.
 const size_t SHOWN_WORD = 40;
 const size_t MAX_LINE = 4096;
+const size_t MAX_TAKEN = 64 * 1024;
 
 } // namespace
 
@@ -68,14 +69,27 @@ void PowerSwitch::release()
 
 void PowerSwitch::take_commands(const std::function<void(const std::string&)>& complain)
 {
+    // Lines are taken chunk by chunk so that a writer sending megabytes at once never fills the memory,
+    // and a bounded amount per call so that such a writer cannot stop the board.
     char buffer[256];
     ssize_t n;
-    while ((n = read(read_fd_, buffer, sizeof buffer)) > 0)
+    for (size_t taken = 0; taken < MAX_TAKEN && (n = read(read_fd_, buffer, sizeof buffer)) > 0;
+         taken += static_cast<size_t>(n)) {
         pending_.append(buffer, static_cast<size_t>(n));
+        take_lines(complain);
+        if (pending_.size() > MAX_LINE) {
+            pending_.clear();
+            overlong_ = true;
+        }
+    }
+}
+
+void PowerSwitch::take_lines(const std::function<void(const std::string&)>& complain)
+{
     for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
         std::string word = pending_.substr(0, end);
         pending_.erase(0, end + 1);
-        if (overlong_) {
+        if (overlong_ || word.size() > MAX_LINE) {
             // The end of a line whose start was dropped is no word.
             overlong_ = false;
             complain("power switch " + path_ + ": a line of more than " + std::to_string(MAX_LINE) +
@@ -94,11 +108,6 @@ void PowerSwitch::take_commands(const std::function<void(const std::string&)>& c
                                                      std::to_string(word.size()) + " bytes)"
                                                : word + "'") +
                      " (on or off)");
-    }
-    // A writer that never ends its line cannot fill the memory.
-    if (pending_.size() > MAX_LINE) {
-        pending_.clear();
-        overlong_ = true;
     }
 }
 

@@ -33,6 +33,7 @@ public:
 
 private:
     void release();
+    void take_lines(const std::function<void(const std::string&)>& complain);
 
     std::string path_;
     bool made_ = false;

@@ -242,17 +242,8 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
     }
 }
 
-void PtyFrontEnd::serve(FrontEndOptions& options, const std::atomic<bool>& stop,
-                        SessionReport* report)
+BoardConfig PtyFrontEnd::session_config(FrontEndOptions& options)
 {
-    output_open_ = holders_ > 0;
-    // The host purges the port right after opening it: wake up after that.
-    if (!pause(options.power_up_ms, stop))
-        return;
-    std::vector<uint8_t> image = options.image;
-    if (image.empty() && !receive_image(options, stop, &image))
-        return;
-
     BoardConfig config;
     config.faults = options.faults.next_power_up();
     config.record_output = false;
@@ -275,29 +266,58 @@ void PtyFrontEnd::serve(FrontEndOptions& options, const std::atomic<bool>& stop,
             report_(undefined);
         }
     };
+    return config;
+}
+
+bool PtyFrontEnd::send_to_host(uint8_t byte)
+{
+    // Once the host has closed the port the board is as good as off.
+    if (!output_open_)
+        return true;
+    // A UART without flow control never waits for its host: a byte that
+    // the terminal cannot take within OUTPUT_GRACE_MS is lost. The grace
+    // lets the kernel move a burst on to a host that does read.
+    for (int tries = 0;; ++tries) {
+        const ssize_t n = write(master_, &byte, 1);
+        if (n == 1)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        pollfd p = {master_, POLLOUT, 0};
+        if (n < 0 && errno == EAGAIN && tries == 0 && poll(&p, 1, OUTPUT_GRACE_MS) > 0)
+            continue;
+        return false;
+    }
+}
+
+void PtyFrontEnd::report_fault(const Board& board, const FrontEndOptions& options, size_t image_size)
+{
+    SessionReport fault;
+    fault.board_fault = board.fault();
+    // A person at a terminal typed into the loader: say what happened.
+    if (options.image.empty() && image_size < TYPED_IMAGE_BYTES)
+        fault.board_fault += " (the loader took " + std::to_string(image_size) + " byte" +
+                             (image_size == 1 ? "" : "s") +
+                             " as the boot image; korvasim --monitor boots the monitor for a terminal program)";
+    report_(fault);
+}
+
+void PtyFrontEnd::serve(FrontEndOptions& options, const std::atomic<bool>& stop,
+                        SessionReport* report)
+{
+    output_open_ = holders_ > 0;
+    // The host purges the port right after opening it: wake up after that.
+    if (!pause(options.power_up_ms, stop))
+        return;
+    std::vector<uint8_t> image = options.image;
+    if (image.empty() && !receive_image(options, stop, &image))
+        return;
     std::atomic<uint64_t> dropped{0};
-    Board board(config);
+    Board board(session_config(options));
     board.load_image(image);
-    const int master = master_;
-    board.forward_output([this, master, &dropped](uint8_t byte) {
-        // Once the host has closed the port the board is as good as off.
-        if (!output_open_)
-            return;
-        // A UART without flow control never waits for its host: a byte that
-        // the terminal cannot take within OUTPUT_GRACE_MS is lost. The grace
-        // lets the kernel move a burst on to a host that does read.
-        for (int tries = 0;; ++tries) {
-            const ssize_t n = write(master, &byte, 1);
-            if (n == 1)
-                return;
-            if (n < 0 && errno == EINTR)
-                continue;
-            pollfd p = {master, POLLOUT, 0};
-            if (n < 0 && errno == EAGAIN && tries == 0 && poll(&p, 1, OUTPUT_GRACE_MS) > 0)
-                continue;
+    board.forward_output([this, &dropped](uint8_t byte) {
+        if (!send_to_host(byte))
             ++dropped;
-            return;
-        }
     });
     board.power_on();
     bool fault_told = false;
@@ -312,15 +332,7 @@ void PtyFrontEnd::serve(FrontEndOptions& options, const std::atomic<bool>& stop,
             break;
         // A board that stopped is told about at once, not at the close.
         if (!fault_told && board.wait_halted(0) && report_) {
-            SessionReport fault;
-            fault.board_fault = board.fault();
-            // A person at a terminal typed into the loader: say what happened.
-            if (options.image.empty() && image.size() < TYPED_IMAGE_BYTES)
-                fault.board_fault += " (the loader took " + std::to_string(image.size()) +
-                                     " byte" + (image.size() == 1 ? "" : "s") +
-                                     " as the boot image; korvasim --monitor boots the monitor "
-                                     "for a terminal program)";
-            report_(fault);
+            report_fault(board, options, image.size());
             fault_told = true;
         }
     }

@@ -25,6 +25,9 @@
 
 namespace korvasim {
 
+class Board;
+struct BoardConfig;
+
 struct FrontEndOptions {
     FaultSchedule faults;            // drawn at every power-up
     uint8_t wake_byte = 0x00;
@@ -73,6 +76,11 @@ private:
     std::string read_available();
     bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
                        std::vector<uint8_t>* image);
+    // The board of one session, as the options and this front end make it.
+    BoardConfig session_config(FrontEndOptions& options);
+    // One byte the board sends; false when the host did not take it.
+    bool send_to_host(uint8_t byte);
+    void report_fault(const Board& board, const FrontEndOptions& options, size_t image_size);
     void serve(FrontEndOptions& options, const std::atomic<bool>& stop,
                SessionReport* report);
     void reset_port();

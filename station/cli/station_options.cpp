@@ -9,7 +9,7 @@
 #include <netdb.h>
 #include <sys/stat.h>
 
-#include "station/store/result_store.h"
+#include "station/store/database_name.h"
 
 namespace korvastation {
 
@@ -53,14 +53,6 @@ const char STATION_USAGE[] =
     "\n"
     "Exit status: 0 when every board passed, 1 when a board failed a test,\n"
     "2 when a board could not be tested (port, lost port, hung) or on a usage error.\n";
-
-std::string log_name_of(const std::string& label)
-{
-    std::string name;
-    for (char c : label)
-        name += (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') ? c : '_';
-    return name;
-}
 
 bool parse_duration(const std::string& text, double* seconds)
 {
@@ -116,7 +108,7 @@ std::string file_identity(const std::string& path)
     return std::string(real) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
 }
 
-Result check_outputs(const StationOptions& options)
+Result check_outputs(const StationSettings& options)
 {
     std::vector<std::pair<std::string, std::string>> outputs;  // option, path
     if (!options.json_path.empty())
@@ -160,7 +152,7 @@ Result check_http(const std::string& address)
     return Result::ok();
 }
 
-Result check_board(const BoardSpec& board, const std::string& arg, const StationOptions& options)
+Result check_board(const BoardSpec& board, const std::string& arg, const StationSettings& options)
 {
     if (board.label.size() > MAX_LABEL)
         return Result::failure("bad board '" + arg.substr(0, 40) + "...': its label has " +
@@ -191,118 +183,110 @@ bool parse_count(const std::string& value, long least, long* count)
 
 } // namespace
 
-Result parse_station_options(int argc, char** argv, StationOptions* options)
-{
-    static const option long_options[] = {
-        {"log-dir", required_argument, nullptr, 'd'},   {"wake-timeout", required_argument, nullptr, 'w'},
-        {"silence-timeout", required_argument, nullptr, 's'}, {"passes", required_argument, nullptr, 'n'},
-        {"duration", required_argument, nullptr, 't'},  {"junit", required_argument, nullptr, 'j'},
-        {"json", required_argument, nullptr, 'J'},      {"append", no_argument, nullptr, 'a'},
-        {"dudedoved", required_argument, nullptr, 'D'}, {"help", no_argument, nullptr, 'h'},
-        {"power-on", required_argument, nullptr, 'O'},  {"power-off", required_argument, nullptr, 'F'},
-        {"power-shell", no_argument, nullptr, 'S'},     {"power-cycle-wait", required_argument, nullptr, 'W'},
-        {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
-        {"retest", required_argument, nullptr, 'r'}, {"db", required_argument, nullptr, 'B'},
-        {"station", required_argument, nullptr, 'N'}, {"http", required_argument, nullptr, 'H'},
-        {"stop-at-failure", no_argument, nullptr, 'X'},
-        {nullptr, 0, nullptr, 0}};
-    opterr = 0;
-    optind = 1;
+namespace {
+
+// Options whose meaning depends on others, kept until all are read.
+struct GivenWords {
     std::string power_on, power_off;
-    bool power_shell = false, power_tuned = false, wake_given = false;
-    int c;
-    while ((c = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
-        const std::string value = optarg ? optarg : "";
-        switch (c) {
-        case 'd':
-            options->log_dir = value;
-            break;
-        case 'w':
-            if (!parse_duration(value, &options->wake_timeout_s))
-                return Result::failure("bad --wake-timeout '" + value + "': expected seconds, such as 60, up to 30 days");
-            wake_given = true;
-            break;
-        case 's':
-            if (!parse_duration(value, &options->silence_timeout_s))
-                return Result::failure("bad --silence-timeout '" + value + "': expected seconds, such as 30, up to 30 days");
-            break;
-        case 'n':
-            if (!parse_count(value, 1, &options->passes))
-                return Result::failure("bad --passes '" + value + "': expected a whole number from 1");
-            break;
-        case 'r':
-            if (!parse_count(value, 0, &options->retests))
-                return Result::failure("bad --retest '" + value + "': expected a whole number from 0");
-            break;
-        case 'B':
-            if (value.empty())
-                return Result::failure("--db needs a file or a postgresql:// URI");
-            if (const Result checked = check_database_name(value); !checked)
-                return checked;
-            options->db = value;
-            break;
-        case 'H':
-            if (const Result checked = check_http(value); !checked)
-                return checked;
-            options->http = value;
-            break;
-        case 'N':
-            if (value.empty())
-                return Result::failure("--station needs a name");
-            options->station_name = value;
-            break;
-        case 'O':
-            power_on = value;
-            break;
-        case 'F':
-            power_off = value;
-            break;
-        case 'S':
-            power_shell = true;
-            break;
-        case 'W':
-            if (value != "0" && !parse_duration(value, &options->power_cycle_wait_s))
-                return Result::failure("bad --power-cycle-wait '" + value + "': expected seconds, such as 2, up to 30 days");
-            if (value == "0")
-                options->power_cycle_wait_s = 0;
-            power_tuned = true;
-            break;
-        case 'T':
-            if (!parse_duration(value, &options->power_timeout_s))
-                return Result::failure("bad --power-timeout '" + value + "': expected seconds, such as 30, up to 30 days");
-            power_tuned = true;
-            break;
-        case 'k':
-            options->keep_power = true;
-            power_tuned = true;
-            break;
-        case 't':
-            if (!parse_duration(value, &options->duration_s))
-                return Result::failure("bad --duration '" + value + "': expected a time such as 90s, 30m or 8h, up to 30 days");
-            break;
-        case 'j':
-            options->junit_path = value;
-            break;
-        case 'J':
-            options->json_path = value;
-            break;
-        case 'a':
-            options->append = true;
-            break;
-        case 'X':
-            options->stop_at_failure = true;
-            break;
-        case 'D':
-            options->dudedoved = value;
-            break;
-        case 'h':
-            options->help = true;
-            return Result::ok();
-        default:
-            return Result::failure(option_problem(argv[optind - 1], long_options) +
-                                   " (korvastation --help lists them)");
+    bool power_shell = false, power_tuned = false, wake = false;
+};
+
+const option LONG_OPTIONS[] = {
+    {"log-dir", required_argument, nullptr, 'd'},   {"wake-timeout", required_argument, nullptr, 'w'},
+    {"silence-timeout", required_argument, nullptr, 's'}, {"passes", required_argument, nullptr, 'n'},
+    {"duration", required_argument, nullptr, 't'},  {"junit", required_argument, nullptr, 'j'},
+    {"json", required_argument, nullptr, 'J'},      {"append", no_argument, nullptr, 'a'},
+    {"dudedoved", required_argument, nullptr, 'D'}, {"help", no_argument, nullptr, 'h'},
+    {"power-on", required_argument, nullptr, 'O'},  {"power-off", required_argument, nullptr, 'F'},
+    {"power-shell", no_argument, nullptr, 'S'},     {"power-cycle-wait", required_argument, nullptr, 'W'},
+    {"power-timeout", required_argument, nullptr, 'T'}, {"keep-power", no_argument, nullptr, 'k'},
+    {"retest", required_argument, nullptr, 'r'}, {"db", required_argument, nullptr, 'B'},
+    {"station", required_argument, nullptr, 'N'}, {"http", required_argument, nullptr, 'H'},
+    {"stop-at-failure", no_argument, nullptr, 'X'},
+    {nullptr, 0, nullptr, 0}};
+
+// The options that are a time, and how their message shows one.
+struct TimeOption {
+    int code;
+    const char* name;
+    double StationSettings::*seconds;
+    const char* example;
+};
+
+const TimeOption TIME_OPTIONS[] = {
+    {'w', "--wake-timeout", &StationSettings::wake_timeout_s, "seconds, such as 60"},
+    {'s', "--silence-timeout", &StationSettings::silence_timeout_s, "seconds, such as 30"},
+    {'W', "--power-cycle-wait", &StationSettings::power_cycle_wait_s, "seconds, such as 2"},
+    {'T', "--power-timeout", &StationSettings::power_timeout_s, "seconds, such as 30"},
+    {'t', "--duration", &StationSettings::duration_s, "a time such as 90s, 30m or 8h"},
+};
+
+Result take_time_option(const TimeOption& o, const std::string& value, StationSettings* options)
+{
+    // No wait at all between off and on is a choice; no other time may be 0.
+    if (o.code == 'W' && value == "0")
+        options->*o.seconds = 0;
+    else if (!parse_duration(value, &(options->*o.seconds)))
+        return Result::failure(std::string("bad ") + o.name + " '" + value + "': expected " + o.example +
+                               ", up to 30 days");
+    return Result::ok();
+}
+
+// One known option and its value; --help and unknown options are the caller's.
+Result take_option(int c, const std::string& value, StationSettings* options, GivenWords* given)
+{
+    for (const TimeOption& o : TIME_OPTIONS)
+        if (o.code == c) {
+            given->wake = given->wake || c == 'w';
+            given->power_tuned = given->power_tuned || c == 'W' || c == 'T';
+            return take_time_option(o, value, options);
         }
+    switch (c) {
+    case 'd': options->log_dir = value; break;
+    case 'j': options->junit_path = value; break;
+    case 'J': options->json_path = value; break;
+    case 'D': options->dudedoved = value; break;
+    case 'a': options->append = true; break;
+    case 'X': options->stop_at_failure = true; break;
+    case 'O': given->power_on = value; break;
+    case 'F': given->power_off = value; break;
+    case 'S': given->power_shell = true; break;
+    case 'k':
+        options->keep_power = true;
+        given->power_tuned = true;
+        break;
+    case 'n':
+        if (!parse_count(value, 1, &options->passes))
+            return Result::failure("bad --passes '" + value + "': expected a whole number from 1");
+        break;
+    case 'r':
+        if (!parse_count(value, 0, &options->retests))
+            return Result::failure("bad --retest '" + value + "': expected a whole number from 0");
+        break;
+    case 'B':
+        if (value.empty())
+            return Result::failure("--db needs a file or a postgresql:// URI");
+        if (const Result checked = check_database_name(value); !checked)
+            return checked;
+        options->db = value;
+        break;
+    case 'H':
+        if (const Result checked = check_http(value); !checked)
+            return checked;
+        options->http = value;
+        break;
+    case 'N':
+        if (value.empty())
+            return Result::failure("--station needs a name");
+        options->station_name = value;
+        break;
     }
+    return Result::ok();
+}
+
+// What the options mean together.
+Result check_combinations(const GivenWords& given, StationSettings* options)
+{
     if (options->passes > 1 && options->duration_s > 0)
         return Result::failure("--passes and --duration both end a burn-in; give one");
     if (options->stop_at_failure && !options->burn_in())
@@ -311,21 +295,27 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         return Result::failure("--append goes with --json");
     if (!options->station_name.empty() && options->db.empty())
         return Result::failure("--station goes with --db");
-    if (power_on.empty() != power_off.empty())
+    if (given.power_on.empty() != given.power_off.empty())
         return Result::failure("--power-on and --power-off go together: the station switches boards both ways");
-    if (power_on.empty() && (power_shell || power_tuned))
+    if (given.power_on.empty() && (given.power_shell || given.power_tuned))
         return Result::failure("--power-shell, --power-cycle-wait, --power-timeout and --keep-power go with "
                                "--power-on and --power-off");
-    if (!power_on.empty()) {
-        if (const Result parsed = options->power_on.parse("--power-on", power_on, power_shell); !parsed)
+    if (!given.power_on.empty()) {
+        if (const Result parsed = options->power_on.parse("--power-on", given.power_on, given.power_shell); !parsed)
             return parsed;
-        if (const Result parsed = options->power_off.parse("--power-off", power_off, power_shell); !parsed)
+        if (const Result parsed = options->power_off.parse("--power-off", given.power_off, given.power_shell); !parsed)
             return parsed;
         // The station knows when it powered a board: one that never wakes is hung.
-        if (!wake_given)
+        if (!given.wake)
             options->wake_timeout_s = options->silence_timeout_s;
     }
-    for (int i = optind; i < argc; ++i) {
+    return Result::ok();
+}
+
+// PORT, PORT=LABEL or PORT=LABEL@SWITCH, from argv[first] on.
+Result parse_boards(int first, int argc, char** argv, StationSettings* options)
+{
+    for (int i = first; i < argc; ++i) {
         const std::string arg = argv[i];
         const size_t at = arg.rfind('@');
         const std::string port_label = arg.substr(0, at);
@@ -351,6 +341,30 @@ Result parse_station_options(int argc, char** argv, StationOptions* options)
         }
         options->boards.push_back(board);
     }
+    return Result::ok();
+}
+
+} // namespace
+
+Result parse_station_options(int argc, char** argv, StationSettings* options)
+{
+    opterr = 0;
+    optind = 1;
+    GivenWords given;
+    for (int c; (c = getopt_long(argc, argv, "", LONG_OPTIONS, nullptr)) != -1;) {
+        if (c == 'h') {
+            options->help = true;
+            return Result::ok();
+        }
+        if (c == '?')
+            return Result::failure(option_problem(argv[optind - 1], LONG_OPTIONS) + " (korvastation --help lists them)");
+        if (const Result taken = take_option(c, optarg ? optarg : "", options, &given); !taken)
+            return taken;
+    }
+    if (const Result checked = check_combinations(given, options); !checked)
+        return checked;
+    if (const Result parsed = parse_boards(optind, argc, argv, options); !parsed)
+        return parsed;
     if (options->boards.empty())
         return Result::failure("no board to test: name at least one PORT");
     return check_outputs(*options);

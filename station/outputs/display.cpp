@@ -110,11 +110,10 @@ TableRow row_of(const BoardRecord& r)
     return row;
 }
 
-void Display::events(const std::vector<std::string>& events)
+void Display::events(const std::vector<BoardEvent>& events)
 {
-    const std::string now = iso_time(std::chrono::system_clock::now());
-    for (const std::string& e : events)
-        fprintf(out_, "%s %s\n", now.c_str(), terminal_text(e).c_str());
+    for (const BoardEvent& e : events)
+        fprintf(out_, "%s %s\n", iso_time(e.when).c_str(), terminal_text(e.board + ": " + e.what).c_str());
     fflush(out_);
 }
 

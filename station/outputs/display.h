@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "station/run/board_run.h"
+#include "station/run/board_event.h"
+#include "station/run/board_record.h"
 
 namespace korvastation {
 
@@ -30,7 +31,7 @@ public:
 
     bool terminal() const { return terminal_; }
     // Elsewhere than on a terminal: the events, a line each.
-    void events(const std::vector<std::string>& events);
+    void events(const std::vector<BoardEvent>& events);
     // On a terminal: the table, over the one drawn before.
     void table(const std::vector<const BoardRecord*>& records);
     void summary(const std::vector<BoardRecord>& records, int status);

@@ -166,6 +166,109 @@ Result RecordFile::write(const std::string& text)
     return Result::ok();
 }
 
+namespace {
+
+struct CaseCounts {
+    long tests = 0, failures = 0, errors = 0;
+};
+
+// One test case per test, whatever the passes: a burn-in's record grows with
+// its boards, not its hours.
+tinyxml2::XMLElement* test_case(tinyxml2::XMLDocument* doc, const BoardRecord& r, int t, std::string* kept,
+                                CaseCounts* counts)
+{
+    const long passed = r.counts[t][0], failed = r.counts[t][1];
+    tinyxml2::XMLElement* test = doc->NewElement("testcase");
+    test->SetAttribute("classname", text_of(r.board.label, kept));
+    test->SetAttribute("name", TEST_NAMES[t]);
+    test->SetAttribute("time", seconds_text(r.seconds[t]).c_str());
+    add_properties(doc, test, {{"passed", std::to_string(passed)}, {"failed", std::to_string(failed)}});
+    ++counts->tests;
+    if (!failed)
+        return test;
+    tinyxml2::XMLElement* failure = doc->NewElement("failure");
+    const std::string message = std::string(TEST_NAMES[t]) + " failed in " + std::to_string(failed) + " of " +
+                                std::to_string(passed + failed) + " passes, first in pass " +
+                                std::to_string(r.first_failure[t]);
+    failure->SetAttribute("message", message.c_str());
+    std::string text = r.failure_report[t];
+    for (const auto& f : r.diagnosis)
+        text += "candidate: " + f.name + " (--fault " + f.spec + ")\n";
+    if (!text.empty())
+        failure->SetText(text_of(text, kept));
+    test->InsertEndChild(failure);
+    ++counts->failures;
+    return test;
+}
+
+// What stopped a board, or its power, is a test case of its own, in error.
+tinyxml2::XMLElement* error_case(tinyxml2::XMLDocument* doc, const BoardRecord& r, const std::string& name,
+                                 const char* type, const std::string& message, std::string* kept, CaseCounts* counts)
+{
+    tinyxml2::XMLElement* test = doc->NewElement("testcase");
+    test->SetAttribute("classname", text_of(r.board.label, kept));
+    test->SetAttribute("name", name.c_str());
+    tinyxml2::XMLElement* error = doc->NewElement("error");
+    error->SetAttribute("type", type);
+    error->SetAttribute("message", text_of(message, kept));
+    test->InsertEndChild(error);
+    ++counts->errors;
+    ++counts->tests;
+    return test;
+}
+
+void suite_attributes(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* suite, const BoardRecord& r,
+                      const CaseCounts& counts, std::string* kept)
+{
+    const std::string suite_name = r.board.label + (r.retest ? " retest " + std::to_string(r.retest) : "");
+    suite->SetAttribute("name", text_of(suite_name, kept));
+    suite->SetAttribute("tests", static_cast<int64_t>(counts.tests));
+    suite->SetAttribute("failures", static_cast<int64_t>(counts.failures));
+    suite->SetAttribute("errors", static_cast<int64_t>(counts.errors));
+    suite->SetAttribute("timestamp", iso_time(r.start).c_str());
+    suite->SetAttribute("time", seconds_text(seconds_of(r)).c_str());
+    std::vector<std::pair<std::string, std::string>> properties = {
+        {"port", r.board.port}, {"verdict", verdict_text(r)}, {"passes", std::to_string(r.passes)},
+        {"log", r.log}, {"retest", std::to_string(r.retest)}, {"final", r.final_attempt ? "true" : "false"},
+        {"intermittent", r.intermittent ? "true" : "false"}};
+    // The counts again where every JUnit reader looks: the suite's properties.
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        for (int k = 0; k < 2; ++k)
+            properties.push_back({std::string(TEST_NAMES[t]) + (k ? " failed" : " passed"),
+                                  std::to_string(r.counts[t][k])});
+    add_properties(doc, suite, properties);
+}
+
+tinyxml2::XMLElement* junit_suite(tinyxml2::XMLDocument* doc, const BoardRecord& r, std::string* kept,
+                                  CaseCounts* all)
+{
+    tinyxml2::XMLElement* suite = doc->NewElement("testsuite");
+    CaseCounts counts;
+    std::vector<tinyxml2::XMLElement*> cases;
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        if (r.counts[t][0] + r.counts[t][1] > 0)
+            cases.push_back(test_case(doc, r, t, kept, &counts));
+    if (untested(r.verdict)) {
+        std::string name = "board";
+        if (r.verdict == Verdict::HUNG && r.hung_test >= 0) {
+            const long ran = r.counts[r.hung_test][0] + r.counts[r.hung_test][1];
+            name = std::string(TEST_NAMES[r.hung_test]) + (ran ? " hung" : "");
+        }
+        cases.push_back(error_case(doc, r, name, verdict_name(r.verdict), r.problem, kept, &counts));
+    }
+    if (!r.power_problem.empty())
+        cases.push_back(error_case(doc, r, "power", "power", r.power_problem, kept, &counts));
+    for (tinyxml2::XMLElement* c : cases)
+        suite->InsertEndChild(c);
+    suite_attributes(doc, suite, r, counts, kept);
+    all->tests += counts.tests;
+    all->failures += counts.failures;
+    all->errors += counts.errors;
+    return suite;
+}
+
+} // namespace
+
 std::string junit_report(const std::vector<BoardRecord>& records)
 {
     std::string kept;
@@ -174,93 +277,12 @@ std::string junit_report(const std::vector<BoardRecord>& records)
     tinyxml2::XMLElement* suites = doc.NewElement("testsuites");
     suites->SetAttribute("name", "korvastation");
     doc.InsertEndChild(suites);
-    long all_tests = 0, all_failures = 0, all_errors = 0;
-    for (const BoardRecord& r : records) {
-        tinyxml2::XMLElement* suite = doc.NewElement("testsuite");
-        suites->InsertEndChild(suite);
-        long failures = 0, errors = 0, tests = 0;
-        // One test case per test, whatever the passes: a burn-in's record
-        // grows with its boards, not its hours.
-        for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
-            const long passed = r.counts[t][0], failed = r.counts[t][1];
-            if (passed + failed == 0)
-                continue;
-            tinyxml2::XMLElement* test = doc.NewElement("testcase");
-            test->SetAttribute("classname", text_of(r.board.label, &kept));
-            test->SetAttribute("name", TEST_NAMES[t]);
-            test->SetAttribute("time", seconds_text(r.seconds[t]).c_str());
-            add_properties(&doc, test, {{"passed", std::to_string(passed)}, {"failed", std::to_string(failed)}});
-            if (failed) {
-                tinyxml2::XMLElement* failure = doc.NewElement("failure");
-                const std::string message = std::string(TEST_NAMES[t]) + " failed in " + std::to_string(failed) +
-                                            " of " + std::to_string(passed + failed) + " passes, first in pass " +
-                                            std::to_string(r.first_failure[t]);
-                failure->SetAttribute("message", message.c_str());
-                std::string text = r.failure_report[t];
-                for (const auto& f : r.diagnosis)
-                    text += "candidate: " + f.name + " (--fault " + f.spec + ")\n";
-                if (!text.empty())
-                    failure->SetText(text_of(text, &kept));
-                test->InsertEndChild(failure);
-                ++failures;
-            }
-            suite->InsertEndChild(test);
-            ++tests;
-        }
-        if (untested(r.verdict)) {
-            // What stopped the board is a test case of its own, in error.
-            tinyxml2::XMLElement* test = doc.NewElement("testcase");
-            test->SetAttribute("classname", text_of(r.board.label, &kept));
-            std::string name = "board";
-            if (r.verdict == Verdict::HUNG && r.hung_test >= 0) {
-                const long ran = r.counts[r.hung_test][0] + r.counts[r.hung_test][1];
-                name = std::string(TEST_NAMES[r.hung_test]) + (ran ? " hung" : "");
-            }
-            test->SetAttribute("name", name.c_str());
-            tinyxml2::XMLElement* error = doc.NewElement("error");
-            error->SetAttribute("type", verdict_name(r.verdict));
-            error->SetAttribute("message", text_of(r.problem, &kept));
-            test->InsertEndChild(error);
-            suite->InsertEndChild(test);
-            ++errors;
-            ++tests;
-        }
-        if (!r.power_problem.empty()) {
-            tinyxml2::XMLElement* test = doc.NewElement("testcase");
-            test->SetAttribute("classname", text_of(r.board.label, &kept));
-            test->SetAttribute("name", "power");
-            tinyxml2::XMLElement* error = doc.NewElement("error");
-            error->SetAttribute("type", "power");
-            error->SetAttribute("message", text_of(r.power_problem, &kept));
-            test->InsertEndChild(error);
-            suite->InsertEndChild(test);
-            ++errors;
-            ++tests;
-        }
-        const std::string suite_name = r.board.label + (r.retest ? " retest " + std::to_string(r.retest) : "");
-        suite->SetAttribute("name", text_of(suite_name, &kept));
-        suite->SetAttribute("tests", static_cast<int64_t>(tests));
-        suite->SetAttribute("failures", static_cast<int64_t>(failures));
-        suite->SetAttribute("errors", static_cast<int64_t>(errors));
-        suite->SetAttribute("timestamp", iso_time(r.start).c_str());
-        suite->SetAttribute("time", seconds_text(seconds_of(r)).c_str());
-        std::vector<std::pair<std::string, std::string>> properties = {
-            {"port", r.board.port}, {"verdict", verdict_text(r)}, {"passes", std::to_string(r.passes)},
-            {"log", r.log}, {"retest", std::to_string(r.retest)}, {"final", r.final_attempt ? "true" : "false"},
-            {"intermittent", r.intermittent ? "true" : "false"}};
-        // The counts again where every JUnit reader looks: the suite's properties.
-        for (int t = 0; t < BOARD_TEST_COUNT; ++t)
-            for (int k = 0; k < 2; ++k)
-                properties.push_back({std::string(TEST_NAMES[t]) + (k ? " failed" : " passed"),
-                                      std::to_string(r.counts[t][k])});
-        add_properties(&doc, suite, properties);
-        all_tests += tests;
-        all_failures += failures;
-        all_errors += errors;
-    }
-    suites->SetAttribute("tests", static_cast<int64_t>(all_tests));
-    suites->SetAttribute("failures", static_cast<int64_t>(all_failures));
-    suites->SetAttribute("errors", static_cast<int64_t>(all_errors));
+    CaseCounts all;
+    for (const BoardRecord& r : records)
+        suites->InsertEndChild(junit_suite(&doc, r, &kept, &all));
+    suites->SetAttribute("tests", static_cast<int64_t>(all.tests));
+    suites->SetAttribute("failures", static_cast<int64_t>(all.failures));
+    suites->SetAttribute("errors", static_cast<int64_t>(all.errors));
     tinyxml2::XMLPrinter printer;
     doc.Print(&printer);
     return std::string(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));

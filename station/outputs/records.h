@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "station/run/board_run.h"
+#include "station/run/board_record.h"
 #include "station/store/result_store.h"
 #include "sim/support/result.h"
-#include "station/outputs/record_text.h"
+#include "station/run/record_text.h"
 
 namespace korvastation {
 

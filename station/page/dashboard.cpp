@@ -59,75 +59,97 @@ Dashboard::~Dashboard()
     stop();
 }
 
-Result Dashboard::start(const std::string& address, std::string* url, std::string* reachable)
+namespace {
+
+// "[HOST:]PORT", "[::1]:8080": the host (loopback when none is named) and
+// the port as given and as a number.
+Result parse_address(const std::string& address, std::string* host, std::string* port_text, long* port)
 {
-    std::string host = "127.0.0.1";
-    std::string port_text = address;
+    *host = "127.0.0.1";
+    *port_text = address;
     const size_t colon = address.rfind(':');
     if (colon != std::string::npos) {
-        host = address.substr(0, colon);
-        port_text = address.substr(colon + 1);
-        if (host.size() > 1 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
+        *host = address.substr(0, colon);
+        *port_text = address.substr(colon + 1);
+        if (host->size() > 1 && host->front() == '[' && host->back() == ']')
+            *host = host->substr(1, host->size() - 2);
     }
     char* end = nullptr;
-    const long port = strtol(port_text.c_str(), &end, 10);
-    if (host.empty() || port_text.empty() || *end != '\0' || port < 0 || port > 65535)
+    *port = strtol(port_text->c_str(), &end, 10);
+    if (host->empty() || port_text->empty() || *end != '\0' || *port < 0 || *port > 65535)
         return Result::failure("bad --http '" + address + "': expected [HOST:]PORT, such as 8080 or 0.0.0.0:8080");
+    return Result::ok();
+}
 
-    server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
-        std::string page = DASHBOARD_PAGE;
-        std::string state;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            state = state_;
+} // namespace
+
+std::string Dashboard::page() const
+{
+    std::string page = DASHBOARD_PAGE;
+    std::string state;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state = state_;
+    }
+    // Inside a script no "</script>" may end it early: '<' only ever
+    // stands in the JSON's strings, where \u003c is the same text.
+    std::string escaped;
+    for (char c : state)
+        escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
+    const std::string mark = "/*STATE*/";
+    page.replace(page.find(mark), mark.size(), escaped);
+    return page;
+}
+
+void Dashboard::serve_events(httplib::Response& res)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (streams_ >= MAX_EVENT_STREAMS) {
+            res.status = 503;
+            res.set_header("Retry-After", "10");
+            res.set_content("The station serves " + std::to_string(MAX_EVENT_STREAMS) +
+                                " live pages at once; close one, or read /state.\n",
+                            "text/plain; charset=utf-8");
+            return;
         }
-        // Inside a script no "</script>" may end it early: '<' only ever
-        // stands in the JSON's strings, where \u003c is the same text.
-        std::string escaped;
-        for (char c : state)
-            escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
-        const std::string mark = "/*STATE*/";
-        page.replace(page.find(mark), mark.size(), escaped);
-        res.set_content(page, "text/html; charset=utf-8");
+        ++streams_;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    auto seen = std::make_shared<unsigned long>(0);
+    // The stream's end, however it comes, gives its place back.
+    auto place = std::shared_ptr<void>(nullptr, [this](void*) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --streams_;
+    });
+    res.set_chunked_content_provider("text/event-stream", [this, seen, place](size_t, httplib::DataSink& sink) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, KEEP_ALIVE, [&] { return version_ != *seen || stopping_; });
+        if (stopping_) {
+            sink.done();
+            return false;
+        }
+        const std::string message = version_ != *seen ? "data: " + state_ + "\n\n" : ": still here\n\n";
+        *seen = version_;
+        lock.unlock();
+        return sink.write(message.data(), message.size());
+    });
+}
+
+Result Dashboard::start(const std::string& address, std::string* url, std::string* reachable)
+{
+    std::string host, port_text;
+    long port = 0;
+    if (const Result parsed = parse_address(address, &host, &port_text, &port); !parsed)
+        return parsed;
+    server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page(), "text/html; charset=utf-8");
     });
     server_->Get("/state", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(mutex_);
         res.set_content(state_, "application/json");
     });
-    server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (streams_ >= MAX_EVENT_STREAMS) {
-                res.status = 503;
-                res.set_header("Retry-After", "10");
-                res.set_content("The station serves " + std::to_string(MAX_EVENT_STREAMS) +
-                                    " live pages at once; close one, or read /state.\n",
-                                "text/plain; charset=utf-8");
-                return;
-            }
-            ++streams_;
-        }
-        res.set_header("Cache-Control", "no-cache");
-        auto seen = std::make_shared<unsigned long>(0);
-        // The stream's end, however it comes, gives its place back.
-        auto place = std::shared_ptr<void>(nullptr, [this](void*) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --streams_;
-        });
-        res.set_chunked_content_provider("text/event-stream", [this, seen, place](size_t, httplib::DataSink& sink) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait_for(lock, KEEP_ALIVE, [&] { return version_ != *seen || stopping_; });
-            if (stopping_) {
-                sink.done();
-                return false;
-            }
-            const std::string message = version_ != *seen ? "data: " + state_ + "\n\n" : ": still here\n\n";
-            *seen = version_;
-            lock.unlock();
-            return sink.write(message.data(), message.size());
-        });
-    });
+    server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) { serve_events(res); });
     // Workers for every stream and as many again for pages and states; a
     // client that sends its request slowly is given up after a few seconds.
     server_->new_task_queue = [] { return new httplib::ThreadPool(2 * MAX_EVENT_STREAMS); };

@@ -15,6 +15,7 @@
 
 namespace httplib {
 class Server;
+struct Response;
 }
 
 namespace korvastation {
@@ -35,9 +36,14 @@ public:
     void stop();
 
 private:
+    // The page with the state inside, so that it shows the boards at once.
+    std::string page() const;
+    // A live page's stream of states, while there is room for one.
+    void serve_events(httplib::Response& res);
+
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::string state_ = "{}";
     unsigned long version_ = 0;

@@ -10,7 +10,7 @@ namespace korvastation {
 namespace {
 
 // How far the board is: tests of its single pass, or passes of its burn-in.
-double progress_of(const BoardRecord& r, const StationOptions& options)
+double progress_of(const BoardRecord& r, const StationSettings& options)
 {
     if (r.verdict != Verdict::RUNNING)
         return 1;
@@ -22,7 +22,7 @@ double progress_of(const BoardRecord& r, const StationOptions& options)
     long verdicts = 0;
     for (int t = 0; t < BOARD_TEST_COUNT; ++t)
         verdicts += r.counts[t][0] + r.counts[t][1];
-    return std::min(1.0, verdicts / 3.0);
+    return std::min(1.0, static_cast<double>(verdicts) / BOARD_TEST_COUNT);
 }
 
 // A board that failed a test is failed at once, also while its burn-in goes on.
@@ -59,11 +59,11 @@ std::string earlier_attempts(const std::vector<BoardRecord>& attempts)
 } // namespace
 
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationOptions& options, const LineToday& today)
+                            const StationSettings& options, const LineToday& today)
 {
-    DayYield mine{station};
-    for (const DayYield& other : today.stations)
-        if (other.station == station)
+    YieldRow mine{station};
+    for (const YieldRow& other : today.stations)
+        if (other.key == station)
             mine = other;
     nlohmann::ordered_json boards = nlohmann::ordered_json::array();
     const auto now = std::chrono::steady_clock::now();
@@ -89,13 +89,13 @@ std::string dashboard_state(const std::string& station, const std::vector<const 
             mine.final_pass += attempts.back().verdict == Verdict::PASSED;
         }
     }
-    auto yield_of = [](const DayYield& y) {
-        return nlohmann::ordered_json{{"station", y.station}, {"boards", y.boards}, {"first_pass", y.first_pass},
+    auto yield_of = [](const YieldRow& y) {
+        return nlohmann::ordered_json{{"station", y.key}, {"boards", y.boards}, {"first_pass", y.first_pass},
                                       {"final_pass", y.final_pass}};
     };
     nlohmann::ordered_json line = nlohmann::ordered_json::array({yield_of(mine)});
-    for (const DayYield& other : today.stations)
-        if (other.station != station)
+    for (const YieldRow& other : today.stations)
+        if (other.key != station)
             line.push_back(yield_of(other));
     nlohmann::ordered_json state = {{"station", station}, {"boards", boards}, {"day", today.day}, {"line", line}};
     return state.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

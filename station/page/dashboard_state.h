@@ -8,20 +8,20 @@
 
 #include "station/run/board_run.h"
 #include "station/store/result_store.h"
-#include "station/cli/station_options.h"
+#include "station/run/station_settings.h"
 
 namespace korvastation {
 
-// The day's yield of every station in the database (this one's before this
-// run), as read now and then; the boards of this run that are through are
+// The day's yield of every station in the database (this one's without
+// this run), as read now and then; the boards of this run that are through are
 // added to this station's.
 struct LineToday {
     std::string day;  // YYYY-MM-DD, UTC
-    std::vector<DayYield> stations;
+    std::vector<YieldRow> stations;  // keyed by station
 };
 
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationOptions& options, const LineToday& today);
+                            const StationSettings& options, const LineToday& today);
 
 } // namespace korvastation
 

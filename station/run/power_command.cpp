@@ -4,7 +4,7 @@
 #include <csignal>
 #include <wordexp.h>
 
-#include "station/cli/station_options.h"
+#include "station/run/station_settings.h"
 
 namespace korvastation {
 
@@ -156,7 +156,7 @@ void PowerCommandRun::take_output(const std::string& text)
         partial_.erase(0, partial_.size() - MAX_LINE);
 }
 
-bool PowerCommandRun::pump(Clock::time_point now)
+bool PowerCommandRun::advance(Clock::time_point now)
 {
     if (over_)
         return true;

@@ -47,7 +47,7 @@ public:
     // The pipes to poll while it runs.
     std::vector<int> fds() const;
     // Reads what came and applies the time-out; true once it is over.
-    bool pump(std::chrono::steady_clock::time_point now);
+    bool advance(std::chrono::steady_clock::time_point now);
     // Once over: empty when it succeeded, else why it did not, in one line
     // that names the command.
     const std::string& failure() const { return failure_; }

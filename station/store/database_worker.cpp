@@ -7,8 +7,8 @@ struct DatabaseWorker::Shared {
     std::mutex mutex;
     std::condition_variable wake, idle;
     std::deque<StoredAttempt> queue;
-    std::string day_asked;  // empty: no question open
-    std::optional<std::vector<DayYield>> day_answer;
+    std::optional<StoreFilter> yield_asked;
+    std::optional<YieldTally> yield_answer;
     bool busy = false;
     bool stopping = false;
     size_t missing = 0;
@@ -38,7 +38,7 @@ void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
 {
     std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
-        shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty() || !shared->day_asked.empty(); });
+        shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty() || shared->yield_asked; });
         if (shared->stopping)
             return;
         shared->busy = true;
@@ -51,14 +51,14 @@ void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
             if (!added && shared->missing++ == 0)
                 shared->first_failure = added.why();
         } else {
-            const std::string day = shared->day_asked;
-            shared->day_asked.clear();
+            const StoreFilter boards = *shared->yield_asked;
+            shared->yield_asked.reset();
             lock.unlock();
-            std::vector<DayYield> stations;
-            const bool read = static_cast<bool>(shared->store->day_yield(day, &stations));
+            YieldTally tally;
+            const bool read = static_cast<bool>(shared->store->count_boards(boards, &tally));
             lock.lock();
             if (read)
-                shared->day_answer = std::move(stations);
+                shared->yield_answer = std::move(tally);
         }
         shared->busy = false;
         shared->idle.notify_all();
@@ -74,20 +74,20 @@ void DatabaseWorker::add(StoredAttempt attempt)
     shared_->wake.notify_all();
 }
 
-void DatabaseWorker::ask_day_yield(const std::string& day)
+void DatabaseWorker::ask_yield(const StoreFilter& boards)
 {
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        shared_->day_asked = day;
+        shared_->yield_asked = boards;
     }
     shared_->wake.notify_all();
 }
 
-std::optional<std::vector<DayYield>> DatabaseWorker::take_day_yield()
+std::optional<YieldTally> DatabaseWorker::take_yield()
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    std::optional<std::vector<DayYield>> answer;
-    answer.swap(shared_->day_answer);
+    std::optional<YieldTally> answer;
+    answer.swap(shared_->yield_answer);
     return answer;
 }
 

@@ -29,10 +29,11 @@ public:
     DatabaseWorker& operator=(const DatabaseWorker&) = delete;
 
     void add(StoredAttempt attempt);
-    // Asks for the day's yield (YYYY-MM-DD); the answer comes by take_day_yield.
-    void ask_day_yield(const std::string& day);
+    // Asks for the yield of these boards (ResultStore::count_boards); the
+    // answer comes by take_yield.
+    void ask_yield(const StoreFilter& boards);
     // The latest answer, once; nothing while none came (or it failed).
-    std::optional<std::vector<DayYield>> take_day_yield();
+    std::optional<YieldTally> take_yield();
 
     // Waits until every queued attempt was tried, while keep_waiting()
     // (asked every 100 ms) says to. False when it gave up first.

@@ -3,7 +3,7 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
-#include "station/store/result_store.h"
+#include "station/store/database_name.h"
 #include "station/store/sql_connection.h"
 
 namespace korvastation {
@@ -134,6 +134,7 @@ public:
         return Result::ok();
     }
 
+    const char* text_aggregate() const override { return "string_agg"; }
     const std::string& name() const override { return name_; }
 
 private:

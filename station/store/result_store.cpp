@@ -1,8 +1,10 @@
 #include "station/store/result_store.h"
 
+#include <algorithm>
 #include <map>
 
-#include "station/outputs/record_text.h"
+#include "station/run/record_text.h"
+#include "station/store/database_name.h"
 #include "station/store/sql_connection.h"
 
 namespace korvastation {
@@ -25,11 +27,15 @@ const char* const SCHEMA_V1[] = {
     "CREATE TABLE diagnoses (attempt BIGINT NOT NULL REFERENCES attempts (id), fault TEXT NOT NULL)",
 };
 
-// Version 2: where a hung attempt stopped, so that a hang counts against its
-// test; the boards' attempts found by the database for the day's yield.
-const char* const SCHEMA_V2[] = {
-    "ALTER TABLE attempts ADD COLUMN hung_in TEXT NOT NULL DEFAULT ''",
-    "CREATE INDEX attempts_board ON attempts (run, label)",
+// Each later version's statements, from version 2 on.
+const std::vector<std::vector<const char*>> SCHEMA_UPGRADES = {
+    // Where a hung attempt stopped, so that a hang counts against its test;
+    // the boards' attempts found by the database for the yield.
+    {"ALTER TABLE attempts ADD COLUMN hung_in TEXT NOT NULL DEFAULT ''",
+     "CREATE INDEX attempts_board ON attempts (run, label)"},
+    // A board's counts and diagnoses found by the database for the yield.
+    {"CREATE INDEX test_counts_attempt ON test_counts (attempt)",
+     "CREATE INDEX diagnoses_attempt ON diagnoses (attempt)"},
 };
 
 const char ATTEMPT_COLUMNS[] =
@@ -70,33 +76,57 @@ public:
         return add_once(a);
     }
 
-    // Counted by the database: the station's memory does not grow with it.
-    Result day_yield(const std::string& day, std::vector<DayYield>* stations) override
+    Result count_boards(const StoreFilter& filter, YieldTally* tally) override
     {
-        // Every start of the day sorts between these two texts.
-        const std::vector<std::string> params = {day + "T", day + "U"};
-        SqlRows first, last;
-        if (const Result r = db_->run("SELECT station, count(*), sum(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END)"
-                                      " FROM attempts WHERE retest = 0 AND started >= $1 AND started < $2"
-                                      " GROUP BY station ORDER BY station",
-                                      params, &first);
+        std::vector<std::string> params;
+        SqlRows rows;
+        if (const Result r = db_->run(boards_of(filter, &params) +
+                                          " SELECT day, station, count(*), sum(first_passed), sum(final_passed),"
+                                          " sum(retested), sum(intermittent) FROM boards GROUP BY day, station"
+                                          " ORDER BY day, station",
+                                      params, &rows);
             !r)
             return r;
-        if (const Result r = db_->run("SELECT f.station, count(*) FROM attempts f WHERE f.final = 1"
-                                      " AND f.verdict = 'passed' AND EXISTS (SELECT 1 FROM attempts a"
-                                      " WHERE a.run = f.run AND a.label = f.label AND a.retest = 0"
-                                      " AND a.started >= $1 AND a.started < $2) GROUP BY f.station",
-                                      params, &last);
-            !r)
-            return r;
-        stations->clear();
-        for (const auto& row : first)
-            stations->push_back({row[0], std::stol(row[1]), std::stol(row[2].empty() ? "0" : row[2]), 0});
-        for (const auto& row : last)
-            for (DayYield& y : *stations)
-                if (y.station == row[0])
-                    y.final_pass = std::stol(row[1]);
+        std::map<std::string, YieldRow> days, stations;
+        tally->total = {"all"};
+        for (const auto& row : rows) {
+            YieldRow counted{"", std::stol(row[2]), std::stol(row[3]), std::stol(row[4]), std::stol(row[5]),
+                             std::stol(row[6])};
+            add_to(&tally->total, counted);
+            add_to(&days[row[0]], counted);
+            add_to(&stations[row[1]], counted);
+        }
+        tally->by_day = rows_of(days);
+        tally->by_station = rows_of(stations);
         return Result::ok();
+    }
+
+    Result count_tests_and_faults(const StoreFilter& filter, YieldTally* tally) override
+    {
+        tally->by_test.clear();
+        for (const char* test : TEST_NAMES) {
+            std::vector<std::string> params;
+            const std::string boards = boards_of(filter, &params);
+            params.push_back(test);
+            const std::string t = "$" + std::to_string(params.size());
+            SqlRows rows;
+            // A board ran a test when its attempt counted it or hung in it.
+            if (const Result r = db_->run(
+                    boards + " SELECT count(*),"
+                    " sum(CASE WHEN coalesce(fc.failed, 0) = 0 AND b.first_hung_in <> " + t + " THEN 1 ELSE 0 END),"
+                    " sum(CASE WHEN lc.failed = 0 AND b.last_hung_in <> " + t + " THEN 1 ELSE 0 END),"
+                    " sum(retested), sum(intermittent) FROM boards b"
+                    " LEFT JOIN test_counts fc ON fc.attempt = b.first_id AND fc.test = " + t +
+                    " LEFT JOIN test_counts lc ON lc.attempt = b.last_id AND lc.test = " + t +
+                    " WHERE fc.attempt IS NOT NULL OR b.first_hung_in = " + t,
+                    params, &rows);
+                !r)
+                return r;
+            if (!rows.empty() && std::stol(rows[0][0]) > 0)
+                tally->by_test.push_back({test, std::stol(rows[0][0]), std::stol(rows[0][1]), std::stol(rows[0][2]),
+                                          std::stol(rows[0][3]), std::stol(rows[0][4])});
+        }
+        return count_faults(filter, tally);
     }
 
     Result load(const StoreFilter& f, std::vector<StoredAttempt>* attempts) override
@@ -105,8 +135,9 @@ public:
             " WHERE (CAST($1 AS TEXT) = '' OR substr(started, 1, 10) >= CAST($1 AS TEXT))"
             " AND (CAST($2 AS TEXT) = '' OR substr(started, 1, 10) <= CAST($2 AS TEXT))"
             " AND (CAST($3 AS TEXT) = '' OR station = CAST($3 AS TEXT))"
-            " AND (CAST($4 AS TEXT) = '' OR label = CAST($4 AS TEXT))";
-        const std::vector<std::string> params = {f.since, f.until, f.station, f.label};
+            " AND (CAST($4 AS TEXT) = '' OR label = CAST($4 AS TEXT))"
+            " AND (CAST($5 AS TEXT) = '' OR run <> CAST($5 AS TEXT))";
+        const std::vector<std::string> params = {f.since, f.until, f.station, f.label, f.leave_out_run};
         SqlRows rows, counts, faults;
         if (const Result r = db_->run(std::string("SELECT ") + ATTEMPT_COLUMNS + " FROM attempts" + where +
                                           " ORDER BY started, run, label, retest",
@@ -152,6 +183,81 @@ public:
     }
 
 private:
+    // The boards as a common table: one row per board whose first attempt
+    // the filter takes and whose last attempt was recorded.
+    static std::string boards_of(const StoreFilter& f, std::vector<std::string>* params)
+    {
+        std::string where = " WHERE a.retest = 0";
+        auto condition = [&](const std::string& value, const std::string& test) {
+            if (value.empty())
+                return;
+            params->push_back(value);
+            where += " AND " + test + " CAST($" + std::to_string(params->size()) + " AS TEXT)";
+        };
+        // Every start of a day sorts between "YYYY-MM-DD" and "YYYY-MM-DDU".
+        condition(f.since, "a.started >=");
+        condition(f.until.empty() ? "" : f.until + "U", "a.started <");
+        condition(f.station, "a.station =");
+        condition(f.label, "a.label =");
+        condition(f.leave_out_run, "a.run <>");
+        return "WITH boards AS (SELECT a.id AS first_id, z.id AS last_id, a.run AS run, a.label AS label,"
+               " substr(a.started, 1, 10) AS day, a.station AS station,"
+               " CASE WHEN a.verdict = 'passed' THEN 1 ELSE 0 END AS first_passed,"
+               " CASE WHEN z.verdict = 'passed' THEN 1 ELSE 0 END AS final_passed,"
+               " CASE WHEN z.retest > 0 THEN 1 ELSE 0 END AS retested, z.intermittent AS intermittent,"
+               " a.hung_in AS first_hung_in, z.hung_in AS last_hung_in"
+               " FROM attempts a JOIN attempts z ON z.run = a.run AND z.label = a.label AND z.final = 1" +
+               where + ")";
+    }
+
+    // Each board counts once per fault: an attempt's diagnosis is one fault
+    // (its candidates in one order, whichever order they were found in), and
+    // a hang in a test is one too.
+    Result count_faults(const StoreFilter& filter, YieldTally* tally)
+    {
+        std::vector<std::string> params;
+        std::string tests;
+        for (const char* test : TEST_NAMES)
+            tests += std::string(tests.empty() ? "'" : ", '") + test + "'";
+        SqlRows rows;
+        if (const Result r = db_->run(
+                boards_of(filter, &params) +
+                    ", diagnosed AS (SELECT attempt, " + db_->text_aggregate() + "(fault, ' or ') AS fault"
+                    " FROM (SELECT attempt, fault FROM diagnoses ORDER BY attempt, fault) d GROUP BY attempt),"
+                    " board_faults AS (SELECT b.first_id AS board, d.fault AS fault FROM boards b"
+                    " JOIN attempts x ON x.run = b.run AND x.label = b.label JOIN diagnosed d ON d.attempt = x.id"
+                    " UNION SELECT b.first_id, 'hung in ' || x.hung_in FROM boards b"
+                    " JOIN attempts x ON x.run = b.run AND x.label = b.label"
+                    " WHERE x.verdict = 'hung' AND x.hung_in IN (" + tests + "))"
+                    " SELECT fault, count(*) FROM board_faults GROUP BY fault ORDER BY count(*) DESC, fault",
+                params, &rows);
+            !r)
+            return r;
+        tally->faults.clear();
+        for (const auto& row : rows)
+            tally->faults.push_back({row[0], std::stol(row[1])});
+        return Result::ok();
+    }
+
+    static void add_to(YieldRow* row, const YieldRow& counted)
+    {
+        row->boards += counted.boards;
+        row->first_pass += counted.first_pass;
+        row->final_pass += counted.final_pass;
+        row->retested += counted.retested;
+        row->intermittent += counted.intermittent;
+    }
+
+    static std::vector<YieldRow> rows_of(std::map<std::string, YieldRow>& rows)
+    {
+        std::vector<YieldRow> list;
+        for (auto& [key, row] : rows) {
+            row.key = key;
+            list.push_back(row);
+        }
+        return list;
+    }
+
     Result finish(const Result& done)
     {
         if (!done) {
@@ -192,11 +298,13 @@ private:
             if (const Result r = db_->run("INSERT INTO korva_schema (version) VALUES (1)", {}, nullptr); !r)
                 return r;
         }
-        if (version < 2) {
-            for (const char* statement : SCHEMA_V2)
+        for (int from = std::max(version, 1); from < RESULT_SCHEMA_VERSION; ++from) {
+            for (const char* statement : SCHEMA_UPGRADES.at(from - 1))
                 if (const Result r = db_->run(statement, {}, nullptr); !r)
                     return r;
-            if (const Result r = db_->run("INSERT INTO korva_schema (version) VALUES (2)", {}, nullptr); !r)
+            if (const Result r = db_->run("INSERT INTO korva_schema (version) VALUES (" + std::to_string(from + 1) + ")",
+                                          {}, nullptr);
+                !r)
                 return r;
         }
         return Result::ok();
@@ -236,49 +344,6 @@ private:
 };
 
 } // namespace
-
-bool is_server_uri(const std::string& where)
-{
-    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
-}
-
-Result check_database_name(const std::string& where)
-{
-    if (is_server_uri(where))
-        return Result::ok();
-    // libpq's keyword form: a word, '=', and more of the same.
-    const size_t equals = where.find('=');
-    const size_t word_end = where.find_first_not_of("abcdefghijklmnopqrstuvwxyz_ ");
-    if (equals != std::string::npos && word_end == equals && where.find('/') == std::string::npos)
-        return Result::failure("bad --db '" + shown_database(where) +
-                               "': a keyword connection string; give a postgresql:// URI or a SQLite file");
-    if (where.find("://") != std::string::npos)
-        return Result::failure("bad --db '" + shown_database(where) +
-                               "': only postgresql:// URIs name a server; a SQLite file is named by its path");
-    return Result::ok();
-}
-
-std::string shown_database(const std::string& where)
-{
-    std::string shown = where;
-    const size_t scheme = shown.find("://");
-    const size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
-    const size_t at = shown.find('@', authority);
-    const size_t slash = shown.find('/', authority);
-    if (scheme != std::string::npos && at != std::string::npos && (slash == std::string::npos || at < slash)) {
-        const size_t colon = shown.find(':', authority);
-        if (colon != std::string::npos && colon < at)
-            shown = shown.substr(0, colon) + ":***" + shown.substr(at);
-    }
-    // password=... in a URI's query or a keyword string, up to its end.
-    for (size_t at_key = 0; (at_key = shown.find("password=", at_key)) != std::string::npos;) {
-        const size_t value = at_key + 9;
-        const size_t end = shown.find_first_of("& ", value);
-        shown.replace(value, (end == std::string::npos ? shown.size() : end) - value, "***");
-        at_key = value;
-    }
-    return shown;
-}
 
 Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store)
 {

@@ -32,17 +32,33 @@ struct StoredAttempt {
     std::vector<std::string> diagnosis;     // the candidate faults' names
 };
 
-// One station's boards of a day (a board's day is its first attempt's).
-struct DayYield {
-    std::string station;
-    long boards = 0, first_pass = 0, final_pass = 0;
+// Boards counted by the database, so that memory does not grow with it. A
+// board is one station run's attempts of one label; its day and station are
+// its first attempt's, its final verdict its last attempt's. A run cut short
+// before a board's last attempt leaves that board out.
+struct YieldRow {
+    std::string key;  // the day, station or test
+    long boards = 0, first_pass = 0, final_pass = 0, retested = 0, intermittent = 0;
 };
 
-// Which attempts a report reads; empty fields take everything.
+struct FaultRow {
+    std::string fault;  // an ambiguous diagnosis names its candidates with " or "
+    long boards = 0;    // boards with an attempt whose diagnosis names it
+};
+
+struct YieldTally {
+    YieldRow total;
+    std::vector<YieldRow> by_day, by_station, by_test;
+    std::vector<FaultRow> faults;  // most boards first
+};
+
+// Which boards (by their first attempt) or attempts are read; empty fields
+// take everything.
 struct StoreFilter {
     std::string since, until;  // dates, YYYY-MM-DD, of the attempt's start, both included
     std::string station;
     std::string label;
+    std::string leave_out_run;  // a run whose boards the caller counts itself
 };
 
 class ResultStore {
@@ -50,29 +66,19 @@ public:
     virtual ~ResultStore() = default;
     virtual korvasim::Result add(const StoredAttempt& attempt) = 0;
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
-    // The day's yield of every station, day as YYYY-MM-DD.
-    virtual korvasim::Result day_yield(const std::string& day, std::vector<DayYield>* stations) = 0;
+    // The boards' yield: in all, by day and by station.
+    virtual korvasim::Result count_boards(const StoreFilter& filter, YieldTally* tally) = 0;
+    // The same boards' yield by test (a board that hung in a test failed it)
+    // and their faults.
+    virtual korvasim::Result count_tests_and_faults(const StoreFilter& filter, YieldTally* tally) = 0;
 };
-
-// Whether where names a PostgreSQL server ("postgresql://..." or
-// "postgres://...") rather than a SQLite file.
-bool is_server_uri(const std::string& where);
-
-// A database name that is neither a server's URI nor a file's path: a
-// keyword connection string ("host=db1 dbname=line") would otherwise become
-// a SQLite file of that name.
-korvasim::Result check_database_name(const std::string& where);
-
-// A server's URI as messages show it: every password ("user:secret@",
-// "password=secret") as ***.
-std::string shown_database(const std::string& where);
 
 // A server by its URI (is_server_uri), anything else a SQLite file. Fails
 // with one line that names the database.
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 2;
+const int RESULT_SCHEMA_VERSION = 3;
 
 } // namespace korvastation
 

@@ -26,6 +26,9 @@ public:
     // Opens the connection anew (a server restarted, a statement it never
     // answered); a file has nothing to open anew.
     virtual korvasim::Result reconnect() = 0;
+    // The aggregate that joins texts with a separator: SQLite and
+    // PostgreSQL name it differently.
+    virtual const char* text_aggregate() const = 0;
     // The database as messages name it.
     virtual const std::string& name() const = 0;
 };

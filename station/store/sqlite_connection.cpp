@@ -40,6 +40,7 @@ public:
 
     Result begin_exclusive() override { return run("BEGIN IMMEDIATE", {}, nullptr); }
     Result reconnect() override { return Result::ok(); }
+    const char* text_aggregate() const override { return "group_concat"; }
     const std::string& name() const override { return name_; }
 
 private:

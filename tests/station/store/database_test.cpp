@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "station/store/database_name.h"
 #include "station/store/result_store.h"
 #include "station/store/sql_connection.h"
 #include "station/report/yield_report.h"
@@ -111,29 +112,78 @@ TEST_P(DatabaseTest, TheReportCountsWhatWasRecorded)
     EXPECT_EQ(b3_retest->counts[TEST_FLASH][0], 1);
     EXPECT_EQ(b3_retest->diagnosis, std::vector<std::string>{"X"});
 
-    const YieldReport report = build_yield_report(all, false);
-    EXPECT_EQ(figures(report.total), "all: 5 2 3 3 2");
-    ASSERT_EQ(report.by_day.size(), 2u);
-    EXPECT_EQ(figures(report.by_day[0]), "2026-12-01: 3 1 2 2 1");
-    EXPECT_EQ(figures(report.by_day[1]), "2026-12-02: 2 1 1 1 1");
-    EXPECT_EQ(figures(report.by_station[1]), "B: 2 1 1 1 1");
+    YieldTally tally;
+    ASSERT_TRUE(store->count_boards({}, &tally));
+    ASSERT_TRUE(store->count_tests_and_faults({}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 5 2 3 3 2");
+    ASSERT_EQ(tally.by_day.size(), 2u);
+    EXPECT_EQ(figures(tally.by_day[0]), "2026-12-01: 3 1 2 2 1");
+    EXPECT_EQ(figures(tally.by_day[1]), "2026-12-02: 2 1 1 1 1");
+    EXPECT_EQ(figures(tally.by_station[1]), "B: 2 1 1 1 1");
     // SRAM ran on the first attempt of every board but the one that hung.
-    EXPECT_EQ(figures(report.by_test[TEST_SRAM]), "SRAM: 4 2 3 2 1");
-    ASSERT_EQ(report.faults.size(), 2u);
-    EXPECT_EQ(report.faults[0].fault + " " + std::to_string(report.faults[0].boards), "X 2");
-    EXPECT_EQ(report.faults[1].fault + " " + std::to_string(report.faults[1].boards), "Y 1");
+    ASSERT_EQ(tally.by_test.size(), 3u);
+    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 4 2 3 2 1");
+    ASSERT_EQ(tally.faults.size(), 2u);
+    EXPECT_EQ(tally.faults[0].fault + " " + std::to_string(tally.faults[0].boards), "X 2");
+    EXPECT_EQ(tally.faults[1].fault + " " + std::to_string(tally.faults[1].boards), "Y 1");
 
     struct FilterCase {
         StoreFilter filter;
         size_t attempts;
+        long boards;
     };
-    for (const FilterCase& c : {FilterCase{{"2026-12-02", "", "", ""}, 3}, FilterCase{{"", "2026-12-01", "", ""}, 5},
-                                FilterCase{{"", "", "A", ""}, 5}, FilterCase{{"", "", "", "B4"}, 2},
-                                FilterCase{{"2026-12-03", "", "", ""}, 0}}) {
+    for (const FilterCase& c : {FilterCase{{"2026-12-02", "", "", "", ""}, 3, 2},
+                                FilterCase{{"", "2026-12-01", "", "", ""}, 5, 3},
+                                FilterCase{{"", "", "A", "", ""}, 5, 3}, FilterCase{{"", "", "", "B4", ""}, 2, 1},
+                                FilterCase{{"2026-12-03", "", "", "", ""}, 0, 0},
+                                FilterCase{{"", "", "", "", "run1"}, 3, 2}}) {
+        const std::string which = c.filter.since + "|" + c.filter.until + "|" + c.filter.station + "|" +
+                                  c.filter.label + "|" + c.filter.leave_out_run;
         std::vector<StoredAttempt> some;
         ASSERT_TRUE(store->load(c.filter, &some));
-        EXPECT_EQ(some.size(), c.attempts) << c.filter.since << c.filter.until << c.filter.station << c.filter.label;
+        EXPECT_EQ(some.size(), c.attempts) << which;
+        YieldTally counted;
+        ASSERT_TRUE(store->count_boards(c.filter, &counted));
+        EXPECT_EQ(counted.total.boards, c.boards) << which;
     }
+}
+
+TEST_P(DatabaseTest, AHangFailsItsTestAndAnAmbiguousDiagnosisIsOneRow)
+{
+    auto store = open();
+    for (int i = 0; i < 8; ++i) {
+        const bool hung = i < 2;
+        StoredAttempt a = attempt("A", "run", "2026-12-05", "H" + std::to_string(i), 0, true,
+                                  hung ? "hung" : "passed", false);
+        if (hung) {
+            a.hung_in = "FLASH";
+            a.counts[TEST_SDRAM][0] = 1;
+        }
+        ASSERT_TRUE(store->add(a));
+    }
+    // The same two candidates, found in either order, are one fault.
+    for (int i = 0; i < 3; ++i) {
+        std::vector<std::string> candidates = {"address line 7 stuck at 0", "address line 7 stuck at 1"};
+        if (i == 1)
+            std::swap(candidates[0], candidates[1]);
+        ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-05", "F" + std::to_string(i), 0, true, "failed", true,
+                                       candidates)));
+    }
+    // A board retested after midnight counts on its first day, with its final verdict.
+    ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-05", "N", 0, false, "failed", true, {"X"})));
+    ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-06", "N", 1, true, "passed", false)));
+    YieldTally tally;
+    ASSERT_TRUE(store->count_boards({"", "2026-12-05", "", "", ""}, &tally));
+    ASSERT_TRUE(store->count_tests_and_faults({"", "2026-12-05", "", "", ""}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 12 6 7 1 0");
+    // FLASH: 12 boards ran it, 2 hung in it, 10 passed it.
+    EXPECT_EQ(figures(tally.by_test[TEST_FLASH]), "FLASH: 12 10 10 1 0");
+    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 10 6 7 1 0");
+    ASSERT_EQ(tally.faults.size(), 3u);
+    EXPECT_EQ(tally.faults[0].fault + " " + std::to_string(tally.faults[0].boards),
+              "address line 7 stuck at 0 or address line 7 stuck at 1 3");
+    EXPECT_EQ(tally.faults[1].fault + " " + std::to_string(tally.faults[1].boards), "hung in FLASH 2");
+    EXPECT_EQ(tally.faults[2].fault + " " + std::to_string(tally.faults[2].boards), "X 1");
 }
 
 TEST_P(DatabaseTest, TwoStationsWriteAtOnce)
@@ -232,33 +282,14 @@ TEST_P(DatabaseTest, AMissingTableIsFoundWhenTheStoreOpens)
 INSTANTIATE_TEST_SUITE_P(Station, DatabaseTest, testing::Values("SQLite", "PostgreSQL"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-TEST(YieldReport, AHangFailsItsTestAndAnAmbiguousDiagnosisIsOneRow)
+TEST(YieldReport, TheCsvHoldsTheFaultsAndABoardsPageIsTheBoards)
 {
-    std::vector<StoredAttempt> line;
-    for (int i = 0; i < 8; ++i) {
-        const bool hung = i < 2;
-        StoredAttempt a = attempt("A", "run", "2026-12-05", "H" + std::to_string(i), 0, true,
-                                  hung ? "hung" : "passed", false);
-        if (hung) {
-            a.hung_in = "FLASH";
-            a.counts[TEST_SDRAM][0] = 1;
-        }
-        line.push_back(a);
-    }
-    for (int i = 0; i < 3; ++i)
-        line.push_back(attempt("A", "run", "2026-12-05", "F" + std::to_string(i), 0, true, "failed", true,
-                               {"address line 7 stuck at 0", "address line 7 stuck at 1"}));
-    const YieldReport report = build_yield_report(line, false);
-    // FLASH: 11 boards ran it, 2 hung in it, 9 passed it.
-    EXPECT_EQ(figures(report.by_test[TEST_FLASH]), "FLASH: 11 9 9 0 0");
-    EXPECT_EQ(figures(report.by_test[TEST_SRAM]), "SRAM: 9 6 6 0 0");
-    ASSERT_EQ(report.faults.size(), 2u);
-    EXPECT_EQ(report.faults[0].fault + " " + std::to_string(report.faults[0].boards),
-              "address line 7 stuck at 0 or address line 7 stuck at 1 3");
-    EXPECT_EQ(report.faults[1].fault + " " + std::to_string(report.faults[1].boards), "hung in FLASH 2");
-    // The CSV has the faults and, for a board, its history.
-    YieldReport board = build_yield_report({line[0]}, true);
+    YieldReport board;
     board.board = "H0";
+    board.yield.faults = {{"hung in FLASH", 1}};
+    StoredAttempt hung = attempt("A", "run", "2026-12-05", "H0", 0, true, "hung", false);
+    hung.hung_in = "FLASH";
+    board.history = {hung};
     const std::string csv = format_yield_report(board, ReportFormat::CSV);
     EXPECT_NE(csv.find("fault,\"hung in FLASH\",1,"), std::string::npos) << csv;
     EXPECT_NE(csv.find("attempt,\"H0\",,,,,,\"2026-12-05T08:00:00.000Z\",\"A\",\"/dev/ttyUSB0\",0,\"hung\","),

@@ -1,4 +1,4 @@
-#include "station/outputs/record_text.h"
+#include "station/run/record_text.h"
 
 #include <nlohmann/json.hpp>
 

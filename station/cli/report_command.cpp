@@ -1,0 +1,152 @@
+#include "station/cli/report_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <getopt.h>
+#include <unistd.h>
+
+#include "station/cli/station_options.h"
+#include "station/report/yield_report.h"
+#include "station/store/database_name.h"
+
+namespace korvastation {
+
+using korvasim::Result;
+
+namespace {
+
+const char REPORT_USAGE[] =
+    "Usage: korvastation report --db FILE|URI [--since DATE] [--until DATE]\n"
+    "                           [--station NAME] [--board LABEL] [--format table|csv|json|html]\n"
+    "\n"
+    "First-pass and final yield per day, station and test, retested and\n"
+    "intermittent boards, and the diagnosed faults ranked by the boards they\n"
+    "failed, from the records korvastation --db wrote. DATE is YYYY-MM-DD (UTC,\n"
+    "both ends included); a board counts on the day of its first attempt.\n"
+    "--board adds the history of the board with that label.\n"
+    "The html form is one page with its charts inside, for a browser or a mail.\n";
+
+struct ReportRequest {
+    std::string db;
+    StoreFilter filter;
+    ReportFormat format = ReportFormat::TABLE;
+    bool help = false;
+};
+
+// A day of the calendar: 2026-02-30 is none.
+bool valid_date(const std::string& d)
+{
+    int y, m, day;
+    char extra;
+    if (d.size() != 10 || d[4] != '-' || d[7] != '-' ||
+        sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &extra) != 3 || m < 1 || m > 12 || day < 1)
+        return false;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return day <= days[m - 1];
+}
+
+Result parse_format(const std::string& value, ReportFormat* format)
+{
+    const std::pair<const char*, ReportFormat> formats[] = {
+        {"table", ReportFormat::TABLE}, {"csv", ReportFormat::CSV}, {"json", ReportFormat::JSON},
+        {"html", ReportFormat::HTML}};
+    for (const auto& [name, which] : formats)
+        if (value == name) {
+            *format = which;
+            return Result::ok();
+        }
+    return Result::failure("bad --format '" + value + "': expected table, csv, json or html");
+}
+
+Result parse_report_options(int argc, char** argv, ReportRequest* request)
+{
+    static const option options[] = {
+        {"db", required_argument, nullptr, 'b'},      {"since", required_argument, nullptr, 's'},
+        {"until", required_argument, nullptr, 'u'},   {"station", required_argument, nullptr, 'n'},
+        {"board", required_argument, nullptr, 'l'},   {"format", required_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+    StoreFilter& filter = request->filter;
+    opterr = 0;
+    optind = 1;
+    for (int c; (c = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+        case 'b': request->db = value; break;
+        case 's': filter.since = value; break;
+        case 'u': filter.until = value; break;
+        case 'n': filter.station = value; break;
+        case 'l': filter.label = value; break;
+        case 'f':
+            if (const Result known = parse_format(value, &request->format); !known)
+                return known;
+            break;
+        case 'h': request->help = true; return Result::ok();
+        default:
+            return Result::failure(option_problem(argv[optind - 1], options) +
+                                   " (korvastation report --help lists them)");
+        }
+    }
+    if (optind < argc)
+        return Result::failure(std::string("unexpected '") + argv[optind] + "'");
+    return Result::ok();
+}
+
+Result check_report_request(const ReportRequest& request)
+{
+    const StoreFilter& filter = request.filter;
+    if (request.db.empty())
+        return Result::failure("--db names the records to read");
+    for (const std::string* d : {&filter.since, &filter.until})
+        if (!d->empty() && !valid_date(*d))
+            return Result::failure("bad date '" + *d + "': expected a day of the calendar as YYYY-MM-DD");
+    if (!filter.since.empty() && !filter.until.empty() && filter.since > filter.until)
+        return Result::failure("--since " + filter.since + " comes after --until " + filter.until);
+    if (const Result named = check_database_name(request.db); !named)
+        return named;
+    if (!is_server_uri(request.db) && access(request.db.c_str(), R_OK) != 0)
+        return Result::failure("cannot read the records in " + request.db + ": " + strerror(errno));
+    return Result::ok();
+}
+
+// The counting is the database's: the report's memory does not grow with it.
+Result read_report(const ReportRequest& request, YieldReport* report)
+{
+    std::unique_ptr<ResultStore> store;
+    if (const Result opened = open_result_store(request.db, &store); !opened)
+        return opened;
+    report->board = request.filter.label;
+    Result read = store->count_boards(request.filter, &report->yield);
+    if (read)
+        read = store->count_tests_and_faults(request.filter, &report->yield);
+    if (read && !request.filter.label.empty())
+        read = store->load(request.filter, &report->history);
+    return read;
+}
+
+} // namespace
+
+int run_report(int argc, char** argv)
+{
+    ReportRequest request;
+    Result done = parse_report_options(argc, argv, &request);
+    if (done && request.help) {
+        fputs(REPORT_USAGE, stdout);
+        return 0;
+    }
+    if (done)
+        done = check_report_request(request);
+    YieldReport report;
+    if (done)
+        done = read_report(request, &report);
+    if (!done) {
+        fprintf(stderr, "korvastation report: %s\n", done.why().c_str());
+        return 2;
+    }
+    const std::string text = format_yield_report(report, request.format);
+    fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
+} // namespace korvastation

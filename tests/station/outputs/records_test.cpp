@@ -1,0 +1,85 @@
+// The record writers against files a reader checked by hand: a passed board,
+// a failed first attempt with its diagnosis, and a hung retest whose power
+// command failed. A change to either format shows here as a diff.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "station/outputs/records.h"
+
+namespace korvastation {
+namespace {
+
+std::chrono::system_clock::time_point at(long seconds_after_eight)
+{
+    // 2026-12-09T08:00:00Z
+    return std::chrono::system_clock::time_point(std::chrono::seconds(1796803200 + seconds_after_eight));
+}
+
+std::vector<BoardRecord> attempts()
+{
+    BoardRecord passed;
+    passed.board = {"/dev/ttyUSB0", "B1", ""};
+    passed.start = at(0);
+    passed.end = at(12);
+    passed.verdict = Verdict::PASSED;
+    passed.passes = 1;
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
+        passed.counts[t][0] = 1;
+        passed.seconds[t] = 1.5 * (t + 1);
+    }
+    passed.log = "logs/B1.log";
+
+    BoardRecord failed = passed;
+    failed.board = {"/dev/ttyUSB1", "B2 <&>", "2"};
+    failed.verdict = Verdict::FAILED;
+    failed.final_attempt = false;
+    failed.counts[TEST_FLASH][0] = 0;
+    failed.counts[TEST_FLASH][1] = 1;
+    failed.first_failure[TEST_FLASH] = 1;
+    failed.failure_report[TEST_FLASH] = "Testing FLASH...\nCFI query: wrong device size\nfailed\n";
+    failed.diagnosis = {{"flash.query.size", "FLASH", "query field wrong", "FLASH query device size wrong"}};
+    failed.log = "logs/B2.log";
+    failed.power_log = "logs/B2-power.log";
+
+    BoardRecord hung = failed;
+    hung.start = at(20);
+    hung.end = at(61);
+    hung.retest = 1;
+    hung.final_attempt = true;
+    hung.intermittent = true;
+    hung.verdict = Verdict::HUNG;
+    hung.hung_test = TEST_SRAM;
+    hung.hung_in = "SRAM";
+    hung.problem = "no output from the board in SRAM for 30 s";
+    hung.passes = 0;
+    hung.counts[TEST_FLASH][0] = 1;
+    hung.counts[TEST_FLASH][1] = 0;
+    hung.counts[TEST_SRAM][0] = 0;
+    hung.first_failure[TEST_FLASH] = 0;
+    hung.failure_report[TEST_FLASH].clear();
+    hung.diagnosis.clear();
+    hung.log = "logs/B2-retest1.log";
+    hung.power_problem = "--power-off command 'relay off 2' ended with status 1";
+    return {passed, failed, hung};
+}
+
+std::string expected(const std::string& name)
+{
+    std::ifstream file(std::string(EXPECTED_DIR) + "/" + name);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_TRUE(file.good() || file.eof()) << "cannot read " << name;
+    return text.str();
+}
+
+TEST(RecordWriters, WriteWhatAReaderExpects)
+{
+    const RecordContext context{"1.4.0", "0123abcd"};
+    EXPECT_EQ(json_records(attempts(), context), expected("records.jsonl"));
+    EXPECT_EQ(junit_report(attempts()), expected("records.xml"));
+}
+
+} // namespace
+} // namespace korvastation
