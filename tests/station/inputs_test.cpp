@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/station/station_fixture.h"
 #include "tests/support/case_name.h"
@@ -203,6 +205,33 @@ TEST(Station, ADatabaseThatCannotTakeRecordsIsRefusedBeforeAnyBoard)
         EXPECT_EQ(count_of(err, "\n"), 1u) << err;
         EXPECT_EQ(station.process().out(), "") << "no board was started";
     }
+}
+
+TEST(Station, ADatabaseFileItMayNotWriteIsRefusedBeforeAnyBoard)
+{
+    // Root writes any file: the station runs as nobody against root's database.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the station as another user";
+    const std::string dir = make_temp_dir();
+    {
+        Station made({"--db", dir + "/records.db", "/nonexistent/port=ghost"});
+        EXPECT_EQ(made.finish(), 2);
+    }
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir + "/records.db").c_str(), 0644), 0);
+    const std::string logs = dir + "/logs-of-nobody";
+    ASSERT_EQ(mkdir(logs.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(logs.c_str(), 0777), 0);
+    Session probe(KORVASTATION_PATH, ChildOptions{{"--help"}, {}, {}, true});
+    if (probe.wait_exit(30000) != 0)
+        GTEST_SKIP() << "user nobody cannot reach the build tree here";
+    Session station(KORVASTATION_PATH, ChildOptions{{"--dudedoved", DUDEDOVED_PATH, "--log-dir", logs + "/run", "--db",
+                                                     dir + "/records.db", "/nonexistent/port=ghost"},
+                                                    {}, logs, true});
+    EXPECT_EQ(station.wait_exit(30000), 2);
+    EXPECT_EQ(station.err(), "korvastation: SQLite database " + dir +
+                                 "/records.db: attempt to write a readonly database\n");
+    EXPECT_EQ(station.out(), "") << "no board was started";
 }
 
 } // namespace
