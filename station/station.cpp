@@ -145,6 +145,7 @@ void Station::run(const std::atomic<int>& interrupts, std::atomic<bool>& resized
             for (BoardEvent& e : runs_[i]->take_events())
                 events.push_back(std::move(e));
         }
+        remember(events);
         changed = take_finished_attempts() || changed;
         changed = take_diagnoses() || changed;
         changed = refresh_line_today(now) || changed;
@@ -226,6 +227,17 @@ void Station::ask_line_today(const std::string& day)
     database_->ask_yield(boards);
 }
 
+// The page shows what happened last, newest first; the rest went to the
+// terminal or the event lines as it happened.
+void Station::remember(const std::vector<BoardEvent>& events)
+{
+    for (const BoardEvent& e : events) {
+        recent_events_.push_back(e);
+        if (recent_events_.size() > RECENT_EVENTS)
+            recent_events_.pop_front();
+    }
+}
+
 void Station::publish()
 {
     if (!dashboard_)
@@ -233,7 +245,7 @@ void Station::publish()
     std::vector<const BoardRun*> tiles;
     for (const auto& run : runs_)
         tiles.push_back(run.get());
-    dashboard_->publish(dashboard_state(station_name_, tiles, options_, today_));
+    dashboard_->publish(dashboard_state(station_name_, tiles, options_, today_, recent_events_));
 }
 
 void Station::show(bool changed, const std::vector<BoardEvent>& events, bool all_done, bool resized)

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,6 +59,7 @@ private:
     void store(const BoardRecord& attempt);
     bool refresh_line_today(Clock::time_point now);
     void ask_line_today(const std::string& day);
+    void remember(const std::vector<BoardEvent>& events);
     void publish();
     void show(bool changed, const std::vector<BoardEvent>& events, bool all_done, bool resized);
 
@@ -73,6 +75,8 @@ private:
     LineToday today_;
     std::vector<std::unique_ptr<BoardRun>> runs_;
     Clock::time_point line_asked_, last_drawn_, published_;
+    static const size_t RECENT_EVENTS = 20;
+    std::deque<BoardEvent> recent_events_;  // the last RECENT_EVENTS, for the page
 };
 
 } // namespace korvastation

@@ -24,12 +24,16 @@ h1 { font-size: 1.4em; margin: 0 0 .3em 0; }
 .tile progress { width: 100%; }
 .passed { border-color: #2a2; } .failed { border-color: #c22; }
 .hung, .lost, .not-tested, .stopped { border-color: #e90; } .running { border-color: #28c; }
+#events { font-size: .9em; color: #444; padding-left: 1.2em; }
+#events .verdict, #events .problem { font-weight: bold; }
 </style>
 </head>
 <body>
 <h1 id="title">korvastation</h1>
 <div id="yield"></div>
 <div id="boards"></div>
+<h2>What happened last</h2>
+<ol id="events"></ol>
 <script>
 const STATE_AT_LOAD = /*STATE*/;
 // A board that says nothing for this long while it is tested is worth a look.
@@ -75,6 +79,14 @@ function show(state) {
     line(tile, "line diagnosis", b.diagnosis);
     line(tile, "line earlier", b.earlier);
     boards.appendChild(tile);
+  }
+  const events = document.getElementById("events");
+  events.replaceChildren();
+  for (const e of state.events || []) {
+    const item = document.createElement("li");
+    item.className = e.kind;
+    item.textContent = e.when.substring(11, 19) + " " + e.board + ": " + e.what;
+    events.appendChild(item);
   }
 }
 show(STATE_AT_LOAD);

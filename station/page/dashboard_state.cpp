@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "station/outputs/display.h"
+#include "station/outputs/records.h"
 
 namespace korvastation {
 
@@ -56,10 +57,24 @@ std::string earlier_attempts(const std::vector<BoardRecord>& attempts)
     return text;
 }
 
+const char* kind_name(BoardEvent::Kind kind)
+{
+    switch (kind) {
+    case BoardEvent::Kind::STATE: return "state";
+    case BoardEvent::Kind::TEST_RESULT: return "test-result";
+    case BoardEvent::Kind::VERDICT: return "verdict";
+    case BoardEvent::Kind::PROGRESS: return "progress";
+    case BoardEvent::Kind::PROBLEM: return "problem";
+    case BoardEvent::Kind::RETEST: return "retest";
+    }
+    return "?";
+}
+
 } // namespace
 
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationSettings& options, const LineToday& today)
+                            const StationSettings& options, const LineToday& today,
+                            const std::deque<BoardEvent>& recent)
 {
     YieldRow mine{station};
     for (const YieldRow& other : today.stations)
@@ -97,7 +112,12 @@ std::string dashboard_state(const std::string& station, const std::vector<const 
     for (const YieldRow& other : today.stations)
         if (other.key != station)
             line.push_back(yield_of(other));
-    nlohmann::ordered_json state = {{"station", station}, {"boards", boards}, {"day", today.day}, {"line", line}};
+    nlohmann::ordered_json events = nlohmann::ordered_json::array();
+    for (auto e = recent.rbegin(); e != recent.rend(); ++e)
+        events.push_back({{"board", e->board}, {"kind", kind_name(e->kind)}, {"what", e->what},
+                          {"when", iso_time(e->when)}});
+    nlohmann::ordered_json state = {{"station", station}, {"boards", boards}, {"day", today.day},
+                                    {"line", line},       {"events", events}};
     return state.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

@@ -3,6 +3,7 @@
 #ifndef KORVASTATION_DASHBOARD_STATE_H
 #define KORVASTATION_DASHBOARD_STATE_H
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,10 @@ struct LineToday {
     std::vector<YieldRow> stations;  // keyed by station
 };
 
+// recent: what happened last, oldest first.
 std::string dashboard_state(const std::string& station, const std::vector<const BoardRun*>& runs,
-                            const StationSettings& options, const LineToday& today);
+                            const StationSettings& options, const LineToday& today,
+                            const std::deque<BoardEvent>& recent);
 
 } // namespace korvastation
 

@@ -518,6 +518,8 @@ TEST(Station, TheDashboardShowsTheBoardsLiveInABrowser)
     EXPECT_NE(dom.find("<h2>SN&lt;1002&gt;</h2>"), std::string::npos) << dom;
     EXPECT_NE(dom.find("<div class=\"line failure\">SRAM failed in pass 1</div>"), std::string::npos) << dom;
     EXPECT_NE(dom.find("<div class=\"station-yield\">Today ("), std::string::npos) << dom;
+    // What happened last, as the event lines tell it, the label as text.
+    EXPECT_NE(dom.find("SN&lt;1002&gt;: SRAM failed (pass "), std::string::npos) << dom;
     const std::string shot = station.dir() + "/dashboard.png";
     browse(url, station.dir(), shot);
     const std::string png = read_file(shot);
