@@ -26,6 +26,7 @@ const auto SLOW_INTERRUPT = std::chrono::seconds(2);
 // many may pile up meanwhile.
 const auto SEND_TIME_OUT = std::chrono::seconds(5);
 const size_t OUTBOX_LIMIT = 1 << 20;
+const int CLIENT_SEND_BUFFER = 64 * 1024;
 const auto REFUSAL_LINGER = std::chrono::seconds(2);
 
 std::runtime_error socket_error(const std::string& what)
@@ -228,6 +229,11 @@ void GdbServer::accept_debugger()
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Replies wait in the stub's outbox, not in a kernel buffer that may
+    // grow to megabytes: a debugger that reads nothing is then seen within
+    // SEND_TIME_OUT however slowly its requests are answered.
+    const int send_buffer = CLIENT_SEND_BUFFER;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer);
     client_ = fd;
     reader_ = gdb::PacketReader();
     no_ack_ = false;
