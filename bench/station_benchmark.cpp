@@ -42,21 +42,29 @@ StoredAttempt pass_of(int b, int p)
     return a;
 }
 
+// Every board's every pass into the database at where; false with the
+// benchmark's error when one could not be.
+bool record_every_pass(benchmark::State& state, const std::string& where)
+{
+    std::unique_ptr<ResultStore> store;
+    if (!open_result_store(where, &store)) {
+        state.SkipWithError("cannot open the database");
+        return false;
+    }
+    for (int p = 0; p < PASSES; ++p)
+        for (int b = 0; b < BOARDS; ++b)
+            if (!store->add(pass_of(b, p))) {
+                state.SkipWithError("a record failed");
+                return false;
+            }
+    return true;
+}
+
 void record_line(benchmark::State& state, const std::string& where)
 {
-    for (auto _ : state) {
-        std::unique_ptr<ResultStore> store;
-        if (!open_result_store(where, &store)) {
-            state.SkipWithError("cannot open the database");
+    for (auto _ : state)
+        if (!record_every_pass(state, where))
             return;
-        }
-        for (int p = 0; p < PASSES; ++p)
-            for (int b = 0; b < BOARDS; ++b)
-                if (!store->add(pass_of(b, p))) {
-                    state.SkipWithError("a record failed");
-                    return;
-                }
-    }
     state.counters["attempts/s"] =
         benchmark::Counter(static_cast<double>(BOARDS * PASSES), benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -96,19 +104,8 @@ void BM_YieldOfALineSqlite(benchmark::State& state)
         return;
     }
     const std::string where = std::string(dir) + "/records.db";
-    {
-        std::unique_ptr<ResultStore> store;
-        if (!open_result_store(where, &store)) {
-            state.SkipWithError("cannot open the database");
-            return;
-        }
-        for (int p = 0; p < PASSES; ++p)
-            for (int b = 0; b < BOARDS; ++b)
-                if (!store->add(pass_of(b, p))) {
-                    state.SkipWithError("a record failed");
-                    return;
-                }
-    }
+    if (!record_every_pass(state, where))
+        return;
     long peak_kb = 0;
     for (auto _ : state) {
         const pid_t child = fork();
