@@ -131,13 +131,9 @@ public:
 
     Result load(const StoreFilter& f, std::vector<StoredAttempt>* attempts) override
     {
-        const std::string where =
-            " WHERE (CAST($1 AS TEXT) = '' OR substr(started, 1, 10) >= CAST($1 AS TEXT))"
-            " AND (CAST($2 AS TEXT) = '' OR substr(started, 1, 10) <= CAST($2 AS TEXT))"
-            " AND (CAST($3 AS TEXT) = '' OR station = CAST($3 AS TEXT))"
-            " AND (CAST($4 AS TEXT) = '' OR label = CAST($4 AS TEXT))"
-            " AND (CAST($5 AS TEXT) = '' OR run <> CAST($5 AS TEXT))";
-        const std::vector<std::string> params = {f.since, f.until, f.station, f.label, f.leave_out_run};
+        std::vector<std::string> params;
+        const std::string conditions = conditions_of(f, "", &params);
+        const std::string where = conditions.empty() ? "" : " WHERE " + conditions;
         SqlRows rows, counts, faults;
         if (const Result r = db_->run(std::string("SELECT ") + ATTEMPT_COLUMNS + " FROM attempts" + where +
                                           " ORDER BY started, run, label, retest",
@@ -183,23 +179,34 @@ public:
     }
 
 private:
-    // The boards as a common table: one row per board whose first attempt
-    // the filter takes and whose last attempt was recorded.
-    static std::string boards_of(const StoreFilter& f, std::vector<std::string>* params)
+    // The filter's conditions on the attempts' columns (prefix names their
+    // table), joined by AND; empty when it takes everything.
+    static std::string conditions_of(const StoreFilter& f, const std::string& prefix,
+                                     std::vector<std::string>* params)
     {
-        std::string where = " WHERE a.retest = 0";
+        std::string conditions;
         auto condition = [&](const std::string& value, const std::string& test) {
             if (value.empty())
                 return;
             params->push_back(value);
-            where += " AND " + test + " CAST($" + std::to_string(params->size()) + " AS TEXT)";
+            conditions += (conditions.empty() ? "" : " AND ") + prefix + test + " CAST($" +
+                          std::to_string(params->size()) + " AS TEXT)";
         };
         // Every start of a day sorts between "YYYY-MM-DD" and "YYYY-MM-DDU".
-        condition(f.since, "a.started >=");
-        condition(f.until.empty() ? "" : f.until + "U", "a.started <");
-        condition(f.station, "a.station =");
-        condition(f.label, "a.label =");
-        condition(f.leave_out_run, "a.run <>");
+        condition(f.since, "started >=");
+        condition(f.until.empty() ? "" : f.until + "U", "started <");
+        condition(f.station, "station =");
+        condition(f.label, "label =");
+        condition(f.leave_out_run, "run <>");
+        return conditions;
+    }
+
+    // The boards as a common table: one row per board whose first attempt
+    // the filter takes and whose last attempt was recorded.
+    static std::string boards_of(const StoreFilter& f, std::vector<std::string>* params)
+    {
+        const std::string conditions = conditions_of(f, "a.", params);
+        const std::string where = " WHERE a.retest = 0" + (conditions.empty() ? "" : " AND " + conditions);
         return "WITH boards AS (SELECT a.id AS first_id, z.id AS last_id, a.run AS run, a.label AS label,"
                " substr(a.started, 1, 10) AS day, a.station AS station,"
                " CASE WHEN a.verdict = 'passed' THEN 1 ELSE 0 END AS first_passed,"
