@@ -9,6 +9,7 @@
 
 #include "station/station.h"
 #include "station/cli/report_command.h"
+#include "station/cli/serve_command.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "report")
         return run_report(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "serve") {
+        handle_signals();
+        return run_serve(argc - 1, argv + 1, interrupts);
+    }
     StationSettings options;
     if (const korvasim::Result parsed = parse_station_options(argc, argv, &options); !parsed) {
         tell_user(parsed.why());

@@ -92,7 +92,7 @@ Result Station::open()
     run_id_ = station_name_ + "/" + iso_time(std::chrono::system_clock::now()) + "/" + std::to_string(getpid());
     today_.day = today_utc();
     if (!options_.http.empty()) {
-        dashboard_ = std::make_unique<Dashboard>();
+        dashboard_ = std::make_unique<Dashboard>(DASHBOARD_PAGE);
         std::string reachable;
         if (const Result started = dashboard_->start(options_.http, &page_url_, &reachable); !started)
             return started;

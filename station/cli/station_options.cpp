@@ -322,7 +322,7 @@ Result parse_boards(int first, int argc, char** argv, StationSettings* options)
         const size_t equals = port_label.find('=');
         BoardSpec board{port_label.substr(0, equals),
                         equals == std::string::npos ? port_label : port_label.substr(equals + 1),
-                        at == std::string::npos ? "" : arg.substr(at + 1)};
+                        at == std::string::npos ? "" : arg.substr(at + 1), "", ""};
         if (board.port.empty() || board.label.empty() || (at != std::string::npos && board.power_switch.empty()))
             return Result::failure("bad board '" + arg + "': expected PORT, PORT=LABEL or PORT=LABEL@SWITCH");
         if (const Result checked = check_board(board, arg, *options); !checked)

@@ -105,6 +105,12 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
         {"power_log", r.power_log.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.power_log)},
         {"power_problem", r.power_problem.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.power_problem)},
     };
+    // A served station's records say where the board was and who put it
+    // there; a batch's keep their old shape.
+    if (!r.board.fixture.empty()) {
+        record["fixture"] = r.board.fixture;
+        record["operator"] = r.operator_name;
+    }
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
@@ -123,6 +129,8 @@ StoredAttempt stored_attempt(const BoardRecord& r, const std::string& station, c
     a.run = run;
     a.label = r.board.label;
     a.port = r.board.port;
+    a.fixture = r.board.fixture;
+    a.operator_name = r.operator_name;
     a.retest = r.retest;
     a.final_attempt = r.final_attempt;
     a.intermittent = r.intermittent;

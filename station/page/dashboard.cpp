@@ -52,7 +52,7 @@ std::string urls_of_every_address(bool ipv6, int port)
 
 } // namespace
 
-Dashboard::Dashboard() : server_(std::make_unique<httplib::Server>()) {}
+Dashboard::Dashboard(const char* page) : server_(std::make_unique<httplib::Server>()), page_(page) {}
 
 Dashboard::~Dashboard()
 {
@@ -85,7 +85,7 @@ Result parse_address(const std::string& address, std::string* host, std::string*
 
 std::string Dashboard::page() const
 {
-    std::string page = DASHBOARD_PAGE;
+    std::string page = page_;
     std::string state;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -136,6 +136,51 @@ void Dashboard::serve_events(httplib::Response& res)
     });
 }
 
+void Dashboard::accept_actions(std::function<ActionReply(const PageAction&)> handler, const std::string& token)
+{
+    actions_ = std::move(handler);
+    token_ = token;
+}
+
+namespace {
+
+// Compares all of it whatever differs first, so that the time of a refusal
+// does not tell how much of a guess was right.
+bool same_token(const std::string& given, const std::string& token)
+{
+    unsigned char differ = given.size() != token.size();
+    for (size_t i = 0; i < given.size(); ++i)
+        differ |= static_cast<unsigned char>(given[i] ^ token[i % (token.empty() ? 1 : token.size())]);
+    return differ == 0 && !token.empty();
+}
+
+} // namespace
+
+void Dashboard::serve_action(const httplib::Request& req, httplib::Response& res)
+{
+    // A page of another site could send a plain form here; it cannot send
+    // this header without the browser asking the station first, which it
+    // never answers.
+    if (req.get_header_value("X-Korva-Action") != "1") {
+        res.status = 403;
+        res.set_content("actions come from the station's own page\n", "text/plain; charset=utf-8");
+        return;
+    }
+    if (!loopback_ && !same_token(req.get_header_value("X-Korva-Token"), token_)) {
+        res.status = 403;
+        res.set_content("this station's page needs its token for actions: open it with ?token=...\n",
+                        "text/plain; charset=utf-8");
+        return;
+    }
+    PageAction action;
+    action.name = req.matches[1];
+    for (const auto& [key, value] : req.params)
+        action.fields[key] = value;
+    const ActionReply reply = actions_(action);
+    res.status = reply.status;
+    res.set_content(reply.message + "\n", "text/plain; charset=utf-8");
+}
+
 Result Dashboard::start(const std::string& address, std::string* url, std::string* reachable)
 {
     std::string host, port_text;
@@ -150,6 +195,14 @@ Result Dashboard::start(const std::string& address, std::string* url, std::strin
         res.set_content(state_, "application/json");
     });
     server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) { serve_events(res); });
+    loopback_ = loopback(host);
+    if (actions_) {
+        if (!loopback_ && token_.empty())
+            return Result::failure("the page takes actions: it is served beyond loopback (" + host +
+                                   ") only with a token in the configuration");
+        server_->Post(R"(/action/([A-Za-z0-9_-]{1,40}))",
+                      [this](const httplib::Request& req, httplib::Response& res) { serve_action(req, res); });
+    }
     // Workers for every stream and as many again for pages and states; a
     // client that sends its request slowly is given up after a few seconds.
     server_->new_task_queue = [] { return new httplib::ThreadPool(2 * MAX_EVENT_STREAMS); };

@@ -6,6 +6,8 @@
 #define KORVASTATION_DASHBOARD_H
 
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,18 +17,35 @@
 
 namespace httplib {
 class Server;
+struct Request;
 struct Response;
 }
 
 namespace korvastation {
 
+// What a page asks the station to do: POST /action/NAME with form fields.
+struct PageAction {
+    std::string name;
+    std::map<std::string, std::string> fields;
+};
+
+struct ActionReply {
+    int status = 200;     // 400 for input the station refuses
+    std::string message;  // for the operator
+};
+
 class Dashboard {
 public:
-    Dashboard();
+    // page: the page's HTML, with /*STATE*/ where its first state goes.
+    explicit Dashboard(const char* page);
     ~Dashboard();
     Dashboard(const Dashboard&) = delete;
     Dashboard& operator=(const Dashboard&) = delete;
 
+    // Before start: the page's actions go to handler, on the server's
+    // threads. Beyond loopback each needs token, and without one the page
+    // is not served there.
+    void accept_actions(std::function<ActionReply(const PageAction&)> handler, const std::string& token);
     // "[HOST:]PORT" (127.0.0.1 unless a host is named; port 0 takes a free
     // one). Its address, as a page's URL, in *url; on a host beyond loopback,
     // the URLs other machines reach it by in *reachable (else empty).
@@ -40,8 +59,14 @@ private:
     std::string page() const;
     // A live page's stream of states, while there is room for one.
     void serve_events(httplib::Response& res);
+    void serve_action(const httplib::Request& req, httplib::Response& res);
+
+    std::function<ActionReply(const PageAction&)> actions_;
+    std::string token_;
+    bool loopback_ = true;
 
     std::unique_ptr<httplib::Server> server_;
+    const char* page_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -55,8 +80,9 @@ private:
 // the page itself must always find one free.
 const int MAX_EVENT_STREAMS = 16;
 
-// The page itself: one file, no scripts or styles from anywhere else.
+// The pages themselves: one file each, no scripts or styles from anywhere else.
 extern const char DASHBOARD_PAGE[];
+extern const char OPERATOR_PAGE[];
 
 } // namespace korvastation
 

@@ -51,6 +51,7 @@ struct BoardRecord {
     bool intermittent = false;  // with the final attempt: the attempts disagree
     std::string power_log;      // the power commands' output, when there are any
     std::string power_problem;  // a power command at the end failed
+    std::string operator_name;  // who put the board in, when served
 
     long failures() const;
 };

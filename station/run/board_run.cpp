@@ -22,13 +22,18 @@ BoardRun::BoardRun(const BoardSpec& board, const StationSettings& options, const
     : options_(options), log_dir_(log_dir)
 {
     record_.board = board;
-    record_.log = log_dir + "/" + log_name_of(board.label) + ".log";
+    record_.log = log_dir + "/" + log_stem() + ".log";
+}
+
+std::string BoardRun::log_stem() const
+{
+    return record_.board.log_stem.empty() ? log_name_of(record_.board.label) : record_.board.log_stem;
 }
 
 void BoardRun::start(Clock::time_point now)
 {
     if (powered()) {
-        record_.power_log = log_dir_ + "/" + log_name_of(record_.board.label) + "-power.log";
+        record_.power_log = log_dir_ + "/" + log_stem() + "-power.log";
         power_log_.reset(fopen(record_.power_log.c_str(), "w"));
         if (!power_log_) {
             finish(Verdict::NOT_TESTED, "cannot open the power log " + record_.power_log + ": " + strerror(errno));
@@ -205,7 +210,7 @@ void BoardRun::attempt_over(Clock::time_point now)
         next.board = record_.board;
         next.retest = record_.retest + 1;
         next.power_log = record_.power_log;
-        next.log = log_dir_ + "/" + log_name_of(next.board.label) + "-retest" + std::to_string(next.retest) + ".log";
+        next.log = log_dir_ + "/" + log_stem() + "-retest" + std::to_string(next.retest) + ".log";
         record_ = next;
         output_ = ToolOutput();
         add_event(BoardEvent::Kind::RETEST,

@@ -74,6 +74,7 @@ private:
     void attempt_over(std::chrono::steady_clock::time_point now);
     bool retest_due() const;
     bool powered() const { return options_.power_on.given(); }
+    std::string log_stem() const;
 
     void launch(const std::vector<std::string>& args);
     void on_event(const ToolOutputEvent& e, std::chrono::steady_clock::time_point now);

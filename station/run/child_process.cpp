@@ -16,7 +16,7 @@ namespace {
 // In the child between fork and exec: only async-signal-safe calls. A child
 // whose station is gone (its parent changed) ends at once; one that cannot
 // run its program reports errno through the status pipe.
-[[noreturn]] void become(const std::string& program, char* const* argv, int out, int err, int status,
+[[noreturn]] void become(const std::string& program, char* const* argv, int in, int out, int err, int status,
                          pid_t station, bool own_group)
 {
     if (own_group)
@@ -24,8 +24,9 @@ namespace {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != station)
         _exit(127);
-    const int null = open("/dev/null", O_RDONLY);
-    if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
+    if (in < 0)
+        in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
         const int e = errno;
         (void)!write(status, &e, sizeof e);
         _exit(127);
@@ -38,7 +39,8 @@ namespace {
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group)
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group,
+                           int input)
 {
     int out[2] = {-1, -1}, err[2] = {-1, -1}, status[2] = {-1, -1};
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0) {
@@ -56,7 +58,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     const pid_t station = getpid();
     pid_ = fork();
     if (pid_ == 0)
-        become(program, argv.data(), out[1], err[1], status[1], station, own_group);
+        become(program, argv.data(), input, out[1], err[1], status[1], station, own_group);
     const int fork_errno = errno;
     close(out[1]);
     close(err[1]);

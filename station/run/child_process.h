@@ -16,7 +16,10 @@ public:
     // station, however the station ends (kill -9 too). With own_group it leads
     // a process group of its own, so that whatever it leaves running can be
     // ended with it (signal_group).
-    ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group = false);
+    // input: a descriptor the child reads as its standard input (the
+    // caller keeps and closes it); else it reads nothing.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args, bool own_group = false,
+                 int input = -1);
     ~ChildProcess();  // kills a child that still runs
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

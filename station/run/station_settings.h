@@ -14,6 +14,8 @@ struct BoardSpec {
     std::string port;   // as dudedoved -p takes it
     std::string label;  // the board's serial number or fixture name
     std::string power_switch;  // its relay channel, hub port..., for {switch}
+    std::string fixture;       // the fixture it was scanned into, when served
+    std::string log_stem;      // its logs' names; empty: the label's
 };
 
 struct StationSettings {

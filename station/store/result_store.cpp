@@ -36,10 +36,14 @@ const std::vector<std::vector<const char*>> SCHEMA_UPGRADES = {
     // A board's counts and diagnoses found by the database for the yield.
     {"CREATE INDEX test_counts_attempt ON test_counts (attempt)",
      "CREATE INDEX diagnoses_attempt ON diagnoses (attempt)"},
+    // A served station's fixture and operator of each attempt.
+    {"ALTER TABLE attempts ADD COLUMN fixture TEXT NOT NULL DEFAULT ''",
+     "ALTER TABLE attempts ADD COLUMN operator TEXT NOT NULL DEFAULT ''"},
 };
 
 const char ATTEMPT_COLUMNS[] =
-    "id, station, run, label, port, retest, final, intermittent, started, ended, verdict, problem, passes, hung_in";
+    "id, station, run, label, port, retest, final, intermittent, started, ended, verdict, problem, passes, hung_in,"
+    " fixture, operator";
 
 class SqlResultStore : public ResultStore {
 public:
@@ -163,6 +167,8 @@ public:
             a.problem = row[11];
             a.passes = std::stol(row[12]);
             a.hung_in = row[13];
+            a.fixture = row[14];
+            a.operator_name = row[15];
             by_id[row[0]] = attempts->size();
             attempts->push_back(std::move(a));
         }
@@ -320,14 +326,16 @@ private:
     Result add_in_transaction(const StoredAttempt& given)
     {
         StoredAttempt a = given;
-        for (std::string* text : {&a.station, &a.run, &a.label, &a.port, &a.problem})
+        for (std::string* text : {&a.station, &a.run, &a.label, &a.port, &a.problem, &a.fixture, &a.operator_name})
             *text = record_text(*text);
         SqlRows id;
         const Result added = db_->run(
             "INSERT INTO attempts (station, run, label, port, retest, final, intermittent, started, ended, verdict,"
-            " problem, passes, hung_in) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
+            " problem, passes, hung_in, fixture, operator) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13,"
+            " $14, $15) RETURNING id",
             {a.station, a.run, a.label, a.port, std::to_string(a.retest), a.final_attempt ? "1" : "0",
-             a.intermittent ? "1" : "0", a.start, a.end, a.verdict, a.problem, std::to_string(a.passes), a.hung_in},
+             a.intermittent ? "1" : "0", a.start, a.end, a.verdict, a.problem, std::to_string(a.passes), a.hung_in,
+             a.fixture, a.operator_name},
             &id);
         if (!added)
             return added;

@@ -20,6 +20,8 @@ struct StoredAttempt {
     std::string station;     // the station's name
     std::string run;         // one station run: the attempts of a board share it
     std::string label, port;
+    std::string fixture;        // served: the fixture; else empty
+    std::string operator_name;  // served: who put the board in; else empty
     int retest = 0;
     bool final_attempt = true;
     bool intermittent = false;
@@ -78,7 +80,7 @@ public:
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 3;
+const int RESULT_SCHEMA_VERSION = 4;
 
 } // namespace korvastation
 

@@ -1,0 +1,84 @@
+// One fixture of a station that serves all day: the board scanned into it,
+// that board's run, its verdict shown until the next scan, and the
+// fixture's health (boards that keep failing the same way point at it).
+#ifndef KORVASTATION_FIXTURE_H
+#define KORVASTATION_FIXTURE_H
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/run/board_run.h"
+#include "station/serve/serve_config.h"
+
+namespace korvastation {
+
+// A board the fixture saw, as its panel lists it.
+struct FixtureBoard {
+    std::string serial;
+    std::string verdict;  // its final verdict's words
+    std::string outcome;  // outcome_of its final attempt
+    std::string when;     // ISO time of its end
+};
+
+class Fixture {
+public:
+    enum class State {
+        IDLE,     // waiting for a board's serial number
+        TESTING,  // a board is under test
+        VERDICT,  // the last board's verdict stands until the next scan
+        CHECK,    // its boards kept failing the same way: the operator looks first
+    };
+
+    Fixture(FixtureSpec spec, const StationSettings& settings, int health_window);
+
+    const FixtureSpec& spec() const { return spec_; }
+    State state() const { return state_; }
+    // Why a board cannot go in now ("testing KV000123"); empty when it can.
+    std::string busy() const;
+    // Starts the board's test. board: its spec with the serial as label.
+    void start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
+                     std::chrono::steady_clock::time_point now);
+    std::vector<int> fds() const;
+    bool advance(std::chrono::steady_clock::time_point now, bool readable);
+    // The station stops: the board's test is interrupted.
+    void stop();
+    // The board's run, current or last; null before the first board.
+    const BoardRun* run() const { return run_.get(); }
+    BoardRun* run() { return run_.get(); }
+    std::vector<BoardEvent> take_events();
+    // The operator checked the fixture: it takes boards again.
+    void confirm();
+    // What its suspect boards had in common, in CHECK.
+    const std::string& suspicion() const { return suspicion_; }
+    // Its boards, newest first, up to LAST_BOARDS; a restart's earlier ones
+    // come by remember().
+    const std::deque<FixtureBoard>& last_boards() const { return last_; }
+    void remember(FixtureBoard board);
+    static const size_t LAST_BOARDS = 5;
+
+private:
+    void board_done();
+
+    FixtureSpec spec_;
+    const StationSettings& settings_;
+    int health_window_;
+    State state_ = State::IDLE;
+    std::unique_ptr<BoardRun> run_;
+    BoardSpec board_;
+    std::string operator_name_;
+    std::deque<FixtureBoard> last_;
+    std::string suspicion_;
+    // The boards' outcomes since the last confirmation, newest first, as
+    // many as the health window; a pass is "".
+    std::deque<std::string> outcomes_;
+};
+
+// The fixture's state as the page and the terminal name it.
+const char* fixture_state_name(Fixture::State state);
+
+} // namespace korvastation
+
+#endif

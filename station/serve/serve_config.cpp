@@ -1,0 +1,281 @@
+#include "station/serve/serve_config.h"
+#include "station/serve/serial_pattern.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <toml++/toml.h>
+
+namespace korvastation {
+
+using korvasim::Result;
+
+namespace {
+
+// Reads one table's keys, each once, and names the file and line of
+// whatever does not fit.
+class TableReader {
+public:
+    TableReader(const std::string& path, const toml::table& table, std::string where)
+        : path_(path), table_(table), where_(std::move(where))
+    {
+    }
+
+    Result text(const char* key, std::string* value)
+    {
+        return read(key, [&](const toml::node& node) -> Result {
+            const auto* s = node.as_string();
+            if (!s)
+                return wrong(node, key, "a text in quotes");
+            *value = s->get();
+            if (value->find('\0') != std::string::npos)
+                return wrong(node, key, "a text without NUL");
+            return Result::ok();
+        });
+    }
+
+    Result seconds(const char* key, double* value, double least)
+    {
+        return read(key, [&](const toml::node& node) -> Result {
+            const std::optional<double> v = node.value<double>();
+            if (!v || !(*v >= least) || *v > 86400)
+                return wrong(node, key, "seconds from " + number_text(least) + " to 86400");
+            *value = *v;
+            return Result::ok();
+        });
+    }
+
+    Result count(const char* key, long* value, long least, long most)
+    {
+        return read(key, [&](const toml::node& node) -> Result {
+            const auto* i = node.as_integer();
+            if (!i || i->get() < least || i->get() > most)
+                return wrong(node, key, "a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+            *value = static_cast<long>(i->get());
+            return Result::ok();
+        });
+    }
+
+    Result flag(const char* key, bool* value)
+    {
+        return read(key, [&](const toml::node& node) -> Result {
+            const auto* b = node.as_boolean();
+            if (!b)
+                return wrong(node, key, "true or false");
+            *value = b->get();
+            return Result::ok();
+        });
+    }
+
+    // A table or array of tables under key; null when absent.
+    const toml::node* node(const char* key)
+    {
+        known_.insert(key);
+        return table_.get(key);
+    }
+
+    // Keys nobody asked for are mistakes: a misspelt one would silently
+    // leave its default in place.
+    Result no_other_keys() const
+    {
+        for (const auto& [key, value] : table_)
+            if (!known_.count(std::string(key.str())))
+                return Result::failure(at(value) + "unknown key '" + std::string(key.str()) + "'" + in());
+        return Result::ok();
+    }
+
+    Result wrong(const toml::node& node, const std::string& key, const std::string& expected) const
+    {
+        return Result::failure(at(node) + "bad " + key + " " + shown(node) + in() + ": expected " + expected);
+    }
+
+    std::string at(const toml::node& node) const
+    {
+        return path_ + ":" + std::to_string(node.source().begin.line) + ": ";
+    }
+
+private:
+    template <typename F> Result read(const char* key, F f)
+    {
+        known_.insert(key);
+        const toml::node* n = table_.get(key);
+        return n ? f(*n) : Result::ok();
+    }
+
+    std::string in() const { return where_.empty() ? "" : " in " + where_; }
+
+    static std::string number_text(double v)
+    {
+        std::string s = std::to_string(v);
+        s.erase(s.find_last_not_of('0') + 1);
+        if (!s.empty() && s.back() == '.')
+            s.pop_back();
+        return s;
+    }
+
+    static std::string shown(const toml::node& node)
+    {
+        std::ostringstream text;
+        if (node.is_table())
+            text << "(a table)";
+        else if (node.is_array())
+            text << "(a list)";
+        else
+            node.visit([&](const auto& v) { text << v; });
+        std::string s = text.str();
+        return s.size() > 60 ? s.substr(0, 57) + "..." : s;
+    }
+
+    const std::string& path_;
+    const toml::table& table_;
+    std::string where_;
+    std::set<std::string> known_;
+};
+
+#define KORVA_TRY(expression)                     \
+    if (const Result tried = (expression); !tried) \
+        return tried
+
+Result read_power(const std::string& path, TableReader& top, ServeConfig* config)
+{
+    const toml::node* node = top.node("power");
+    if (!node)
+        return Result::ok();
+    const toml::table* table = node->as_table();
+    if (!table)
+        return top.wrong(*node, "power", "a table [power]");
+    TableReader power(path, *table, "[power]");
+    std::string on, off;
+    bool shell = false;
+    StationSettings& s = config->settings;
+    KORVA_TRY(power.text("on", &on));
+    KORVA_TRY(power.text("off", &off));
+    KORVA_TRY(power.flag("shell", &shell));
+    KORVA_TRY(power.seconds("cycle_wait", &s.power_cycle_wait_s, 0));
+    KORVA_TRY(power.seconds("timeout", &s.power_timeout_s, 0.1));
+    KORVA_TRY(power.no_other_keys());
+    if (on.empty() || off.empty())
+        return Result::failure(power.at(*node) + "[power] needs both on and off: the station switches boards both ways");
+    KORVA_TRY(s.power_on.parse(path + ": [power] on", on, shell));
+    return s.power_off.parse(path + ": [power] off", off, shell);
+}
+
+Result read_advice(const std::string& path, TableReader& top, ServeConfig* config)
+{
+    const toml::node* node = top.node("advice");
+    if (!node)
+        return Result::ok();
+    const toml::table* table = node->as_table();
+    if (!table)
+        return top.wrong(*node, "advice", "a table [advice]");
+    TableReader advice(path, *table, "[advice]");
+    for (Verdict v : {Verdict::PASSED, Verdict::FAILED, Verdict::HUNG, Verdict::LOST, Verdict::NOT_TESTED}) {
+        std::string key = verdict_name(v);
+        std::replace(key.begin(), key.end(), ' ', '_');
+        KORVA_TRY(advice.text(key.c_str(), &config->advice[v]));
+    }
+    return advice.no_other_keys();
+}
+
+Result read_fixture(const std::string& path, const toml::node& node, size_t index, ServeConfig* config)
+{
+    const std::string where = "[[fixture]] " + std::to_string(index + 1);
+    const toml::table* table = node.as_table();
+    TableReader reader(path, *table, where);
+    FixtureSpec f;
+    KORVA_TRY(reader.text("name", &f.name));
+    KORVA_TRY(reader.text("port", &f.port));
+    KORVA_TRY(reader.text("switch", &f.power_switch));
+    KORVA_TRY(reader.text("serial_pattern", &f.serial_pattern));
+    KORVA_TRY(reader.no_other_keys());
+    const std::string at = reader.at(node);
+    // A fixture's name is scanned like a serial number: it must be one
+    // the scanner can type and no board's.
+    const bool name_shape = !f.name.empty() && f.name.size() <= 32 &&
+                            f.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") ==
+                                std::string::npos;
+    if (!name_shape)
+        return Result::failure(at + "bad name '" + f.name + "' in " + where +
+                               ": expected 1 to 32 letters, digits, '.', '-' or '_'");
+    if (f.port.empty())
+        return Result::failure(at + "fixture " + f.name + " has no port");
+    for (const FixtureSpec& other : config->fixtures)
+        if (other.name == f.name || other.port == f.port)
+            return Result::failure(at + "fixture " + f.name + " repeats the " +
+                                   (other.name == f.name ? "name " + f.name : "port " + f.port) + " of an earlier one");
+    if (!f.power_switch.empty() && !config->settings.power_on.given())
+        return Result::failure(at + "fixture " + f.name + " names switch '" + f.power_switch +
+                               "', but no [power] commands switch it");
+    if (config->settings.power_on.uses_switch() && f.power_switch.empty())
+        return Result::failure(at + "fixture " + f.name + " has no switch, and the power commands use {switch}");
+    if (!f.serial_pattern.empty())
+        if (const std::string why = SerialPattern(f.serial_pattern).error(); !why.empty())
+            return Result::failure(at + "bad serial_pattern '" + f.serial_pattern + "' in " + where + ": " + why);
+    config->fixtures.push_back(f);
+    return Result::ok();
+}
+
+Result read_fixtures(const std::string& path, TableReader& top, ServeConfig* config)
+{
+    const toml::node* node = top.node("fixture");
+    const toml::array* list = node ? node->as_array() : nullptr;
+    if (node && (!list || !list->is_array_of_tables()))
+        return top.wrong(*node, "fixture", "tables [[fixture]]");
+    if (!list || list->empty())
+        return Result::failure(path + ": no [[fixture]]: the station has nothing to serve");
+    for (size_t i = 0; i < list->size(); ++i)
+        KORVA_TRY(read_fixture(path, *list->get(i), i, config));
+    return Result::ok();
+}
+
+Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
+{
+    StationSettings& s = config->settings;
+    long max_length = static_cast<long>(config->serial_max_length), window = config->health_window;
+    KORVA_TRY(top.text("station", &s.station_name));
+    KORVA_TRY(top.text("database", &s.db));
+    KORVA_TRY(top.text("records", &config->records_dir));
+    KORVA_TRY(top.text("http", &s.http));
+    KORVA_TRY(top.text("token", &config->token));
+    KORVA_TRY(top.text("operator", &config->operator_name));
+    KORVA_TRY(top.text("on_attempt", &config->on_attempt));
+    KORVA_TRY(top.text("dudedoved", &s.dudedoved));
+    KORVA_TRY(top.seconds("wake_timeout", &s.wake_timeout_s, 0));
+    KORVA_TRY(top.seconds("silence_timeout", &s.silence_timeout_s, 1));
+    KORVA_TRY(top.count("retests", &s.retests, 0, 10));
+    KORVA_TRY(top.count("serial_max_length", &max_length, 1, 200));
+    KORVA_TRY(top.count("health_window", &window, 0, 100));
+    config->serial_max_length = static_cast<size_t>(max_length);
+    config->health_window = static_cast<int>(window);
+    KORVA_TRY(read_power(path, top, config));
+    KORVA_TRY(read_advice(path, top, config));
+    KORVA_TRY(read_fixtures(path, top, config));
+    KORVA_TRY(top.no_other_keys());
+    if (config->records_dir.empty())
+        return Result::failure(path + ": records is empty: the attempts' records need a folder");
+    if (config->token.find_first_of(" \t\r\n") != std::string::npos)
+        return Result::failure(path + ": the token holds a space or line break: a browser could not send it");
+    return Result::ok();
+}
+
+#undef KORVA_TRY
+
+} // namespace
+
+Result load_serve_config(const std::string& path, ServeConfig* config)
+{
+    toml::table table;
+    try {
+        table = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        if (e.source().begin.line == 0)
+            return Result::failure("cannot read the configuration " + path + ": " + std::string(e.description()));
+        return Result::failure(path + ":" + std::to_string(e.source().begin.line) + ": " +
+                               std::string(e.description()));
+    }
+    TableReader top(path, table, "");
+    return read_top(path, top, config);
+}
+
+} // namespace korvastation

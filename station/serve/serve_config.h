@@ -1,0 +1,43 @@
+// What a station that serves fixtures all day is set up with: one TOML file
+// (see docs/station.md), read whole and checked before anything starts.
+#ifndef KORVASTATION_SERVE_CONFIG_H
+#define KORVASTATION_SERVE_CONFIG_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/support/result.h"
+#include "station/run/board_record.h"
+#include "station/run/station_settings.h"
+
+namespace korvastation {
+
+struct FixtureSpec {
+    std::string name;            // scanned to select it; on its panel
+    std::string port;            // as dudedoved -p takes it
+    std::string power_switch;    // its {switch} in the power commands
+    std::string serial_pattern;  // a board's serial number must match it whole; empty: any
+};
+
+struct ServeConfig {
+    // The time-outs, retests, power commands, database and station name;
+    // its boards stay empty, a fixture's board comes with each scan.
+    StationSettings settings;
+    std::string records_dir = "records";  // a folder per day: JSON records and logs
+    std::string token;                    // needed for the page's actions beyond loopback
+    std::string operator_name;
+    std::string on_attempt;               // a command fed each attempt's JSON record
+    size_t serial_max_length = 40;
+    int health_window = 3;                // equal failures in a row that make a fixture suspect
+    std::map<Verdict, std::string> advice;  // what the operator does with the board
+    std::vector<FixtureSpec> fixtures;
+};
+
+// Reads path into *config. Every mistake is one line naming the file, the
+// line and the value.
+korvasim::Result load_serve_config(const std::string& path, ServeConfig* config);
+
+} // namespace korvastation
+
+#endif
