@@ -73,7 +73,7 @@ TEST_P(BoardRunTest, ComesToItsVerdict)
     settings.dudedoved = tool;
     settings.wake_timeout_s = GetParam().wake_timeout_s;
     settings.retests = GetParam().retests;
-    BoardRun run({"/dev/ttyUSB0", "B1", ""}, settings, dir);
+    BoardRun run({"/dev/ttyUSB0", "B1", "", "", ""}, settings, dir);
     Clock::time_point now = Clock::now();
     run.start(now);
     if (!GetParam().jump_at.empty()) {

@@ -32,18 +32,18 @@ TEST_P(PowerLineTest, GivesEachBoardItsWords)
     EXPECT_EQ(line.uses_switch(), GetParam().line.find("{switch}") != std::string::npos);
 }
 
-const BoardSpec HOSTILE{"/dev/ttyUSB0", "SN 7'; rm -rf ~", "$(reboot)"};
+const BoardSpec HOSTILE{"/dev/ttyUSB0", "SN 7'; rm -rf ~", "$(reboot)", "", ""};
 
 INSTANTIATE_TEST_SUITE_P(
     Station, PowerLineTest,
     testing::Values(
-        PowerLineCase{"Placeholders", "relay --channel {switch} on", false, {"/dev/ttyUSB0", "B7", "3"},
+        PowerLineCase{"Placeholders", "relay --channel {switch} on", false, {"/dev/ttyUSB0", "B7", "3", "", ""},
                       {"relay", "--channel", "3", "on"}},
-        PowerLineCase{"QuotesGroupWords", "hub 'port {switch}' \"{label}\"", false, {"1", "B7", "2"},
+        PowerLineCase{"QuotesGroupWords", "hub 'port {switch}' \"{label}\"", false, {"1", "B7", "2", "", ""},
                       {"hub", "port 2", "B7"}},
         PowerLineCase{"AValueIsOneWordWhateverItHolds", "relay {label} {switch}", false, HOSTILE,
                       {"relay", "SN 7'; rm -rf ~", "$(reboot)"}},
-        PowerLineCase{"APlaceholderInsideAWord", "relay --port={port}", false, {"/dev/ttyS1", "A", ""},
+        PowerLineCase{"APlaceholderInsideAWord", "relay --port={port}", false, {"/dev/ttyS1", "A", "", "", ""},
                       {"relay", "--port=/dev/ttyS1"}},
         PowerLineCase{"TheShellGetsQuotedValues", "relay {label} {switch} && sleep 1", true, HOSTILE,
                       {"/bin/sh", "-c", "relay 'SN 7'\\''; rm -rf ~' '$(reboot)' && sleep 1"}}),
