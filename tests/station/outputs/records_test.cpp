@@ -20,7 +20,7 @@ std::chrono::system_clock::time_point at(long seconds_after_eight)
 std::vector<BoardRecord> attempts()
 {
     BoardRecord passed;
-    passed.board = {"/dev/ttyUSB0", "B1", ""};
+    passed.board = {"/dev/ttyUSB0", "B1", "", "", ""};
     passed.start = at(0);
     passed.end = at(12);
     passed.verdict = Verdict::PASSED;
@@ -32,7 +32,7 @@ std::vector<BoardRecord> attempts()
     passed.log = "logs/B1.log";
 
     BoardRecord failed = passed;
-    failed.board = {"/dev/ttyUSB1", "B2 <&>", "2"};
+    failed.board = {"/dev/ttyUSB1", "B2 <&>", "2", "", ""};
     failed.verdict = Verdict::FAILED;
     failed.final_attempt = false;
     failed.counts[TEST_FLASH][0] = 0;
