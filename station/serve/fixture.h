@@ -57,7 +57,7 @@ public:
     // come by remember().
     const std::deque<FixtureBoard>& last_boards() const { return last_; }
     void remember(FixtureBoard board);
-    static const size_t LAST_BOARDS = 5;
+    static constexpr size_t LAST_BOARDS = 5;
 
 private:
     void board_done();

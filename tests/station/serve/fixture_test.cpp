@@ -1,0 +1,111 @@
+// A fixture's health: boards that fail the same way one after another mark
+// it "check the fixture" until the operator confirms it. A scripted
+// dudedoved plays each board as the test says.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include "link/board_protocol.h"
+#include "station/serve/fixture.h"
+#include "tests/support/session.h"
+
+namespace korvastation {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct HealthCase {
+    const char* name;
+    int window;
+    std::string boards;  // each board's outcome: P passes, S fails SDRAM, F fails FLASH
+    bool suspect;        // after the last board
+};
+
+void PrintTo(const HealthCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FixtureHealth : public testing::TestWithParam<HealthCase> {
+protected:
+    void SetUp() override
+    {
+        dir_ = make_temp_dir();
+        const std::string tool = dir_ + "/dudedoved";
+        // The board in the fixture fails the test named in the file "fails".
+        std::ofstream(tool) << "#!/bin/sh\necho '" << WAKE_UP_MESSAGE << "'\necho 'Downloading... done'\n"
+                            << "fails=$(cat " << dir_ << "/fails)\n"
+                            << "for t in SDRAM FLASH SRAM; do\n"
+                            << "  if [ $t = \"$fails\" ]; then echo \"Testing $t... failed\"; else echo \"Testing $t... passed\"; fi\n"
+                            << "done\n[ -z \"$fails\" ]\n";
+        chmod(tool.c_str(), 0755);
+        settings_.dudedoved = tool;
+    }
+
+    // One board through the fixture, as it plays.
+    void test_board(Fixture& fixture, char outcome, int number)
+    {
+        std::ofstream(dir_ + "/fails") << (outcome == 'S' ? "SDRAM" : outcome == 'F' ? "FLASH" : "") << "\n";
+        ASSERT_EQ(fixture.busy(), "");
+        fixture.start_board({"/dev/ttyUSB0", "KV" + std::to_string(number), "", "F1", ""}, "ann", dir_, Clock::now());
+        const auto give_up = Clock::now() + std::chrono::seconds(20);
+        while (fixture.state() == Fixture::State::TESTING && Clock::now() < give_up) {
+            std::vector<pollfd> fds;
+            for (int fd : fixture.fds())
+                fds.push_back({fd, POLLIN, 0});
+            const bool readable = poll(fds.data(), fds.size(), 20) > 0;
+            fixture.advance(Clock::now(), readable);
+        }
+        ASSERT_NE(fixture.state(), Fixture::State::TESTING);
+        EXPECT_EQ(fixture.run()->record().operator_name, "ann");
+    }
+
+    std::string dir_;
+    StationSettings settings_;
+};
+
+TEST_P(FixtureHealth, FollowsItsLastBoards)
+{
+    Fixture fixture({"F1", "/dev/ttyUSB0", "", ""}, settings_, GetParam().window);
+    int number = 0;
+    for (char outcome : GetParam().boards)
+        ASSERT_NO_FATAL_FAILURE(test_board(fixture, outcome, ++number));
+    EXPECT_EQ(fixture.state() == Fixture::State::CHECK, GetParam().suspect);
+    if (GetParam().suspect) {
+        EXPECT_EQ(fixture.suspicion(), "failed SDRAM");
+        EXPECT_EQ(fixture.busy(), "fixture F1 waits to be checked: its last boards all failed SDRAM");
+    }
+    ASSERT_LE(fixture.last_boards().size(), Fixture::LAST_BOARDS);
+    EXPECT_EQ(fixture.last_boards().front().serial, "KV" + std::to_string(number));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, FixtureHealth,
+    testing::Values(HealthCase{"ThreeAlikeAreSuspect", 3, "PSSS", true},
+                    HealthCase{"TwoAreNotYet", 3, "SS", false},
+                    HealthCase{"APassBetweenClearsIt", 3, "SSPSS", false},
+                    HealthCase{"DifferentFailuresAreTheBoards", 3, "SFS", false},
+                    HealthCase{"AWindowOfOne", 1, "PS", true},
+                    HealthCase{"NoWindowNoCheck", 0, "SSSSSS", false}),
+    [](const testing::TestParamInfo<HealthCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FixtureHealth, AConfirmedFixtureStartsItsCountAnew)
+{
+    Fixture fixture({"F1", "/dev/ttyUSB0", "", ""}, settings_, 2);
+    ASSERT_NO_FATAL_FAILURE(test_board(fixture, 'S', 1));
+    fixture.confirm();  // not suspect: nothing to confirm
+    EXPECT_EQ(fixture.state(), Fixture::State::VERDICT);
+    ASSERT_NO_FATAL_FAILURE(test_board(fixture, 'S', 2));
+    ASSERT_EQ(fixture.state(), Fixture::State::CHECK);
+    fixture.confirm();
+    EXPECT_EQ(fixture.state(), Fixture::State::IDLE);
+    ASSERT_NO_FATAL_FAILURE(test_board(fixture, 'S', 3));
+    EXPECT_EQ(fixture.state(), Fixture::State::VERDICT);
+    ASSERT_NO_FATAL_FAILURE(test_board(fixture, 'S', 4));
+    EXPECT_EQ(fixture.state(), Fixture::State::CHECK);
+}
+
+} // namespace
+} // namespace korvastation

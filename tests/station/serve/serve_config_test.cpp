@@ -1,0 +1,149 @@
+// The served station's configuration: a whole file read into its settings,
+// and every kind of mistake told in one line with the file and its line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "station/serve/serve_config.h"
+#include "tests/support/session.h"
+
+namespace korvastation {
+namespace {
+
+std::string write_config(const std::string& text)
+{
+    const std::string path = make_temp_dir() + "/station.toml";
+    std::ofstream(path) << text;
+    return path;
+}
+
+TEST(ServeConfig, ReadsEverySetting)
+{
+    const std::string path = write_config(R"(station = "bench3"
+database = "postgresql://line/korva"
+records = "/var/lib/korva/records"
+http = "0.0.0.0:8080"
+token = "s3cret"
+operator = "ann"
+on_attempt = "logger -t korva"
+wake_timeout = 60
+silence_timeout = 20.5
+retests = 2
+serial_max_length = 12
+health_window = 4
+
+[power]
+on = "relay on {switch}"
+off = "relay off {switch}"
+cycle_wait = 1.5
+timeout = 10
+
+[advice]
+passed = "green tray"
+failed = "red tray"
+not_tested = "check the cable"
+
+[[fixture]]
+name = "F1"
+port = "/dev/ttyUSB0"
+switch = "1"
+serial_pattern = "KV[0-9]{6}"
+
+[[fixture]]
+name = "F2"
+port = "rfc2217://bench3:3001"
+switch = "2"
+)");
+    ServeConfig c;
+    ASSERT_TRUE(load_serve_config(path, &c)) << load_serve_config(path, &c).why();
+    EXPECT_EQ(c.settings.station_name, "bench3");
+    EXPECT_EQ(c.settings.db, "postgresql://line/korva");
+    EXPECT_EQ(c.records_dir, "/var/lib/korva/records");
+    EXPECT_EQ(c.settings.http, "0.0.0.0:8080");
+    EXPECT_EQ(c.token, "s3cret");
+    EXPECT_EQ(c.operator_name, "ann");
+    EXPECT_EQ(c.on_attempt, "logger -t korva");
+    EXPECT_EQ(c.settings.wake_timeout_s, 60);
+    EXPECT_EQ(c.settings.silence_timeout_s, 20.5);
+    EXPECT_EQ(c.settings.retests, 2);
+    EXPECT_EQ(c.serial_max_length, 12u);
+    EXPECT_EQ(c.health_window, 4);
+    EXPECT_EQ(c.settings.power_on.for_board({"/dev/ttyUSB0", "KV1", "7", "F1", ""}),
+              (std::vector<std::string>{"relay", "on", "7"}));
+    EXPECT_EQ(c.settings.power_cycle_wait_s, 1.5);
+    EXPECT_EQ(c.settings.power_timeout_s, 10);
+    EXPECT_EQ(c.advice[Verdict::PASSED], "green tray");
+    EXPECT_EQ(c.advice[Verdict::NOT_TESTED], "check the cable");
+    ASSERT_EQ(c.fixtures.size(), 2u);
+    EXPECT_EQ(c.fixtures[0].name, "F1");
+    EXPECT_EQ(c.fixtures[0].serial_pattern, "KV[0-9]{6}");
+    EXPECT_EQ(c.fixtures[1].port, "rfc2217://bench3:3001");
+    EXPECT_EQ(c.fixtures[1].power_switch, "2");
+}
+
+struct Mistake {
+    const char* name;
+    std::string text;
+    std::string said;  // after "PATH:"
+};
+
+void PrintTo(const Mistake& m, std::ostream* os)
+{
+    *os << m.name;
+}
+
+class ServeConfigMistake : public testing::TestWithParam<Mistake> {};
+
+TEST_P(ServeConfigMistake, IsOneLineNamingTheFileAndLine)
+{
+    const std::string path = write_config(GetParam().text);
+    ServeConfig c;
+    const korvasim::Result loaded = load_serve_config(path, &c);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.why(), path + ":" + GetParam().said);
+    EXPECT_EQ(loaded.why().find('\n'), std::string::npos);
+}
+
+const std::string FIXTURE = "[[fixture]]\nname = \"F1\"\nport = \"/dev/ttyUSB0\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, ServeConfigMistake,
+    testing::Values(
+        Mistake{"NotToml", "station = \n", "1: Error while parsing key-value pair: expected value, saw '\\n'"},
+        Mistake{"MisspeltKey", "retest = 2\n" + FIXTURE, "1: unknown key 'retest'"},
+        Mistake{"TextForANumber", "retests = \"two\"\n" + FIXTURE,
+                "1: bad retests 'two': expected a whole number from 0 to 10"},
+        Mistake{"PowerWithoutCommands", FIXTURE + "[power]\n", "4: [power] needs both on and off: the station switches boards both ways"},
+        Mistake{"TimeoutOutOfRange", "silence_timeout = 0.5\n" + FIXTURE,
+                "1: bad silence_timeout 0.5: expected seconds from 1 to 86400"},
+        Mistake{"NoFixture", "station = \"s\"\n", " no [[fixture]]: the station has nothing to serve"},
+        Mistake{"FixtureIsNotATableList", "fixture = \"F1\"\n", "1: bad fixture 'F1': expected tables [[fixture]]"},
+        Mistake{"FixtureWithoutPort", "[[fixture]]\nname = \"F1\"\n", "1: fixture F1 has no port"},
+        Mistake{"FixtureNameWithSpace", "[[fixture]]\nname = \"F 1\"\nport = \"/dev/ttyS0\"\n",
+                "1: bad name 'F 1' in [[fixture]] 1: expected 1 to 32 letters, digits, '.', '-' or '_'"},
+        Mistake{"RepeatedPort", FIXTURE + "[[fixture]]\nname = \"F2\"\nport = \"/dev/ttyUSB0\"\n",
+                "4: fixture F2 repeats the port /dev/ttyUSB0 of an earlier one"},
+        Mistake{"UnknownFixtureKey", FIXTURE + "baud = 9600\n", "4: unknown key 'baud' in [[fixture]] 1"},
+        Mistake{"BadPattern", FIXTURE + "serial_pattern = \"KV[0-9\"\n",
+                "1: bad serial_pattern 'KV[0-9' in [[fixture]] 1: Unmatched [, [^, [:, [., or [="},
+        Mistake{"SwitchWithoutPower", FIXTURE + "switch = \"3\"\n",
+                "1: fixture F1 names switch '3', but no [power] commands switch it"},
+        Mistake{"PowerUsesSwitchAFixtureLacks",
+                "[power]\non = \"relay on {switch}\"\noff = \"relay off {switch}\"\n" + FIXTURE,
+                "4: fixture F1 has no switch, and the power commands use {switch}"},
+        Mistake{"UnknownAdvice", FIXTURE + "[advice]\nlost_and_found = \"x\"\n",
+                "5: unknown key 'lost_and_found' in [advice]"},
+        Mistake{"TokenWithSpace", "token = \"a b\"\n" + FIXTURE,
+                " the token holds a space or line break: a browser could not send it"}),
+    [](const testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
+
+TEST(ServeConfig, AFileThatCannotBeReadIsNamed)
+{
+    ServeConfig c;
+    const korvasim::Result loaded = load_serve_config("/nonexistent/station.toml", &c);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.why().rfind("cannot read the configuration /nonexistent/station.toml: ", 0), 0u) << loaded.why();
+}
+
+} // namespace
+} // namespace korvastation
