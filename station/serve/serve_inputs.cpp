@@ -47,10 +47,17 @@ void ServeStation::read_scans()
     }
 }
 
-void ServeStation::answer_letters()
+// The page shows what an action did by the time its answer arrives.
+void ServeStation::answer_letters(Clock::time_point now)
 {
-    for (ActionMailbox::Letter& letter : mailbox_->take())
-        letter.reply.set_value(act(letter.action));
+    std::vector<ActionMailbox::Letter> letters = mailbox_->take();
+    std::vector<ActionReply> replies;
+    for (ActionMailbox::Letter& letter : letters)
+        replies.push_back(act(letter.action));
+    if (!letters.empty() && page_)
+        page_->publish(page_state(now));
+    for (size_t i = 0; i < letters.size(); ++i)
+        letters[i].reply.set_value(replies[i]);
 }
 
 int ServeStation::fixture_named(const std::string& name) const

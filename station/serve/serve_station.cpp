@@ -114,8 +114,10 @@ int ServeStation::run(const std::atomic<int>& interrupts)
     Clock::time_point stop_asked, published;
     for (;;) {
         std::vector<pollfd> fds = {{mailbox_->fd(), POLLIN, 0}};
-        if (scans_fd_ >= 0 && !stopping_)
+        const bool scans_polled = scans_fd_ >= 0 && !stopping_;
+        if (scans_polled)
             fds.push_back({scans_fd_, POLLIN, 0});
+        const size_t boards_from = fds.size();
         std::vector<size_t> owner;
         for (size_t i = 0; i < fixtures_.size(); ++i)
             for (int fd : fixtures_[i]->fds()) {
@@ -140,13 +142,12 @@ int ServeStation::run(const std::atomic<int>& interrupts)
             for (auto& f : fixtures_)
                 f->stop();
         }
-        answer_letters();
-        if (fds.size() > 1 && fds[1].fd == scans_fd_ && fds[1].revents)
+        answer_letters(now);
+        if (scans_polled && fds[1].revents)
             read_scans();
         std::vector<bool> readable(fixtures_.size(), false);
-        const size_t first_board_fd = (scans_fd_ >= 0 && !stopping_) ? 2 : 1;
-        for (size_t k = 0; k < owner.size() && first_board_fd + k < fds.size(); ++k)
-            if (fds[first_board_fd + k].revents)
+        for (size_t k = 0; k < owner.size(); ++k)
+            if (fds[boards_from + k].revents)
                 readable[owner[k]] = true;
         bool changed = advance_fixtures(now, readable);
         changed = take_finished_attempts() || changed;

@@ -56,7 +56,7 @@ private:
     void read_the_day(ResultStore& store);
     void poll_inputs(const std::atomic<int>& interrupts, int stops_sent);
     void read_scans();
-    void answer_letters();
+    void answer_letters(Clock::time_point now);
     ActionReply act(const PageAction& action);
     ActionReply scan(const std::string& text, int chosen);
     ActionReply answer(const ScanAnswer& scanned);

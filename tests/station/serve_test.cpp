@@ -1,0 +1,271 @@
+// The station serving fixtures all day, driven as an operator drives it:
+// scans typed into the page in a real browser and into the terminal in
+// tmux, real korvasim boards switched by their power pipes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sqlite3.h>
+
+#include "tests/station/serve_station_fixture.h"
+#include "tests/support/web_driver.h"
+
+namespace {
+
+// The attempts in the station's database: label, fixture, operator, verdict.
+std::vector<std::string> stored_attempts(const std::string& db)
+{
+    sqlite3* handle = nullptr;
+    std::vector<std::string> rows;
+    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return rows;
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(handle, "SELECT label, fixture, operator, verdict FROM attempts ORDER BY id", -1, &query, nullptr);
+    while (query && sqlite3_step(query) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < 4; ++c)
+            row += (c ? " " : "") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(query, c)));
+        rows.push_back(row);
+    }
+    sqlite3_finalize(query);
+    sqlite3_close(handle);
+    return rows;
+}
+
+std::string verdicts_of(const std::vector<nlohmann::json>& records)
+{
+    std::string text;
+    for (const auto& r : records)
+        text += (text.empty() ? "" : ", ") + r["label"].get<std::string>() + " " + r["fixture"].get<std::string>() + " " +
+                r["operator"].get<std::string>() + " " + r["verdict"].get<std::string>();
+    return text;
+}
+
+TEST(Serve, AShiftOnThePageFromTheFirstScanToTheYield)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard good(dir, "a"), faulty(dir, "b", "sdram.d3=0"), hanging(dir, "c", "flash.busy");
+    ServedStation station(dir, {good.fixture("A"), faulty.fixture("B"), hanging.fixture("C")}, "silence_timeout = 3");
+    ASSERT_FALSE(station.url().empty()) << station.process().err();
+    WebDriver browser(dir);
+    browser.open(station.url());
+    ASSERT_TRUE(browser.wait_text("#fixture-A", "put a board in and scan it", 30000)) << browser.text("body");
+    EXPECT_EQ(browser.focused(), "scan") << "a scanner types into the scan field from the start";
+    browser.type("#operator", "ann\n");
+    ASSERT_TRUE(station.process().wait_until([&] { return station.state().value("operator", "") == "ann"; }, 30000));
+    // A serial number the fixture does not take is refused on the page and
+    // the terminal, and starts nothing.
+    browser.type("#scan", "A\n");
+    browser.type("#scan", "KV 1\n");
+    EXPECT_TRUE(browser.wait_text("#message", "serial number 'KV 1' refused", 30000)) << browser.text("#message");
+    EXPECT_TRUE(station.process().wait_stdout("serial number 'KV 1' refused", 30000));
+    EXPECT_EQ(station.panel("A")["state"], "idle");
+    for (const char* scans : {"A\nKV000001\n", "B\nKV000002\n", "C\nKV000003\n"})
+        browser.type("#scan", scans);
+    ASSERT_TRUE(station.wait_panel("A", "verdict"));
+    ASSERT_TRUE(station.wait_panel("B", "verdict"));
+    ASSERT_TRUE(station.wait_panel("C", "verdict"));
+    ASSERT_TRUE(browser.wait_text("#fixture-B", "diagnosis: SDRAM data line 3 stuck at 0", STATION_TIMEOUT_MS))
+        << browser.text("#fixture-B");
+    EXPECT_TRUE(browser.wait_text("#yield", "3 boards, 33% passed first time", 30000)) << browser.text("#yield");
+    const std::string a = browser.text("#fixture-A"), b = browser.text("#fixture-B"), c = browser.text("#fixture-C");
+    for (const char* part : {"take the board out", "KV000001", "PASS", "green tray"})
+        EXPECT_NE(a.find(part), std::string::npos) << part << " in\n" << a;
+    for (const char* part : {"KV000002", "FAIL", "red tray", "SDRAM"})
+        EXPECT_NE(b.find(part), std::string::npos) << part << " in\n" << b;
+    for (const char* part : {"KV000003", "HUNG", "FLASH"})
+        EXPECT_NE(c.find(part), std::string::npos) << part << " in\n" << c;
+    if (const char* folder = getenv("KORVA_SCREENSHOTS"); folder && *folder)
+        browser.screenshot(std::string(folder) + "/operator-page.png");
+    // Each attempt is in the day's records and the database as it ended.
+    const std::vector<nlohmann::json> records = station.records();
+    std::vector<std::string> lines;
+    for (const auto& r : records)
+        lines.push_back(r["label"].get<std::string>() + " " + r["fixture"].get<std::string>() + " " +
+                        r["operator"].get<std::string>() + " " + r["verdict"].get<std::string>());
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"KV000001 A ann passed", "KV000002 B ann failed", "KV000003 C ann hung"}));
+    std::vector<std::string> stored = stored_attempts(dir + "/results.db");
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, lines);
+    // The next board goes into a fixture that shows a verdict.
+    browser.type("#scan", "A\nKV000004\n");
+    ASSERT_TRUE(station.process().wait_until([&] { return station.records().size() == 4; }, STATION_TIMEOUT_MS));
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0) << station.process().err();
+}
+
+TEST(Serve, ScansTypedIntoTheTerminal)
+{
+    // One fixture: the board's scan alone is enough; a board that passed
+    // today is tested again only when scanned again.
+    const std::string dir = make_temp_dir();
+    PoweredBoard good(dir, "a");
+    {
+        std::ofstream config(dir + "/station.toml");
+        config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH
+               << "\"\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"
+               << "cycle_wait = 0.2\n[[fixture]]\nname = \"A\"\nport = \"" << good.board.port() << "\"\nswitch = \""
+               << good.pipe << "\"\nserial_pattern = \"KV[0-9]{6}\"\n";
+    }
+    const std::string socket = dir + "/tmux";
+    const std::string command = std::string(KORVASTATION_PATH) + " serve --config " + dir +
+                                "/station.toml --operator bob; sleep 600";
+    Session tmux("/usr/bin/tmux", ChildOptions{{"-S", socket, "new-session", "-d", "-x", "120", "-y", "40", command},
+                                               {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
+                                               dir});
+    ASSERT_EQ(tmux.wait_exit(30000), 0) << tmux.err();
+    auto screen = [&] {
+        Session capture("/usr/bin/tmux", ChildOptions{{"-S", socket, "capture-pane", "-p", "-S", "-", "-E", "-"}, {}, dir});
+        capture.wait_exit(30000);
+        return capture.out();
+    };
+    auto keys = [&](const std::string& text) {
+        Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "send-keys", "-l", text}, {}, dir}).wait_exit(30000);
+        Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "send-keys", "Enter"}, {}, dir}).wait_exit(30000);
+    };
+    auto wait_screen = [&](const std::string& text, size_t times) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STATION_TIMEOUT_MS);
+        while (count_of(screen(), text) < times) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            usleep(200 * 1000);
+        }
+        return true;
+    };
+    ASSERT_TRUE(wait_screen("serving until stopped", 1)) << screen();
+    keys("KV12");
+    EXPECT_TRUE(wait_screen("serial number 'KV12' refused: fixture A takes serial numbers like KV[0-9]{6}", 1)) << screen();
+    keys("KV000001");
+    ASSERT_TRUE(wait_screen("A KV000001: done: passed", 1)) << screen();
+    keys("KV000001");
+    EXPECT_TRUE(wait_screen("KV000001 passed today already: scan it again to test it again in fixture A", 1)) << screen();
+    keys("KV000001");
+    EXPECT_TRUE(wait_screen("A KV000001: done: passed", 2)) << screen();
+    Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "kill-server"}, {}, dir}).wait_exit(30000);
+    const std::string records = read_file(dir + "/records/" + ServedStation::iso_day() + "/attempts.jsonl");
+    EXPECT_EQ(count_of(records, "\"operator\":\"bob\""), 2u) << records;
+}
+
+TEST(Serve, ASuspectFixtureTakesNoBoardUntilChecked)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard faulty(dir, "a", "sram.d1=1");
+    ServedStation station(dir, {faulty.fixture("A")}, "health_window = 2");
+    ASSERT_EQ(station.post("scan", {{"text", "KV1"}})->status, 200);
+    ASSERT_TRUE(station.wait_panel("A", "verdict"));
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}})->status, 200);
+    ASSERT_TRUE(station.wait_panel("A", "check the fixture"));
+    EXPECT_EQ(station.panel("A")["suspicion"], "failed SRAM");
+    const auto refused = station.post("scan", {{"text", "KV3"}});
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_EQ(refused->body, "KV3 not started: fixture A waits to be checked: its last boards all failed SRAM\n");
+    EXPECT_EQ(station.post("confirm-fixture", {{"fixture", "B"}})->status, 400);
+    EXPECT_EQ(station.post("confirm-fixture", {{"fixture", "A"}})->status, 200);
+    EXPECT_EQ(station.panel("A")["state"], "idle");
+    EXPECT_EQ(station.post("scan", {{"text", "KV3"}})->status, 200);
+    // A failed attempt is recorded with its diagnosis, which may come after its verdict shows.
+    EXPECT_TRUE(station.process().wait_until([&] { return station.records().size() == 3; }, STATION_TIMEOUT_MS));
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
+TEST(Serve, StoppedOrKilledMidAttemptAndStartedAgain)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard good(dir, "a"), hanging(dir, "b", "flash.busy");
+    ServedStation station(dir, {good.fixture("A"), hanging.fixture("B")}, "silence_timeout = 600");
+    ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}})->status, 200);
+    ASSERT_TRUE(station.wait_panel("A", "verdict"));
+    // Killed while a board is under test: what ended stays; the board in
+    // flight is lost, as nothing could record it.
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}})->status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return station.panel("B").value("test", "") == "FLASH"; }, STATION_TIMEOUT_MS));
+    station.process().signal(SIGKILL);
+    station.process().wait_exit(STATION_TIMEOUT_MS);
+    EXPECT_EQ(verdicts_of(station.records()), "KV1 A  passed");
+    // Started again, it shows the day's boards and knows which passed.
+    station.start();
+    const nlohmann::json last = station.panel("A")["last"];
+    ASSERT_EQ(last.size(), 1u) << station.state().dump();
+    EXPECT_EQ(last[0]["serial"], "KV1");
+    const auto again = station.post("scan", {{"text", "KV1"}, {"fixture", "A"}});
+    EXPECT_EQ(again->body, "KV1 passed today already: scan it again to test it again in fixture A\n");
+    // Stopped (SIGTERM) while a board hangs: its attempt is recorded as
+    // stopped, and the station ends within seconds.
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}})->status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return station.panel("B").value("test", "") == "FLASH"; }, STATION_TIMEOUT_MS));
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0) << station.process().err();
+    EXPECT_EQ(verdicts_of(station.records()), "KV1 A  passed, KV2 B  stopped");
+    EXPECT_EQ(stored_attempts(dir + "/results.db"), (std::vector<std::string>{"KV1 A  passed", "KV2 B  stopped"}));
+}
+
+TEST(Serve, ActionsBeyondLoopbackNeedTheToken)
+{
+    const std::string dir = make_temp_dir();
+    {
+        ServedStation open_to_all(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"");
+        EXPECT_EQ(open_to_all.process().wait_exit(STATION_TIMEOUT_MS), 2);
+        EXPECT_NE(open_to_all.process().err().find("korvastation: the page takes actions: it is served beyond loopback "
+                                                   "(0.0.0.0) only with a token in the configuration\n"),
+                  std::string::npos)
+            << open_to_all.process().err();
+    }
+    ServedStation station(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"\ntoken = \"k0rva-line-7\"");
+    ASSERT_FALSE(station.url().empty()) << station.process().err();
+    EXPECT_NE(station.process().err().find("can be reached from other machines"), std::string::npos);
+    EXPECT_EQ(station.post("operator", {{"name", "eve"}})->status, 403);
+    EXPECT_EQ(station.post("operator", {{"name", "eve"}}, "k0rva-line-6")->status, 403);
+    EXPECT_EQ(station.state()["operator"], "");
+    EXPECT_EQ(station.post("operator", {{"name", "ann"}}, "k0rva-line-7")->status, 200);
+    EXPECT_EQ(station.state()["operator"], "ann");
+    // A page of another site cannot send the station's own header.
+    httplib::Client plain(station.url().substr(0, station.url().size() - 1));
+    EXPECT_EQ(plain.Post("/action/operator", "name=eve", "application/x-www-form-urlencoded")->status, 403);
+    // Input the station refuses changes nothing.
+    for (const auto& [action, fields] : std::vector<std::pair<std::string, httplib::Params>>{
+             {"operator", {{"name", std::string(61, 'x')}}},
+             {"operator", {{"name", "a\x1b[2J"}}},
+             {"scan", {{"text", "KV1"}, {"fixture", "Z"}}},
+             {"retest", {{"fixture", "A"}}},
+             {"reboot", {{"fixture", "A"}}}})
+        EXPECT_EQ(station.post(action, fields, "k0rva-line-7")->status, 400) << action;
+    EXPECT_EQ(station.state()["operator"], "ann");
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
+TEST(Serve, TheLinesOwnCommandGetsEachRecordAndHoldsUpNothing)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard good(dir, "a");
+    // The first attempt's command fails, the second's hangs; neither holds
+    // the fixture or the station.
+    const std::string hook = "n=$(ls " + dir + "/got-* 2>/dev/null | wc -l); cat > " + dir +
+                             "/got-$n; if [ $n = 0 ]; then echo mes is down >&2; exit 3; fi; exec sleep 600";
+    ServedStation station(dir, {good.fixture("A")}, "", {"--on-attempt", hook});
+    for (const char* serial : {"KV1", "KV2", "KV3"}) {
+        ASSERT_EQ(station.post("scan", {{"text", serial}})->status, 200);
+        ASSERT_TRUE(station.wait_panel("A", "verdict"));
+    }
+    ASSERT_TRUE(station.process().wait_until([&] { return read_file(dir + "/got-2").find("KV3") != std::string::npos; },
+                                             STATION_TIMEOUT_MS));
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir + "/got-0"))["label"], "KV1");
+    EXPECT_NE(station.process().err().find("korvastation: --on-attempt command for KV1 failed with status 3 "
+                                           "(mes is down), not retried\n"),
+              std::string::npos)
+        << station.process().err();
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
+TEST(Serve, AMistakeInTheConfigurationStartsNothing)
+{
+    const std::string dir = make_temp_dir();
+    std::ofstream(dir + "/station.toml") << "station = \"bench1\"\nretests = -1\n";
+    Session station(KORVASTATION_PATH, ChildOptions{{"serve", "--config", dir + "/station.toml"}, {}, dir});
+    EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_EQ(station.err(), "korvastation: " + dir + "/station.toml:2: bad retests -1: expected a whole number from 0 to 10\n");
+}
+
+} // namespace
