@@ -27,5 +27,12 @@ add_custom_target(package_changelog ALL DEPENDS ${korva_changelog})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${korva_changelog} DESTINATION ${korva_doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${CPACK_PACKAGE_NAME})
+# korvastation serve as a service: its unit, its user (made by postinst),
+# and an example configuration.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvastation.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korva.sysusers DESTINATION lib/sysusers.d RENAME korva.conf)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/station.toml DESTINATION ${korva_doc_dir}/examples)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_GENERATOR DEB)
 include(CPack)

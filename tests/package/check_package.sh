@@ -53,4 +53,19 @@ grep -q '^Usage: dudedoved \[-c\] \[-h\] \[-l <logfile>\] \[-p <port>\] \[-v\] \
   <<<"$usage" || fail "the packed dudedoved -h printed: $usage"
 man -l "$work/root/usr/share/man/man1/dudedoved.1.gz" >/dev/null 2>&1 \
   || ! command -v man >/dev/null || fail "dudedoved.1 does not format"
+# The service: its unit as systemd reads it, its user made as the package's
+# postinst makes it (in a copy of this machine's users), in group dialout.
+postinst="$(dpkg-deb -I "${deb[0]}" postinst)" || fail "the package has no postinst to make the service's user"
+grep -q 'systemd-sysusers korva.conf' <<<"$postinst" || fail "the postinst does not make the service's user: $postinst"
+mkdir -p "$work/users/etc" "$work/users/usr/lib/sysusers.d"
+cp /etc/passwd /etc/group /etc/shadow /etc/gshadow "$work/users/etc/" 2>/dev/null || true
+cp "$work/root/usr/lib/sysusers.d/korva.conf" "$work/users/usr/lib/sysusers.d/"
+systemd-sysusers --root="$work/users" korva.conf || fail "systemd-sysusers refuses the package's korva.conf"
+grep -q '^korva:' "$work/users/etc/passwd" || fail "no user korva after systemd-sysusers"
+grep -q '^dialout:.*korva' "$work/users/etc/group" || fail "user korva is not in group dialout"
+unit="$work/root/usr/lib/systemd/system/korvastation.service"
+grep -q '^ExecStart=/usr/bin/korvastation serve --config /etc/korva/station.toml$' "$unit" || fail "the unit runs: $(grep ExecStart "$unit")"
+if ! verified="$(SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no "$unit" 2>&1)"; then
+  grep -v 'korvastation.service: Command /usr/bin/korvastation is not executable' <<<"$verified" | grep -q .     && fail "systemd-analyze finds faults in the unit: $verified"
+fi
 echo "package ${deb[0]##*/}: programs, manual pages and the monitor's image; the programs run"
