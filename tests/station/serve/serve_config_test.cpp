@@ -137,6 +137,15 @@ INSTANTIATE_TEST_SUITE_P(
                 " the token holds a space or line break: a browser could not send it"}),
     [](const testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
 
+TEST(ServeConfig, TheDocumentedExampleIsValid)
+{
+    ServeConfig c;
+    const korvasim::Result loaded = load_serve_config(DOCS_DIR "/station.toml", &c);
+    ASSERT_TRUE(loaded) << loaded.why();
+    EXPECT_EQ(c.fixtures.size(), 2u);
+    EXPECT_EQ(c.advice[Verdict::FAILED], "put the board on the red tray");
+}
+
 TEST(ServeConfig, AFileThatCannotBeReadIsNamed)
 {
     ServeConfig c;
