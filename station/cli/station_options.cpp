@@ -18,6 +18,7 @@ using korvasim::Result;
 const char STATION_USAGE[] =
     "Usage: korvastation [options] PORT[=LABEL][@SWITCH]...\n"
     "       korvastation report --db FILE|URI [options]   (report --help)\n"
+    "       korvastation serve --config FILE [options]    (serve --help)\n"
     "\n"
     "Tests several Korva boards at once, one dudedoved per port, with time-outs,\n"
     "burn-in and machine-readable records. PORT is what dudedoved -p takes; LABEL\n"

@@ -21,7 +21,7 @@ std::string words_of(const Fixture& f, bool powered, bool selected)
         const BoardRecord& r = f.run()->record();
         if (!powered && r.phase == "waiting for the board")
             return "power the board";
-        return r.phase == "running" ? "testing" : r.phase;
+        return r.running_test != NO_BOARD_TEST ? "testing" : r.phase;
     }
     case Fixture::State::VERDICT:
         return "take the board out";

@@ -61,6 +61,9 @@ TEST(Serve, AShiftOnThePageFromTheFirstScanToTheYield)
     EXPECT_EQ(station.panel("A")["state"], "idle");
     for (const char* scans : {"A\nKV000001\n", "B\nKV000002\n", "C\nKV000003\n"})
         browser.type("#scan", scans);
+    const char* screenshots = getenv("KORVA_SCREENSHOTS");
+    if (screenshots && *screenshots && browser.wait_text("#fixture-C", "testing", STATION_TIMEOUT_MS))
+        browser.screenshot(std::string(screenshots) + "/operator-page-testing.png");
     ASSERT_TRUE(station.wait_panel("A", "verdict"));
     ASSERT_TRUE(station.wait_panel("B", "verdict"));
     ASSERT_TRUE(station.wait_panel("C", "verdict"));
@@ -74,8 +77,8 @@ TEST(Serve, AShiftOnThePageFromTheFirstScanToTheYield)
         EXPECT_NE(b.find(part), std::string::npos) << part << " in\n" << b;
     for (const char* part : {"KV000003", "HUNG", "FLASH"})
         EXPECT_NE(c.find(part), std::string::npos) << part << " in\n" << c;
-    if (const char* folder = getenv("KORVA_SCREENSHOTS"); folder && *folder)
-        browser.screenshot(std::string(folder) + "/operator-page.png");
+    if (screenshots && *screenshots)
+        browser.screenshot(std::string(screenshots) + "/operator-page.png");
     // Each attempt is in the day's records and the database as it ended.
     const std::vector<nlohmann::json> records = station.records();
     std::vector<std::string> lines;

@@ -37,7 +37,7 @@ public:
         EXPECT_TRUE(ready) << driver_->err();
         const nlohmann::json options = {
             {"binary", CHROMIUM_PATH},
-            {"args", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1280,900",
+            {"args", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1280,1200",
                       "--user-data-dir=" + dir + "/profile", "--no-first-run", "--disable-background-networking"}}};
         const nlohmann::json session = call("POST", "/session", {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", options}}}}}});
         id_ = session.contains("value") ? session["value"].value("sessionId", "") : "";
@@ -109,13 +109,14 @@ private:
     static std::string base64_decoded(const std::string& in)
     {
         std::string out;
-        int bits = 0, value = 0;
+        int bits = 0;
+        unsigned value = 0;
         for (char c : in) {
             const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             const char* at = strchr(digits, c);
             if (!at || !c)
                 continue;
-            value = (value << 6) | static_cast<int>(at - digits);
+            value = ((value << 6) | static_cast<unsigned>(at - digits)) & 0xffffffu;
             bits += 6;
             if (bits >= 8) {
                 bits -= 8;
