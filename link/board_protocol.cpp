@@ -46,7 +46,7 @@ void expect_quiet_line(int milliseconds)
 void take_prompt()
 {
     serial_wait_for(BOARD_PROMPT);
-    expect_quiet_line(AFTER_PROMPT_MS);
+    expect_quiet_line(AFTER_PROMPT_MS + serial_latency_ms());
     prompt_taken = true;
 }
 
@@ -70,7 +70,7 @@ bool take_prompt_after_answer()
         if (c == BOARD_END_OF_TEXT)
             out_of_step();
     }
-    expect_quiet_line(AFTER_PROMPT_MS);
+    expect_quiet_line(AFTER_PROMPT_MS + serial_latency_ms());
     return true;
 }
 
@@ -146,5 +146,5 @@ void board_confirm_last_answer()
     // A board silent after its answer (reset, lost power) cannot be a stale
     // one: a running monitor prompts after every answer.
     if (prompt_taken)
-        expect_quiet_line(LAST_ANSWER_QUIET_MS);
+        expect_quiet_line(LAST_ANSWER_QUIET_MS + serial_latency_ms());
 }

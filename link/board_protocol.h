@@ -24,6 +24,8 @@ const int PROMPT_AFTER_ANSWER_MS = 1000;
 
 // How long the line must stay quiet after the last prompt of a run before
 // the last answer counts: a few characters' time and a USB adapter's latency.
+// A network port adds its round trip to this and to the quiet after every
+// prompt, so that bytes a server delivers in bursts still fall inside.
 const int LAST_ANSWER_QUIET_MS = 25;
 
 // Waits for the loader's wake-up byte, sends the boot image with a progress

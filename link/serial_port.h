@@ -37,6 +37,10 @@ void serial_close();
 
 void serial_sleep(int milliseconds);
 
+// What the line adds to the time of an answer: 0 for a local port, the
+// round trip a network port showed when it was set up.
+int serial_latency_ms();
+
 // Reports a port that stopped working and ends the program with status 1.
 [[noreturn]] void serial_lost(const char* reason);
 

@@ -20,10 +20,12 @@
 #include <unistd.h>
 
 #include "host/output.h"
+#include "link/network_port.h"
 
 namespace {
 
 int serial_handle = -1;
+bool network = false;  // the port is rfc2217://...
 char port_name[256];
 // The UUCP lock file this process made, removed again at exit.
 std::string lock_path;
@@ -331,6 +333,12 @@ int serial_open(int port)
 
 int serial_open_device(const char* device)
 {
+    network = network_port_named(device);
+    if (network) {
+        snprintf(port_name, sizeof port_name, "%s", device);
+        std::string why;
+        return network_open(device, &why) ? 1 : open_failed(why.c_str());
+    }
     struct stat st;
     if (strchr(device, '/') || stat(device, &st) == 0)
         snprintf(port_name, sizeof port_name, "%s", device);
@@ -366,6 +374,13 @@ int serial_open_device(const char* device)
 
 int serial_configure(int baud)
 {
+    if (network) {
+        std::string why;
+        if (network_configure(baud, &why))
+            return 1;
+        fprintf(stderr, "Could not configure serial port %s (%s).\n", port_name, why.c_str());
+        return 0;
+    }
     termios line;
     memset(&line, 0, sizeof line);
     line.c_iflag = 0;   // no parity check, no CR/NL mapping, no IXON/IXOFF/IXANY
@@ -396,6 +411,10 @@ int serial_configure(int baud)
 
 void serial_put(char byte)
 {
+    if (network) {
+        network_put(byte);
+        return;
+    }
     for (;;) {
         ssize_t n = write(serial_handle, &byte, 1);
         if (n == 1)
@@ -408,6 +427,8 @@ void serial_put(char byte)
 
 signed char serial_get(int timeout_ms, int* error)
 {
+    if (network)
+        return network_get(timeout_ms, error);
     if (error)
         *error = 0;
     if (timeout_ms > 0) {
@@ -447,14 +468,25 @@ signed char serial_get(int timeout_ms, int* error)
 
 void serial_close()
 {
+    if (network)
+        network_close();
     if (serial_handle >= 0)
         close(serial_handle);
     serial_handle = -1;
     remove_lock_file();
 }
 
+int serial_latency_ms()
+{
+    return network ? network_round_trip_ms() : 0;
+}
+
 void serial_sleep(int milliseconds)
 {
+    // What was queued for a network port goes out before the pause, as a
+    // local port's bytes would.
+    if (network)
+        network_flush();
     timespec rest = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }

@@ -74,6 +74,13 @@ int serial_open(int port)
 int serial_open_device(const char* device)
 {
     snprintf(port_name, sizeof port_name, "%s", device);
+    // Network ports are served by the POSIX builds only: said plainly
+    // rather than tried as a file name.
+    if (strncmp(device, "rfc2217://", 10) == 0) {
+        fprintf(stderr, "Could not open serial port %s (network ports are not supported in the Windows build).\n",
+                port_name);
+        return 0;
+    }
     // The \\.\ prefix is what makes COM10 and above open.
     char path[300];
     if (_strnicmp(device, "COM", 3) == 0)
@@ -163,6 +170,11 @@ void serial_close()
     if (serial_handle != INVALID_HANDLE_VALUE)
         CloseHandle(serial_handle);
     serial_handle = INVALID_HANDLE_VALUE;
+}
+
+int serial_latency_ms()
+{
+    return 0;
 }
 
 void serial_sleep(int milliseconds)

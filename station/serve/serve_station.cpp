@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 #include "station/image_digest.h"
@@ -19,6 +20,10 @@ using korvasim::Result;
 namespace {
 
 const auto YIELD_REFRESH = std::chrono::seconds(10);
+const auto PUBLISH_EVERY = std::chrono::milliseconds(200);
+// dudedoved writes its console a byte at a time: the loop lets the bytes
+// gather instead of waking for each.
+const auto BATCH = std::chrono::milliseconds(20);
 const auto YIELD_AFTER_RECORD = std::chrono::seconds(1);
 // After a request to stop, the boards' dudedoved are given this long to
 // end before they are killed, and the database as long again.
@@ -112,6 +117,7 @@ int ServeStation::run(const std::atomic<int>& interrupts)
 {
     int stops_sent = 0;
     Clock::time_point stop_asked, published;
+    bool unpublished = false;  // a change the page has not shown yet
     for (;;) {
         std::vector<pollfd> fds = {{mailbox_->fd(), POLLIN, 0}};
         const bool scans_polled = scans_fd_ >= 0 && !stopping_;
@@ -149,19 +155,26 @@ int ServeStation::run(const std::atomic<int>& interrupts)
         for (size_t k = 0; k < owner.size(); ++k)
             if (fds[boards_from + k].revents)
                 readable[owner[k]] = true;
-        bool changed = advance_fixtures(now, readable);
+        bool changed = unpublished;
+        changed = advance_fixtures(now, readable) || changed;
         changed = take_finished_attempts() || changed;
         changed = take_diagnoses() || changed;
         check_hook(now);
         changed = refresh_yield(now, false) || changed;
-        if (page_ && (changed || now - published >= std::chrono::seconds(1))) {
+        // A change shows within PUBLISH_EVERY; a silent board's seconds go
+        // on by themselves once a second.
+        unpublished = changed;
+        if (page_ && ((changed && now - published >= PUBLISH_EVERY) || now - published >= std::chrono::seconds(1))) {
             page_->publish(page_state(now));
             published = now;
+            unpublished = false;
         }
         const bool testing = std::any_of(fixtures_.begin(), fixtures_.end(),
                                          [](const auto& f) { return f->state() == Fixture::State::TESTING; });
         if (stopping_ && !testing && !diagnoses_->pending())
             break;
+        if (std::find(readable.begin(), readable.end(), true) != readable.end())
+            std::this_thread::sleep_for(BATCH);
     }
     int status = 0;
     if (database_) {
