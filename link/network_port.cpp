@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "host/output.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -48,7 +51,11 @@ struct Telnet {
     bool refused[256] = {}; // the server said DONT or WONT to one we need
     bool asked_will[256] = {}, asked_do[256] = {};  // our requests not yet answered
     std::map<unsigned char, std::string> answers;  // COM-PORT-OPTION answers by command
-    int round_trip_ms = 0;
+    std::string url;
+    int baud = 0;
+    bool settings_checked = true;  // the line settings' answers came and took
+    Clock::time_point configured_at;
+    int round_trip_ms = -1;
 };
 
 Telnet telnet;
@@ -139,9 +146,16 @@ void negotiate(unsigned char verb, unsigned char option)
 
 void subnegotiation(const std::string& sub)
 {
-    if (sub.size() >= 2 && static_cast<unsigned char>(sub[0]) == OPT_COM_PORT &&
-        static_cast<unsigned char>(sub[1]) > SERVER_OFFSET)
-        telnet.answers[static_cast<unsigned char>(sub[1] - SERVER_OFFSET)] = sub.substr(2);
+    if (sub.size() < 2 || static_cast<unsigned char>(sub[0]) != OPT_COM_PORT ||
+        static_cast<unsigned char>(sub[1]) <= SERVER_OFFSET)
+        return;
+    const unsigned char command = static_cast<unsigned char>(sub[1] - SERVER_OFFSET);
+    telnet.answers[command] = sub.substr(2);
+    // What came before the purge was the line's past, as tcflush drops it.
+    if (command == PURGE_DATA) {
+        telnet.data.clear();
+        telnet.data_at = 0;
+    }
 }
 
 // Takes what came: the board's bytes to telnet.data, the rest to the
@@ -223,6 +237,12 @@ int receive(int timeout_ms, std::string* why)
     unsigned char buffer[4096];
     const ssize_t n = ready < 0 ? -1 : recv(telnet.socket, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n > 0) {
+        // A server that sends an answer in small pieces waits for our
+        // acknowledgement of each (Nagle's rule): acknowledge at once
+        // rather than after the 40 ms a receiver may wait. Linux turns this
+        // off again by itself, so it is asked for after every read.
+        const int one = 1;
+        setsockopt(telnet.socket, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         take(buffer, static_cast<size_t>(n));
         return 1;
     }
@@ -308,6 +328,7 @@ bool network_port_named(const char* device)
 bool network_open(const char* url, std::string* why)
 {
     telnet = Telnet();
+    telnet.url = url;
     std::string host, port;
     if (!parse_url(url, &host, &port)) {
         *why = "expected rfc2217://HOST:PORT";
@@ -337,7 +358,13 @@ bool network_open(const char* url, std::string* why)
     queue_command(WILL, OPT_COM_PORT);
     queue_command(WILL, OPT_SGA);
     queue_command(DO, OPT_SGA);
-    const bool negotiated = wait_for([] {
+    // The server answers the first requests at once: their round trip is
+    // the network's. Its answers to the line settings take as long as the
+    // serial port's driver does, which is no measure of the network.
+    const bool negotiated = wait_for([&] {
+        if (telnet.round_trip_ms < 0 && (telnet.local[OPT_BINARY] || telnet.refused[OPT_BINARY]))
+            telnet.round_trip_ms = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count());
         return (telnet.local[OPT_BINARY] && telnet.remote[OPT_BINARY] && telnet.local[OPT_COM_PORT]) ||
                telnet.refused[OPT_BINARY] || telnet.refused[OPT_COM_PORT];
     }, "telnet negotiation", why);
@@ -349,15 +376,15 @@ bool network_open(const char* url, std::string* why)
         network_close();
         return false;
     }
-    telnet.round_trip_ms = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count());
     return true;
 }
 
 bool network_configure(int baud, std::string* why)
 {
-    const Clock::time_point asked = Clock::now();
     telnet.answers.clear();
+    telnet.baud = baud;
+    telnet.settings_checked = false;
+    telnet.configured_at = Clock::now();
     queue_com_port(SET_BAUDRATE, be32(static_cast<unsigned>(baud)));
     queue_com_port(SET_DATASIZE, std::string(1, 8));
     queue_com_port(SET_PARITY, std::string(1, static_cast<char>(PARITY_NONE)));
@@ -369,42 +396,65 @@ bool network_configure(int baud, std::string* why)
     queue_com_port(SET_CONTROL, std::string(1, static_cast<char>(CONTROL_DTR_OFF)));
     queue_com_port(SET_CONTROL, std::string(1, static_cast<char>(CONTROL_RTS_OFF)));
     queue_com_port(PURGE_DATA, std::string(1, static_cast<char>(PURGE_BOTH)));
-    const unsigned char needed[] = {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE, PURGE_DATA};
-    if (!wait_for([&] {
-            for (unsigned char c : needed)
-                if (!telnet.answers.count(c))
-                    return false;
-            return true;
-        }, "answer to the line settings", why))
-        return false;
-    const std::string& rate = telnet.answers[SET_BAUDRATE];
-    const unsigned took = rate.size() == 4 ? static_cast<unsigned>(static_cast<unsigned char>(rate[0]) << 24 |
-                                                                   static_cast<unsigned char>(rate[1]) << 16 |
-                                                                   static_cast<unsigned char>(rate[2]) << 8 |
-                                                                   static_cast<unsigned char>(rate[3]))
-                                           : 0;
-    if (took != static_cast<unsigned>(baud)) {
-        *why = "the server refuses " + std::to_string(baud) + " baud (it answered " + std::to_string(took) + ")";
+    if (const char* failed = send_queued()) {
+        *why = failed;
         return false;
     }
+    return true;
+}
+
+namespace {
+
+// Why the server's answers to the line settings refuse them; empty when
+// they took.
+std::string refused_setting()
+{
+    const std::string& rate = telnet.answers[SET_BAUDRATE];
+    unsigned took = 0;
+    for (unsigned char c : rate)
+        took = took << 8 | c;
+    if (rate.size() != 4 || took != static_cast<unsigned>(telnet.baud))
+        return "the server refuses " + std::to_string(telnet.baud) + " baud (it answered " + std::to_string(took) + ")";
     const std::pair<unsigned char, unsigned char> settings[] = {
         {SET_DATASIZE, 8}, {SET_PARITY, PARITY_NONE}, {SET_STOPSIZE, STOP_ONE}};
     const char* names[] = {"8 data bits", "no parity", "one stop bit"};
     for (size_t i = 0; i < 3; ++i) {
         const std::string& answer = telnet.answers[settings[i].first];
-        if (answer.size() != 1 || static_cast<unsigned char>(answer[0]) != settings[i].second) {
-            *why = std::string("the server refuses ") + names[i];
+        if (answer.size() != 1 || static_cast<unsigned char>(answer[0]) != settings[i].second)
+            return std::string("the server refuses ") + names[i];
+    }
+    return "";
+}
+
+[[noreturn]] void configuration_failed(const std::string& why)
+{
+    console_end_line();
+    fprintf(stderr, "Could not configure serial port %s (%s).\n", telnet.url.c_str(), why.c_str());
+    exit(1);
+}
+
+// The line settings are answered while the tool waits for the board (the
+// server may take tens of milliseconds to set its port): no byte of the
+// board's is read before they are known to have taken.
+bool settings_known(Clock::time_point now)
+{
+    if (telnet.settings_checked)
+        return true;
+    const unsigned char needed[] = {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE, PURGE_DATA};
+    for (unsigned char c : needed)
+        if (!telnet.answers.count(c)) {
+            if (now - telnet.configured_at > std::chrono::milliseconds(SET_UP_MS))
+                configuration_failed("no answer to the line settings from the server in " +
+                                     std::to_string(SET_UP_MS / 1000) + " s");
             return false;
         }
-    }
-    // What came before the purge was the line's past, as tcflush drops it.
-    telnet.data.clear();
-    telnet.data_at = 0;
-    telnet.round_trip_ms = std::max(
-        telnet.round_trip_ms,
-        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+    if (const std::string why = refused_setting(); !why.empty())
+        configuration_failed(why);
+    telnet.settings_checked = true;
     return true;
 }
+
+} // namespace
 
 void network_put(char byte)
 {
@@ -425,17 +475,23 @@ signed char network_get(int timeout_ms, int* error)
         *error = 0;
     network_flush();
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (telnet.data_at == telnet.data.size()) {
-        telnet.data.clear();
-        telnet.data_at = 0;
-        int left = -1;
+    while (!settings_known(Clock::now()) || telnet.data_at == telnet.data.size()) {
+        if (telnet.data_at == telnet.data.size()) {
+            telnet.data.clear();
+            telnet.data_at = 0;
+        }
+        // Waits for the board's bytes, and no longer than the settings'
+        // answers may take.
+        int left = telnet.settings_checked ? -1 : SET_UP_MS;
         if (timeout_ms > 0) {
-            left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-            if (left <= 0) {
+            const int until_deadline = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+            if (until_deadline <= 0) {
                 if (error)
                     *error = 1;
                 return 0;
             }
+            left = left < 0 ? until_deadline : std::min(left, until_deadline);
         }
         std::string why;
         const int got = receive(left, &why);
@@ -464,5 +520,5 @@ void network_close()
 
 int network_round_trip_ms()
 {
-    return telnet.round_trip_ms;
+    return std::max(telnet.round_trip_ms, 0);
 }

@@ -12,8 +12,10 @@ bool network_port_named(const char* device);
 // Connects and negotiates binary transmission both ways and the
 // COM-PORT-OPTION. False with the reason in *why.
 bool network_open(const char* url, std::string* why);
-// Sets the line (baud, 8N1, no flow control) and purges the server's
-// buffers and ours. False with the reason in *why.
+// Asks the server to set the line (baud, 8N1, no flow control) and to purge
+// its buffers. Its answers are checked before the board's first byte is
+// read: a refusal ends the program with a message. False with the reason
+// in *why when the request could not be sent.
 bool network_configure(int baud, std::string* why);
 // Queues one byte; bytes go out together before the next read or pause.
 void network_put(char byte);
