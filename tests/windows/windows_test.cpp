@@ -126,6 +126,15 @@ TEST(Windows, MissingPortIsNamedWithTheSystemReason)
     EXPECT_EQ(o.out, "");
 }
 
+TEST(Windows, NetworkPortsAreSaidToBeUnsupported)
+{
+    const Outcome o = run_exe({"-p", "rfc2217://bench3:3001"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, text_mode("Could not open serial port rfc2217://bench3:3001 (network ports are not supported "
+                               "in the Windows build).\n"));
+    EXPECT_EQ(o.out, "");
+}
+
 TEST(Windows, UsageTextByteForByte)
 {
     const Outcome o = run_exe({"-h"});
