@@ -59,6 +59,18 @@ read -r real user sys <"$work/time"
 echo "quiet run:   wall ${real} s, floor ${floor} s (200 ms power-up + ${blocks} x 10 ms + 1 s), ratio $(awk -v r="$real" -v f="$floor" 'BEGIN { printf "%.3f", r / f }')"
 echo "             tool CPU $(awk -v u="$user" -v s="$sys" -v r="$real" 'BEGIN { printf "%.3f s = %.2f%%", u + s, 100 * (u + s) / r }') of its wall time"
 
+# The same board's port over RFC 2217: ser2net on loopback, its pty exported.
+ser2net_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,115200n81,local\n  options:\n    chardelay: false\n' \
+  "$ser2net_port" "$port" >"$work/ser2net.yaml"
+/usr/sbin/ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" 2>/dev/null &
+ser2net=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$ser2net_port") 2>/dev/null && break; sleep 0.05; done
+{ time "$tool" -p "rfc2217://127.0.0.1:$ser2net_port" >/dev/null; } 2>"$work/time"
+read -r real_net user sys <"$work/time"
+kill "$ser2net"; wait "$ser2net" 2>/dev/null || true
+echo "             over RFC 2217 (ser2net on loopback): wall ${real_net} s, $(awk -v n="$real_net" -v r="$real" 'BEGIN { printf "%.3f", n / r }') of the local run (target within 1.05)"
+
 # The same with the debugger's port open and nobody attached.
 quiet_sim=$sim
 start_sim --gdb 0 2>/dev/null
@@ -99,6 +111,9 @@ echo "             simulator CPU $(awk -v a="$c0" -v b="$c1" -v x="$t0" -v y="$t
 
 # The station's databases: 64 boards x 1 000 passes, an attempt a pass.
 "$build/bench/station_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
+
+# A served station's shift: 8 fixtures, 2 000 scripted boards (about 9 minutes).
+"$build/bench/shift_benchmark" --benchmark_format=console 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
 
 # From the station's verdict to the live page's event: a burn-in of one
 # board whose SRAM fails every pass, so that every pass has an event line
