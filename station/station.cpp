@@ -97,6 +97,8 @@ Result Station::open()
         if (const Result started = dashboard_->start(options_.http, &page_url_, &reachable); !started)
             return started;
         tell_user("dashboard at " + page_url_);
+        metrics_ = std::make_unique<LineMetrics>(station_name_, KORVA_VERSION, BOOT_IMAGE_SHA256,
+                                                 std::vector<std::string>{"testing", "done"});
         if (!reachable.empty())
             tell_user("the dashboard can be reached from other machines (" + reachable + ")");
         if (database_)
@@ -196,6 +198,8 @@ bool Station::take_diagnoses()
 
 void Station::store(const BoardRecord& attempt)
 {
+    if (metrics_)
+        metrics_->add_attempt(attempt, attempt.board.port);
     if (database_)
         database_->add(stored_attempt(attempt, station_name_, run_id_));
 }
@@ -246,6 +250,10 @@ void Station::publish()
     for (const auto& run : runs_)
         tiles.push_back(run.get());
     dashboard_->publish(dashboard_state(station_name_, tiles, options_, today_, recent_events_));
+    std::vector<FixtureGauge> ports;
+    for (const auto& run : runs_)
+        ports.push_back({run->record().board.port, run->done() ? "done" : "testing"});
+    dashboard_->publish_metrics(metrics_->text(ports));
 }
 
 void Station::show(bool changed, const std::vector<BoardEvent>& events, bool all_done, bool resized)

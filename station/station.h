@@ -18,6 +18,7 @@
 #include "station/store/database_worker.h"
 #include "station/run/diagnosis_worker.h"
 #include "station/outputs/display.h"
+#include "station/outputs/line_metrics.h"
 #include "station/outputs/records.h"
 #include "station/cli/station_options.h"
 
@@ -71,6 +72,7 @@ private:
     bool database_failed_ = false;  // out of reach from the start
     std::unique_ptr<DiagnosisWorker> diagnoses_;
     std::unique_ptr<Dashboard> dashboard_;
+    std::unique_ptr<LineMetrics> metrics_;
     std::string page_url_;
     LineToday today_;
     std::vector<std::unique_ptr<BoardRun>> runs_;

@@ -195,6 +195,10 @@ Result Dashboard::start(const std::string& address, std::string* url, std::strin
         res.set_content(state_, "application/json");
     });
     server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) { serve_events(res); });
+    server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        res.set_content(metrics_, "text/plain; version=0.0.4; charset=utf-8");
+    });
     loopback_ = loopback(host);
     if (actions_) {
         if (!loopback_ && token_.empty())
@@ -235,6 +239,12 @@ void Dashboard::publish(const std::string& state)
         ++version_;
     }
     changed_.notify_all();
+}
+
+void Dashboard::publish_metrics(const std::string& metrics)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    metrics_ = metrics;
 }
 
 void Dashboard::stop()

@@ -52,6 +52,8 @@ public:
     korvasim::Result start(const std::string& address, std::string* url, std::string* reachable);
     // The state every page shows from now on, as JSON.
     void publish(const std::string& state);
+    // What GET /metrics answers from now on (Prometheus's text format).
+    void publish_metrics(const std::string& metrics);
     void stop();
 
 private:
@@ -71,6 +73,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::string state_ = "{}";
+    std::string metrics_;
     unsigned long version_ = 0;
     bool stopping_ = false;
     int streams_ = 0;  // event streams open now, under mutex_

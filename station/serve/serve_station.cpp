@@ -29,7 +29,25 @@ const auto YIELD_AFTER_RECORD = std::chrono::seconds(1);
 // end before they are killed, and the database as long again.
 const auto STOP_WAIT = std::chrono::seconds(5);
 
+// A fixture's state as a metric's label: one word.
+std::string metric_state(Fixture::State state)
+{
+    std::string name = fixture_state_name(state);
+    for (char& c : name)
+        if (c == ' ')
+            c = '_';
+    return name;
+}
+
 } // namespace
+
+std::string ServeStation::metrics_text() const
+{
+    std::vector<FixtureGauge> fixtures;
+    for (const auto& f : fixtures_)
+        fixtures.push_back({f->spec().name, metric_state(f->state())});
+    return metrics_->text(fixtures);
+}
 
 ServeStation::ServeStation(ServeConfig config, FILE* terminal, int scans_fd)
     : config_(std::move(config)), events_(terminal, false, [] { return size_t(80); }), scans_fd_(scans_fd),
@@ -77,6 +95,11 @@ Result ServeStation::open()
     mailbox_ = std::make_unique<ActionMailbox>();
     if (!s.http.empty()) {
         page_ = std::make_unique<Dashboard>(OPERATOR_PAGE);
+        std::vector<std::string> states;
+        for (Fixture::State state : {Fixture::State::IDLE, Fixture::State::TESTING, Fixture::State::VERDICT,
+                                     Fixture::State::CHECK})
+            states.push_back(metric_state(state));
+        metrics_ = std::make_unique<LineMetrics>(station_name_, KORVA_VERSION, BOOT_IMAGE_SHA256, states);
         page_->accept_actions([this](const PageAction& a) { return mailbox_->ask(a); }, config_.token);
         std::string url, reachable;
         if (const Result started = page_->start(s.http, &url, &reachable); !started)
@@ -166,6 +189,7 @@ int ServeStation::run(const std::atomic<int>& interrupts)
         unpublished = changed;
         if (page_ && ((changed && now - published >= PUBLISH_EVERY) || now - published >= std::chrono::seconds(1))) {
             page_->publish(page_state(now));
+            page_->publish_metrics(metrics_text());
             published = now;
             unpublished = false;
         }
@@ -256,6 +280,8 @@ void ServeStation::record(const BoardRecord& attempt, const std::string& run)
         tell_user(appended.why());
     if (database_)
         database_->add(stored_attempt(attempt, station_name_, run));
+    if (metrics_)
+        metrics_->add_attempt(attempt, attempt.board.fixture);
     if (hook_.given()) {
         const std::string what = attempt.board.label + (attempt.retest ? " retest " + std::to_string(attempt.retest) : "");
         if (const std::string why = hook_.send(line, what, Clock::now()); !why.empty())

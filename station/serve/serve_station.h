@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "station/outputs/display.h"
+#include "station/outputs/line_metrics.h"
 #include "station/page/dashboard.h"
 #include "station/run/diagnosis_worker.h"
 #include "station/serve/action_mailbox.h"
@@ -49,6 +50,8 @@ public:
 
     // What the page shows, as JSON.
     std::string page_state(std::chrono::steady_clock::time_point now) const;
+    // What GET /metrics answers now.
+    std::string metrics_text() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -96,6 +99,7 @@ private:
     OperatorMessage message_;
     std::unique_ptr<ActionMailbox> mailbox_;
     std::unique_ptr<Dashboard> page_;
+    std::unique_ptr<LineMetrics> metrics_;
     bool stopping_ = false;
 };
 

@@ -1,0 +1,52 @@
+// What a line's monitoring reads of a station: counters of its attempts,
+// tests, retests and intermittent boards, a histogram of the attempts'
+// durations, each fixture's state and the build, in Prometheus's text
+// exposition format (0.0.4). Labels name only what is bounded (station,
+// fixture, verdict, test), never a board's serial number.
+#ifndef KORVASTATION_LINE_METRICS_H
+#define KORVASTATION_LINE_METRICS_H
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "station/run/board_record.h"
+
+namespace korvastation {
+
+struct FixtureGauge {
+    std::string fixture;
+    std::string state;  // one of the station's states for it
+};
+
+class LineMetrics {
+public:
+    // states: every state a fixture may show, so that each has its series.
+    LineMetrics(std::string station, std::string version, std::string image_sha256, std::vector<std::string> states);
+
+    // One finished attempt, as recorded; fixture: where the board was.
+    void add_attempt(const BoardRecord& attempt, const std::string& fixture);
+    // The exposition, with each fixture's state now.
+    std::string text(const std::vector<FixtureGauge>& fixtures) const;
+
+    // The histogram's upper bounds, in seconds.
+    static const std::vector<double> DURATION_BOUNDS;
+
+private:
+    std::string station_, version_, image_sha256_;
+    std::vector<std::string> states_;
+    std::map<std::pair<std::string, std::string>, long> attempts_;  // fixture, verdict
+    std::map<std::pair<std::string, std::string>, long> tests_;     // test, result
+    long retests_ = 0, intermittent_ = 0;
+    std::vector<long> duration_buckets_;  // cumulative per bound
+    long durations_ = 0;
+    double duration_sum_ = 0;
+};
+
+// A label value as the exposition format quotes it.
+std::string metric_label_value(const std::string& value);
+
+} // namespace korvastation
+
+#endif

@@ -1,0 +1,83 @@
+// The station's metrics read by a real Prometheus server, started on
+// loopback to scrape a served station, and asked what it counted.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "tests/station/serve_station_fixture.h"
+#include "tests/support/ser2net_server.h"
+
+namespace {
+
+class PrometheusServer {
+public:
+    PrometheusServer(const std::string& dir, const std::string& target) : port_(unused_loopback_port())
+    {
+        std::ofstream(dir + "/prometheus.yml") << "global:\n  scrape_interval: 1s\nscrape_configs:\n"
+                                               << "  - job_name: korva\n    static_configs:\n      - targets: ['"
+                                               << target << "']\n";
+        server_ = std::make_unique<Session>(
+            "/usr/bin/prometheus",
+            ChildOptions{{"--config.file=" + dir + "/prometheus.yml", "--storage.tsdb.path=" + dir + "/tsdb",
+                          "--web.listen-address=127.0.0.1:" + std::to_string(port_), "--log.level=warn"},
+                         {},
+                         dir});
+        EXPECT_TRUE(server_->wait_until([&] {
+            const auto r = client().Get("/-/ready");
+            return r && r->status == 200;
+        }, STATION_TIMEOUT_MS)) << server_->err();
+    }
+
+    // The query's single value, or "" while it has none.
+    std::string value(const std::string& query)
+    {
+        const auto r = client().Get("/api/v1/query?query=" + httplib::detail::encode_query_param(query));
+        if (!r || r->status != 200)
+            return "";
+        const nlohmann::json answer = nlohmann::json::parse(r->body, nullptr, false);
+        const auto& result = answer["data"]["result"];
+        return result.is_array() && result.size() == 1 ? result[0]["value"][1].get<std::string>() : "";
+    }
+
+    bool wait_value(const std::string& query, const std::string& expected)
+    {
+        return server_->wait_until([&] { return value(query) == expected; }, STATION_TIMEOUT_MS);
+    }
+
+private:
+    httplib::Client client() { return httplib::Client("127.0.0.1", port_); }
+
+    int port_;
+    std::unique_ptr<Session> server_;
+};
+
+TEST(StationMetrics, APrometheusServerCountsTheAttempts)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard good(dir, "a"), faulty(dir, "b", "sram.d3=0");
+    ServedStation station(dir, {good.fixture("A"), faulty.fixture("B")});
+    ASSERT_FALSE(station.url().empty()) << station.process().err();
+    ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}})->status, 200);
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}})->status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return station.records().size() == 2; }, STATION_TIMEOUT_MS));
+    // What the station serves passes promtool's checks as it is.
+    httplib::Client page(station.url().substr(0, station.url().size() - 1));
+    const auto metrics = page.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    std::ofstream(dir + "/metrics") << metrics->body;
+    Session check("/bin/sh", ChildOptions{{"-c", "promtool check metrics < metrics"}, {}, dir});
+    EXPECT_EQ(check.wait_exit(STATION_TIMEOUT_MS), 0) << check.out() << check.err();
+
+    const std::string target = station.url().substr(7, station.url().size() - 8);
+    PrometheusServer prometheus(dir, target);
+    EXPECT_TRUE(prometheus.wait_value("sum(korva_attempts_total)", "2")) << prometheus.value("sum(korva_attempts_total)");
+    EXPECT_EQ(prometheus.value("korva_attempts_total{fixture=\"B\",verdict=\"failed\"}"), "1");
+    EXPECT_EQ(prometheus.value("korva_tests_total{test=\"SRAM\",result=\"failed\"}"), "1");
+    EXPECT_EQ(prometheus.value("korva_fixture_state{fixture=\"A\",state=\"verdict\"}"), "1");
+    EXPECT_EQ(prometheus.value("korva_attempt_duration_seconds_count"), "2");
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+// The station's metrics as Prometheus reads them: the counts of a few
+// attempts, and the whole exposition accepted by Debian's promtool.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "station/outputs/line_metrics.h"
+#include "tests/support/session.h"
+
+namespace korvastation {
+namespace {
+
+BoardRecord attempt(Verdict verdict, double seconds, int retest = 0, bool intermittent = false)
+{
+    BoardRecord r;
+    r.board = {"/dev/ttyUSB0", "KV000001", "", "F1", ""};
+    r.verdict = verdict;
+    r.start = std::chrono::system_clock::time_point(std::chrono::hours(500000));
+    r.end = r.start + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    r.retest = retest;
+    r.intermittent = intermittent;
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        r.counts[t][0] = 1;
+    if (verdict == Verdict::FAILED) {
+        r.counts[TEST_SRAM][0] = 0;
+        r.counts[TEST_SRAM][1] = 1;
+    }
+    if (verdict == Verdict::HUNG) {
+        r.counts[TEST_FLASH][0] = r.counts[TEST_SRAM][0] = 0;
+        r.hung_test = TEST_FLASH;
+    }
+    return r;
+}
+
+LineMetrics a_morning()
+{
+    LineMetrics m("bench \"3\"", "1.0.0", "ab12", {"idle", "testing"});
+    m.add_attempt(attempt(Verdict::PASSED, 1.5), "F1");
+    m.add_attempt(attempt(Verdict::FAILED, 3), "F1");
+    m.add_attempt(attempt(Verdict::PASSED, 4, 1, true), "F1");
+    m.add_attempt(attempt(Verdict::HUNG, 40), "F2");
+    m.add_attempt(attempt(Verdict::NOT_TESTED, 0.2), "F2");
+    return m;
+}
+
+TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
+{
+    const std::string text = a_morning().text({{"F1", "idle"}, {"F2", "testing"}});
+    const std::string s = "station=\"bench \\\"3\\\"\"";
+    for (const std::string& line : {
+             "korva_attempts_total{" + s + ",fixture=\"F1\",verdict=\"passed\"} 2",
+             "korva_attempts_total{" + s + ",fixture=\"F1\",verdict=\"failed\"} 1",
+             "korva_attempts_total{" + s + ",fixture=\"F2\",verdict=\"hung\"} 1",
+             "korva_attempts_total{" + s + ",fixture=\"F2\",verdict=\"not_tested\"} 1",
+             "korva_tests_total{" + s + ",test=\"SRAM\",result=\"failed\"} 1",
+             "korva_tests_total{" + s + ",test=\"SDRAM\",result=\"passed\"} 5",
+             "korva_tests_total{" + s + ",test=\"FLASH\",result=\"hung\"} 1",
+             "korva_retests_total{" + s + "} 1",
+             "korva_intermittent_boards_total{" + s + "} 1",
+             "korva_attempt_duration_seconds_bucket{" + s + ",le=\"2\"} 2",
+             "korva_attempt_duration_seconds_bucket{" + s + ",le=\"5\"} 4",
+             "korva_attempt_duration_seconds_bucket{" + s + ",le=\"30\"} 4",
+             "korva_attempt_duration_seconds_bucket{" + s + ",le=\"60\"} 5",
+             "korva_attempt_duration_seconds_bucket{" + s + ",le=\"+Inf\"} 5",
+             "korva_attempt_duration_seconds_sum{" + s + "} 48.700000000000003",
+             "korva_attempt_duration_seconds_count{" + s + "} 5",
+             "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"testing\"} 1",
+             "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"idle\"} 0",
+             "korva_build_info{" + s + ",version=\"1.0.0\",image_sha256=\"ab12\"} 1"})
+        EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\nin\n" << text;
+    EXPECT_EQ(text.find("KV000001"), std::string::npos) << "a serial number is no label";
+}
+
+TEST(LineMetrics, PromtoolAcceptsTheExposition)
+{
+    const std::string dir = make_temp_dir();
+    std::ofstream(dir + "/metrics") << a_morning().text({{"F1", "idle"}, {"F2", "testing"}});
+    Session check("/bin/sh", ChildOptions{{"-c", "promtool check metrics < metrics"}, {}, dir});
+    EXPECT_EQ(check.wait_exit(60000), 0) << check.out() << check.err();
+    EXPECT_EQ(check.out() + check.err(), "");
+}
+
+} // namespace
+} // namespace korvastation
