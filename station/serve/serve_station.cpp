@@ -183,7 +183,7 @@ int ServeStation::run(const std::atomic<int>& interrupts)
         changed = take_finished_attempts() || changed;
         changed = take_diagnoses() || changed;
         check_hook(now);
-        changed = refresh_yield(now, false) || changed;
+        changed = refresh_yield(now) || changed;
         // A change shows within PUBLISH_EVERY; a silent board's seconds go
         // on by themselves once a second.
         unpublished = changed;
@@ -301,17 +301,19 @@ void ServeStation::check_hook(Clock::time_point now)
 // The day's yield is the database's (this station's boards are in it as
 // soon as they end), asked for after new records and now and then for the
 // other stations'.
-bool ServeStation::refresh_yield(Clock::time_point now, bool force)
+bool ServeStation::refresh_yield(Clock::time_point now)
 {
-    if (!database_)
-        return false;
-    if (utc_day() != day_) {
+    // A new day: the boards that passed yesterday may be tested again
+    // without asking.
+    const bool new_day = utc_day() != day_;
+    if (new_day) {
         day_ = utc_day();
         passed_today_.clear();
         yield_ = {};
-        force = true;
     }
-    if (force || now - yield_asked_ > YIELD_REFRESH || (yield_wanted_ && now - yield_asked_ > YIELD_AFTER_RECORD)) {
+    if (!database_)
+        return new_day;
+    if (new_day || now - yield_asked_ > YIELD_REFRESH || (yield_wanted_ && now - yield_asked_ > YIELD_AFTER_RECORD)) {
         StoreFilter day;
         day.since = day.until = day_;
         database_->ask_yield(day);

@@ -69,7 +69,7 @@ private:
     bool take_diagnoses();
     void record(const BoardRecord& attempt, const std::string& run);
     void check_hook(Clock::time_point now);
-    bool refresh_yield(Clock::time_point now, bool force);
+    bool refresh_yield(Clock::time_point now);
     void say(const std::string& text, bool refused);
     std::string busy(size_t fixture) const;
     int fixture_named(const std::string& name) const;

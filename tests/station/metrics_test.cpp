@@ -80,4 +80,26 @@ TEST(StationMetrics, APrometheusServerCountsTheAttempts)
     EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }
 
+TEST(StationMetrics, ABatchRunCountsItsBoardsByPort)
+{
+    SimulatedBoard board;
+    Station station({"--http", "0", "--db", make_temp_dir() + "/results.db", "--station", "bench1", board.port() + "=KV9"});
+    ASSERT_TRUE(station.wait_page_kept()) << station.process().err();
+    const std::string err = station.process().err();
+    const size_t at = err.find("dashboard at http://127.0.0.1:") + 30;
+    httplib::Client page("127.0.0.1", std::stoi(err.substr(at)));
+    const auto metrics = page.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_NE(metrics->body.find("korva_attempts_total{station=\"bench1\",fixture=\"" + board.port() +
+                                 "\",verdict=\"passed\"} 1\n"),
+              std::string::npos)
+        << metrics->body;
+    EXPECT_NE(metrics->body.find("korva_fixture_state{station=\"bench1\",fixture=\"" + board.port() +
+                                 "\",state=\"done\"} 1\n"),
+              std::string::npos);
+    EXPECT_EQ(metrics->body.find("KV9"), std::string::npos) << "a serial number is no label";
+    station.process().signal(SIGINT);
+    EXPECT_EQ(station.finish(), 0);
+}
+
 } // namespace
