@@ -62,7 +62,15 @@ function el(tag, cls, text) {
   return e;
 }
 let state = STATE_AT_LOAD;
-async function act(name, fields) {
+// A scanner types faster than a request goes: each action waits for the
+// one before, so that the station gets the scans in the order they came.
+let pending = Promise.resolve();
+function act(name, fields) {
+  pending = pending.then(() => send(name, fields));
+  $("scan").focus();
+  return pending;
+}
+async function send(name, fields) {
   const headers = {"X-Korva-Action": "1", "Content-Type": "application/x-www-form-urlencoded"};
   if (token) headers["X-Korva-Token"] = token;
   try {
@@ -72,7 +80,6 @@ async function act(name, fields) {
   } catch (e) {
     showMessage("the station does not answer: " + e, true);
   }
-  $("scan").focus();
 }
 function showMessage(text, refused) {
   $("message").textContent = text;

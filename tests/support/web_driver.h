@@ -5,15 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <fstream>
 #include <httplib.h>
 #include <memory>
-#include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,17 +21,19 @@ public:
     // dir: the browser's profile and the driver's log.
     explicit WebDriver(const std::string& dir)
     {
-        const int port = free_port();
+        // The driver takes a free port itself and says which: no other
+        // program can take it in between.
         driver_ = std::make_unique<Session>("/usr/bin/chromedriver",
-                                            ChildOptions{{"--port=" + std::to_string(port), "--log-path=" + dir + "/chromedriver.log"}, {}, dir});
+                                            ChildOptions{{"--port=0", "--log-path=" + dir + "/chromedriver.log"}, {}, dir});
+        const std::string started = "started successfully on port ";
+        EXPECT_TRUE(driver_->wait_until([&] { return driver_->out().find(started) != std::string::npos || driver_->exited(); },
+                                        60000))
+            << driver_->err();
+        const size_t at = driver_->out().find(started);
+        const int port = at == std::string::npos ? 0 : atoi(driver_->out().c_str() + at + started.size());
         http_ = std::make_unique<httplib::Client>("127.0.0.1", port);
+        http_->set_connection_timeout(10, 0);
         http_->set_read_timeout(60, 0);
-        // Ready once it answers: wait for that, not for a time.
-        const bool ready = driver_->wait_until([&] {
-            const auto r = http_->Get("/status");
-            return r && r->status == 200 && nlohmann::json::parse(r->body)["value"]["ready"] == true;
-        }, 60000);
-        EXPECT_TRUE(ready) << driver_->err();
         const nlohmann::json options = {
             {"binary", CHROMIUM_PATH},
             {"args", {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1280,1200",
@@ -93,19 +92,6 @@ public:
     }
 
 private:
-    static int free_port()
-    {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t size = sizeof a;
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-        close(s);
-        return ntohs(a.sin_port);
-    }
-
     static std::string base64_decoded(const std::string& in)
     {
         std::string out;

@@ -245,12 +245,16 @@ TEST_P(DatabaseTest, ADatabaseOfTheFirstVersionIsUpgradedWithItsRecords)
     }
     StoredAttempt hung = attempt("A", "run1", "2026-12-01", "NEW", 0, true, "hung", false);
     hung.hung_in = "FLASH";
+    hung.fixture = "F2";
+    hung.operator_name = "ann";
     ASSERT_TRUE(open()->add(hung));
     std::vector<StoredAttempt> all;
     ASSERT_TRUE(open()->load({}, &all));
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].label + ":" + all[0].hung_in, "OLD:");
-    EXPECT_EQ(all[1].label + ":" + all[1].hung_in, "NEW:FLASH");
+    // Each later version's columns, empty for the records written before them.
+    auto shown = [](const StoredAttempt& a) { return a.label + ":" + a.hung_in + ":" + a.fixture + ":" + a.operator_name; };
+    EXPECT_EQ(shown(all[0]), "OLD:::");
+    EXPECT_EQ(shown(all[1]), "NEW:FLASH:F2:ann");
 }
 
 TEST_P(DatabaseTest, TextOfAnyBytesIsStoredAsUtf8)
