@@ -72,15 +72,24 @@ int run_serve(int argc, char** argv, const std::atomic<int>& interrupts)
         config.operator_name = request.operator_name;
     if (!request.on_attempt.empty())
         config.on_attempt = request.on_attempt;
-    // The terminal's scans are read a piece at a time, never waited for.
-    fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-    ServeStation station(std::move(config), stdout, STDIN_FILENO);
-    if (const Result opened = station.open(); !opened) {
-        tell_user(opened.why());
-        return EXIT_UNTESTED;
+    // The terminal's scans are read a piece at a time, never waited for;
+    // the terminal is shared with the shell, which gets its flags back.
+    const int stdin_flags = fcntl(STDIN_FILENO, F_GETFL);
+    if (stdin_flags >= 0)
+        fcntl(STDIN_FILENO, F_SETFL, stdin_flags | O_NONBLOCK);
+    int status = EXIT_UNTESTED;
+    {
+        ServeStation station(std::move(config), stdout, STDIN_FILENO);
+        if (const Result opened = station.open(); !opened) {
+            tell_user(opened.why());
+        } else {
+            tell_user("serving until stopped (CTRL-C or SIGTERM)");
+            status = station.run(interrupts);
+        }
     }
-    tell_user("serving until stopped (CTRL-C or SIGTERM)");
-    return station.run(interrupts);
+    if (stdin_flags >= 0)
+        fcntl(STDIN_FILENO, F_SETFL, stdin_flags);
+    return status;
 }
 
 } // namespace korvastation
