@@ -11,6 +11,7 @@
 
 #include "link/board_protocol.h"
 #include "tests/support/delay_relay.h"
+#include "tests/support/loopback.h"
 #include "tests/support/ser2net_server.h"
 #include "tests/support/session.h"
 
@@ -152,15 +153,7 @@ class RefusingServer {
 public:
     RefusingServer()
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        socklen_t size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
+        listener_ = listen_on_loopback(&port_, 1);
         thread_ = std::thread([this] { serve(); });
     }
     ~RefusingServer()
@@ -222,15 +215,6 @@ TEST(NetworkPort, AServerThatRefusesTheBaudRateIsNamed)
     EXPECT_EQ(tool.wait_exit(RUN_TIMEOUT_MS), 1);
     EXPECT_EQ(tool.err(), "Could not configure serial port " + server.url() +
                               " (the server refuses 115200 baud (it answered 9600)).\n");
-}
-
-void switch_power(const std::string& pipe, const char* word)
-{
-    const int fd = open(pipe.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0) << pipe;
-    const std::string line = std::string(word) + "\n";
-    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    close(fd);
 }
 
 TEST(NetworkPort, TheOutOfStepGuardHoldsWithANetworksLatency)

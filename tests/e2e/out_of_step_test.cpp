@@ -13,6 +13,7 @@
 #include "link/board_protocol.h"
 #include "tests/support/case_name.h"
 #include "sim/analysis/fault_catalogue.h"
+#include "tests/support/loopback.h"
 #include "tests/support/session.h"
 
 namespace {
@@ -47,15 +48,6 @@ std::string lower(std::string text)
     for (char& c : text)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-void switch_power(const std::string& pipe, const char* word)
-{
-    const int fd = open(pipe.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0) << pipe;
-    const std::string line = std::string(word) + "\n";
-    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    close(fd);
 }
 
 class RunningMonitorTest : public testing::TestWithParam<FaultGroup> {};

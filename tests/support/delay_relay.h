@@ -14,17 +14,13 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/loopback.h"
+
 class DelayRelay {
 public:
     DelayRelay(int target_port, int delay_ms) : target_(target_port), delay_(delay_ms)
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = address(0);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 1);
-        socklen_t size = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
+        listener_ = listen_on_loopback(&port_, 1);
         thread_ = std::thread([this] { relay(); });
     }
 
@@ -44,15 +40,6 @@ private:
         std::string bytes;
     };
 
-    static sockaddr_in address(int port)
-    {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-
     // One connection at a time, each direction's bytes sent on when due.
     void relay()
     {
@@ -64,7 +51,7 @@ private:
             if ((fds[0].revents & POLLIN) && ends[0] < 0) {
                 ends[0] = accept(listener_, nullptr, nullptr);
                 ends[1] = socket(AF_INET, SOCK_STREAM, 0);
-                const sockaddr_in target = address(target_);
+                const sockaddr_in target = loopback_address(target_);
                 if (connect(ends[1], reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
                     end(ends);
             }

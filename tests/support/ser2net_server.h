@@ -14,30 +14,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/loopback.h"
 #include "tests/support/session.h"
-
-// A TCP port of loopback that nothing listens on now.
-inline int unused_loopback_port()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 inline bool accepts_connections(int port)
 {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = loopback_address(port);
+    const bool accepted = connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     close(s);
     return accepted;
 }

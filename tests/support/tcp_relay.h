@@ -13,17 +13,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 class TcpRelay {
 public:
     explicit TcpRelay(int target_port) : target_(target_port)
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = loopback(0);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 16);
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listen_on_loopback(&port_);
         thread_ = std::thread([this] { relay(); });
     }
     ~TcpRelay()
@@ -39,15 +35,6 @@ public:
     void fall_silent() { silent_ = true; }
 
 private:
-    static sockaddr_in loopback(int port)
-    {
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return address;
-    }
-
     void relay()
     {
         std::vector<std::pair<int, int>> pairs;  // client, server
@@ -62,7 +49,7 @@ private:
             if (fds[0].revents & POLLIN) {
                 const int client = accept(listener_, nullptr, nullptr);
                 const int server = socket(AF_INET, SOCK_STREAM, 0);
-                const sockaddr_in target = loopback(target_);
+                const sockaddr_in target = loopback_address(target_);
                 if (client >= 0 && connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
                     pairs.push_back({client, server});
                     open_.insert(open_.end(), {client, server});
