@@ -34,14 +34,6 @@ std::string kind_of(const BoardRecord& r)
     return kind;
 }
 
-std::string diagnosis_of(const BoardRecord& r)
-{
-    std::string diagnosis;
-    for (const auto& f : r.diagnosis)
-        diagnosis += (diagnosis.empty() ? "" : " or ") + f.name;
-    return diagnosis.empty() ? r.diagnosis_note : diagnosis;
-}
-
 // What the attempts before a retest came to, for the retest's tile.
 std::string earlier_attempts(const std::vector<BoardRecord>& attempts)
 {

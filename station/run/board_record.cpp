@@ -53,4 +53,12 @@ std::string outcome_of(const BoardRecord& r)
     return outcome;
 }
 
+std::string diagnosis_of(const BoardRecord& r)
+{
+    std::string diagnosis;
+    for (const auto& f : r.diagnosis)
+        diagnosis += (diagnosis.empty() ? "" : " or ") + f.name;
+    return diagnosis.empty() ? r.diagnosis_note : diagnosis;
+}
+
 } // namespace korvastation

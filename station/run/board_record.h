@@ -64,6 +64,10 @@ std::string verdict_text(const BoardRecord& r);
 // What an attempt came to: its verdict, and the tests it failed or hung in.
 std::string outcome_of(const BoardRecord& r);
 
+// Its diagnosis as the operator reads it: the candidates joined by " or ",
+// or why there are none.
+std::string diagnosis_of(const BoardRecord& r);
+
 } // namespace korvastation
 
 #endif

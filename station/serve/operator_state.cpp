@@ -63,9 +63,6 @@ Json panel_of(const Fixture& f, const ServeConfig& config, bool selected, Json l
     long verdicts = 0;
     for (int t = 0; t < BOARD_TEST_COUNT; ++t)
         verdicts += r.counts[t][0] + r.counts[t][1];
-    std::string diagnosis;
-    for (const auto& fault : r.diagnosis)
-        diagnosis += (diagnosis.empty() ? "" : " or ") + fault.name;
     panel["serial"] = r.board.label;
     panel["test"] = row.test;
     panel["progress"] = f.state() == Fixture::State::TESTING ? std::min(1.0, verdicts / double(BOARD_TEST_COUNT)) : 1.0;
@@ -75,7 +72,7 @@ Json panel_of(const Fixture& f, const ServeConfig& config, bool selected, Json l
         panel["banner"] = banner_of(r);
         panel["verdict"] = verdict_text(r);
         panel["failure"] = row.failure;
-        panel["diagnosis"] = diagnosis.empty() ? r.diagnosis_note : diagnosis;
+        panel["diagnosis"] = diagnosis_of(r);
         const auto advice = config.advice.find(r.verdict);
         panel["advice"] = advice == config.advice.end() ? "" : advice->second;
     }
