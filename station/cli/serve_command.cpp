@@ -5,8 +5,8 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include "station/serve/serve_station.h"
-#include "station/station.h"
+#include "station/run/user_messages.h"
+#include "station/serve/served_station.h"
 
 namespace korvastation {
 
@@ -79,7 +79,7 @@ int run_serve(int argc, char** argv, const std::atomic<int>& interrupts)
         fcntl(STDIN_FILENO, F_SETFL, stdin_flags | O_NONBLOCK);
     int status = EXIT_UNTESTED;
     {
-        ServeStation station(std::move(config), stdout, STDIN_FILENO);
+        ServedStation station(std::move(config), stdout, STDIN_FILENO);
         if (const Result opened = station.open(); !opened) {
             tell_user(opened.why());
         } else {

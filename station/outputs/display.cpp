@@ -80,19 +80,19 @@ std::string terminal_text(const std::string& text)
     return out;
 }
 
-TableRow row_of(const BoardRecord& r)
+TableRow row_of(const AttemptRecord& r)
 {
     TableRow row{r.board.label, r.board.port, "", "", std::to_string(r.passes), ""};
     if (r.verdict != Verdict::RUNNING)
         row.state = verdict_text(r);
-    else if (r.failures() > 0 && r.phase.rfind("verbose", 0) != 0)
+    else if (r.failures() > 0 && r.phase != Phase::VERBOSE_PASS)
         row.state = "failed, testing on";  // a burn-in goes on after its first failure
     else if (r.running_test >= 0)
-        row.state = r.phase.rfind("verbose", 0) == 0 ? "verbose pass" : "testing";
-    else if (r.phase == "waiting for the board")
+        row.state = r.phase == Phase::VERBOSE_PASS ? "verbose pass" : "testing";
+    else if (r.phase == Phase::WAITING_FOR_BOARD)
         row.state = "waiting";
     else
-        row.state = r.phase;
+        row.state = phase_text(r);
     if (r.retest > 0 && r.verdict == Verdict::RUNNING)
         row.state = "retest " + std::to_string(r.retest) + ": " + row.state;
     if (r.running_test >= 0 && r.verdict == Verdict::RUNNING)
@@ -117,14 +117,14 @@ void Display::events(const std::vector<BoardEvent>& events)
     fflush(out_);
 }
 
-void Display::table(const std::vector<const BoardRecord*>& records)
+void Display::table(const std::vector<const AttemptRecord*>& records)
 {
     const size_t width = width_();
     // A resized terminal may have rewrapped what stands there: start anew below.
     if (width != drawn_width_)
         drawn_ = 0;
     std::vector<TableRow> rows = {{"BOARD", "PORT", "STATE", "TEST", "PASSES", "FIRST FAILURE"}};
-    for (const BoardRecord* r : records) {
+    for (const AttemptRecord* r : records) {
         TableRow row = row_of(*r);
         for (std::string* cell : {&row.board, &row.port, &row.state, &row.failure})
             *cell = terminal_text(*cell);
@@ -167,7 +167,7 @@ void Display::table(const std::vector<const BoardRecord*>& records)
     fflush(out_);
 }
 
-std::string summary_line(const BoardRecord& r)
+std::string summary_line(const AttemptRecord& r)
 {
     std::string line = r.board.label + " (" + r.board.port + "): " + verdict_text(r);
     if (r.verdict == Verdict::HUNG)
@@ -194,10 +194,10 @@ std::string summary_line(const BoardRecord& r)
     return line;
 }
 
-void Display::summary(const std::vector<BoardRecord>& records, int status)
+void Display::summary(const std::vector<AttemptRecord>& records, int status)
 {
     size_t boards = 0, passed = 0, on_retest = 0, failed = 0, hung = 0, untested_boards = 0;
-    for (const BoardRecord& r : records) {
+    for (const AttemptRecord& r : records) {
         if (!r.final_attempt)
             continue;
         ++boards;
@@ -212,7 +212,7 @@ void Display::summary(const std::vector<BoardRecord>& records, int status)
     fprintf(out_, "Summary: %zu board%s, %zu passed%s, %zu failed%s, %zu not tested (exit status %d)\n",
             boards, boards == 1 ? "" : "s", passed, retested.c_str(), failed, hung_boards.c_str(),
             untested_boards, status);
-    for (const BoardRecord& r : records)
+    for (const AttemptRecord& r : records)
         if (r.final_attempt)
             fprintf(out_, "  %s\n", terminal_text(summary_line(r)).c_str());
     fflush(out_);

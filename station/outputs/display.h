@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "station/run/board_event.h"
-#include "station/run/board_record.h"
+#include "station/run/attempt_record.h"
 
 namespace korvastation {
 
@@ -19,7 +19,7 @@ namespace korvastation {
 struct TableRow {
     std::string board, port, state, test, passes, failure;
 };
-TableRow row_of(const BoardRecord& r);
+TableRow row_of(const AttemptRecord& r);
 
 class Display {
 public:
@@ -33,8 +33,8 @@ public:
     // Elsewhere than on a terminal: the events, a line each.
     void events(const std::vector<BoardEvent>& events);
     // On a terminal: the table, over the one drawn before.
-    void table(const std::vector<const BoardRecord*>& records);
-    void summary(const std::vector<BoardRecord>& records, int status);
+    void table(const std::vector<const AttemptRecord*>& records);
+    void summary(const std::vector<AttemptRecord>& records, int status);
 
 private:
     FILE* out_;
@@ -49,7 +49,7 @@ private:
 std::string terminal_text(const std::string& text);
 
 // The summary's line for one board.
-std::string summary_line(const BoardRecord& record);
+std::string summary_line(const AttemptRecord& record);
 
 } // namespace korvastation
 

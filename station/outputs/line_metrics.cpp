@@ -29,8 +29,9 @@ LineMetrics::LineMetrics(std::string station, std::string version, std::string i
 {
 }
 
-void LineMetrics::add_attempt(const BoardRecord& r, const std::string& fixture)
+void LineMetrics::take(const AttemptRecord& r)
 {
+    const std::string& fixture = r.board.fixture.empty() ? r.board.port : r.board.fixture;
     std::string verdict = verdict_name(r.verdict);
     for (char& c : verdict)
         if (c == ' ')

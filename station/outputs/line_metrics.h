@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "station/run/board_record.h"
+#include "station/outputs/attempt_sink.h"
 
 namespace korvastation {
 
@@ -20,13 +20,13 @@ struct FixtureGauge {
     std::string state;  // one of the station's states for it
 };
 
-class LineMetrics {
+class LineMetrics : public AttemptSink {
 public:
     // states: every state a fixture may show, so that each has its series.
     LineMetrics(std::string station, std::string version, std::string image_sha256, std::vector<std::string> states);
 
-    // One finished attempt, as recorded; fixture: where the board was.
-    void add_attempt(const BoardRecord& attempt, const std::string& fixture);
+    // One finished attempt, counted under its fixture (a batch's: its port).
+    void take(const AttemptRecord& attempt) override;
     // The exposition, with each fixture's state now.
     std::string text(const std::vector<FixtureGauge>& fixtures) const;
 

@@ -16,7 +16,7 @@ using korvasim::Result;
 
 namespace {
 
-double seconds_of(const BoardRecord& r)
+double seconds_of(const AttemptRecord& r)
 {
     return std::chrono::duration<double>(r.end - r.start).count();
 }
@@ -51,19 +51,7 @@ std::string seconds_text(double seconds)
 
 } // namespace
 
-std::string iso_time(std::chrono::system_clock::time_point t)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc;
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
-    return text;
-}
-
-std::string json_record(const BoardRecord& r, const RecordContext& context)
+std::string json_record(const AttemptRecord& r, const RecordContext& context)
 {
     nlohmann::ordered_json tests = nlohmann::ordered_json::object();
     for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
@@ -114,15 +102,15 @@ std::string json_record(const BoardRecord& r, const RecordContext& context)
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string json_records(const std::vector<BoardRecord>& records, const RecordContext& context)
+std::string json_records(const std::vector<AttemptRecord>& records, const RecordContext& context)
 {
     std::string text;
-    for (const BoardRecord& r : records)
+    for (const AttemptRecord& r : records)
         text += json_record(r, context) + '\n';
     return text;
 }
 
-StoredAttempt stored_attempt(const BoardRecord& r, const std::string& station, const std::string& run)
+StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station, const std::string& run)
 {
     StoredAttempt a;
     a.station = station;
@@ -147,33 +135,6 @@ StoredAttempt stored_attempt(const BoardRecord& r, const std::string& station, c
     return a;
 }
 
-RecordFile::~RecordFile()
-{
-    if (file_)
-        fclose(file_);
-}
-
-Result RecordFile::open(const std::string& path, bool append)
-{
-    path_ = path;
-    file_ = fopen(path.c_str(), append ? "a" : "w");
-    if (!file_)
-        return Result::failure("cannot open " + path + " for the records: " + strerror(errno));
-    return Result::ok();
-}
-
-Result RecordFile::write(const std::string& text)
-{
-    FILE* file = file_;
-    file_ = nullptr;
-    const bool written = fwrite(text.data(), 1, text.size(), file) == text.size() && fflush(file) == 0;
-    const int error = errno;
-    const bool closed = fclose(file) == 0;
-    if (!written || !closed)
-        return Result::failure("cannot write the records to " + path_ + ": " + strerror(written ? errno : error));
-    return Result::ok();
-}
-
 namespace {
 
 struct CaseCounts {
@@ -182,7 +143,7 @@ struct CaseCounts {
 
 // One test case per test, whatever the passes: a burn-in's record grows with
 // its boards, not its hours.
-tinyxml2::XMLElement* test_case(tinyxml2::XMLDocument* doc, const BoardRecord& r, int t, std::string* kept,
+tinyxml2::XMLElement* test_case(tinyxml2::XMLDocument* doc, const AttemptRecord& r, int t, std::string* kept,
                                 CaseCounts* counts)
 {
     const long passed = r.counts[t][0], failed = r.counts[t][1];
@@ -199,7 +160,7 @@ tinyxml2::XMLElement* test_case(tinyxml2::XMLDocument* doc, const BoardRecord& r
                                 std::to_string(passed + failed) + " passes, first in pass " +
                                 std::to_string(r.first_failure[t]);
     failure->SetAttribute("message", message.c_str());
-    std::string text = r.failure_report[t];
+    std::string text = r.failure_excerpt[t];
     for (const auto& f : r.diagnosis)
         text += "candidate: " + f.name + " (--fault " + f.spec + ")\n";
     if (!text.empty())
@@ -210,7 +171,7 @@ tinyxml2::XMLElement* test_case(tinyxml2::XMLDocument* doc, const BoardRecord& r
 }
 
 // What stopped a board, or its power, is a test case of its own, in error.
-tinyxml2::XMLElement* error_case(tinyxml2::XMLDocument* doc, const BoardRecord& r, const std::string& name,
+tinyxml2::XMLElement* error_case(tinyxml2::XMLDocument* doc, const AttemptRecord& r, const std::string& name,
                                  const char* type, const std::string& message, std::string* kept, CaseCounts* counts)
 {
     tinyxml2::XMLElement* test = doc->NewElement("testcase");
@@ -225,7 +186,7 @@ tinyxml2::XMLElement* error_case(tinyxml2::XMLDocument* doc, const BoardRecord& 
     return test;
 }
 
-void suite_attributes(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* suite, const BoardRecord& r,
+void suite_attributes(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* suite, const AttemptRecord& r,
                       const CaseCounts& counts, std::string* kept)
 {
     const std::string suite_name = r.board.label + (r.retest ? " retest " + std::to_string(r.retest) : "");
@@ -247,7 +208,7 @@ void suite_attributes(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* suite, c
     add_properties(doc, suite, properties);
 }
 
-tinyxml2::XMLElement* junit_suite(tinyxml2::XMLDocument* doc, const BoardRecord& r, std::string* kept,
+tinyxml2::XMLElement* junit_suite(tinyxml2::XMLDocument* doc, const AttemptRecord& r, std::string* kept,
                                   CaseCounts* all)
 {
     tinyxml2::XMLElement* suite = doc->NewElement("testsuite");
@@ -277,7 +238,7 @@ tinyxml2::XMLElement* junit_suite(tinyxml2::XMLDocument* doc, const BoardRecord&
 
 } // namespace
 
-std::string junit_report(const std::vector<BoardRecord>& records)
+std::string junit_report(const std::vector<AttemptRecord>& records)
 {
     std::string kept;
     tinyxml2::XMLDocument doc;
@@ -286,7 +247,7 @@ std::string junit_report(const std::vector<BoardRecord>& records)
     suites->SetAttribute("name", "korvastation");
     doc.InsertEndChild(suites);
     CaseCounts all;
-    for (const BoardRecord& r : records)
+    for (const AttemptRecord& r : records)
         suites->InsertEndChild(junit_suite(&doc, r, &kept, &all));
     suites->SetAttribute("tests", static_cast<int64_t>(all.tests));
     suites->SetAttribute("failures", static_cast<int64_t>(all.failures));

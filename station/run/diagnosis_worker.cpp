@@ -13,7 +13,7 @@ const size_t MAX_REPORT_LINES = 200;
 
 // A failed test's report for the records, cut where a record would grow
 // with it: a report of a board with a dead bus has a mismatch on every line.
-std::string report_text(const std::vector<std::string>& lines)
+std::string excerpt_of(const std::vector<std::string>& lines)
 {
     const size_t shown = std::min(lines.size(), MAX_REPORT_LINES);
     std::string text;
@@ -41,7 +41,7 @@ AttemptDiagnosis diagnose_log(const std::string& log_path, std::map<std::string,
     }
     for (const korvasim::LoggedTest& t : tests)
         if (!t.passed)
-            found.failure_report[t.test] = report_text(t.lines);
+            found.failure_excerpt[t.test] = excerpt_of(t.lines);
     // Boards that failed alike (a burn-in's retests, a batch with one
     // defect) leave the same log text: each text is diagnosed once.
     auto diagnosis = known->find(text);

@@ -1,5 +1,7 @@
 #include "station/run/record_text.h"
 
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 namespace korvastation {
@@ -20,6 +22,23 @@ std::string record_text(const std::string& text)
         clean += forbidden ? std::string("\xEF\xBF\xBD") : std::string(1, c);
     }
     return clean;
+}
+
+std::string iso_time(std::chrono::system_clock::time_point t)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
+std::string day_of(std::chrono::system_clock::time_point t)
+{
+    return iso_time(t).substr(0, 10);
 }
 
 } // namespace korvastation

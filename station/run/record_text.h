@@ -2,6 +2,7 @@
 #ifndef KORVASTATION_RECORD_TEXT_H
 #define KORVASTATION_RECORD_TEXT_H
 
+#include <chrono>
 #include <string>
 
 namespace korvastation {
@@ -13,6 +14,13 @@ std::string valid_utf8(const std::string& text);
 // that XML forbids. Labels, ports and dudedoved's messages are whatever bytes
 // they were given; a database server refuses anything but UTF-8.
 std::string record_text(const std::string& text);
+
+// An instant as every record holds it: "2026-12-09T01:02:03.456Z".
+std::string iso_time(std::chrono::system_clock::time_point t);
+
+// The station's day of an instant, YYYY-MM-DD: a record's day, its day
+// folder, "today" on the pages.
+std::string day_of(std::chrono::system_clock::time_point t);
 
 } // namespace korvastation
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "station/page/dashboard.h"
+#include "station/page/page_server.h"
 
 namespace korvastation {
 

@@ -1,6 +1,6 @@
 #include "station/serve/fixture.h"
 
-#include "station/outputs/records.h"
+#include "station/run/record_text.h"
 
 namespace korvastation {
 
@@ -25,7 +25,7 @@ Fixture::Fixture(FixtureSpec spec, const StationSettings& settings, int health_w
 std::string Fixture::busy() const
 {
     if (state_ == State::TESTING)
-        return "fixture " + spec_.name + " is testing " + board_.label;
+        return "fixture " + spec_.name + " is testing " + series_->record().board.label;
     if (state_ == State::CHECK)
         return "fixture " + spec_.name + " waits to be checked: its last boards all " + suspicion_;
     return "";
@@ -34,41 +34,24 @@ std::string Fixture::busy() const
 void Fixture::start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
                           Clock::time_point now)
 {
-    board_ = board;
-    operator_name_ = operator_name;
-    run_ = std::make_unique<BoardRun>(board_, settings_, log_dir);
-    run_->record().operator_name = operator_name_;
+    series_ = std::make_shared<AttemptSeries>(board, settings_, log_dir);
+    series_->set_operator(operator_name);
     state_ = State::TESTING;
-    run_->start(now);
+    series_->start(now);
 }
 
-std::vector<int> Fixture::fds() const
+bool Fixture::update()
 {
-    return state_ == State::TESTING ? run_->fds() : std::vector<int>{};
-}
-
-bool Fixture::advance(Clock::time_point now, bool readable)
-{
-    if (state_ != State::TESTING)
+    if (state_ != State::TESTING || !series_->done())
         return false;
-    const bool changed = run_->advance(now, readable);
-    // A retest's record carries its operator as the first attempt's did.
-    if (run_->record().operator_name.empty())
-        run_->record().operator_name = operator_name_;
-    if (run_->done())
-        board_done();
-    return changed || run_->done();
+    board_done();
+    return true;
 }
 
 void Fixture::stop()
 {
     if (state_ == State::TESTING)
-        run_->stop();
-}
-
-std::vector<BoardEvent> Fixture::take_events()
-{
-    return run_ ? run_->take_events() : std::vector<BoardEvent>{};
+        series_->stop();
 }
 
 void Fixture::confirm()
@@ -80,7 +63,7 @@ void Fixture::confirm()
     outcomes_.clear();
 }
 
-void Fixture::remember(FixtureBoard board)
+void Fixture::remember(RecentBoard board)
 {
     last_.push_front(std::move(board));
     if (last_.size() > LAST_BOARDS)
@@ -92,11 +75,11 @@ void Fixture::remember(FixtureBoard board)
 // stopped tells nothing of either.
 void Fixture::board_done()
 {
-    const BoardRecord& r = run_->record();
+    const AttemptRecord& r = series_->record();
     state_ = State::VERDICT;
     if (r.verdict == Verdict::STOPPED)
         return;
-    remember({r.board.label, verdict_text(r), outcome_of(r), iso_time(r.end)});
+    remember({r.board.label, verdict_text(r), iso_time(r.end)});
     const size_t window = static_cast<size_t>(health_window_);
     if (window == 0)
         return;

@@ -1,6 +1,7 @@
 // One fixture of a station that serves all day: the board scanned into it,
-// that board's run, its verdict shown until the next scan, and the
-// fixture's health (boards that keep failing the same way point at it).
+// that board's series of attempts (which the station's core advances), its
+// verdict shown until the next scan, and the fixture's health (boards that
+// keep failing the same way point at it).
 #ifndef KORVASTATION_FIXTURE_H
 #define KORVASTATION_FIXTURE_H
 
@@ -10,16 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "station/run/board_run.h"
+#include "station/run/attempt_series.h"
 #include "station/serve/serve_config.h"
 
 namespace korvastation {
 
 // A board the fixture saw, as its panel lists it.
-struct FixtureBoard {
+struct RecentBoard {
     std::string serial;
     std::string verdict;  // its final verdict's words
-    std::string outcome;  // outcome_of its final attempt
     std::string when;     // ISO time of its end
 };
 
@@ -41,22 +41,21 @@ public:
     // Starts the board's test. board: its spec with the serial as label.
     void start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
                      std::chrono::steady_clock::time_point now);
-    std::vector<int> fds() const;
-    bool advance(std::chrono::steady_clock::time_point now, bool readable);
+    // After the core's turn: a board that is done leaves its verdict. True
+    // when the state changed.
+    bool update();
     // The station stops: the board's test is interrupted.
     void stop();
-    // The board's run, current or last; null before the first board.
-    const BoardRun* run() const { return run_.get(); }
-    BoardRun* run() { return run_.get(); }
-    std::vector<BoardEvent> take_events();
+    // The board's series, current or last; null before the first board.
+    const std::shared_ptr<AttemptSeries>& series() const { return series_; }
     // The operator checked the fixture: it takes boards again.
     void confirm();
     // What its suspect boards had in common, in CHECK.
     const std::string& suspicion() const { return suspicion_; }
     // Its boards, newest first, up to LAST_BOARDS; a restart's earlier ones
     // come by remember().
-    const std::deque<FixtureBoard>& last_boards() const { return last_; }
-    void remember(FixtureBoard board);
+    const std::deque<RecentBoard>& last_boards() const { return last_; }
+    void remember(RecentBoard board);
     static constexpr size_t LAST_BOARDS = 5;
 
 private:
@@ -66,10 +65,8 @@ private:
     const StationSettings& settings_;
     int health_window_;
     State state_ = State::IDLE;
-    std::unique_ptr<BoardRun> run_;
-    BoardSpec board_;
-    std::string operator_name_;
-    std::deque<FixtureBoard> last_;
+    std::shared_ptr<AttemptSeries> series_;
+    std::deque<RecentBoard> last_;
     std::string suspicion_;
     // The boards' outcomes since the last confirmation, newest first, as
     // many as the health window; a pass is "".

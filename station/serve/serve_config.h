@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sim/support/result.h"
-#include "station/run/board_record.h"
+#include "station/run/attempt_record.h"
 #include "station/run/station_settings.h"
 
 namespace korvastation {

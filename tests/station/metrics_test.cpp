@@ -55,7 +55,7 @@ TEST(StationMetrics, APrometheusServerCountsTheAttempts)
 {
     const std::string dir = make_temp_dir();
     PoweredBoard good(dir, "a"), faulty(dir, "b", "sram.d3=0");
-    ServedStation station(dir, {good.fixture("A"), faulty.fixture("B")});
+    ServeProcess station(dir, {good.fixture("A"), faulty.fixture("B")});
     ASSERT_FALSE(station.url().empty()) << station.process().err();
     ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}})->status, 200);
     ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}})->status, 200);

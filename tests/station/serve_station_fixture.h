@@ -9,16 +9,16 @@
 
 #include "tests/station/station_fixture.h"
 
-struct FixtureBoard {
+struct FixtureSetup {
     std::string name;
     SimulatedBoard* board;  // powered through its pipe
     std::string power_pipe;
 };
 
-class ServedStation {
+class ServeProcess {
 public:
     // more: lines added to the configuration's top.
-    ServedStation(const std::string& dir, const std::vector<FixtureBoard>& fixtures, const std::string& more = "",
+    ServeProcess(const std::string& dir, const std::vector<FixtureSetup>& fixtures, const std::string& more = "",
                   std::vector<std::string> args = {})
         : dir_(dir)
     {
@@ -29,7 +29,7 @@ public:
             config << "http = \"127.0.0.1:0\"\n";
         config << more << "\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"
                << "cycle_wait = 0.2\n\n[advice]\npassed = \"green tray\"\nfailed = \"red tray\"\n";
-        for (const FixtureBoard& f : fixtures)
+        for (const FixtureSetup& f : fixtures)
             config << "\n[[fixture]]\nname = \"" << f.name << "\"\nport = \"" << (f.board ? f.board->port() : "/nonexistent")
                    << "\"\nswitch = \"" << (f.power_pipe.empty() ? "/dev/null" : f.power_pipe) << "\"\n";
         config.close();
@@ -76,9 +76,9 @@ public:
     nlohmann::json panel(const std::string& fixture)
     {
         const nlohmann::json s = state();
-        if (s.is_object())
-            for (const auto& p : s["fixtures"])
-                if (p["name"] == fixture)
+        if (s.is_object() && s.contains("fixtures"))
+            for (const auto& p : s.at("fixtures"))
+                if (p.value("name", "") == fixture)
                     return p;
         return nlohmann::json::object();
     }
@@ -121,7 +121,7 @@ struct PoweredBoard {
     }
     std::string pipe;
     SimulatedBoard board;
-    FixtureBoard fixture(const std::string& name) { return {name, &board, pipe}; }
+    FixtureSetup fixture(const std::string& name) { return {name, &board, pipe}; }
 };
 
 #endif

@@ -45,12 +45,12 @@ struct PageShift {
     PageShift(std::vector<std::pair<std::string, std::string>> fixtures_and_faults)
         : dir(make_temp_dir())
     {
-        std::vector<FixtureBoard> fixtures;
+        std::vector<FixtureSetup> fixtures;
         for (const auto& [name, fault] : fixtures_and_faults) {
             boards.push_back(std::make_unique<PoweredBoard>(dir, name, fault));
             fixtures.push_back(boards.back()->fixture(name));
         }
-        station = std::make_unique<ServedStation>(dir, fixtures, "silence_timeout = 3");
+        station = std::make_unique<ServeProcess>(dir, fixtures, "silence_timeout = 3");
         EXPECT_FALSE(station->url().empty()) << station->process().err();
         browser = std::make_unique<WebDriver>(dir);
         browser->open(station->url());
@@ -85,7 +85,7 @@ struct PageShift {
 
     std::string dir;
     std::vector<std::unique_ptr<PoweredBoard>> boards;
-    std::unique_ptr<ServedStation> station;
+    std::unique_ptr<ServeProcess> station;
     std::unique_ptr<WebDriver> browser;
 };
 
@@ -93,7 +93,7 @@ TEST(Serve, ScansOnThePageStartTheFixturesAndTheirVerdictsStay)
 {
     PageShift shift({{"A", ""}, {"C", "flash.busy"}});
     WebDriver& browser = *shift.browser;
-    ServedStation& station = *shift.station;
+    ServeProcess& station = *shift.station;
     EXPECT_EQ(browser.focused(), "scan") << "a scanner types into the scan field from the start";
     browser.type("#operator", "ann\n");
     ASSERT_TRUE(station.process().wait_until([&] { return station.state().value("operator", "") == "ann"; }, 30000));
@@ -188,7 +188,7 @@ TEST(Serve, ScansTypedIntoTheTerminal)
     keys("KV000001");
     EXPECT_TRUE(wait_screen("A KV000001: done: passed", 2)) << screen();
     Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "kill-server"}, {}, dir}).wait_exit(30000);
-    const std::string records = read_file(dir + "/records/" + ServedStation::iso_day() + "/attempts.jsonl");
+    const std::string records = read_file(dir + "/records/" + ServeProcess::iso_day() + "/attempts.jsonl");
     EXPECT_EQ(count_of(records, "\"operator\":\"bob\""), 2u) << records;
 }
 
@@ -197,7 +197,7 @@ TEST(Serve, ASuspectFixtureTakesNoBoardUntilChecked)
     // A fixture whose cable is off: every board in it comes out "not
     // tested" the same way.
     const std::string dir = make_temp_dir();
-    ServedStation station(dir, {{"A", nullptr, ""}}, "health_window = 2");
+    ServeProcess station(dir, {{"A", nullptr, ""}}, "health_window = 2");
     ASSERT_EQ(station.post("scan", {{"text", "KV1"}})->status, 200);
     ASSERT_TRUE(station.wait_panel("A", "verdict"));
     ASSERT_EQ(station.post("scan", {{"text", "KV2"}})->status, 200);
@@ -222,7 +222,7 @@ TEST(Serve, AnIntermittentBoardPassesOnItsRetest)
     // its records say that its attempts disagreed.
     const std::string dir = make_temp_dir();
     PoweredBoard flaky(dir, "a", "sram.d3=0,first=1");
-    ServedStation station(dir, {flaky.fixture("A")}, "retests = 1");
+    ServeProcess station(dir, {flaky.fixture("A")}, "retests = 1");
     ASSERT_EQ(station.post("scan", {{"text", "KV7"}})->status, 200);
     ASSERT_TRUE(station.process().wait_until([&] { return station.records().size() == 2; }, STATION_TIMEOUT_MS));
     ASSERT_TRUE(station.wait_panel("A", "verdict"));
@@ -241,7 +241,7 @@ TEST(Serve, StoppedOrKilledMidAttemptAndStartedAgain)
 {
     const std::string dir = make_temp_dir();
     PoweredBoard good(dir, "a"), hanging(dir, "b", "flash.busy");
-    ServedStation station(dir, {good.fixture("A"), hanging.fixture("B")}, "silence_timeout = 600");
+    ServeProcess station(dir, {good.fixture("A"), hanging.fixture("B")}, "silence_timeout = 600");
     ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}})->status, 200);
     ASSERT_TRUE(station.wait_panel("A", "verdict"));
     // Killed while a board is under test: what ended stays; the board in
@@ -272,14 +272,14 @@ TEST(Serve, ActionsBeyondLoopbackNeedTheToken)
 {
     const std::string dir = make_temp_dir();
     {
-        ServedStation open_to_all(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"");
+        ServeProcess open_to_all(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"");
         EXPECT_EQ(open_to_all.process().wait_exit(STATION_TIMEOUT_MS), 2);
         EXPECT_NE(open_to_all.process().err().find("korvastation: the page takes actions: it is served beyond loopback "
                                                    "(0.0.0.0) only with a token in the configuration\n"),
                   std::string::npos)
             << open_to_all.process().err();
     }
-    ServedStation station(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"\ntoken = \"k0rva-line-7\"");
+    ServeProcess station(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"\ntoken = \"k0rva-line-7\"");
     ASSERT_FALSE(station.url().empty()) << station.process().err();
     EXPECT_NE(station.process().err().find("can be reached from other machines"), std::string::npos);
     EXPECT_EQ(station.post("operator", {{"name", "eve"}})->status, 403);
@@ -311,7 +311,7 @@ TEST(Serve, TheLinesOwnCommandGetsEachRecordAndHoldsUpNothing)
     // the fixture or the station.
     const std::string hook = "n=$(ls " + dir + "/got-* 2>/dev/null | wc -l); cat > " + dir +
                              "/got-$n; if [ $n = 0 ]; then echo mes is down >&2; exit 3; fi; exec sleep 600";
-    ServedStation station(dir, {good.fixture("A")}, "", {"--on-attempt", hook});
+    ServeProcess station(dir, {good.fixture("A")}, "", {"--on-attempt", hook});
     for (const char* serial : {"KV1", "KV2", "KV3"}) {
         ASSERT_EQ(station.post("scan", {{"text", serial}})->status, 200);
         ASSERT_TRUE(station.wait_panel("A", "verdict"));

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
-#include "station/page/dashboard.h"
+#include "station/page/page_server.h"
 #include "tests/station/station_fixture.h"
 #include "tests/support/case_name.h"
 #include "tests/support/postgres_server.h"

@@ -10,10 +10,11 @@
 namespace korvastation {
 namespace {
 
-BoardRecord attempt(Verdict verdict, double seconds, int retest = 0, bool intermittent = false)
+AttemptRecord attempt(const std::string& fixture, Verdict verdict, double seconds, int retest = 0,
+                      bool intermittent = false)
 {
-    BoardRecord r;
-    r.board = {"/dev/ttyUSB0", "KV000001", "", "F1", ""};
+    AttemptRecord r;
+    r.board = {"/dev/ttyUSB0", "KV000001", "", fixture, ""};
     r.verdict = verdict;
     r.start = std::chrono::system_clock::time_point(std::chrono::hours(500000));
     r.end = r.start + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
@@ -35,11 +36,11 @@ BoardRecord attempt(Verdict verdict, double seconds, int retest = 0, bool interm
 LineMetrics a_morning()
 {
     LineMetrics m("bench \"3\"", "1.0.0", "ab12", {"idle", "testing"});
-    m.add_attempt(attempt(Verdict::PASSED, 1.5), "F1");
-    m.add_attempt(attempt(Verdict::FAILED, 3), "F1");
-    m.add_attempt(attempt(Verdict::PASSED, 4, 1, true), "F1");
-    m.add_attempt(attempt(Verdict::HUNG, 40), "F2");
-    m.add_attempt(attempt(Verdict::NOT_TESTED, 0.2), "F2");
+    m.take(attempt("F1", Verdict::PASSED, 1.5));
+    m.take(attempt("F1", Verdict::FAILED, 3));
+    m.take(attempt("F1", Verdict::PASSED, 4, 1, true));
+    m.take(attempt("F2", Verdict::HUNG, 40));
+    m.take(attempt("F2", Verdict::NOT_TESTED, 0.25));
     return m;
 }
 
@@ -62,13 +63,20 @@ TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
              "korva_attempt_duration_seconds_bucket{" + s + ",le=\"30\"} 4",
              "korva_attempt_duration_seconds_bucket{" + s + ",le=\"60\"} 5",
              "korva_attempt_duration_seconds_bucket{" + s + ",le=\"+Inf\"} 5",
-             "korva_attempt_duration_seconds_sum{" + s + "} 48.700000000000003",
+             "korva_attempt_duration_seconds_sum{" + s + "} 48.75",
              "korva_attempt_duration_seconds_count{" + s + "} 5",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"testing\"} 1",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"idle\"} 0",
              "korva_build_info{" + s + ",version=\"1.0.0\",image_sha256=\"ab12\"} 1"})
         EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\nin\n" << text;
     EXPECT_EQ(text.find("KV000001"), std::string::npos) << "a serial number is no label";
+}
+
+TEST(LineMetrics, ABatchCountsItsBoardsByPort)
+{
+    LineMetrics m("bench", "1.0.0", "ab12", {"testing", "done"});
+    m.take(attempt("", Verdict::PASSED, 1));
+    EXPECT_NE(m.text({}).find("fixture=\"/dev/ttyUSB0\",verdict=\"passed\"} 1\n"), std::string::npos) << m.text({});
 }
 
 TEST(LineMetrics, PromtoolAcceptsTheExposition)

@@ -17,9 +17,9 @@ std::chrono::system_clock::time_point at(long seconds_after_eight)
     return std::chrono::system_clock::time_point(std::chrono::seconds(1796803200 + seconds_after_eight));
 }
 
-std::vector<BoardRecord> attempts()
+std::vector<AttemptRecord> attempts()
 {
-    BoardRecord passed;
+    AttemptRecord passed;
     passed.board = {"/dev/ttyUSB0", "B1", "", "", ""};
     passed.start = at(0);
     passed.end = at(12);
@@ -31,19 +31,19 @@ std::vector<BoardRecord> attempts()
     }
     passed.log = "logs/B1.log";
 
-    BoardRecord failed = passed;
+    AttemptRecord failed = passed;
     failed.board = {"/dev/ttyUSB1", "B2 <&>", "2", "", ""};
     failed.verdict = Verdict::FAILED;
     failed.final_attempt = false;
     failed.counts[TEST_FLASH][0] = 0;
     failed.counts[TEST_FLASH][1] = 1;
     failed.first_failure[TEST_FLASH] = 1;
-    failed.failure_report[TEST_FLASH] = "Testing FLASH...\nCFI query: wrong device size\nfailed\n";
+    failed.failure_excerpt[TEST_FLASH] = "Testing FLASH...\nCFI query: wrong device size\nfailed\n";
     failed.diagnosis = {{"flash.query.size", "FLASH", "query field wrong", "FLASH query device size wrong"}};
     failed.log = "logs/B2.log";
     failed.power_log = "logs/B2-power.log";
 
-    BoardRecord hung = failed;
+    AttemptRecord hung = failed;
     hung.start = at(20);
     hung.end = at(61);
     hung.retest = 1;
@@ -58,7 +58,7 @@ std::vector<BoardRecord> attempts()
     hung.counts[TEST_FLASH][1] = 0;
     hung.counts[TEST_SRAM][0] = 0;
     hung.first_failure[TEST_FLASH] = 0;
-    hung.failure_report[TEST_FLASH].clear();
+    hung.failure_excerpt[TEST_FLASH].clear();
     hung.diagnosis.clear();
     hung.log = "logs/B2-retest1.log";
     hung.power_problem = "--power-off command 'relay off 2' ended with status 1";

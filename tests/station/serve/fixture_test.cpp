@@ -53,13 +53,14 @@ protected:
         const auto give_up = Clock::now() + std::chrono::seconds(20);
         while (fixture.state() == Fixture::State::TESTING && Clock::now() < give_up) {
             std::vector<pollfd> fds;
-            for (int fd : fixture.fds())
+            for (int fd : fixture.series()->fds())
                 fds.push_back({fd, POLLIN, 0});
             const bool readable = poll(fds.data(), fds.size(), 20) > 0;
-            fixture.advance(Clock::now(), readable);
+            fixture.series()->advance(Clock::now(), readable);
+            fixture.update();
         }
         ASSERT_NE(fixture.state(), Fixture::State::TESTING);
-        EXPECT_EQ(fixture.run()->record().operator_name, "ann");
+        EXPECT_EQ(fixture.series()->record().operator_name, "ann");
     }
 
     std::string dir_;

@@ -1,0 +1,51 @@
+// What the operator's page shows, as the JSON its script reads: a panel per
+// fixture, the last message, a board waiting for its confirmation, the
+// day's yield. A pure function of a snapshot of the station, so that it is
+// tested without a browser.
+#ifndef KORVASTATION_OPERATOR_VIEW_H
+#define KORVASTATION_OPERATOR_VIEW_H
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/serve/fixture.h"
+#include "station/store/result_store.h"
+
+namespace korvastation {
+
+// What the operator was told last.
+struct OperatorMessage {
+    std::string text;
+    bool refused = false;
+    unsigned long number = 0;  // a new message has a new number
+};
+
+struct FixturePanel {
+    std::string name, port;
+    Fixture::State state = Fixture::State::IDLE;
+    bool selected = false;  // the next serial number goes to it
+    std::string suspicion;
+    std::deque<RecentBoard> last;
+    std::optional<AttemptRecord> board;  // its board's attempt under way or last
+    bool done = false;                   // that board's verdict is in
+    long silent_s = 0;
+};
+
+struct OperatorSnapshot {
+    std::string station, operator_name, day;
+    bool stopping = false;
+    bool powered = false;  // the station switches the boards' power
+    OperatorMessage message;
+    std::string confirm_fixture, confirm_serial;  // a board that waits for a second scan
+    std::vector<FixturePanel> panels;
+    YieldRow mine, line;
+    std::map<Verdict, std::string> advice;
+};
+
+std::string operator_page_state(const OperatorSnapshot& snapshot);
+
+} // namespace korvastation
+
+#endif

@@ -1,0 +1,184 @@
+// What the operator gives a served station: scans from the terminal and
+// the page's actions, each checked before it changes anything.
+#include <cstdio>
+
+#include "station/outputs/display.h"
+#include "station/run/record_text.h"
+#include "station/run/user_messages.h"
+#include "station/serve/served_station.h"
+
+namespace korvastation {
+
+namespace {
+
+const size_t LONGEST_OPERATOR_NAME = 60;
+
+std::string too_long(size_t length)
+{
+    return "a scan of " + std::to_string(length) + " characters refused: no serial number is that long";
+}
+
+} // namespace
+
+void ServedStation::define_actions()
+{
+    actions_.add("scan", [this](const PageAction& a) { return scan(a); });
+    actions_.add("operator", [this](const PageAction& a) { return set_operator(a); });
+    actions_.add("confirm-fixture", [this](const PageAction& a) { return confirm_fixture(a); });
+    actions_.add("retest", [this](const PageAction& a) { return retest(a); });
+    actions_.add("test-again", [this](const PageAction& a) { return test_again(a); });
+}
+
+ActionReply ServedStation::act(const PageAction& action)
+{
+    const OperatorActions::Handler* handler = actions_.find(action.name);
+    if (!handler)
+        return refuse("no action " + shown_scan(action.name) + " at this station");
+    return (*handler)(action);
+}
+
+void ServedStation::read_scans()
+{
+    for (const TerminalScans::Line& line : scans_.read()) {
+        if (line.refused_length > 0)
+            say(too_long(line.refused_length), true);
+        else
+            act({"scan", {{"text", line.text}}});
+    }
+}
+
+// The page shows what an action did by the time its answer arrives.
+void ServedStation::answer_letters(Clock::time_point now)
+{
+    std::vector<ActionMailbox::Letter> letters = mailbox_.take();
+    std::vector<ActionReply> replies;
+    for (ActionMailbox::Letter& letter : letters)
+        replies.push_back(act(letter.action));
+    if (!letters.empty())
+        publish(now);
+    for (size_t i = 0; i < letters.size(); ++i)
+        letters[i].reply.set_value(replies[i]);
+}
+
+int ServedStation::fixture_named(const std::string& name) const
+{
+    for (size_t k = 0; k < fixtures_.size(); ++k)
+        if (fixtures_[k]->spec().name == name)
+            return static_cast<int>(k);
+    return -1;
+}
+
+std::string ServedStation::busy(size_t fixture) const
+{
+    if (stopping_)
+        return "the station is stopping";
+    return fixtures_[fixture]->busy();
+}
+
+void ServedStation::say(const std::string& text, bool refused)
+{
+    message_ = {text, refused, message_.number + 1};
+    fprintf(terminal_, "%s %s\n", iso_time(std::chrono::system_clock::now()).c_str(), terminal_text(text).c_str());
+    fflush(terminal_);
+}
+
+ActionReply ServedStation::refuse(const std::string& why)
+{
+    say(why, true);
+    return {400, why};
+}
+
+ActionReply ServedStation::scan(const PageAction& action)
+{
+    const std::string fixture_name = field_of(action, "fixture");
+    const int fixture = fixture_named(fixture_name);
+    if (!fixture_name.empty() && fixture < 0)
+        return refuse("no fixture " + shown_scan(fixture_name) + " at this station");
+    const std::string text = field_of(action, "text");
+    if (text.size() > TerminalScans::LONGEST_LINE)
+        return refuse(too_long(text.size()));
+    return answer(desk_->scan(text, fixture, [this](size_t k) { return busy(k); }));
+}
+
+ActionReply ServedStation::set_operator(const PageAction& action)
+{
+    const std::string name = field_of(action, "name");
+    bool printable = !name.empty() && name.size() <= LONGEST_OPERATOR_NAME;
+    for (unsigned char c : name)
+        printable = printable && c >= 0x20 && c != 0x7f;
+    if (!printable)
+        return refuse("operator's name " + shown_scan(name) + " refused: 1 to " + std::to_string(LONGEST_OPERATOR_NAME) +
+                      " characters, no control characters");
+    operator_ = name;
+    say("operator: " + name, false);
+    return {200, "operator: " + name};
+}
+
+ActionReply ServedStation::confirm_fixture(const PageAction& action)
+{
+    const std::string name = field_of(action, "fixture");
+    const int fixture = fixture_named(name);
+    if (fixture < 0)
+        return refuse("no fixture " + shown_scan(name) + " at this station");
+    Fixture& f = *fixtures_[static_cast<size_t>(fixture)];
+    if (f.state() != Fixture::State::CHECK)
+        return refuse("fixture " + name + " is not waiting to be checked");
+    f.confirm();
+    say("fixture " + name + " checked: it takes boards again", false);
+    return {200, "fixture " + name + " takes boards again"};
+}
+
+ActionReply ServedStation::retest(const PageAction& action)
+{
+    const std::string name = field_of(action, "fixture");
+    const int fixture = fixture_named(name);
+    if (fixture < 0)
+        return refuse("no fixture " + shown_scan(name) + " at this station");
+    const Fixture& f = *fixtures_[static_cast<size_t>(fixture)];
+    if (f.state() != Fixture::State::VERDICT || !f.series())
+        return refuse("fixture " + name + " has no verdict to retest");
+    const std::string serial = f.series()->record().board.label;
+    return answer({ScanAnswer::Kind::START, static_cast<size_t>(fixture), serial, serial + " again in fixture " + name});
+}
+
+ActionReply ServedStation::test_again(const PageAction& action)
+{
+    const std::string name = field_of(action, "fixture");
+    const int fixture = fixture_named(name);
+    if (fixture < 0)
+        return refuse("no fixture " + shown_scan(name) + " at this station");
+    return answer(desk_->confirm(static_cast<size_t>(fixture), [this](size_t k) { return busy(k); }));
+}
+
+ActionReply ServedStation::answer(const ScanAnswer& scanned)
+{
+    switch (scanned.kind) {
+    case ScanAnswer::Kind::IGNORED:
+        return {200, ""};
+    case ScanAnswer::Kind::REFUSED:
+        return refuse(scanned.message);
+    case ScanAnswer::Kind::SELECTED:
+    case ScanAnswer::Kind::CONFIRM:
+        say(scanned.message, false);
+        return {200, scanned.message};
+    case ScanAnswer::Kind::START:
+        break;
+    }
+    const auto started = std::chrono::system_clock::now();
+    std::string folder;
+    if (const korvasim::Result made = days_.folder_of(started, &folder); !made) {
+        say(scanned.serial + " not started: " + made.why(), true);
+        return {500, made.why()};
+    }
+    const FixtureSpec& spec = fixtures_[scanned.fixture]->spec();
+    const std::string time = iso_time(started);
+    // HHMMSS: a board tested twice a day keeps both logs.
+    const std::string time_of_day = time.substr(11, 2) + time.substr(14, 2) + time.substr(17, 2);
+    BoardSpec board{spec.port, scanned.serial, spec.power_switch, spec.name,
+                    log_name_of(scanned.serial) + "-" + spec.name + "-" + time_of_day};
+    fixtures_[scanned.fixture]->start_board(board, operator_, folder, core_.now());
+    say(scanned.message, false);
+    return {200, scanned.message};
+}
+
+} // namespace korvastation

@@ -1,0 +1,279 @@
+#include "station/serve/served_station.h"
+
+#include <algorithm>
+
+#include "station/image_digest.h"
+#include "station/page/page_assets.h"
+#include "station/run/record_text.h"
+#include "station/run/user_messages.h"
+
+namespace korvastation {
+
+using korvasim::Result;
+
+namespace {
+
+const auto PUBLISH_EVERY = std::chrono::milliseconds(200);
+// After a request to stop, the boards' dudedoved are given this long to
+// end before they are killed, and the database as long again.
+const auto STOP_WAIT = std::chrono::seconds(5);
+
+// A fixture's state as a metric's label: one word.
+std::string metric_state(Fixture::State state)
+{
+    std::string name = fixture_state_name(state);
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
+}
+
+} // namespace
+
+ServedStation::ServedStation(ServeConfig config, FILE* terminal, int scans_fd, std::function<Clock::time_point()> clock)
+    : config_(std::move(config)), core_(config_.settings, std::move(clock)), terminal_(terminal),
+      events_(terminal, false, [] { return size_t(80); }), scans_(scans_fd),
+      days_(config_.records_dir, {KORVA_VERSION, BOOT_IMAGE_SHA256}),
+      passes_([this](const AttemptRecord& a) {
+          if (a.final_attempt && a.verdict == Verdict::PASSED)
+              passed_today_.insert(a.board.label);
+      }),
+      operator_(config_.operator_name)
+{
+}
+
+ServedStation::~ServedStation()
+{
+    if (page_)
+        page_->stop();
+}
+
+Result ServedStation::open()
+{
+    if (const Result identified = core_.identify("dudedoved"); !identified)
+        return identified;
+    std::string folder;
+    if (const Result made = days_.folder_of(std::chrono::system_clock::now(), &folder); !made)
+        return made;
+    passed_day_ = day_of(std::chrono::system_clock::now());
+    for (const FixtureSpec& f : config_.fixtures)
+        fixtures_.push_back(std::make_unique<Fixture>(f, config_.settings, config_.health_window));
+    if (const Result opened = open_outputs(); !opened)
+        return opened;
+    desk_ = std::make_unique<ScanDesk>(config_, [this](const std::string& serial) { return passed_today_.count(serial) > 0; });
+    define_actions();
+    if (const Result served = open_page(); !served)
+        return served;
+    core_.watch_yield();
+    // The page shows the fixtures from its first request on.
+    publish(core_.now());
+    return Result::ok();
+}
+
+// The day's file first, the station's own record; then the database, the
+// line's command, and what the station remembers. A service's records must
+// reach a database it can rely on: one out of reach at the start is a
+// mistake to mend first, not to work around.
+Result ServedStation::open_outputs()
+{
+    core_.add_sink(&days_);
+    const StationSettings& s = config_.settings;
+    if (!s.db.empty()) {
+        std::unique_ptr<ResultStore> store;
+        if (const Result opened = open_result_store(s.db, &store); !opened)
+            return opened;
+        read_the_day(*store);
+        core_.use_database(std::move(store));
+    }
+    if (!config_.on_attempt.empty()) {
+        hand_off_ = std::make_unique<HandOff>(config_.on_attempt, RecordContext{KORVA_VERSION, BOOT_IMAGE_SHA256});
+        core_.add_sink(hand_off_.get());
+    }
+    core_.add_sink(&passes_);
+    return Result::ok();
+}
+
+Result ServedStation::open_page()
+{
+    if (config_.settings.http.empty())
+        return Result::ok();
+    page_ = std::make_unique<PageServer>(OPERATOR_PAGE_HTML, "/operator.js", OPERATOR_PAGE_SCRIPT);
+    page_->accept_actions([this](const PageAction& a) { return mailbox_.ask(a); }, config_.token);
+    std::vector<std::string> states;
+    for (Fixture::State state : {Fixture::State::IDLE, Fixture::State::TESTING, Fixture::State::VERDICT,
+                                 Fixture::State::CHECK})
+        states.push_back(metric_state(state));
+    std::string url, reachable;
+    if (const Result started = core_.serve_page(config_.settings.http, page_.get(), states, &url, &reachable); !started)
+        return started;
+    tell_user("operator's page at " + url);
+    if (!reachable.empty())
+        tell_user("the operator's page can be reached from other machines (" + reachable +
+                  "); its actions need the token");
+    return Result::ok();
+}
+
+// A station started again during the day shows the day's boards again
+// and knows which passed.
+void ServedStation::read_the_day(ResultStore& store)
+{
+    StoreFilter today;
+    today.since = today.until = passed_day_;
+    today.station = core_.station_name();
+    std::vector<StoredAttempt> attempts;
+    if (const Result loaded = store.load(today, &attempts); !loaded) {
+        tell_user("cannot read the day's boards back: " + loaded.why());
+        return;
+    }
+    for (const StoredAttempt& a : attempts) {
+        if (!a.final_attempt || a.fixture.empty())
+            continue;
+        if (a.verdict == verdict_name(Verdict::PASSED))
+            passed_today_.insert(a.label);
+        for (auto& fixture : fixtures_)
+            if (fixture->spec().name == a.fixture)
+                fixture->remember({a.label, a.verdict, a.end});
+    }
+}
+
+int ServedStation::run(const std::atomic<int>& interrupts)
+{
+    while (turn(interrupts)) {
+    }
+    return finish(interrupts);
+}
+
+std::vector<std::shared_ptr<AttemptSeries>> ServedStation::boards_under_test(std::vector<size_t>* fixtures) const
+{
+    std::vector<std::shared_ptr<AttemptSeries>> boards;
+    for (size_t k = 0; k < fixtures_.size(); ++k)
+        if (fixtures_[k]->state() == Fixture::State::TESTING) {
+            boards.push_back(fixtures_[k]->series());
+            fixtures->push_back(k);
+        }
+    return boards;
+}
+
+bool ServedStation::turn(const std::atomic<int>& interrupts)
+{
+    std::vector<int> inputs = {mailbox_.fd(), stopping_ ? -1 : scans_.fd()};
+    if (hand_off_)
+        for (int fd : hand_off_->fds())
+            inputs.push_back(fd);
+    std::vector<size_t> fixtures;
+    const StationCore::Turn turn = core_.turn(boards_under_test(&fixtures), inputs);
+    handle_stop(interrupts, turn.now);
+    // A new day: the boards that passed yesterday are tested again without asking.
+    if (core_.yield().day() != passed_day_) {
+        passed_day_ = core_.yield().day();
+        passed_today_.clear();
+    }
+    answer_letters(turn.now);
+    if (turn.inputs[1])
+        read_scans();
+    show_events(turn, fixtures);
+    bool changed = turn.changed || unpublished_;
+    for (size_t k : fixtures)
+        changed = fixtures_[k]->update() || changed;
+    if (hand_off_)
+        for (const std::string& why : hand_off_->check(turn.now))
+            tell_user(why);
+    // A change shows within PUBLISH_EVERY; a silent board's seconds go on
+    // by themselves once a second.
+    unpublished_ = changed;
+    if ((changed && turn.now - published_ >= PUBLISH_EVERY) || turn.now - published_ >= std::chrono::seconds(1))
+        publish(turn.now);
+    const bool testing = std::any_of(fixtures_.begin(), fixtures_.end(),
+                                     [](const auto& f) { return f->state() == Fixture::State::TESTING; });
+    if (stopping_ && !testing && !core_.diagnosing())
+        return false;
+    core_.rest(turn);
+    return true;
+}
+
+void ServedStation::handle_stop(const std::atomic<int>& interrupts, Clock::time_point now)
+{
+    if (interrupts > stops_sent_) {
+        stops_sent_ = interrupts;
+        if (!stopping_)
+            stop_asked_ = now;
+        stopping_ = true;
+        for (auto& f : fixtures_)
+            f->stop();
+    }
+    // A dudedoved that does not end on the first stop is stopped again.
+    if (stopping_ && now - stop_asked_ > STOP_WAIT && stops_sent_ < 2) {
+        stops_sent_ = 2;
+        for (auto& f : fixtures_)
+            f->stop();
+    }
+}
+
+void ServedStation::show_events(const StationCore::Turn& turn, const std::vector<size_t>& fixtures)
+{
+    std::vector<BoardEvent> events;
+    for (size_t i = 0; i < fixtures.size(); ++i)
+        for (BoardEvent e : turn.events[i]) {
+            e.board = fixtures_[fixtures[i]]->spec().name + " " + e.board;
+            events.push_back(std::move(e));
+        }
+    if (!events.empty())
+        events_.events(events);
+}
+
+int ServedStation::finish(const std::atomic<int>& interrupts)
+{
+    const auto deadline = std::chrono::steady_clock::now() + STOP_WAIT + STOP_WAIT;
+    for (const std::string& failure :
+         core_.finish([&] { return interrupts < 3 && std::chrono::steady_clock::now() < deadline; }))
+        tell_user(failure);
+    DatabaseSink* database = core_.database();
+    if (!database || database->missing() == 0)
+        return 0;
+    tell_user(database->first_failure() + ": " + std::to_string(database->missing()) +
+              " attempts are not in the database (the day's " + DayFolder::RECORDS_FILE + " has them)");
+    return EXIT_UNTESTED;
+}
+
+void ServedStation::publish(Clock::time_point now)
+{
+    published_ = now;
+    unpublished_ = false;
+    if (!page_)
+        return;
+    page_->publish(operator_page_state(snapshot(now)));
+    std::vector<FixtureGauge> gauges;
+    for (const auto& f : fixtures_)
+        gauges.push_back({f->spec().name, metric_state(f->state())});
+    page_->publish_metrics(core_.metrics()->text(gauges));
+}
+
+OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
+{
+    OperatorSnapshot s;
+    s.station = core_.station_name();
+    s.operator_name = operator_;
+    s.stopping = stopping_;
+    s.powered = config_.settings.power_on.given();
+    s.message = message_;
+    s.advice = config_.advice;
+    if (desk_->confirming() >= 0) {
+        s.confirm_fixture = fixtures_[static_cast<size_t>(desk_->confirming())]->spec().name;
+        s.confirm_serial = desk_->confirming_serial();
+    }
+    for (size_t k = 0; k < fixtures_.size(); ++k) {
+        const Fixture& f = *fixtures_[k];
+        FixturePanel panel{f.spec().name, f.spec().port, f.state(), desk_->selected() == static_cast<int>(k),
+                           f.suspicion(), f.last_boards(), std::nullopt, false, 0};
+        if (f.series()) {
+            panel.board = f.series()->record();
+            panel.done = f.series()->done();
+            panel.silent_s = f.series()->silent_seconds(now);
+        }
+        s.panels.push_back(std::move(panel));
+    }
+    s.day = core_.yield().day();
+    s.mine = core_.yield().station_row();
+    s.line = core_.yield().tally().total;
+    return s;
+}
+
+} // namespace korvastation

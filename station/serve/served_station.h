@@ -1,0 +1,104 @@
+// A station that serves its fixtures all day: each fixture runs its own
+// board from a scan to a verdict, every attempt is recorded as it ends,
+// and the operator's page and terminal take the scans. It ends when asked
+// to (SIGTERM, CTRL-C), recording the attempts in flight as stopped.
+#ifndef KORVASTATION_SERVED_STATION_H
+#define KORVASTATION_SERVED_STATION_H
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "station/core/station_core.h"
+#include "station/outputs/day_folder.h"
+#include "station/outputs/display.h"
+#include "station/outputs/hand_off.h"
+#include "station/serve/action_mailbox.h"
+#include "station/serve/fixture.h"
+#include "station/serve/operator_actions.h"
+#include "station/serve/operator_view.h"
+#include "station/serve/scan_desk.h"
+#include "station/serve/serve_config.h"
+#include "station/serve/terminal_scans.h"
+
+namespace korvastation {
+
+class ServedStation {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // terminal: where events and messages go; scans_fd: the terminal's
+    // scans (non-blocking), -1 for none; clock: the loop's.
+    ServedStation(ServeConfig config, FILE* terminal, int scans_fd,
+                  std::function<Clock::time_point()> clock = Clock::now);
+    ~ServedStation();
+
+    // Finds dudedoved, opens the database (and reads what the day held),
+    // the records' folder and the page. A reason in one line when it
+    // cannot: nothing was started then.
+    korvasim::Result open();
+    // Serves until interrupts grows: the first request stops the boards
+    // under test, a second does not wait for them. The exit status.
+    int run(const std::atomic<int>& interrupts);
+    // One turn of run's loop; false once the station is through.
+    bool turn(const std::atomic<int>& interrupts);
+    // After the last turn: the records written, the exit status.
+    int finish(const std::atomic<int>& interrupts);
+
+    // An action as the page posts it (a terminal's scan is "scan").
+    ActionReply act(const PageAction& action);
+    // What the page shows now.
+    OperatorSnapshot snapshot(Clock::time_point now) const;
+
+private:
+    void read_the_day(ResultStore& store);
+    korvasim::Result open_outputs();
+    korvasim::Result open_page();
+    void define_actions();
+    void handle_stop(const std::atomic<int>& interrupts, Clock::time_point now);
+    void answer_letters(Clock::time_point now);
+    void read_scans();
+    std::vector<std::shared_ptr<AttemptSeries>> boards_under_test(std::vector<size_t>* fixtures) const;
+    void show_events(const StationCore::Turn& turn, const std::vector<size_t>& fixtures);
+    void publish(Clock::time_point now);
+
+    ActionReply scan(const PageAction& action);
+    ActionReply set_operator(const PageAction& action);
+    ActionReply confirm_fixture(const PageAction& action);
+    ActionReply retest(const PageAction& action);
+    ActionReply test_again(const PageAction& action);
+    ActionReply refuse(const std::string& why);
+    ActionReply answer(const ScanAnswer& scanned);
+    void say(const std::string& text, bool refused);
+    std::string busy(size_t fixture) const;
+    int fixture_named(const std::string& name) const;
+
+    ServeConfig config_;
+    StationCore core_;
+    FILE* terminal_;
+    Display events_;
+    TerminalScans scans_;
+    DayFolder days_;
+    std::unique_ptr<HandOff> hand_off_;
+    CallbackSink passes_;
+    std::set<std::string> passed_today_;
+    std::string passed_day_;
+    std::vector<std::unique_ptr<Fixture>> fixtures_;
+    std::unique_ptr<ScanDesk> desk_;
+    ActionMailbox mailbox_;
+    OperatorActions actions_;
+    std::unique_ptr<PageServer> page_;
+    std::string operator_;
+    OperatorMessage message_;
+    bool stopping_ = false;
+    int stops_sent_ = 0;
+    Clock::time_point stop_asked_, published_;
+    bool unpublished_ = false;  // a change the page has not shown yet
+};
+
+} // namespace korvastation
+
+#endif
