@@ -20,13 +20,14 @@ using namespace korvastation;
 const int BOARDS = 64;
 const int PASSES = 1000;
 
-// Board b's record of pass p: one attempt, as a burn-in pass of that board.
+// Fixture b's record of pass p: one attempt of a board of its own, so that
+// the line's day has BOARDS x PASSES boards to count.
 StoredAttempt pass_of(int b, int p)
 {
     StoredAttempt a;
     a.station = "bench";
     a.run = "run" + std::to_string(p);
-    a.label = "SN" + std::to_string(1000 + b);
+    a.label = "SN" + std::to_string(100000 + p * BOARDS + b);
     a.port = "/dev/ttyUSB" + std::to_string(b);
     a.start = "2026-12-09T08:00:00.000Z";
     a.end = "2026-12-09T08:00:02.000Z";
@@ -112,8 +113,8 @@ void BM_YieldOfALineSqlite(benchmark::State& state)
         if (child == 0) {
             std::unique_ptr<ResultStore> store;
             YieldTally tally;
-            const bool counted = open_result_store(where, &store) && store->count_boards({}, &tally) &&
-                                 store->count_tests_and_faults({}, &tally) && tally.total.boards == BOARDS * PASSES;
+            const bool counted = open_result_store(where, &store) && count_all(*store, {}, &tally) &&
+                                 tally.total.boards == BOARDS * PASSES;
             _exit(counted ? 0 : 1);
         }
         int status = 0;

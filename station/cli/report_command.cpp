@@ -117,9 +117,7 @@ Result read_report(const ReportRequest& request, YieldReport* report)
     if (const Result opened = open_result_store(request.db, &store); !opened)
         return opened;
     report->board = request.filter.label;
-    Result read = store->count_boards(request.filter, &report->yield);
-    if (read)
-        read = store->count_tests_and_faults(request.filter, &report->yield);
+    Result read = count_all(*store, request.filter, &report->yield);
     if (read && !request.filter.label.empty())
         read = store->load(request.filter, &report->history);
     return read;

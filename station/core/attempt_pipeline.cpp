@@ -8,7 +8,8 @@ bool AttemptPipeline::take_finished(const std::shared_ptr<AttemptSeries>& series
 {
     bool taken = false;
     for (int k : series->take_finished()) {
-        const AttemptRecord& attempt = series->attempt(k);
+        AttemptRecord& attempt = series->attempt(k);
+        attempt.id = run_ + "/" + std::to_string(++attempts_);
         if (attempt.verdict == Verdict::FAILED) {
             waiting_[next_ticket_] = {series, k};
             diagnoses_.submit(next_ticket_++, 0, attempt.verbose_log.empty() ? attempt.log : attempt.verbose_log);
@@ -28,6 +29,7 @@ bool AttemptPipeline::take_diagnoses()
         AttemptRecord& attempt = waiting->second.series->attempt(waiting->second.attempt);
         attempt.diagnosis = d.faults;
         attempt.diagnosis_note = d.note;
+        attempt.diagnosis_closest = d.closest;
         std::copy(std::begin(d.failure_excerpt), std::end(d.failure_excerpt), attempt.failure_excerpt);
         hand_on(attempt);
         waiting_.erase(waiting);

@@ -18,6 +18,8 @@ namespace korvastation {
 
 class AttemptPipeline {
 public:
+    // run: the station run's identity, the stem of each attempt's.
+    void identify(const std::string& run) { run_ = run; }
     // Sinks take the records in the order they are added.
     void add_sink(AttemptSink* sink) { sinks_.push_back(sink); }
     // Takes the attempts of series that became complete since the last
@@ -39,6 +41,8 @@ private:
         std::shared_ptr<AttemptSeries> series;
         int attempt;
     };
+    std::string run_;
+    unsigned long attempts_ = 0;  // identities given
     std::vector<AttemptSink*> sinks_;
     DiagnosisWorker diagnoses_;
     // Failed attempts waiting for their diagnosis, by ticket: the fixture

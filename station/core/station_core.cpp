@@ -36,6 +36,7 @@ Result StationCore::identify(const std::string& named_by)
     }
     station_name_ = settings_.station_name.empty() ? host_name() : settings_.station_name;
     run_id_ = station_name_ + "/" + iso_time(std::chrono::system_clock::now()) + "/" + std::to_string(getpid());
+    pipeline_.identify(run_id_);
     return Result::ok();
 }
 

@@ -70,6 +70,8 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
         diagnosis = {{"candidates", matches}};
         if (!r.diagnosis_note.empty())
             diagnosis["note"] = r.diagnosis_note;
+        if (!r.diagnosis_closest.empty())
+            diagnosis["closest"] = r.diagnosis_closest;
     }
     nlohmann::ordered_json record = {
         {"label", r.board.label},
@@ -99,6 +101,8 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
         record["fixture"] = r.board.fixture;
         record["operator"] = r.operator_name;
     }
+    if (!r.id.empty())
+        record["id"] = r.id;
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
@@ -113,6 +117,7 @@ std::string json_records(const std::vector<AttemptRecord>& records, const Record
 StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station, const std::string& run)
 {
     StoredAttempt a;
+    a.id = r.id;
     a.station = station;
     a.run = run;
     a.label = r.board.label;
@@ -132,6 +137,10 @@ StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station,
     std::copy(&r.counts[0][0], &r.counts[0][0] + 2 * BOARD_TEST_COUNT, &a.counts[0][0]);
     for (const auto& f : r.diagnosis)
         a.diagnosis.push_back(f.name);
+    if (r.verdict == Verdict::FAILED && r.diagnosis.empty()) {
+        a.diagnosis_note = r.diagnosis_note;
+        a.closest = r.diagnosis_closest;
+    }
     return a;
 }
 

@@ -42,6 +42,7 @@ const char* verdict_name(Verdict v);
 bool untested(Verdict v);
 
 struct AttemptRecord {
+    std::string id;  // the attempt's identity in every record, once it is complete
     BoardSpec board;
     std::chrono::system_clock::time_point start, end;
     Verdict verdict = Verdict::RUNNING;
@@ -59,6 +60,7 @@ struct AttemptRecord {
     std::string verbose_log;    // of the verbose pass for the diagnosis, if any
     std::vector<korvasim::CatalogueFault> diagnosis;
     std::string diagnosis_note; // when the log could not be diagnosed
+    std::string diagnosis_closest;  // ... and the faults that came closest
     int retest = 0;             // 0: the board's first attempt, K: its K-th retest
     bool final_attempt = true;  // the attempt whose verdict is the board's
     bool intermittent = false;  // with the final attempt: the attempts disagree

@@ -51,9 +51,10 @@ AttemptDiagnosis diagnose_log(const std::string& log_path, std::map<std::string,
         diagnosis = known->emplace(text, korvasim::diagnose(image, tests, threads)).first;
     }
     found.faults = diagnosis->second.matches;
-    if (found.faults.empty())
-        found.note = "no single fault explains the log" +
-                     (diagnosis->second.closest.empty() ? std::string() : "; closest: " + diagnosis->second.closest);
+    if (found.faults.empty()) {
+        found.closest = diagnosis->second.closest;
+        found.note = "no single fault explains the log" + (found.closest.empty() ? std::string() : "; closest: " + found.closest);
+    }
     return found;
 }
 

@@ -24,6 +24,7 @@ struct AttemptDiagnosis {
     int attempt = 0;
     std::vector<korvasim::CatalogueFault> faults;  // the candidates, if any
     std::string note;                              // why there are none
+    std::string closest;                           // with none: the faults that came closest
     std::string failure_excerpt[BOARD_TEST_COUNT];  // per failed test: its report in the log
 };
 

@@ -55,7 +55,7 @@ void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
             shared->yield_asked.reset();
             lock.unlock();
             YieldTally tally;
-            const bool read = static_cast<bool>(shared->store->count_boards(boards, &tally));
+            const bool read = static_cast<bool>(count_day(*shared->store, boards, &tally));
             lock.lock();
             if (read)
                 shared->yield_answer = std::move(tally);

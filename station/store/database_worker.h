@@ -29,7 +29,7 @@ public:
     DatabaseWorker& operator=(const DatabaseWorker&) = delete;
 
     void add(StoredAttempt attempt);
-    // Asks for the yield of these boards (ResultStore::count_boards); the
+    // Asks for the yield of these boards (count_day); the
     // answer comes by take_yield.
     void ask_yield(const StoreFilter& boards);
     // The latest answer, once; nothing while none came (or it failed).

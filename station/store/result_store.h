@@ -1,8 +1,10 @@
 // The station's results in a database, beside its files: SQLite by
 // default (one file), or a PostgreSQL server that several stations share.
 // One row per attempt, with its tests' counts and its diagnosis, written in
-// one transaction each; the schema carries its version and is brought up to
-// date when a store is opened.
+// one transaction each and at most once (by the attempt's identity); what
+// happened at a station (a fixture checked, an operator's change) as
+// events. The schema carries its version and is brought up to date when a
+// store is opened.
 #ifndef KORVASTATION_RESULT_STORE_H
 #define KORVASTATION_RESULT_STORE_H
 
@@ -17,30 +19,41 @@ namespace korvastation {
 
 // One attempt as stored and read back.
 struct StoredAttempt {
+    std::string id;          // the attempt's identity: a second add of it changes nothing
     std::string station;     // the station's name
-    std::string run;         // one station run: the attempts of a board share it
+    std::string run;         // the station run it was made in
     std::string label, port;
     std::string fixture;        // served: the fixture; else empty
     std::string operator_name;  // served: who put the board in; else empty
     int retest = 0;
     bool final_attempt = true;
     bool intermittent = false;
-    std::string start, end;  // ISO 8601, UTC
+    bool golden = false;     // a fixture's known-good board: never counted in the yield
+    std::string start, end;  // ISO 8601
     std::string verdict;     // "passed", "failed", "hung", ...
     std::string problem;     // why it was hung, lost or not tested; a power problem
     std::string hung_in;     // with "hung": the test, "wake-up" or "start-up"
     long passes = 0;
     long counts[BOARD_TEST_COUNT][2] = {};  // per test: passed, failed
     std::vector<std::string> diagnosis;     // the candidate faults' names
+    std::string diagnosis_note;             // a failure without candidates: why
+    std::string closest;                    // ... and the faults that came closest
+};
+
+// What happened at a station besides its attempts.
+struct StationEvent {
+    std::string id;  // its identity: a second add of it changes nothing
+    std::string station, at, kind, fixture, operator_name, detail;
 };
 
 // Boards counted by the database, so that memory does not grow with it. A
-// board is one station run's attempts of one label; its day and station are
-// its first attempt's, its final verdict its last attempt's. A run cut short
-// before a board's last attempt leaves that board out.
+// board is a serial number of a day: its first attempt that day is its
+// first pass, every later one a retest of the same board, its last one
+// its final verdict. Grouped by station, fixture or operator, a board is
+// one of the group's on that day.
 struct YieldRow {
-    std::string key;  // the day, station or test
-    long boards = 0, first_pass = 0, final_pass = 0, retested = 0, intermittent = 0;
+    std::string key;  // the day, station, fixture, operator or test
+    long boards = 0, first_pass = 0, final_pass = 0, retested = 0, intermittent = 0, hung = 0;
 };
 
 struct FaultRow {
@@ -48,39 +61,52 @@ struct FaultRow {
     long boards = 0;    // boards with an attempt whose diagnosis names it
 };
 
+// The fault row of failures that no single fault explains.
+extern const char UNEXPLAINED_FAULT[];
+
+enum class BoardGroup { LINE, DAY, STATION, FIXTURE, OPERATOR };
+
 struct YieldTally {
     YieldRow total;
-    std::vector<YieldRow> by_day, by_station, by_test;
+    std::vector<YieldRow> by_day, by_station, by_fixture, by_operator, by_test;
     std::vector<FaultRow> faults;  // most boards first
 };
 
-// Which boards (by their first attempt) or attempts are read; empty fields
-// take everything.
+// Which boards (by their attempts' start) or attempts are read; empty
+// fields take everything.
 struct StoreFilter {
     std::string since, until;  // dates, YYYY-MM-DD, of the attempt's start, both included
     std::string station;
     std::string label;
-    std::string leave_out_run;  // a run whose boards the caller counts itself
 };
 
 class ResultStore {
 public:
     virtual ~ResultStore() = default;
     virtual korvasim::Result add(const StoredAttempt& attempt) = 0;
+    virtual korvasim::Result add_event(const StationEvent& event) = 0;
+    // The attempts, by their start.
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
-    // The boards' yield: in all, by day and by station.
-    virtual korvasim::Result count_boards(const StoreFilter& filter, YieldTally* tally) = 0;
-    // The same boards' yield by test (a board that hung in a test failed it)
-    // and their faults.
-    virtual korvasim::Result count_tests_and_faults(const StoreFilter& filter, YieldTally* tally) = 0;
+    virtual korvasim::Result load_events(const StoreFilter& filter, std::vector<StationEvent>* events) = 0;
+    // The boards' yield, one row per group (one row keyed "all" for LINE).
+    virtual korvasim::Result count_boards(const StoreFilter& filter, BoardGroup group, std::vector<YieldRow>* rows) = 0;
+    // The line's boards' yield by test: a board that hung in a test failed it.
+    virtual korvasim::Result count_tests(const StoreFilter& filter, std::vector<YieldRow>* rows) = 0;
+    // The line's boards' faults, most boards first.
+    virtual korvasim::Result count_faults(const StoreFilter& filter, std::vector<FaultRow>* faults) = 0;
 };
+
+// The line's boards in all and by station: what the pages show.
+korvasim::Result count_day(ResultStore& store, const StoreFilter& filter, YieldTally* tally);
+// Every group, the tests and the faults: what the report shows.
+korvasim::Result count_all(ResultStore& store, const StoreFilter& filter, YieldTally* tally);
 
 // A server by its URI (is_server_uri), anything else a SQLite file. Fails
 // with one line that names the database.
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 4;
+const int RESULT_SCHEMA_VERSION = 5;
 
 } // namespace korvastation
 

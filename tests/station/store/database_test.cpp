@@ -49,6 +49,11 @@ StoredAttempt attempt(const std::string& station, const std::string& run, const 
                       const std::string& label, int retest, bool final_attempt, const std::string& verdict,
                       bool sram_failed, std::vector<std::string> diagnosis = {}, bool intermittent = false)
 {
+    // Each attempt a second after the one before, in the order they are made.
+    static int made = 0;
+    ++made;
+    char start[32];
+    snprintf(start, sizeof start, "T08:%02d:%02d.000Z", made / 60 % 60, made % 60);
     StoredAttempt a;
     a.station = station;
     a.run = run;
@@ -57,8 +62,8 @@ StoredAttempt attempt(const std::string& station, const std::string& run, const 
     a.retest = retest;
     a.final_attempt = final_attempt;
     a.intermittent = intermittent;
-    a.start = day + "T08:00:0" + std::to_string(retest) + ".000Z";
-    a.end = day + "T08:01:00.000Z";
+    a.start = day + start;
+    a.end = day + "T09:00:00.000Z";
     a.verdict = verdict;
     a.passes = verdict == "hung" ? 0 : 1;
     for (int t = 0; t < BOARD_TEST_COUNT; ++t)
@@ -73,7 +78,7 @@ StoredAttempt attempt(const std::string& station, const std::string& run, const 
 
 // Two stations on two days; counted by hand: 5 boards, first pass B1 and
 // B5, final pass B1, B2 and B5, retested B2, B3 and B4, intermittent B2
-// and B4; fault X failed B2 and B3, fault Y B4.
+// and B4, hung B4; fault X failed B2 and B3, fault Y B4.
 const std::vector<StoredAttempt> LINE = {
     attempt("A", "run1", "2026-12-01", "B1", 0, true, "passed", false),
     attempt("A", "run1", "2026-12-01", "B2", 0, false, "failed", true, {"X"}),
@@ -88,7 +93,16 @@ const std::vector<StoredAttempt> LINE = {
 std::string figures(const YieldRow& r)
 {
     return r.key + ": " + std::to_string(r.boards) + " " + std::to_string(r.first_pass) + " " +
-           std::to_string(r.final_pass) + " " + std::to_string(r.retested) + " " + std::to_string(r.intermittent);
+           std::to_string(r.final_pass) + " " + std::to_string(r.retested) + " " + std::to_string(r.intermittent) +
+           " " + std::to_string(r.hung);
+}
+
+std::string faults_of(const std::vector<FaultRow>& faults)
+{
+    std::string text;
+    for (const FaultRow& f : faults)
+        text += (text.empty() ? "" : ", ") + f.fault + " " + std::to_string(f.boards);
+    return text;
 }
 
 TEST_P(DatabaseTest, TheReportCountsWhatWasRecorded)
@@ -113,39 +127,79 @@ TEST_P(DatabaseTest, TheReportCountsWhatWasRecorded)
     EXPECT_EQ(b3_retest->diagnosis, std::vector<std::string>{"X"});
 
     YieldTally tally;
-    ASSERT_TRUE(store->count_boards({}, &tally));
-    ASSERT_TRUE(store->count_tests_and_faults({}, &tally));
-    EXPECT_EQ(figures(tally.total), "all: 5 2 3 3 2");
+    ASSERT_TRUE(count_all(*store, {}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 5 2 3 3 2 1");
     ASSERT_EQ(tally.by_day.size(), 2u);
-    EXPECT_EQ(figures(tally.by_day[0]), "2026-12-01: 3 1 2 2 1");
-    EXPECT_EQ(figures(tally.by_day[1]), "2026-12-02: 2 1 1 1 1");
-    EXPECT_EQ(figures(tally.by_station[1]), "B: 2 1 1 1 1");
+    EXPECT_EQ(figures(tally.by_day[0]), "2026-12-01: 3 1 2 2 1 0");
+    EXPECT_EQ(figures(tally.by_day[1]), "2026-12-02: 2 1 1 1 1 1");
+    EXPECT_EQ(figures(tally.by_station[1]), "B: 2 1 1 1 1 1");
     // SRAM ran on the first attempt of every board but the one that hung.
     ASSERT_EQ(tally.by_test.size(), 3u);
-    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 4 2 3 2 1");
-    ASSERT_EQ(tally.faults.size(), 2u);
-    EXPECT_EQ(tally.faults[0].fault + " " + std::to_string(tally.faults[0].boards), "X 2");
-    EXPECT_EQ(tally.faults[1].fault + " " + std::to_string(tally.faults[1].boards), "Y 1");
+    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 4 2 3 2 1 0");
+    EXPECT_EQ(faults_of(tally.faults), "X 2, Y 1");
 
     struct FilterCase {
         StoreFilter filter;
         size_t attempts;
         long boards;
     };
-    for (const FilterCase& c : {FilterCase{{"2026-12-02", "", "", "", ""}, 3, 2},
-                                FilterCase{{"", "2026-12-01", "", "", ""}, 5, 3},
-                                FilterCase{{"", "", "A", "", ""}, 5, 3}, FilterCase{{"", "", "", "B4", ""}, 2, 1},
-                                FilterCase{{"2026-12-03", "", "", "", ""}, 0, 0},
-                                FilterCase{{"", "", "", "", "run1"}, 3, 2}}) {
-        const std::string which = c.filter.since + "|" + c.filter.until + "|" + c.filter.station + "|" +
-                                  c.filter.label + "|" + c.filter.leave_out_run;
+    for (const FilterCase& c : {FilterCase{{"2026-12-02", "", "", ""}, 3, 2}, FilterCase{{"", "2026-12-01", "", ""}, 5, 3},
+                                FilterCase{{"", "", "A", ""}, 5, 3}, FilterCase{{"", "", "", "B4"}, 2, 1},
+                                FilterCase{{"2026-12-03", "", "", ""}, 0, 0}}) {
+        const std::string which = c.filter.since + "|" + c.filter.until + "|" + c.filter.station + "|" + c.filter.label;
         std::vector<StoredAttempt> some;
         ASSERT_TRUE(store->load(c.filter, &some));
         EXPECT_EQ(some.size(), c.attempts) << which;
         YieldTally counted;
-        ASSERT_TRUE(store->count_boards(c.filter, &counted));
+        ASSERT_TRUE(count_day(*store, c.filter, &counted));
         EXPECT_EQ(counted.total.boards, c.boards) << which;
     }
+}
+
+// A board is a serial number of a day, however its attempts came about:
+// retests, re-scans in other station runs, other stations, other fixtures.
+TEST_P(DatabaseTest, ABoardIsASerialNumberOfADay)
+{
+    auto store = open();
+    const std::string day = "2026-12-07";
+    std::vector<StoredAttempt> attempts = {
+        // KV1: failed at A's fixture F1, re-scanned there in a later run, passed at B.
+        attempt("A", "run1", day, "KV1", 0, true, "failed", true, {"X"}),
+        attempt("A", "run2", day, "KV1", 0, false, "failed", true, {"X"}),
+        attempt("A", "run2", day, "KV1", 1, true, "failed", true, {"X"}),
+        attempt("B", "run3", day, "KV1", 0, true, "passed", false),
+        // KV2: not tested (a station's trouble), then passed: not intermittent.
+        attempt("A", "run1", day, "KV2", 0, true, "not tested", false),
+        attempt("A", "run1", day, "KV2", 0, true, "passed", false),
+        // KV3: passed, then a known-good board's attempt of the same serial, never counted.
+        attempt("B", "run3", day, "KV3", 0, true, "passed", false),
+        // KV4 on the next day: a board of that day, first pass there.
+        attempt("A", "run4", "2026-12-08", "KV1", 0, true, "passed", false),
+    };
+    attempts[0].fixture = attempts[1].fixture = attempts[2].fixture = "F1";
+    attempts[3].fixture = "F1";
+    attempts[0].operator_name = "ann";
+    attempts[3].operator_name = "bob";
+    StoredAttempt golden = attempt("B", "run3", day, "KV3", 0, true, "failed", true);
+    golden.golden = true;
+    attempts.push_back(golden);
+    for (const StoredAttempt& a : attempts)
+        ASSERT_TRUE(store->add(a));
+    YieldTally tally;
+    ASSERT_TRUE(count_all(*store, {day, day, "", ""}, &tally));
+    // KV1: first failed, last passed, retested, intermittent; KV2: first
+    // not passed, last passed, retested; KV3: passed.
+    EXPECT_EQ(figures(tally.total), "all: 3 1 3 2 1 0");
+    ASSERT_EQ(tally.by_station.size(), 2u);
+    EXPECT_EQ(figures(tally.by_station[0]), "A: 2 0 1 2 0 0");
+    EXPECT_EQ(figures(tally.by_station[1]), "B: 2 2 2 0 0 0");
+    ASSERT_EQ(tally.by_fixture.size(), 4u);
+    EXPECT_EQ(figures(tally.by_fixture[0]), "A /dev/ttyUSB0: 1 0 1 1 0 0");
+    EXPECT_EQ(figures(tally.by_fixture[1]), "A F1: 1 0 0 1 0 0");
+    EXPECT_EQ(figures(tally.by_operator[0]), "(none): 3 1 2 2 0 0");
+    EXPECT_EQ(faults_of(tally.faults), "X 1");
+    ASSERT_TRUE(count_all(*store, {"", "", "", "KV1"}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 2 1 2 1 1 0");
 }
 
 TEST_P(DatabaseTest, AHangFailsItsTestAndAnAmbiguousDiagnosisIsOneRow)
@@ -169,21 +223,49 @@ TEST_P(DatabaseTest, AHangFailsItsTestAndAnAmbiguousDiagnosisIsOneRow)
         ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-05", "F" + std::to_string(i), 0, true, "failed", true,
                                        candidates)));
     }
-    // A board retested after midnight counts on its first day, with its final verdict.
+    // A failure that no single fault explains is a fault of its own, its
+    // closest candidates kept.
+    StoredAttempt unexplained = attempt("A", "run", "2026-12-05", "U", 0, true, "failed", true);
+    unexplained.diagnosis_note = "no single fault explains the log; closest: FLASH query 2 field B reads 2";
+    unexplained.closest = "FLASH query 2 field B reads 2";
+    ASSERT_TRUE(store->add(unexplained));
+    // A board retested after midnight is a board of each day.
     ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-05", "N", 0, false, "failed", true, {"X"})));
     ASSERT_TRUE(store->add(attempt("A", "run", "2026-12-06", "N", 1, true, "passed", false)));
     YieldTally tally;
-    ASSERT_TRUE(store->count_boards({"", "2026-12-05", "", "", ""}, &tally));
-    ASSERT_TRUE(store->count_tests_and_faults({"", "2026-12-05", "", "", ""}, &tally));
-    EXPECT_EQ(figures(tally.total), "all: 12 6 7 1 0");
-    // FLASH: 12 boards ran it, 2 hung in it, 10 passed it.
-    EXPECT_EQ(figures(tally.by_test[TEST_FLASH]), "FLASH: 12 10 10 1 0");
-    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 10 6 7 1 0");
-    ASSERT_EQ(tally.faults.size(), 3u);
-    EXPECT_EQ(tally.faults[0].fault + " " + std::to_string(tally.faults[0].boards),
-              "address line 7 stuck at 0 or address line 7 stuck at 1 3");
-    EXPECT_EQ(tally.faults[1].fault + " " + std::to_string(tally.faults[1].boards), "hung in FLASH 2");
-    EXPECT_EQ(tally.faults[2].fault + " " + std::to_string(tally.faults[2].boards), "X 1");
+    ASSERT_TRUE(count_all(*store, {"", "2026-12-05", "", ""}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 13 6 6 0 0 2");
+    // FLASH: 13 boards ran it, 2 hung in it, 11 passed it.
+    EXPECT_EQ(figures(tally.by_test[TEST_FLASH]), "FLASH: 13 11 11 0 0 2");
+    EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 11 6 6 0 0 0");
+    EXPECT_EQ(faults_of(tally.faults), "address line 7 stuck at 0 or address line 7 stuck at 1 3, hung in FLASH 2, "
+                                       "X 1, not explained by a single fault 1");
+    std::vector<StoredAttempt> back;
+    ASSERT_TRUE(store->load({"", "", "", "U"}, &back));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].closest, "FLASH query 2 field B reads 2");
+}
+
+TEST_P(DatabaseTest, AnAttemptOrEventIsStoredOnceByItsIdentity)
+{
+    auto store = open();
+    StoredAttempt a = attempt("A", "run", "2026-12-09", "KV9", 0, true, "failed", true, {"X"});
+    a.id = "A/run/1";
+    ASSERT_TRUE(store->add(a));
+    ASSERT_TRUE(store->add(a));
+    StationEvent checked{"A/run/e1", "A", "2026-12-09T10:00:00.000Z", "fixture checked", "F2", "ann", "KV1, KV2, KV3"};
+    ASSERT_TRUE(store->add_event(checked));
+    ASSERT_TRUE(store->add_event(checked));
+    std::vector<StoredAttempt> attempts;
+    ASSERT_TRUE(store->load({}, &attempts));
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0].id, "A/run/1");
+    EXPECT_EQ(attempts[0].diagnosis, std::vector<std::string>{"X"});
+    std::vector<StationEvent> events;
+    ASSERT_TRUE(store->load_events({"2026-12-09", "2026-12-09", "", ""}, &events));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind + " " + events[0].fixture + " " + events[0].operator_name + ": " + events[0].detail,
+              "fixture checked F2 ann: KV1, KV2, KV3");
 }
 
 TEST_P(DatabaseTest, TwoStationsWriteAtOnce)
@@ -255,6 +337,9 @@ TEST_P(DatabaseTest, ADatabaseOfTheFirstVersionIsUpgradedWithItsRecords)
     auto shown = [](const StoredAttempt& a) { return a.label + ":" + a.hung_in + ":" + a.fixture + ":" + a.operator_name; };
     EXPECT_EQ(shown(all[0]), "OLD:::");
     EXPECT_EQ(shown(all[1]), "NEW:FLASH:F2:ann");
+    YieldTally tally;
+    ASSERT_TRUE(count_all(*open(), {}, &tally));
+    EXPECT_EQ(figures(tally.total), "all: 2 0 0 0 0 2");
 }
 
 TEST_P(DatabaseTest, TextOfAnyBytesIsStoredAsUtf8)
@@ -293,6 +378,7 @@ TEST(YieldReport, TheCsvHoldsTheFaultsAndABoardsPageIsTheBoards)
     board.yield.faults = {{"hung in FLASH", 1}};
     StoredAttempt hung = attempt("A", "run", "2026-12-05", "H0", 0, true, "hung", false);
     hung.hung_in = "FLASH";
+    hung.start = "2026-12-05T08:00:00.000Z";
     board.history = {hung};
     const std::string csv = format_yield_report(board, ReportFormat::CSV);
     EXPECT_NE(csv.find("fault,\"hung in FLASH\",1,"), std::string::npos) << csv;
