@@ -217,6 +217,7 @@ bool AttemptSeries::retest_due() const
 
 void AttemptSeries::attempt_over(Clock::time_point now)
 {
+    tell_verdict();
     if (retest_due()) {
         earlier_.push_back(record_);
         earlier_.back().final_attempt = false;
@@ -289,11 +290,17 @@ void AttemptSeries::finish(Verdict verdict, const std::string& problem)
     record_.problem = problem;
     record_.end = std::chrono::system_clock::now();
     record_.phase = Phase::DONE;
+}
+
+// Told once the attempt is over, power commands and all: a power-on that
+// fails after dudedoved was through changes the verdict first.
+void AttemptSeries::tell_verdict()
+{
     std::string line = "done: " + verdict_text(record_);
-    if (verdict == Verdict::HUNG)
+    if (record_.verdict == Verdict::HUNG)
         line += hung_where(record_);
-    if (!problem.empty())
-        line += " (" + problem + ")";
+    if (!record_.problem.empty())
+        line += " (" + record_.problem + ")";
     add_event(BoardEvent::Kind::VERDICT, line);
 }
 

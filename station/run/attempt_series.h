@@ -79,6 +79,7 @@ private:
     void on_event(const ToolOutputEvent& e, std::chrono::steady_clock::time_point now);
     void process_ended(std::chrono::steady_clock::time_point now);
     void finish(Verdict verdict, const std::string& problem = "");
+    void tell_verdict();
     void hang(int test, const std::string& why);
     void add_event(BoardEvent::Kind kind, const std::string& what);
     bool enough_passes(std::chrono::steady_clock::time_point now) const;

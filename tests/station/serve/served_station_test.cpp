@@ -1,0 +1,156 @@
+// The served station on a scripted dudedoved: scans start fixtures, each
+// attempt goes to the day's file and the database as it ends, the page's
+// snapshot follows, and a stop records what was under test.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "station/run/record_text.h"
+#include "station/serve/served_station.h"
+#include "tests/station/support/scripted_tool.h"
+#include "tests/support/session.h"
+
+namespace korvastation {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ServedStationTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = make_temp_dir();
+        tool_ = std::make_unique<ScriptedTool>(dir_);
+        config_.settings.dudedoved = tool_->path();
+        config_.settings.station_name = "bench1";
+        config_.settings.db = dir_ + "/records.db";
+        config_.records_dir = dir_ + "/records";
+        config_.advice = {{Verdict::FAILED, "red tray"}};
+        config_.fixtures = {{"F1", "p1", "", ""}, {"F2", "p2", "", ""}};
+        terminal_ = open_memstream(&shown_, &shown_size_);
+    }
+
+    void TearDown() override
+    {
+        station_.reset();
+        fclose(terminal_);
+        free(shown_);
+    }
+
+    void start()
+    {
+        station_ = std::make_unique<ServedStation>(config_, terminal_, -1);
+        const korvasim::Result opened = station_->open();
+        ASSERT_TRUE(opened) << opened.why();
+    }
+
+    ActionReply scan(const std::string& text, const std::string& fixture = "")
+    {
+        return station_->act({"scan", {{"text", text}, {"fixture", fixture}}});
+    }
+
+    // Turns the loop until done says so, for at most a few seconds.
+    bool turn_until(const std::function<bool()>& done)
+    {
+        const auto give_up = Clock::now() + std::chrono::seconds(20);
+        while (!done() && Clock::now() < give_up)
+            if (!station_->turn(interrupts_))
+                return done();
+        return done();
+    }
+
+    const FixturePanel& panel(const std::string& name)
+    {
+        snapshot_ = station_->snapshot(Clock::now());
+        for (const FixturePanel& p : snapshot_.panels)
+            if (p.name == name)
+                return p;
+        throw std::runtime_error("no fixture " + name);
+    }
+
+    std::string day_file() const
+    {
+        return read_file(config_.records_dir + "/" + day_of(std::chrono::system_clock::now()) + "/attempts.jsonl");
+    }
+
+    std::string terminal()
+    {
+        fflush(terminal_);
+        return std::string(shown_, shown_size_);
+    }
+
+    std::string dir_;
+    std::unique_ptr<ScriptedTool> tool_;
+    ServeConfig config_;
+    std::atomic<int> interrupts_{0};
+    std::unique_ptr<ServedStation> station_;
+    OperatorSnapshot snapshot_;
+    FILE* terminal_ = nullptr;
+    char* shown_ = nullptr;
+    size_t shown_size_ = 0;
+};
+
+TEST_F(ServedStationTest, AScanStartsItsFixtureAndTheVerdictStays)
+{
+    tool_->plan("p1", "pass");
+    tool_->plan("p2", "fail SRAM");
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(scan("F1").message, "fixture F1 selected: scan its board");
+    EXPECT_EQ(scan("KV000001").message, "KV000001 into fixture F1");
+    EXPECT_EQ(scan("KV000002", "F2").message, "KV000002 into fixture F2");
+    ASSERT_TRUE(turn_until([&] {
+        return panel("F1").state == Fixture::State::VERDICT && panel("F2").state == Fixture::State::VERDICT &&
+               snapshot_.line.boards == 2;
+    })) << terminal();
+    EXPECT_EQ(panel("F1").board->verdict, Verdict::PASSED);
+    EXPECT_EQ(panel("F2").board->verdict, Verdict::FAILED);
+    EXPECT_EQ(snapshot_.line.first_pass, 1);
+    // Each attempt in the day's file at once, with its fixture and identity.
+    const std::string records = day_file();
+    EXPECT_EQ(count_of(records, "\n"), 2u) << records;
+    EXPECT_NE(records.find("\"fixture\":\"F2\""), std::string::npos) << records;
+    EXPECT_NE(records.find("\"id\":\"bench1/"), std::string::npos) << records;
+    // A board that passed today asks for a second scan.
+    scan("F1");
+    EXPECT_EQ(scan("KV000001").message, "KV000001 passed today already: scan it again to test it again in fixture F1");
+    EXPECT_EQ(scan("KV000001").message, "KV000001 into fixture F1");
+    interrupts_ = 1;
+    while (station_->turn(interrupts_)) {
+    }
+    EXPECT_EQ(station_->finish(interrupts_), 0);
+}
+
+TEST_F(ServedStationTest, ThreeBoardsAlikeStopTheFixtureUntilItIsChecked)
+{
+    config_.fixtures.resize(1);
+    tool_->plan("p1", "fail SDRAM");
+    ASSERT_NO_FATAL_FAILURE(start());
+    for (int board = 1; board <= 3; ++board) {
+        ASSERT_EQ(scan("KV00000" + std::to_string(board)).status, 200) << terminal();
+        ASSERT_TRUE(turn_until([&] { return panel("F1").state != Fixture::State::TESTING; })) << terminal();
+    }
+    EXPECT_EQ(panel("F1").state, Fixture::State::CHECK);
+    EXPECT_EQ(scan("KV000004").status, 400);
+    EXPECT_EQ(station_->act({"confirm-fixture", {{"fixture", "F1"}}}).status, 200);
+    EXPECT_EQ(panel("F1").state, Fixture::State::IDLE);
+    EXPECT_EQ(station_->act({"no-such-action", {}}).message, "no action 'no-such-action' at this station");
+}
+
+TEST_F(ServedStationTest, AStopRecordsTheBoardUnderTest)
+{
+    tool_->plan("p1", "hang FLASH");
+    ASSERT_NO_FATAL_FAILURE(start());
+    scan("KV000001", "F1");
+    ASSERT_TRUE(turn_until([&] { return panel("F1").board && panel("F1").board->running_test == TEST_FLASH; }));
+    interrupts_ = 1;
+    while (station_->turn(interrupts_)) {
+    }
+    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_NE(day_file().find("\"verdict\":\"stopped\""), std::string::npos) << day_file();
+    EXPECT_NE(terminal().find("F1 KV000001: done: stopped"), std::string::npos) << terminal();
+}
+
+} // namespace
+} // namespace korvastation
