@@ -139,57 +139,68 @@ bool start(Shift& shift, benchmark::State& state)
     return true;
 }
 
+// What the shift measured while its boards were scanned in.
+struct ShiftMeasures {
+    double slowest_scan_s = 0, cpu_at_100 = 0;
+    long rss_at_100 = 0, files_at_100 = 0;
+    std::chrono::steady_clock::time_point at_100;
+};
+
+// Scans BOARDS boards into whichever fixtures are free, as an operator
+// would, and confirms a fixture that asks to be checked.
+void scan_the_shift(Shift& shift, benchmark::State& state, ShiftMeasures* m)
+{
+    const httplib::Headers action = {{"X-Korva-Action", "1"}};
+    int scanned = 0;
+    while (scanned < BOARDS) {
+        const auto r = shift.page->Get("/state");
+        if (!r) {
+            state.SkipWithError("the page did not answer");
+            return;
+        }
+        const nlohmann::json s = nlohmann::json::parse(r->body);
+        bool any = false;
+        for (const auto& panel : s["fixtures"]) {
+            const std::string fixture = panel["name"];
+            if (panel["state"] == "check the fixture")
+                shift.page->Post("/action/confirm-fixture", action, httplib::Params{{"fixture", fixture}});
+            if (panel["state"] == "testing" || scanned >= BOARDS)
+                continue;
+            const auto sent = std::chrono::steady_clock::now();
+            shift.page->Post("/action/scan", action,
+                             httplib::Params{{"text", "KV" + std::to_string(100000 + scanned)}, {"fixture", fixture}});
+            const auto after = shift.page->Get("/state");
+            const nlohmann::json now = nlohmann::json::parse(after->body);
+            for (const auto& p : now["fixtures"])
+                if (p["name"] == fixture && p["state"] != "testing")
+                    state.SkipWithError(("a scan did not start fixture " + fixture).c_str());
+            m->slowest_scan_s =
+                std::max(m->slowest_scan_s, std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
+            any = true;
+            if (++scanned == 100) {
+                m->at_100 = std::chrono::steady_clock::now();
+                m->rss_at_100 = status_field_kb(shift.station, "VmRSS:");
+                m->files_at_100 = open_files(shift.station);
+                m->cpu_at_100 = cpu_seconds(shift.station);
+            }
+        }
+        if (!any)
+            usleep(50 * 1000);
+    }
+}
+
 void BM_ShiftOfEightFixtures(benchmark::State& state)
 {
     Shift shift;
     if (!start(shift, state))
         return;
-    const httplib::Headers action = {{"X-Korva-Action", "1"}};
-    int scanned = 0;
-    double slowest_scan_s = 0, cpu_at_100 = 0;
-    long rss_at_100 = 0, files_at_100 = 0;
-    auto began = std::chrono::steady_clock::now(), at_100 = began;
-    for (auto _ : state) {
-        while (scanned < BOARDS) {
-            const auto r = shift.page->Get("/state");
-            if (!r) {
-                state.SkipWithError("the page did not answer");
-                break;
-            }
-            const nlohmann::json s = nlohmann::json::parse(r->body);
-            bool any = false;
-            for (const auto& panel : s["fixtures"]) {
-                const std::string fixture = panel["name"];
-                if (panel["state"] == "check the fixture")
-                    shift.page->Post("/action/confirm-fixture", action, httplib::Params{{"fixture", fixture}});
-                if (panel["state"] == "testing" || scanned >= BOARDS)
-                    continue;
-                const auto sent = std::chrono::steady_clock::now();
-                shift.page->Post("/action/scan", action,
-                                 httplib::Params{{"text", "KV" + std::to_string(100000 + scanned)}, {"fixture", fixture}});
-                const auto after = shift.page->Get("/state");
-                const nlohmann::json now = nlohmann::json::parse(after->body);
-                for (const auto& p : now["fixtures"])
-                    if (p["name"] == fixture && p["state"] != "testing")
-                        state.SkipWithError(("a scan did not start fixture " + fixture).c_str());
-                slowest_scan_s = std::max(slowest_scan_s,
-                                          std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
-                any = true;
-                if (++scanned == 100) {
-                    at_100 = std::chrono::steady_clock::now();
-                    rss_at_100 = status_field_kb(shift.station, "VmRSS:");
-                    files_at_100 = open_files(shift.station);
-                    cpu_at_100 = cpu_seconds(shift.station);
-                }
-            }
-            if (!any)
-                usleep(50 * 1000);
-        }
-    }
+    ShiftMeasures m;
+    for (auto _ : state)
+        scan_the_shift(shift, state, &m);
     // The last boards end, and the station stops.
     usleep(5 * 1000 * 1000);
-    const double cpu_share = (cpu_seconds(shift.station) - cpu_at_100) /
-                             std::chrono::duration<double>(std::chrono::steady_clock::now() - at_100).count();
+    const double cpu_share = (cpu_seconds(shift.station) - m.cpu_at_100) /
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - m.at_100).count();
     const long rss_end = status_field_kb(shift.station, "VmRSS:"), files_end = open_files(shift.station);
     const double cpu_seconds_total = cpu_seconds(shift.station);
     kill(shift.station, SIGTERM);
@@ -197,17 +208,17 @@ void BM_ShiftOfEightFixtures(benchmark::State& state)
     waitpid(shift.station, &status, 0);
     const std::string db = shift.dir + "/results.db";
     const long attempts = count_rows(db, "SELECT count(*) FROM attempts");
-    const long distinct = count_rows(db, "SELECT count(*) FROM (SELECT DISTINCT run, label, retest FROM attempts)");
-    const long boards = count_rows(db, "SELECT count(DISTINCT run) FROM attempts");
+    const long distinct = count_rows(db, "SELECT count(DISTINCT attempt_key) FROM attempts");
+    const long boards = count_rows(db, "SELECT count(DISTINCT label) FROM attempts");
     if (attempts != distinct || boards != BOARDS)
         state.SkipWithError(("the database holds " + std::to_string(attempts) + " attempts, " + std::to_string(distinct) +
                              " distinct, of " + std::to_string(boards) + " boards")
                                 .c_str());
     state.counters["boards"] = static_cast<double>(boards);
-    state.counters["slowest_scan_to_testing_s"] = slowest_scan_s;
-    state.counters["rss_kB_at_100"] = static_cast<double>(rss_at_100);
+    state.counters["slowest_scan_to_testing_s"] = m.slowest_scan_s;
+    state.counters["rss_kB_at_100"] = static_cast<double>(m.rss_at_100);
     state.counters["rss_kB_at_end"] = static_cast<double>(rss_end);
-    state.counters["open_files_at_100"] = static_cast<double>(files_at_100);
+    state.counters["open_files_at_100"] = static_cast<double>(m.files_at_100);
     state.counters["open_files_at_end"] = static_cast<double>(files_end);
     state.counters["cpu_share_of_a_core"] = cpu_share;
     state.counters["cpu_ms_per_board"] = 1000 * cpu_seconds_total / BOARDS;

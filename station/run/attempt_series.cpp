@@ -55,7 +55,7 @@ void AttemptSeries::start_attempt(Clock::time_point now)
     if (powered()) {
         state_ = BoardState::POWERING_OFF;
         record_.phase = Phase::POWERING_OFF;
-        run_power(options_.power_off);
+        run_power(options_.power_off, now);
     } else if (record_.retest > 0) {
         state_ = BoardState::POWERED_OFF;
         off_since_ = started_;
@@ -65,9 +65,9 @@ void AttemptSeries::start_attempt(Clock::time_point now)
     }
 }
 
-void AttemptSeries::run_power(const PowerCommandLine& line)
+void AttemptSeries::run_power(const PowerCommandLine& line, Clock::time_point now)
 {
-    power_ = std::make_unique<PowerCommandRun>(line, record_.board, options_.power_timeout_s, power_log_.get());
+    power_ = std::make_unique<PowerCommandRun>(line, record_.board, options_.power_timeout_s, power_log_.get(), now);
 }
 
 std::vector<int> AttemptSeries::fds() const
@@ -238,7 +238,7 @@ void AttemptSeries::attempt_over(Clock::time_point now)
         record_.intermittent = record_.intermittent || outcome_of(earlier) != outcome_of(record_);
     if (powered() && !options_.keep_power && !power_failed_ && stop_requests_ < 2) {
         state_ = BoardState::FINAL_POWER_OFF;
-        run_power(options_.power_off);
+        run_power(options_.power_off, now);
     } else {
         state_ = BoardState::DONE;
     }

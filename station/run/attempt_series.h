@@ -68,7 +68,7 @@ private:
     // dudedoved for the stage: the run itself, or the verbose pass after it.
     void launch_tool(std::chrono::steady_clock::time_point now);
     bool advance_tool(std::chrono::steady_clock::time_point now, bool readable);
-    void run_power(const PowerCommandLine& line);
+    void run_power(const PowerCommandLine& line, std::chrono::steady_clock::time_point now);
     void power_done(std::chrono::steady_clock::time_point now);
     void attempt_over(std::chrono::steady_clock::time_point now);
     bool retest_due() const;

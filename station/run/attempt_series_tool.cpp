@@ -70,7 +70,7 @@ void AttemptSeries::on_event(const ToolOutputEvent& e, Clock::time_point now)
         if (powered() && !power_on_sent_ && !power_) {
             power_on_sent_ = true;
             add_event(BoardEvent::Kind::STATE, "powering on");
-            run_power(options_.power_on);
+            run_power(options_.power_on, now);
         }
         break;
     case ToolEvent::DOWNLOADING:
@@ -210,7 +210,7 @@ void AttemptSeries::process_ended(Clock::time_point now)
         if (powered()) {
             power_on_sent_ = false;
             state_ = BoardState::POWERING_OFF;
-            run_power(options_.power_off);
+            run_power(options_.power_off, now);
         } else {
             launch_tool(now);
         }

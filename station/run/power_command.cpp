@@ -105,7 +105,8 @@ std::vector<std::string> PowerCommandLine::for_board(const BoardSpec& board) con
     return words;
 }
 
-PowerCommandRun::PowerCommandRun(const PowerCommandLine& line, const BoardSpec& board, double timeout_s, FILE* log)
+PowerCommandRun::PowerCommandRun(const PowerCommandLine& line, const BoardSpec& board, double timeout_s, FILE* log,
+                                 Clock::time_point now)
     : timeout_s_(timeout_s), log_(log)
 {
     const std::vector<std::string> words = line.for_board(board);
@@ -115,7 +116,7 @@ PowerCommandRun::PowerCommandRun(const PowerCommandLine& line, const BoardSpec& 
     name_ = line.option() + " command '" + shown + "'";
     if (log_)
         fprintf(log_, "$ %s\n", shown.c_str());
-    deadline_ = Clock::now() + std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
+    deadline_ = now + std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
     try {
         child_ = std::make_unique<ChildProcess>(words[0], std::vector<std::string>(words.begin() + 1, words.end()),
                                                 true);

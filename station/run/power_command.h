@@ -41,8 +41,10 @@ private:
 // One run of a power command for a board, polled by the station's loop.
 class PowerCommandRun {
 public:
-    // Starts the command; its output and end go to log (may be null).
-    PowerCommandRun(const PowerCommandLine& line, const BoardSpec& board, double timeout_s, FILE* log);
+    // Starts the command at now (the station's clock); its output and end
+    // go to log (may be null).
+    PowerCommandRun(const PowerCommandLine& line, const BoardSpec& board, double timeout_s, FILE* log,
+                    std::chrono::steady_clock::time_point now);
 
     // The pipes to poll while it runs.
     std::vector<int> fds() const;

@@ -16,6 +16,7 @@ namespace korvastation {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using case_print::operator<<;
 
 struct BatchCase {
     const char* name;
@@ -74,8 +75,15 @@ TEST_P(BatchStationTest, ComesToItsRecordsAndStatus)
         else if (option == "power-on")
             ASSERT_TRUE(settings.power_on.parse("--power-on", value, false) &&
                         settings.power_off.parse("--power-off", "true", false));
+        else if (option == "power-off")
+            ASSERT_TRUE(settings.power_on.parse("--power-on", "true", false) &&
+                        settings.power_off.parse("--power-off", value, false));
+        else if (option == "power-timeout")
+            settings.power_timeout_s = std::stod(value);
         else if (option == "wake-timeout")
             settings.wake_timeout_s = std::stod(value);
+        else if (option == "duration")
+            settings.duration_s = std::stod(value);
     }
     settings.power_cycle_wait_s = 0;
     char* shown = nullptr;
@@ -109,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "B-p1 passed, B-p2 failed", "Summary: 2 boards, 1 passed, 1 failed, 0 not tested (exit status 1)"},
         BatchCase{"AHangIsTimedOut", {{"p1", "hang FLASH"}, {"p2", "pass"}}, {}, 2,
                   "B-p1 hung in FLASH, B-p2 passed", "B-p1 (p1): hung in FLASH, 0 passes; no output from the board in FLASH"},
+        BatchCase{"ADudedovedThatSaysNothing", {{"p1", "silent"}}, {}, 2, "B-p1 hung in start-up",
+                  "B-p1 (p1): hung at the start-up, 0 passes; no output from dudedoved for 30 s (starting)"},
         BatchCase{"ABoardThatNeverWakes", {{"p1", "nowake"}}, {"wake-timeout", "5"}, 2, "B-p1 hung in wake-up",
                   "B-p1 (p1): hung at the wake-up, 0 passes; no wake-up byte in 5 s"},
         BatchCase{"LostAndAbsentPortsAreNotTested", {{"p1", "lost"}, {"p2", "absent"}}, {}, 2,
@@ -120,15 +130,50 @@ INSTANTIATE_TEST_SUITE_P(
                   "B-p1 failed, B-p1 failed, B-p1 failed", "B-p1 (p1): failed, 1 pass, FLASH failed 1x"},
         BatchCase{"ABurnInCountsItsPasses", {{"p1", "burn SRAM@9"}}, {"passes", "3"}, 0, "B-p1 passed",
                   "B-p1 (p1): passed, 3 passes"},
+        BatchCase{"ABurnInForADurationEndsWithAWholePass", {{"p1", "burn SRAM@999"}}, {"duration", "20"}, 0,
+                  "B-p1 passed", "B-p1 (p1): passed, "},
         BatchCase{"ABurnInStopsAtItsFirstFailedPass", {{"p1", "burn SRAM@2\nfail SRAM"}},
                   {"passes", "50", "stop-at-failure", "-"}, 1, "B-p1 failed",
                   "B-p1 (p1): failed, 2 passes, SRAM failed 1x"},
         BatchCase{"APowerCommandThatFailsIsTheStations", {{"p1", "nowake"}}, {"power-on", "false"}, 2,
                   "B-p1 not tested", "B-p1 (p1): not tested, 0 passes; --power-on command 'false' failed with status 1"},
+        BatchCase{"APowerCommandThatFailsSaysWhy", {{"p1", "nowake"}},
+                  {"power-on", "sh -c 'echo relay 3 is stuck >&2; exit 3'", "retests", "2"}, 2, "B-p1 not tested",
+                  "B-p1 (p1): not tested, 0 passes; --power-on command 'sh -c echo relay 3 is stuck >&2; exit 3' failed "
+                  "with status 3: relay 3 is stuck"},
+        BatchCase{"APowerCommandThatCannotRun", {{"p1", "pass"}}, {"power-off", "/nonexistent/relay off", "retests", "2"},
+                  2, "B-p1 not tested",
+                  "B-p1 (p1): not tested, 0 passes; --power-off command: cannot run /nonexistent/relay: No such file or "
+                  "directory"},
+        BatchCase{"APowerCommandThatHangs", {{"p1", "pass"}}, {"power-off", "sleep 60", "power-timeout", "1"}, 2,
+                  "B-p1 not tested", "B-p1 (p1): not tested, 0 passes; --power-off command 'sleep 60' did not finish in 1 s"},
         BatchCase{"APowerOnThatFailsAfterTheTestsMakesTheOnlyVerdict", {{"p1", "pass"}},
                   {"power-on", "sh -c 'sleep 0.3; exit 3'"}, 2, "B-p1 not tested",
                   "B-p1 (p1): not tested, 1 pass; --power-on command 'sh -c sleep 0.3; exit 3' failed with status 3"}),
     CaseName());
+
+TEST(BatchStationFiles, AppendAddsToTheRecords)
+{
+    const std::string dir = make_temp_dir();
+    const ScriptedTool tool(dir);
+    tool.plan("p1", "absent");
+    for (int run = 0; run < 2; ++run) {
+        StationSettings settings;
+        settings.dudedoved = tool.path();
+        settings.log_dir = dir + "/logs";
+        settings.json_path = dir + "/all.json";
+        settings.append = true;
+        settings.boards = {{"p1", "ghost" + std::to_string(run), "", "", ""}};
+        std::unique_ptr<FILE, int (*)(FILE*)> quiet(fopen("/dev/null", "w"), fclose);
+        BatchStation station(settings, std::make_unique<Display>(quiet.get(), false, [] { return size_t(80); }));
+        ASSERT_TRUE(station.open());
+        std::atomic<int> interrupts{0};
+        std::atomic<bool> resized{false};
+        station.run(interrupts, resized);
+        EXPECT_EQ(station.finish(interrupts), 2);
+    }
+    EXPECT_EQ(verdicts_in(read_file(dir + "/all.json")), "ghost0 not tested, ghost1 not tested");
+}
 
 } // namespace
 } // namespace korvastation

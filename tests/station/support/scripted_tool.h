@@ -5,7 +5,8 @@
 //
 // Plans: "pass"; "fail TEST"; "hang TEST" (silent in TEST); "lost" (the
 // port goes away after SDRAM); "absent" (the port cannot be opened);
-// "nowake" (the board never wakes); "burn TEST@N" (a burn-in whose TEST
+// "nowake" (the board never wakes); "silent" (the tool says nothing);
+// "burn TEST@N" (a burn-in whose TEST
 // fails from pass N on; a pass every 10 ms until interrupted).
 #ifndef KORVA_TESTS_SCRIPTED_TOOL_H
 #define KORVA_TESTS_SCRIPTED_TOOL_H
@@ -55,6 +56,7 @@ private:
                "if [ \"$1\" = absent ]; then echo \"Could not open serial port $port: No such file or directory\" >&2;"
                " exit 1; fi\n"
                ": > \"$log\"\n"
+               "[ \"$1\" = silent ] && exec sleep 60\n"
                "echo '" + WAKE_UP_MESSAGE + "'\n"
                "[ \"$1\" = nowake ] && exec sleep 60\n"
                "echo 'Downloading boot code... done'\n"
