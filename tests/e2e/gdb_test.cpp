@@ -157,9 +157,9 @@ TEST(Debugger, KillEndsTheSessionAsIfTheHostHadClosed)
         ASSERT_EQ(gdb->wait_exit(GDB_TIMEOUT_MS), 0) << gdb->out() << gdb->err();
         // The board is off: a command gets no answer.
         host.send({'3'});
-        EXPECT_EQ(host.read_bytes(1, 1000), "");
+        // A running monitor answers at once; this waits only for an answer that must not come.
+        EXPECT_EQ(host.read_bytes(1, 300), "");
     }
-    host_close_pause();
     HostPort next(sim.path());
     EXPECT_EQ(next.read_bytes(1, GDB_TIMEOUT_MS), "?") << "the next session powers a fresh board";
 }

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include "tests/station/serve_station_fixture.h"
+#include "tests/support/tmux_terminal.h"
 #include "tests/support/web_driver.h"
 
 namespace {
@@ -153,41 +154,25 @@ TEST(Serve, ScansTypedIntoTheTerminal)
                << "cycle_wait = 0.2\n[[fixture]]\nname = \"A\"\nport = \"" << good.board.port() << "\"\nswitch = \""
                << good.pipe << "\"\nserial_pattern = \"KV[0-9]{6}\"\n";
     }
-    const std::string socket = dir + "/tmux";
     const std::string command = std::string(KORVASTATION_PATH) + " serve --config " + dir +
                                 "/station.toml --operator bob; sleep 600";
-    Session tmux("/usr/bin/tmux", ChildOptions{{"-S", socket, "new-session", "-d", "-x", "120", "-y", "40", command},
-                                               {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
-                                               dir});
-    ASSERT_EQ(tmux.wait_exit(30000), 0) << tmux.err();
-    auto screen = [&] {
-        Session capture("/usr/bin/tmux", ChildOptions{{"-S", socket, "capture-pane", "-p", "-S", "-", "-E", "-"}, {}, dir});
-        capture.wait_exit(30000);
-        return capture.out();
-    };
-    auto keys = [&](const std::string& text) {
-        Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "send-keys", "-l", text}, {}, dir}).wait_exit(30000);
-        Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "send-keys", "Enter"}, {}, dir}).wait_exit(30000);
-    };
-    auto wait_screen = [&](const std::string& text, size_t times) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STATION_TIMEOUT_MS);
-        while (count_of(screen(), text) < times) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            usleep(200 * 1000);
-        }
-        return true;
-    };
-    ASSERT_TRUE(wait_screen("serving until stopped", 1)) << screen();
-    keys("KV12");
-    EXPECT_TRUE(wait_screen("serial number 'KV12' refused: fixture A takes serial numbers like KV[0-9]{6}", 1)) << screen();
-    keys("KV000001");
-    ASSERT_TRUE(wait_screen("A KV000001: done: passed", 1)) << screen();
-    keys("KV000001");
-    EXPECT_TRUE(wait_screen("KV000001 passed today already: scan it again to test it again in fixture A", 1)) << screen();
-    keys("KV000001");
-    EXPECT_TRUE(wait_screen("A KV000001: done: passed", 2)) << screen();
-    Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "kill-server"}, {}, dir}).wait_exit(30000);
+    {
+        const TmuxTerminal terminal(dir, command, 120, 40);
+        auto wait_screen = [&](const std::string& text, size_t times) {
+            return terminal.wait_for(text, times, STATION_TIMEOUT_MS);
+        };
+        ASSERT_TRUE(wait_screen("serving until stopped", 1)) << terminal.screen();
+        terminal.type("KV12");
+        EXPECT_TRUE(wait_screen("serial number 'KV12' refused: fixture A takes serial numbers like KV[0-9]{6}", 1))
+            << terminal.screen();
+        terminal.type("KV000001");
+        ASSERT_TRUE(wait_screen("A KV000001: done: passed", 1)) << terminal.screen();
+        terminal.type("KV000001");
+        EXPECT_TRUE(wait_screen("KV000001 passed today already: scan it again to test it again in fixture A", 1))
+            << terminal.screen();
+        terminal.type("KV000001");
+        EXPECT_TRUE(wait_screen("A KV000001: done: passed", 2)) << terminal.screen();
+    }
     const std::string records = read_file(dir + "/records/" + ServeProcess::iso_day() + "/attempts.jsonl");
     EXPECT_EQ(count_of(records, "\"operator\":\"bob\""), 2u) << records;
 }

@@ -10,6 +10,7 @@
 #include "tests/station/station_fixture.h"
 #include "tests/support/case_name.h"
 #include "tests/support/session.h"
+#include "tests/support/tmux_terminal.h"
 
 namespace {
 
@@ -195,25 +196,14 @@ TEST_P(TableWidthTest, FitsTheTerminalAndKeepsLongPortNamesApart)
     ASSERT_EQ(system(("mkdir -p " + dir + "/serial/by-id").c_str()), 0);
     ASSERT_EQ(symlink(a.port().c_str(), (by_id + "A1B2C3D4-if00-port0").c_str()), 0);
     ASSERT_EQ(symlink(b.port().c_str(), (by_id + "E5F6A7B8-if00-port0").c_str()), 0);
-    const std::string socket = dir + "/tmux";
+    // The window stays for its last screen to be read.
     const std::string command = std::string(KORVASTATION_PATH) + " --dudedoved " + DUDEDOVED_PATH + " --log-dir " +
                                 dir + "/logs " + by_id + "A1B2C3D4-if00-port0=SN1001 " + by_id +
                                 "E5F6A7B8-if00-port0=SN1002; sleep 600";
-    const std::string width = std::to_string(GetParam());
-    Session tmux("/usr/bin/tmux", ChildOptions{{"-S", socket, "new-session", "-d", "-x", width, "-y", "30", command},
-                                               {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
-                                               dir});
-    ASSERT_EQ(tmux.wait_exit(30000), 0) << tmux.err();
-    std::string screen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STATION_TIMEOUT_MS);
-    while (screen.find("Summary:") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        usleep(200 * 1000);
-        Session capture("/usr/bin/tmux", ChildOptions{{"-S", socket, "capture-pane", "-p", "-S", "-", "-E", "-"}, {}, dir});
-        capture.wait_exit(30000);
-        screen = capture.out();
-    }
-    Session("/usr/bin/tmux", ChildOptions{{"-S", socket, "kill-server"}, {}, dir}).wait_exit(30000);
-    ASSERT_NE(screen.find("Summary: 2 boards, 2 passed"), std::string::npos) << screen;
+    const TmuxTerminal terminal(dir, command, GetParam(), 30);
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.wait_for("Summary: 2 boards, 2 passed", 1, STATION_TIMEOUT_MS)) << terminal.screen();
+    const std::string screen = terminal.screen();
     const std::string table = screen.substr(0, screen.find("Summary:"));
     std::istringstream lines(table);
     size_t headers = 0;

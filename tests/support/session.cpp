@@ -1,5 +1,7 @@
 #include "tests/support/session.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -215,12 +218,49 @@ std::string console_results(const std::string& console)
     return at == std::string::npos ? "" : console.substr(at + wipe.size());
 }
 
+namespace {
+
+// The folders made since the last test ended.
+std::vector<std::string>& made_dirs()
+{
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+// A test that passed leaves nothing behind; a failing one's folders stay
+// for a look, and the failure names them.
+class TempDirKeeper : public testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo& test) override { settle(!test.result()->Failed()); }
+    void OnTestProgramEnd(const testing::UnitTest& unit) override { settle(!unit.Failed()); }
+
+    static void settle(bool passed)
+    {
+        for (const std::string& dir : made_dirs()) {
+            if (passed) {
+                std::error_code ignored;
+                std::filesystem::remove_all(dir, ignored);
+            } else {
+                fprintf(stderr, "the failure's folder is kept: %s\n", dir.c_str());
+            }
+        }
+        made_dirs().clear();
+    }
+};
+
+const bool keeper_installed = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new TempDirKeeper);
+    return true;
+}();
+
+} // namespace
+
 std::string make_temp_dir()
 {
     const char* base = getenv("TMPDIR");
     std::string pattern = std::string(base ? base : "/tmp") + "/korva-test-XXXXXX";
     if (!mkdtemp(pattern.data()))
         fail("mkdtemp");
+    made_dirs().push_back(pattern);
     return pattern;
 }
 

@@ -65,12 +65,6 @@ private:
     int fd_ = -1;
 };
 
-// The simulator sees a close only if the port stays closed for a moment.
-inline void host_close_pause()
-{
-    usleep(50 * 1000);
-}
-
 class Simulator {
 public:
     explicit Simulator(std::vector<std::string> args, const char* program = KORVASIM_PATH)
