@@ -3,6 +3,8 @@
 // or cannot be reached never stalls the station nor costs a record.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <fstream>
 

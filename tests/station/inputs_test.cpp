@@ -2,6 +2,8 @@
 // line, its record paths, its database's name, and labels of any bytes.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/station/serve_station_fixture.h"
 #include "tests/support/ser2net_server.h"
@@ -57,8 +60,8 @@ TEST(StationMetrics, APrometheusServerCountsTheAttempts)
     PoweredBoard good(dir, "a"), faulty(dir, "b", "sram.d3=0");
     ServeProcess station(dir, {good.fixture("A"), faulty.fixture("B")});
     ASSERT_FALSE(station.url().empty()) << station.process().err();
-    ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}})->status, 200);
-    ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}})->status, 200);
+    ASSERT_EQ(station.post("scan", {{"text", "KV1"}, {"fixture", "A"}}).status, 200);
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}, {"fixture", "B"}}).status, 200);
     ASSERT_TRUE(station.process().wait_until([&] { return station.records().size() == 2; }, STATION_TIMEOUT_MS));
     // What the station serves passes promtool's checks as it is.
     httplib::Client page(station.url().substr(0, station.url().size() - 1));

@@ -2,6 +2,8 @@
 // Debian's ser2net, reached by RFC 2217, their power switched as ever.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/station/station_fixture.h"
 #include "tests/support/ser2net_server.h"
 

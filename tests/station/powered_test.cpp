@@ -3,6 +3,8 @@
 // verbose pass after a power cycle.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/station/station_fixture.h"
 #include "tests/support/session.h"
 

@@ -2,6 +2,8 @@
 // command is over when it ends, whatever it leaves behind.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <dirent.h>
 #include <fstream>

@@ -3,6 +3,8 @@
 // terminal, and where it finds its dudedoved.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <fstream>
 #include <sys/stat.h>
