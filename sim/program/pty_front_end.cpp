@@ -84,6 +84,11 @@ PtyFrontEnd::PtyFrontEnd()
     cfsetospeed(&defaults_, B115200);
     if (tcsetattr(slave_, TCSANOW, &defaults_) != 0)
         throw system_error("cannot set up " + slave_path_);
+    // Packet mode: the host's purges of its port are told, so that the
+    // loader knows when its wake-up byte was thrown away.
+    int packets = 1;
+    if (ioctl(master_, TIOCPKT, &packets) != 0)
+        throw system_error("cannot watch the purges of " + slave_path_);
     events_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (events_ < 0 ||
         inotify_add_watch(events_, slave_path_.c_str(), IN_OPEN | IN_CLOSE) < 0)
@@ -177,15 +182,23 @@ bool PtyFrontEnd::powered() const
 
 std::string PtyFrontEnd::read_available()
 {
+    std::string data;
     char buffer[4096];
-    const ssize_t n = read(master_, buffer, sizeof buffer);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    for (;;) {
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n <= 0)
+            return data;
+        // Each packet is the host's bytes behind a zero, or a status byte.
+        if (buffer[0] == TIOCPKT_DATA)
+            data.append(buffer + 1, static_cast<size_t>(n - 1));
+        else if (buffer[0] & TIOCPKT_FLUSHREAD)
+            host_purged_ = true;
+    }
 }
 
 void PtyFrontEnd::discard_input()
 {
-    while (!read_available().empty()) {
-    }
+    read_available();
 }
 
 bool PtyFrontEnd::pause(int ms, const std::atomic<bool>& stop)
@@ -217,6 +230,7 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
     const char wake = static_cast<char>(across_line(options.wake_byte, loader, line_of(slave_)));
     if (output_open_ && write(master_, &wake, 1) != 1)
         return false;
+    host_purged_ = false;
     for (;;) {
         const Wait w = wait(options.silence_ms, stop);
         if (w == Wait::STOP || w == Wait::CLOSED)
@@ -228,6 +242,12 @@ bool PtyFrontEnd::receive_image(const FrontEndOptions& options, const std::atomi
         const LineSettings host = line_of(slave_);
         for (char c : read_available())
             image->push_back(across_line(static_cast<uint8_t>(c), host, loader));
+        // A host that purged its port late (a loaded machine) threw the
+        // wake-up byte away: as for a board powered up after the purge, the
+        // loader, which has had no byte of an image yet, wakes up again.
+        if (host_purged_ && image->empty() && output_open_ && write(master_, &wake, 1) != 1)
+            return false;
+        host_purged_ = false;
         if (image->size() > BOOT_RAM_SIZE) {
             // Told at once; the board stays silent until the port is closed.
             if (report_) {

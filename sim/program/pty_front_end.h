@@ -73,6 +73,7 @@ private:
     void take_port_events();
     bool pause(int ms, const std::atomic<bool>& stop);
     void discard_input();
+    // What the host sent, without the packets that tell of its purges.
     std::string read_available();
     bool receive_image(const FrontEndOptions& options, const std::atomic<bool>& stop,
                        std::vector<uint8_t>* image);
@@ -94,6 +95,7 @@ private:
     std::string slave_path_;
     termios defaults_{};    // the line settings every session starts with
     int holders_ = 0;       // programs that have the slave open
+    bool host_purged_ = false;  // the host discarded what the board sent it
     bool closed_ = false;   // the session's end: the last holder closed, or power off
     bool opened_ = false;   // a session's start: a first holder opened, or power on
     PowerSwitch* power_ = nullptr;

@@ -54,6 +54,23 @@ TEST(Loader, AHostAtAnotherRateGetsNoWorkingBoard)
     EXPECT_NE(host.read_bytes(2, 500), "HI") << "the loader read the image wrong";
 }
 
+TEST(Loader, AHostThatPurgesItsPortLateGetsTheWakeUpByteAgain)
+{
+    Simulator sim({});
+    // A loaded host: its port opened, not yet set up when the board wakes.
+    HostPort host(sim.path(), false);
+    int waiting = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TIMEOUT_MS);
+    while ((ioctl(host.fd(), FIONREAD, &waiting) != 0 || waiting == 0) && std::chrono::steady_clock::now() < deadline)
+        usleep(10 * 1000);
+    ASSERT_EQ(waiting, 1) << "the wake-up byte never came";
+    ASSERT_EQ(tcflush(host.fd(), TCIOFLUSH), 0);
+    EXPECT_EQ(host.read_bytes(1, TIMEOUT_MS), std::string(1, '\0')) << "the purged wake-up byte is said again";
+    host.send(test_program("echo"));
+    EXPECT_EQ(host.read_bytes(2, TIMEOUT_MS), "HI");
+    EXPECT_EQ(host.read_bytes(1, 100), "") << "and only once";
+}
+
 TEST(Loader, ClosingThePortResetsTheBoard)
 {
     Simulator sim({});
