@@ -106,14 +106,21 @@ void board_wake_and_download()
     serial_get(0, nullptr);  // the loader's wake-up byte, any value
     wipe_line(WAKE_UP_WIDTH);
     console_printf("Downloading boot code...(  0%%)");
-    for (unsigned i = 0; i < BOOT_IMAGE_SIZE; ++i) {
-        serial_put(static_cast<char>(boot_image[i]));
-        if ((i & BLOCK_MASK) == BLOCK_MASK) {
+    // The whole image goes to the port's queue at once: a stall of this
+    // program (a loaded machine) must not open a gap on the line, in which
+    // the board's loader would start a part of the image. The progress
+    // follows the line where the port tells how far it is.
+    serial_put_all(reinterpret_cast<const char*>(boot_image), BOOT_IMAGE_SIZE);
+    for (unsigned i = BLOCK_MASK; i < BOOT_IMAGE_SIZE; i += BLOCK_MASK + 1) {
+        serial_pause();
+        while (serial_unsent() > static_cast<int>(BOOT_IMAGE_SIZE - (i + 1)))
             serial_pause();
-            console_printf("\b\b\b\b\b%3u%%)", download_percentage(i, BOOT_IMAGE_SIZE));
-        }
+        console_printf("\b\b\b\b\b%3u%%)", download_percentage(i, BOOT_IMAGE_SIZE));
     }
     wipe_line(PROGRESS_WIDTH);
+    // The settling time counts from the image's last byte on the line.
+    while (serial_unsent() > 0)
+        serial_pause();
     serial_sleep(SETTLE_MS);
     // Whatever came since the wake-up byte is still in the port's buffer, so
     // this also sees the whole download and settle. A UART being set up or a

@@ -295,6 +295,13 @@ void network_put(char byte)
         network_flush();
 }
 
+void network_put_all(const char* bytes, unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i)
+        connection.stream.queue_byte(static_cast<unsigned char>(bytes[i]));
+    network_flush();
+}
+
 void network_flush()
 {
     if (const char* failed = send_queued())

@@ -19,6 +19,8 @@ bool network_open(const char* url, std::string* why);
 bool network_configure(int baud, std::string* why);
 // Queues one byte; bytes go out together before the next read or pause.
 void network_put(char byte);
+// Queues count bytes and sends them.
+void network_put_all(const char* bytes, unsigned count);
 // As serial_get; a lost connection ends the program through serial_lost.
 signed char network_get(int timeout_ms, int* error);
 // Sends what network_put queued.

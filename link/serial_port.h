@@ -27,6 +27,14 @@ int serial_configure(int baud);
 // Sends one byte. A port that fails ends the program (serial_lost).
 void serial_put(char byte);
 
+// Hands count bytes to the port's queue at once: they leave back to back,
+// whatever this program does meanwhile. A port that fails ends the program.
+void serial_put_all(const char* bytes, unsigned count);
+
+// Bytes handed to the port that the line has not sent yet; -1 where the
+// platform cannot tell. A port that failed ends the program.
+int serial_unsent();
+
 // Reads one byte. With time-out 0 it waits without limit; otherwise up to
 // timeout_ms. An expired read returns 0 and sets *error when an error flag
 // is given. A failed read returns 0 and sets *error too; without an error

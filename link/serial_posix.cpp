@@ -198,6 +198,39 @@ void serial_put(char byte)
     }
 }
 
+void serial_put_all(const char* bytes, unsigned count)
+{
+    if (network) {
+        network_put_all(bytes, count);
+        return;
+    }
+    for (unsigned sent = 0; sent < count;) {
+        const ssize_t n = write(serial_handle, bytes + sent, count - sent);
+        if (n > 0)
+            sent += static_cast<unsigned>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            serial_lost(n < 0 ? strerror(errno) : "write failed");
+    }
+}
+
+int serial_unsent()
+{
+    // A network port's line is on another machine.
+    if (network)
+        return -1;
+    // A port that went away while its bytes were queued is told now, as a
+    // write to it would have been.
+    pollfd port = {serial_handle, 0, 0};
+    if (poll(&port, 1, 0) == 1 && (port.revents & (POLLHUP | POLLERR)))
+        serial_lost(strerror(EIO));
+    int unsent = 0;
+    if (ioctl(serial_handle, TIOCOUTQ, &unsent) != 0)
+        return -1;
+    return unsent;
+}
+
 signed char serial_get(int timeout_ms, int* error)
 {
     if (network)

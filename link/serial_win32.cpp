@@ -145,6 +145,24 @@ void serial_put(char byte)
         serial_lost("write failed");
 }
 
+void serial_put_all(const char* bytes, unsigned count)
+{
+    DWORD written = 0;
+    if (!WriteFile(serial_handle, bytes, count, &written, nullptr))
+        serial_lost(system_reason(GetLastError()));
+    if (written != count)
+        serial_lost("write failed");
+}
+
+int serial_unsent()
+{
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!ClearCommError(serial_handle, &errors, &status))
+        return -1;
+    return static_cast<int>(status.cbOutQue);
+}
+
 signed char serial_get(int timeout_ms, int* error)
 {
     if (error)

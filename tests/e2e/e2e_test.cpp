@@ -121,6 +121,24 @@ TEST(EndToEnd, ConsecutiveRunsPassForAnOrdinaryUser)
     }
 }
 
+TEST(EndToEnd, AToolStoppedInTheMiddleOfItsDownloadStillPasses)
+{
+    // A loaded machine stops the tool now and then for longer than the
+    // loader's 250 ms pause before it starts what it has: the image must
+    // reach the line whole all the same.
+    if (bench_port())
+        GTEST_SKIP() << "the bench board's tool is not stopped from here";
+    Board board;
+    ToolRun run(board, {});
+    // Its first figure: a block of the image is on the line.
+    ASSERT_TRUE(run.tool().wait_stdout("  3%)", RUN_TIMEOUT_MS));
+    run.tool().signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    run.tool().signal(SIGCONT);
+    EXPECT_EQ(run.finish(), 0) << run.tool().err();
+    EXPECT_EQ(run.results(), ALL_PASSED);
+}
+
 TEST(EndToEnd, VerboseSingleTestReachesConsoleAndLog)
 {
     Board board;
