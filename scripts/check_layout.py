@@ -15,7 +15,8 @@ FOLDERS = ('host', 'link', 'firmware', 'sim', 'station', 'tests', 'bench', 'scri
 # Each folder (the longest prefix that names it wins) and the folders it may
 # include from, itself always. Tests and benchmarks may include anything.
 SIM = ['firmware/', 'host/report_lines.h', 'sim/support/']
-STATION_BASE = ['firmware/', 'host/report_lines.h', 'link/board_protocol.h', 'sim/support/', 'sim/analysis/']
+STATION_BASE = ['firmware/', 'host/report_lines.h', 'link/board_protocol.h', 'link/port_holders.h', 'sim/support/',
+                'sim/analysis/']
 LAYERS = {
     'firmware/': ['firmware/'],
     'host/output': ['host/output', 'host/report_lines.h'],

@@ -220,6 +220,13 @@ Result PageServer::start(const std::string& address, std::string* url, std::stri
     // Workers for every stream and as many again for pages and states; a
     // client that sends its request slowly is given up after a few seconds.
     server_->new_task_queue = [] { return new httplib::ThreadPool(2 * MAX_EVENT_STREAMS); };
+    // An address another program (a second station) listens on is refused:
+    // the library's own options would share the port, and the operators'
+    // scans would go to either station at random.
+    server_->set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_read_timeout(3, 0);
     int bound = static_cast<int>(port);
     if (port == 0)
@@ -227,7 +234,7 @@ Result PageServer::start(const std::string& address, std::string* url, std::stri
     else if (!server_->bind_to_port(host, bound))
         bound = -1;
     if (bound < 0)
-        return Result::failure("cannot serve the dashboard on " + host + ":" + port_text + ": " + strerror(errno));
+        return Result::failure("cannot serve the page on " + host + ":" + port_text + ": " + strerror(errno));
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     const bool wildcard = host == "0.0.0.0" || host == "::";
     *url = url_of(wildcard ? (host == "::" ? "::1" : "127.0.0.1") : host, bound);

@@ -1,4 +1,7 @@
 #include "station/serve/serve_config.h"
+
+#include "station/run/instance_lock.h"
+#include "station/store/database_name.h"
 #include "station/serve/serial_pattern.h"
 
 #include <algorithm>
@@ -200,10 +203,18 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
                                ": expected 1 to 32 letters, digits, '.', '-' or '_'");
     if (f.port.empty())
         return Result::failure(at + "fixture " + f.name + " has no port");
-    for (const FixtureSpec& other : config->fixtures)
+    for (const FixtureSpec& other : config->fixtures) {
         if (other.name == f.name || other.port == f.port)
             return Result::failure(at + "fixture " + f.name + " repeats the " +
                                    (other.name == f.name ? "name " + f.name : "port " + f.port) + " of an earlier one");
+        // b1 and the /dev/pts/3 it points to are one port.
+        if (real_name_of(other.port) == real_name_of(f.port))
+            return Result::failure(at + "fixture " + f.name + "'s port " + f.port + " is fixture " + other.name +
+                                   "'s port " + other.port + " (both are " + real_name_of(f.port) + ")");
+        if (!f.power_switch.empty() && other.power_switch == f.power_switch)
+            return Result::failure(at + "fixture " + f.name + " repeats the switch '" + f.power_switch + "' of fixture " +
+                                   other.name + ": one switch would power both boards");
+    }
     if (!f.power_switch.empty() && !config->settings.power_on.given())
         return Result::failure(at + "fixture " + f.name + " names switch '" + f.power_switch +
                                "', but no [power] commands switch it");
@@ -252,6 +263,8 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
     KORVA_TRY(read_advice(path, top, config));
     KORVA_TRY(read_fixtures(path, top, config));
     KORVA_TRY(top.no_other_keys());
+    if (const Result named = check_database_name(s.db, "database"); !s.db.empty() && !named)
+        return Result::failure(path + ": " + named.why());
     if (config->records_dir.empty())
         return Result::failure(path + ": records is empty: the attempts' records need a folder");
     if (config->token.find_first_of(" \t\r\n") != std::string::npos)
@@ -275,6 +288,7 @@ Result load_serve_config(const std::string& path, ServeConfig* config)
                                std::string(e.description()));
     }
     TableReader top(path, table, "");
+    config->path = path;
     return read_top(path, top, config);
 }
 

@@ -21,6 +21,7 @@ struct FixtureSpec {
 };
 
 struct ServeConfig {
+    std::string path;  // the file it was read from
     // The time-outs, retests, power commands, database and station name;
     // its boards stay empty, a fixture's board comes with each scan.
     StationSettings settings;

@@ -1,9 +1,12 @@
 #include "station/serve/served_station.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "station/image_digest.h"
 #include "station/page/page_assets.h"
+#include "station/run/installation.h"
 #include "station/run/record_text.h"
 #include "station/run/user_messages.h"
 
@@ -50,6 +53,8 @@ Result ServedStation::open()
 {
     if (const Result identified = core_.identify("dudedoved"); !identified)
         return identified;
+    if (const Result locked = take_locks(); !locked)
+        return locked;
     std::string folder;
     if (const Result made = days_.folder_of(std::chrono::system_clock::now(), &folder); !made)
         return made;
@@ -65,6 +70,28 @@ Result ServedStation::open()
     core_.watch_yield();
     // The page shows the fixtures from its first request on.
     publish(core_.now());
+    return Result::ok();
+}
+
+// One station for a configuration, a records folder and a fixture's port:
+// two would take each other's scans and power-cycle each other's boards.
+Result ServedStation::take_locks()
+{
+    if (!config_.path.empty())
+        if (const Result r = locks_.take(InstanceLocks::lock_path_of("config", config_.path),
+                                         "the configuration " + config_.path);
+            !r)
+            return r;
+    if (!make_dirs(config_.records_dir))
+        return Result::failure("cannot make the records folder " + config_.records_dir + ": " + strerror(errno));
+    if (const Result r = locks_.take(config_.records_dir + "/.korvastation.lock", "the records folder " + config_.records_dir);
+        !r)
+        return r;
+    for (const FixtureSpec& f : config_.fixtures)
+        if (const Result r = locks_.take(InstanceLocks::lock_path_of("port", f.port),
+                                         "fixture " + f.name + "'s port " + f.port);
+            !r)
+            return r;
     return Result::ok();
 }
 

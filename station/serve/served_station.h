@@ -16,6 +16,7 @@
 #include "station/outputs/day_folder.h"
 #include "station/outputs/display.h"
 #include "station/outputs/hand_off.h"
+#include "station/run/instance_lock.h"
 #include "station/serve/action_mailbox.h"
 #include "station/serve/fixture.h"
 #include "station/serve/operator_actions.h"
@@ -55,6 +56,7 @@ public:
 
 private:
     void read_the_day(ResultStore& store);
+    korvasim::Result take_locks();
     korvasim::Result open_outputs();
     korvasim::Result open_page();
     void define_actions();
@@ -77,6 +79,7 @@ private:
     int fixture_named(const std::string& name) const;
 
     ServeConfig config_;
+    InstanceLocks locks_;
     StationCore core_;
     FILE* terminal_;
     Display events_;

@@ -9,7 +9,7 @@ bool is_server_uri(const std::string& where)
     return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
 }
 
-Result check_database_name(const std::string& where)
+Result check_database_name(const std::string& where, const std::string& setting)
 {
     if (is_server_uri(where))
         return Result::ok();
@@ -17,10 +17,10 @@ Result check_database_name(const std::string& where)
     const size_t equals = where.find('=');
     const size_t word_end = where.find_first_not_of("abcdefghijklmnopqrstuvwxyz_ ");
     if (equals != std::string::npos && word_end == equals && where.find('/') == std::string::npos)
-        return Result::failure("bad --db '" + shown_database(where) +
+        return Result::failure("bad " + setting + " '" + shown_database(where) +
                                "': a keyword connection string; give a postgresql:// URI or a SQLite file");
     if (where.find("://") != std::string::npos)
-        return Result::failure("bad --db '" + shown_database(where) +
+        return Result::failure("bad " + setting + " '" + shown_database(where) +
                                "': only postgresql:// URIs name a server; a SQLite file is named by its path");
     return Result::ok();
 }

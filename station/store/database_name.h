@@ -16,7 +16,8 @@ bool is_server_uri(const std::string& where);
 // A database name that is neither a server's URI nor a file's path: a
 // keyword connection string ("host=db1 dbname=line") would otherwise become
 // a SQLite file of that name.
-korvasim::Result check_database_name(const std::string& where);
+// setting: how the refusal names where it was given ("--db", "database").
+korvasim::Result check_database_name(const std::string& where, const std::string& setting = "--db");
 
 // A server's URI as messages show it: every password ("user:secret@",
 // "password=secret") as ***.

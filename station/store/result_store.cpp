@@ -209,7 +209,7 @@ Result count_all(ResultStore& store, const StoreFilter& filter, YieldTally* tall
 
 Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store)
 {
-    if (const Result named = check_database_name(where); !named)
+    if (const Result named = check_database_name(where, "database"); !named)
         return named;
     const bool server = is_server_uri(where);
     std::unique_ptr<SqlConnection> db;

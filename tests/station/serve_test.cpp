@@ -324,4 +324,42 @@ TEST(Serve, AMistakeInTheConfigurationStartsNothing)
     EXPECT_EQ(station.err(), "korvastation: " + dir + "/station.toml:2: bad retests -1: expected a whole number from 0 to 10\n");
 }
 
+// A second station on what a station holds would take its scans and
+// power-cycle its boards: it is refused at its start, naming the holder.
+TEST(Serve, ASecondStationOnWhatOneHoldsIsRefused)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard board(dir, "a");
+    ServeProcess first(dir, {board.fixture("A")});
+    const std::string holder = "(process " + std::to_string(first.process().pid()) + ", korvastation)";
+    const std::string port = first.url().substr(first.url().rfind(':') + 1, first.url().size() - first.url().rfind(':') - 2);
+    struct SecondCase {
+        const char* name;
+        std::string config;  // the second station's, beside its own folder
+        std::string told;
+    };
+    const std::string fixture = "[[fixture]]\nname = \"A\"\nport = \"" + board.board.port() + "\"\n";
+    const std::string other_fixture = "[[fixture]]\nname = \"Z\"\nport = \"/dev/null-z\"\n";
+    for (const SecondCase& c : std::vector<SecondCase>{
+             {"TheSameConfiguration", "", "the configuration " + dir + "/station.toml is held by another station " + holder},
+             {"TheSameRecords", "records = \"" + dir + "/records\"\n" + other_fixture,
+              "the records folder " + dir + "/records is held by another station " + holder},
+             {"TheSamePort", "records = \"second\"\n" + fixture,
+              "fixture A's port " + board.board.port() + " is held by another station " + holder},
+             {"TheSamePageAddress", "records = \"second\"\nhttp = \"127.0.0.1:" + port + "\"\n" + other_fixture,
+              "cannot serve the page on 127.0.0.1:" + port + ": Address already in use"}}) {
+        const std::string second_dir = make_temp_dir();
+        const std::string config = c.config.empty() ? dir + "/station.toml" : second_dir + "/station.toml";
+        if (!c.config.empty())
+            std::ofstream(config) << "dudedoved = \"" << DUDEDOVED_PATH << "\"\n" << c.config;
+        Session second(KORVASTATION_PATH, ChildOptions{{"serve", "--config", config}, {}, second_dir});
+        EXPECT_EQ(second.wait_exit(STATION_TIMEOUT_MS), 2) << c.name;
+        EXPECT_NE(second.err().find(c.told), std::string::npos) << c.name << ": " << second.err();
+        EXPECT_EQ(count_of(second.err(), "\n"), 1u) << c.name << ": " << second.err();
+    }
+    EXPECT_FALSE(first.process().exited());
+    first.process().signal(SIGTERM);
+    EXPECT_EQ(first.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
 } // namespace

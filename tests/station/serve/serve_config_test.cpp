@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <unistd.h>
 
+#include "station/run/instance_lock.h"
 #include "station/serve/serve_config.h"
 #include "tests/support/session.h"
 
@@ -133,9 +135,48 @@ INSTANTIATE_TEST_SUITE_P(
                 "4: fixture F1 has no switch, and the power commands use {switch}"},
         Mistake{"UnknownAdvice", FIXTURE + "[advice]\nlost_and_found = \"x\"\n",
                 "5: unknown key 'lost_and_found' in [advice]"},
+        Mistake{"RepeatedSwitch",
+                "[power]\non = \"relay on {switch}\"\noff = \"relay off {switch}\"\n" + FIXTURE +
+                    "switch = \"3\"\n[[fixture]]\nname = \"F2\"\nport = \"/dev/ttyUSB1\"\nswitch = \"3\"\n",
+                "8: fixture F2 repeats the switch '3' of fixture F1: one switch would power both boards"},
+        Mistake{"KeywordConnectionString", "database = \"host=localhost dbname=x\"\n" + FIXTURE,
+                " bad database 'host=localhost dbname=x': a keyword connection string; give a postgresql:// URI or a "
+                "SQLite file"},
         Mistake{"TokenWithSpace", "token = \"a b\"\n" + FIXTURE,
                 " the token holds a space or line break: a browser could not send it"}),
     [](const testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
+
+TEST(ServeConfig, APortWrittenTwoWaysIsOnePort)
+{
+    const std::string dir = make_temp_dir();
+    std::ofstream(dir + "/pts3");
+    ASSERT_EQ(symlink((dir + "/pts3").c_str(), (dir + "/b1").c_str()), 0);
+    const std::string path = write_config("[[fixture]]\nname = \"F1\"\nport = \"" + dir + "/b1\"\n[[fixture]]\nname = "
+                                          "\"F2\"\nport = \"" + dir + "/pts3\"\n");
+    ServeConfig c;
+    const korvasim::Result loaded = load_serve_config(path, &c);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.why(), path + ":4: fixture F2's port " + dir + "/pts3 is fixture F1's port " + dir + "/b1 (both are " +
+                                dir + "/pts3)");
+}
+
+TEST(InstanceLocks, ASecondHolderIsRefusedNamingTheFirst)
+{
+    const std::string dir = make_temp_dir();
+    std::ofstream(dir + "/station.toml");
+    ASSERT_EQ(symlink((dir + "/station.toml").c_str(), (dir + "/other-name.toml").c_str()), 0);
+    // One name for a thing however it is written.
+    EXPECT_EQ(InstanceLocks::lock_path_of("config", dir + "/other-name.toml"),
+              InstanceLocks::lock_path_of("config", dir + "/station.toml"));
+    InstanceLocks first, second;
+    const std::string lock = InstanceLocks::lock_path_of("config", dir + "/station.toml");
+    ASSERT_TRUE(first.take(lock, "the configuration"));
+    const korvasim::Result refused = second.take(lock, "the configuration");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.why().rfind("the configuration is held by another station (process " + std::to_string(getpid()), 0),
+              0u) << refused.why();
+    EXPECT_NE(refused.why().find("): one station for it at a time"), std::string::npos) << refused.why();
+}
 
 TEST(ServeConfig, TheDocumentedExampleIsValid)
 {

@@ -28,7 +28,8 @@ protected:
         config_.settings.db = dir_ + "/records.db";
         config_.records_dir = dir_ + "/records";
         config_.advice = {{Verdict::FAILED, "red tray"}};
-        config_.fixtures = {{"F1", "p1", "", ""}, {"F2", "p2", "", ""}};
+        // Ports of the test's own: a station locks its fixtures' ports.
+        config_.fixtures = {{"F1", dir_ + "/p1", "", ""}, {"F2", dir_ + "/p2", "", ""}};
         terminal_ = open_memstream(&shown_, &shown_size_);
     }
 

@@ -1,5 +1,6 @@
 // A scripted dudedoved for the station's unit tests: each port plays the
-// plan written for it, one line per run of the tool (the last line again
+// plan written for its last word (a port may be a path in the test's
+// folder, a name no other test uses), one line per run of the tool (the last line again
 // once they are used up), so that an orchestrator is tested in
 // milliseconds on the test's own clock.
 //
@@ -50,8 +51,9 @@ private:
                            "while [ $# -gt 0 ]; do case $1 in -p) port=$2; shift 2;; -l) log=$2; shift 2;;\n"
                            "  -c) burn=1; shift;; *) shift;; esac; done\n"
                            "plans=") + plans + "\n"
-               "n=$(cat \"$plans/$port.runs\" 2>/dev/null || echo 0); n=$((n + 1)); echo $n > \"$plans/$port.runs\"\n"
-               "plan=$(sed -n \"${n}p\" \"$plans/$port\"); [ -n \"$plan\" ] || plan=$(tail -n 1 \"$plans/$port\")\n"
+               "name=$(basename \"$port\")\n"
+               "n=$(cat \"$plans/$name.runs\" 2>/dev/null || echo 0); n=$((n + 1)); echo $n > \"$plans/$name.runs\"\n"
+               "plan=$(sed -n \"${n}p\" \"$plans/$name\"); [ -n \"$plan\" ] || plan=$(tail -n 1 \"$plans/$name\")\n"
                "set -- $plan\n"
                "if [ \"$1\" = absent ]; then echo \"Could not open serial port $port: No such file or directory\" >&2;"
                " exit 1; fi\n"
