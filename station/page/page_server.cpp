@@ -1,11 +1,11 @@
 #include "station/page/page_server.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <httplib.h>
-#include <ifaddrs.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace korvastation {
 
@@ -16,44 +16,28 @@ namespace {
 // Also how soon a page that went away gives its stream's place back.
 const auto KEEP_ALIVE = std::chrono::seconds(5);
 
-bool loopback(const std::string& host)
+std::string lower(std::string text)
 {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
-std::string url_of(const std::string& host, int port)
+// Compares all of it whatever differs first, so that the time of a refusal
+// does not tell how much of a guess was right.
+bool same_token(const std::string& given, const std::string& token)
 {
-    const std::string shown_host = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return "http://" + shown_host + ":" + std::to_string(port) + "/";
-}
-
-// A wildcard address is no address to browse to: the machine's own
-// addresses of that family, beyond loopback, are.
-std::string urls_of_every_address(bool ipv6, int port)
-{
-    ifaddrs* list = nullptr;
-    std::string urls;
-    if (getifaddrs(&list) != 0)
-        return urls;
-    for (const ifaddrs* a = list; a; a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != (ipv6 ? AF_INET6 : AF_INET))
-            continue;
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* address = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr)
-                                   : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr);
-        if (!inet_ntop(ipv6 ? AF_INET6 : AF_INET, address, text, sizeof text) || loopback(text) ||
-            std::string(text).rfind("fe80:", 0) == 0)
-            continue;
-        urls += (urls.empty() ? "" : ", ") + url_of(text, port);
-    }
-    freeifaddrs(list);
-    return urls;
+    unsigned char differ = given.size() != token.size();
+    for (size_t i = 0; i < given.size(); ++i)
+        differ |= static_cast<unsigned char>(given[i] ^ token[i % (token.empty() ? 1 : token.size())]);
+    return differ == 0 && !token.empty();
 }
 
 } // namespace
 
 PageServer::PageServer(const char* html, std::string script_path, const char* script)
-    : server_(std::make_unique<httplib::Server>()), html_(html), script_path_(std::move(script_path)), script_(script)
+    : gate_({}, [this](const RequestHead& head) { return check(head); }), server_(std::make_unique<httplib::Server>()),
+      html_(html), script_path_(std::move(script_path)), script_(script)
 {
 }
 
@@ -61,30 +45,6 @@ PageServer::~PageServer()
 {
     stop();
 }
-
-namespace {
-
-// "[HOST:]PORT", "[::1]:8080": the host (loopback when none is named) and
-// the port as given and as a number.
-Result parse_address(const std::string& address, std::string* host, std::string* port_text, long* port)
-{
-    *host = "127.0.0.1";
-    *port_text = address;
-    const size_t colon = address.rfind(':');
-    if (colon != std::string::npos) {
-        *host = address.substr(0, colon);
-        *port_text = address.substr(colon + 1);
-        if (host->size() > 1 && host->front() == '[' && host->back() == ']')
-            *host = host->substr(1, host->size() - 2);
-    }
-    char* end = nullptr;
-    *port = strtol(port_text->c_str(), &end, 10);
-    if (host->empty() || port_text->empty() || *end != '\0' || *port < 0 || *port > 65535)
-        return Result::failure("bad --http '" + address + "': expected [HOST:]PORT, such as 8080 or 0.0.0.0:8080");
-    return Result::ok();
-}
-
-} // namespace
 
 std::string PageServer::page() const
 {
@@ -145,36 +105,29 @@ void PageServer::accept_actions(std::function<ActionReply(const PageAction&)> ha
     token_ = token;
 }
 
-namespace {
-
-// Compares all of it whatever differs first, so that the time of a refusal
-// does not tell how much of a guess was right.
-bool same_token(const std::string& given, const std::string& token)
+// The gate's check of every request, before a byte of its body is read.
+GateAnswer PageServer::check(const RequestHead& head) const
 {
-    unsigned char differ = given.size() != token.size();
-    for (size_t i = 0; i < given.size(); ++i)
-        differ |= static_cast<unsigned char>(given[i] ^ token[i % (token.empty() ? 1 : token.size())]);
-    return differ == 0 && !token.empty();
+    const std::string host = lower(head.header("host"));
+    if (!own_hosts_.count(host))
+        return {421, "the station answers to its own names only"};
+    // A page of another site could send a plain form, or rebind its name to
+    // this machine; its Origin tells, and it cannot send the action header
+    // without the browser asking the station first, which it never answers.
+    const std::string origin = head.header("origin");
+    if (!origin.empty() && lower(origin) != "http://" + host)
+        return {403, "actions come from the station's own page"};
+    if (head.method != "POST")
+        return {};
+    if (head.header("x-korva-action") != "1")
+        return {403, "actions come from the station's own page"};
+    if (!address_.loopback() && !same_token(head.header("x-korva-token"), token_))
+        return {403, "this station's page needs its token for actions: open it with ?token=..."};
+    return {};
 }
-
-} // namespace
 
 void PageServer::serve_action(const httplib::Request& req, httplib::Response& res)
 {
-    // A page of another site could send a plain form here; it cannot send
-    // this header without the browser asking the station first, which it
-    // never answers.
-    if (req.get_header_value("X-Korva-Action") != "1") {
-        res.status = 403;
-        res.set_content("actions come from the station's own page\n", "text/plain; charset=utf-8");
-        return;
-    }
-    if (!loopback_ && !same_token(req.get_header_value("X-Korva-Token"), token_)) {
-        res.status = 403;
-        res.set_content("this station's page needs its token for actions: open it with ?token=...\n",
-                        "text/plain; charset=utf-8");
-        return;
-    }
     PageAction action;
     action.name = req.matches[1];
     for (const auto& [key, value] : req.params)
@@ -184,12 +137,8 @@ void PageServer::serve_action(const httplib::Request& req, httplib::Response& re
     res.set_content(reply.message + "\n", "text/plain; charset=utf-8");
 }
 
-Result PageServer::start(const std::string& address, std::string* url, std::string* reachable)
+void PageServer::route()
 {
-    std::string host, port_text;
-    long port = 0;
-    if (const Result parsed = parse_address(address, &host, &port_text, &port); !parsed)
-        return parsed;
     server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
         // Nothing but the page's own script runs in it, and no other site
         // may frame it.
@@ -209,40 +158,45 @@ Result PageServer::start(const std::string& address, std::string* url, std::stri
         std::lock_guard<std::mutex> lock(mutex_);
         res.set_content(metrics_, "text/plain; version=0.0.4; charset=utf-8");
     });
-    loopback_ = loopback(host);
-    if (actions_) {
-        if (!loopback_ && token_.empty())
-            return Result::failure("the page takes actions: it is served beyond loopback (" + host +
-                                   ") only with a token in the configuration");
+    if (actions_)
         server_->Post(R"(/action/([A-Za-z0-9_-]{1,40}))",
                       [this](const httplib::Request& req, httplib::Response& res) { serve_action(req, res); });
+}
+
+Result PageServer::start(const std::string& address, std::string* url, std::string* reachable)
+{
+    if (const Result parsed = parse_page_address(address, &address_); !parsed)
+        return parsed;
+    if (actions_ && !address_.loopback() && token_.empty())
+        return Result::failure("the page takes actions: it is served beyond loopback (" + address_.host +
+                               ") only with a token in the configuration");
+    int listener = -1;
+    if (const Result listening = listen_on(&address_, &listener); !listening)
+        return listening;
+    own_hosts_ = own_hosts(address_);
+    // The library's server listens on a socket in a folder of this process
+    // alone: only the gate reaches it.
+    char folder[] = "/tmp/korvastation-page-XXXXXX";
+    if (!mkdtemp(folder)) {
+        close(listener);
+        return Result::failure(std::string("cannot make a folder for the page's server: ") + strerror(errno));
     }
-    // Workers for every stream and as many again for pages and states; a
-    // client that sends its request slowly is given up after a few seconds.
+    inner_dir_ = folder;
+    const std::string inner = inner_dir_ + "/page.sock";
+    route();
+    // Workers for every stream and as many again for pages and states: the
+    // gate passes them only whole requests.
     server_->new_task_queue = [] { return new httplib::ThreadPool(2 * MAX_EVENT_STREAMS); };
-    // An address another program (a second station) listens on is refused:
-    // the library's own options would share the port, and the operators'
-    // scans would go to either station at random.
-    server_->set_socket_options([](int socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server_->set_read_timeout(3, 0);
-    int bound = static_cast<int>(port);
-    if (port == 0)
-        bound = server_->bind_to_any_port(host);
-    else if (!server_->bind_to_port(host, bound))
-        bound = -1;
-    if (bound < 0)
-        return Result::failure("cannot serve the page on " + host + ":" + port_text + ": " + strerror(errno));
+    server_->set_address_family(AF_UNIX);
+    if (!server_->bind_to_port(inner, 80)) {
+        close(listener);
+        return Result::failure("cannot serve the page on " + inner + ": " + strerror(errno));
+    }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    const bool wildcard = host == "0.0.0.0" || host == "::";
-    *url = url_of(wildcard ? (host == "::" ? "::1" : "127.0.0.1") : host, bound);
-    reachable->clear();
-    if (wildcard)
-        *reachable = urls_of_every_address(host == "::", bound);
-    if (!loopback(host) && reachable->empty())
-        *reachable = wildcard ? "every address of this machine, port " + std::to_string(bound) : *url;
+    if (const Result started = gate_.start(listener, inner); !started)
+        return started;
+    *url = page_url(address_);
+    *reachable = urls_beyond_loopback(address_);
     return Result::ok();
 }
 
@@ -271,6 +225,7 @@ void PageServer::stop()
         stopping_ = true;
     }
     changed_.notify_all();
+    gate_.stop();
     if (thread_.joinable()) {
         // The server ignores a stop that comes before it runs: a station
         // whose boards were all done at once would wait for it for ever.
@@ -278,6 +233,11 @@ void PageServer::stop()
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server_->stop();
         thread_.join();
+    }
+    if (!inner_dir_.empty()) {
+        unlink((inner_dir_ + "/page.sock").c_str());
+        rmdir(inner_dir_.c_str());
+        inner_dir_.clear();
     }
 }
 

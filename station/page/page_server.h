@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "sim/support/result.h"
+#include "station/page/page_address.h"
+#include "station/page/request_gate.h"
 
 namespace httplib {
 class Server;
@@ -63,10 +65,15 @@ private:
     // A live page's stream of states, while there is room for one.
     void serve_events(httplib::Response& res);
     void serve_action(const httplib::Request& req, httplib::Response& res);
+    GateAnswer check(const RequestHead& head) const;
+    void route();
 
     std::function<ActionReply(const PageAction&)> actions_;
     std::string token_;
-    bool loopback_ = true;
+    PageAddress address_;
+    std::set<std::string> own_hosts_;  // the Host values a request may carry
+    RequestGate gate_;
+    std::string inner_dir_;  // the library's server's socket is in it
 
     std::unique_ptr<httplib::Server> server_;
     const char* html_;

@@ -267,8 +267,12 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
         return Result::failure(path + ": " + named.why());
     if (config->records_dir.empty())
         return Result::failure(path + ": records is empty: the attempts' records need a folder");
-    if (config->token.find_first_of(" \t\r\n") != std::string::npos)
-        return Result::failure(path + ": the token holds a space or line break: a browser could not send it");
+    // The page carries the token in its address (?token=...): characters
+    // that a URL would change are refused.
+    if (config->token.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~") !=
+        std::string::npos)
+        return Result::failure(path + ": the token may hold letters, digits, '-', '.', '_' and '~' only: the page "
+                                      "carries it in its address");
     return Result::ok();
 }
 

@@ -131,10 +131,21 @@ Result ServedStation::open_page()
     std::string url, reachable;
     if (const Result started = core_.serve_page(config_.settings.http, page_.get(), states, &url, &reachable); !started)
         return started;
-    tell_user("operator's page at " + url);
-    if (!reachable.empty())
-        tell_user("the operator's page can be reached from other machines (" + reachable +
-                  "); its actions need the token");
+    // Beyond loopback the page is opened with the token in its address;
+    // the token itself is never printed.
+    const std::string with_token = reachable.empty() ? "" : "?token=...";
+    tell_user("operator's page at " + url + with_token);
+    if (!reachable.empty()) {
+        std::string addresses;
+        for (size_t start = 0; start < reachable.size();) {
+            const size_t end = std::min(reachable.find(", ", start), reachable.size());
+            const std::string one = reachable.substr(start, end - start);
+            addresses += (addresses.empty() ? "" : ", ") + one + (one.rfind("http", 0) == 0 ? with_token : "");
+            start = end + 2;
+        }
+        tell_user("the operator's page can be reached from other machines (" + addresses +
+                  "): open it with the configuration's token in place of ...");
+    }
     return Result::ok();
 }
 

@@ -3,14 +3,10 @@
 // database, many pages and slow clients at once.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include "station/page/page_server.h"
+#include "tests/station/raw_http.h"
 #include "tests/station/station_fixture.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/session.h"
@@ -29,37 +25,6 @@ std::string dashboard_url(Station& station)
     if (at == std::string::npos)
         return "";
     return err.substr(at + told.size(), err.find('\n', at) - at - told.size());
-}
-
-// A connection to the page's server with a request sent; the socket.
-int request(int port, const std::string& text)
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(write(s, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    return s;
-}
-
-// What came on s until it holds what, or timeout_ms.
-std::string read_until(int s, const std::string& what, int timeout_ms)
-{
-    std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (seen.find(what) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = read(s, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        seen.append(buffer, static_cast<size_t>(n));
-    }
-    return seen;
 }
 
 // Reads the dashboard's event stream at url until an event holds what, or
@@ -150,48 +115,6 @@ TEST(Station, TheDashboardShowsTheLineOfStationsSharingADatabase)
     ASSERT_TRUE(bench_b.wait_page_kept()) << bench_b.process().err();
     kill(bench_b.process().pid(), SIGINT);
     EXPECT_EQ(bench_b.finish(), 2);
-}
-
-TEST(Station, ThePageAnswersHoweverManyLivePagesAndSlowClientsThereAre)
-{
-    Pty empty_fixture;
-    Station station({"--http", "0", empty_fixture.slave_path() + "=E1"});
-    const std::string url = dashboard_url(station);
-    const int port = std::stoi(url.substr(url.rfind(':') + 1));
-    const std::string events = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    const std::string page = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    std::vector<int> open;
-    for (int i = 0; i < korvastation::MAX_EVENT_STREAMS; ++i) {
-        open.push_back(request(port, events));
-        EXPECT_NE(read_until(open.back(), "data: ", 30000).find("data: "), std::string::npos) << "stream " << i;
-    }
-    // Clients that never finish their request line.
-    for (int i = 0; i < 8; ++i)
-        open.push_back(request(port, "GET / HT"));
-    const int refused = request(port, events);
-    const std::string answer = read_until(refused, "close one", 30000);
-    EXPECT_NE(answer.find("HTTP/1.1 503"), std::string::npos) << answer;
-    EXPECT_NE(answer.find("live pages at once; close one, or read /state."), std::string::npos) << answer;
-    close(refused);
-    const int reader = request(port, page);
-    EXPECT_NE(read_until(reader, "</html>", 30000).find("HTTP/1.1 200 OK"), std::string::npos);
-    close(reader);
-    // A stream closed gives its place to the next.
-    close(open.front());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(30000);
-    std::string next;
-    while (next.find("data: ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        const int again = request(port, events);
-        next = read_until(again, "data: ", 2000);
-        close(again);
-    }
-    EXPECT_NE(next.find("data: "), std::string::npos) << next;
-    for (size_t i = 1; i < open.size(); ++i)
-        close(open[i]);
-    kill(station.process().pid(), SIGINT);
-    ASSERT_TRUE(station.wait_page_kept()) << station.process().err();
-    kill(station.process().pid(), SIGINT);
-    EXPECT_EQ(station.finish(), 2);
 }
 
 // The page's state now, as its script reads it.

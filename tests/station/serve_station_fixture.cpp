@@ -18,7 +18,7 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
     config << more << "\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"
            << "cycle_wait = 0.2\n\n[advice]\npassed = \"green tray\"\nfailed = \"red tray\"\n";
     for (const FixtureSetup& f : fixtures)
-        config << "\n[[fixture]]\nname = \"" << f.name << "\"\nport = \"" << (f.board ? f.board->port() : "/nonexistent")
+        config << "\n[[fixture]]\nname = \"" << f.name << "\"\nport = \"" << (f.board ? f.board->port() : dir + "/no-board-" + f.name)
                << "\"\nswitch = \"" << (f.power_pipe.empty() ? "/dev/null" : f.power_pipe) << "\"\n";
     config.close();
     start(std::move(args));
@@ -36,7 +36,7 @@ void ServeProcess::start(std::vector<std::string> args)
     const size_t at = process_->err().find(mark);
     if (at != std::string::npos) {
         url_ = process_->err().substr(at + mark.size());
-        url_ = url_.substr(0, url_.find('\n'));
+        url_ = url_.substr(0, url_.find_first_of("?\n"));
     }
 }
 

@@ -268,7 +268,12 @@ TEST(Serve, ActionsBeyondLoopbackNeedTheToken)
     }
     ServeProcess station(dir, {{"A", nullptr, ""}}, "http = \"0.0.0.0:0\"\ntoken = \"k0rva-line-7\"");
     ASSERT_FALSE(station.url().empty()) << station.process().err();
+    // The addresses to open, the token elided: never printed.
+    EXPECT_NE(station.process().err().find("korvastation: operator's page at http://127.0.0.1:"), std::string::npos);
+    EXPECT_NE(station.process().err().find("/?token=...\n"), std::string::npos) << station.process().err();
     EXPECT_NE(station.process().err().find("can be reached from other machines"), std::string::npos);
+    EXPECT_NE(station.process().err().find("in place of ...\n"), std::string::npos) << station.process().err();
+    EXPECT_EQ(station.process().err().find("k0rva-line-7"), std::string::npos) << station.process().err();
     EXPECT_EQ(station.post("operator", {{"name", "eve"}}).status, 403);
     EXPECT_EQ(station.post("operator", {{"name", "eve"}}, "k0rva-line-6").status, 403);
     EXPECT_EQ(station.state()["operator"], "");

@@ -143,7 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                 " bad database 'host=localhost dbname=x': a keyword connection string; give a postgresql:// URI or a "
                 "SQLite file"},
         Mistake{"TokenWithSpace", "token = \"a b\"\n" + FIXTURE,
-                " the token holds a space or line break: a browser could not send it"}),
+                " the token may hold letters, digits, '-', '.', '_' and '~' only: the page carries it in its address"},
+        Mistake{"TokenAPageCannotSend", "token = \"a+b&c#d\"\n" + FIXTURE,
+                " the token may hold letters, digits, '-', '.', '_' and '~' only: the page carries it in its address"},
+        Mistake{"TokenBeyondAscii", "token = \"k\u00f8rva\"\n" + FIXTURE,
+                " the token may hold letters, digits, '-', '.', '_' and '~' only: the page carries it in its address"}),
     [](const testing::TestParamInfo<Mistake>& info) { return std::string(info.param.name); });
 
 TEST(ServeConfig, APortWrittenTwoWaysIsOnePort)
