@@ -82,7 +82,7 @@ Result BatchStation::open_outputs()
     std::vector<std::string> labels;
     for (const BoardSpec& board : settings_.boards)
         labels.push_back(board.label);
-    const RecordContext context{KORVA_VERSION, BOOT_IMAGE_SHA256};
+    const RecordContext context = core_.record_context();
     if (!settings_.json_path.empty()) {
         json_ = std::make_unique<RecordFilesSink>(RecordFilesSink::Format::JSON, context, labels);
         if (const Result opened = json_->open(settings_.json_path, settings_.append); !opened)
@@ -105,7 +105,7 @@ Result BatchStation::open_outputs()
         database_failed_ = true;
         return Result::ok();
     }
-    core_.use_database(std::move(store));
+    core_.use_database(std::move(store), DatabaseWorker::Refused::COUNTED);
     return Result::ok();
 }
 

@@ -40,9 +40,14 @@ Result StationCore::identify(const std::string& named_by)
     return Result::ok();
 }
 
-void StationCore::use_database(std::unique_ptr<ResultStore> store)
+RecordContext StationCore::record_context() const
 {
-    database_ = std::make_unique<DatabaseSink>(std::move(store), station_name_, run_id_);
+    return {KORVA_VERSION, BOOT_IMAGE_SHA256, station_name_, run_id_};
+}
+
+void StationCore::use_database(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused)
+{
+    database_ = std::make_unique<DatabaseSink>(std::move(store), refused, station_name_, run_id_);
     add_sink(database_.get());
 }
 

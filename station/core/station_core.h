@@ -16,6 +16,7 @@
 #include "station/core/yield_watch.h"
 #include "station/outputs/database_sink.h"
 #include "station/outputs/line_metrics.h"
+#include "station/outputs/records.h"
 #include "station/page/page_server.h"
 #include "station/run/station_settings.h"
 
@@ -41,11 +42,13 @@ public:
     korvasim::Result identify(const std::string& named_by);
     const std::string& station_name() const { return station_name_; }
     const std::string& run_id() const { return run_id_; }
+    // What every record of this station carries besides its attempt.
+    RecordContext record_context() const;
 
     // Sinks take each record in the order they were added.
     void add_sink(AttemptSink* sink) { pipeline_.add_sink(sink); }
     // The database as a sink, and the source of the day's yield.
-    void use_database(std::unique_ptr<ResultStore> store);
+    void use_database(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused);
     DatabaseSink* database() { return database_.get(); }
     // The day's yield, from the database when there is one: a sink too.
     void watch_yield();

@@ -4,8 +4,9 @@
 
 namespace korvastation {
 
-DatabaseSink::DatabaseSink(std::unique_ptr<ResultStore> store, std::string station, std::string run)
-    : worker_(std::move(store)), station_(std::move(station)), run_(std::move(run))
+DatabaseSink::DatabaseSink(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused, std::string station,
+                           std::string run)
+    : worker_(std::move(store), refused), station_(std::move(station)), run_(std::move(run))
 {
 }
 

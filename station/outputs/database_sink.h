@@ -14,8 +14,10 @@ namespace korvastation {
 
 class DatabaseSink : public AttemptSink {
 public:
-    // run: the station run's identity in the records.
-    DatabaseSink(std::unique_ptr<ResultStore> store, std::string station, std::string run);
+    // run: the station run's identity in the records; refused: what
+    // becomes of a write the database refuses.
+    DatabaseSink(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused, std::string station,
+                 std::string run);
 
     void take(const AttemptRecord& attempt) override;
     // Waits for the queued attempts; those that could not be written are

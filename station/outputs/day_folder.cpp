@@ -1,6 +1,9 @@
 #include "station/outputs/day_folder.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
+#include <fstream>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -47,6 +50,33 @@ Result DayFolder::append(const std::string& record_line, const std::string& day)
     if (!synced)
         return Result::failure("cannot write a record to " + path + ": " + strerror(sync_errno));
     return Result::ok();
+}
+
+std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
+{
+    std::vector<std::string> folders;
+    if (DIR* root = opendir(root_.c_str())) {
+        while (const dirent* entry = readdir(root)) {
+            const std::string name = entry->d_name;
+            if (name.size() == 10 && name[4] == '-' && name[7] == '-' &&
+                name.find_first_not_of("0123456789-") == std::string::npos)
+                folders.push_back(name);
+        }
+        closedir(root);
+    }
+    std::sort(folders.begin(), folders.end());
+    if (folders.size() > days)
+        folders.erase(folders.begin(), folders.end() - static_cast<long>(days));
+    std::vector<StoredAttempt> attempts;
+    for (const std::string& folder : folders) {
+        std::ifstream records(root_ + "/" + folder + "/" + RECORDS_FILE);
+        for (std::string line; std::getline(records, line);) {
+            StoredAttempt a;
+            if (stored_attempt_of(line, &a))
+                attempts.push_back(std::move(a));
+        }
+    }
+    return attempts;
 }
 
 void DayFolder::take(const AttemptRecord& attempt)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "sim/support/result.h"
 #include "station/outputs/attempt_sink.h"
@@ -27,6 +28,9 @@ public:
     // The attempt's record into the file of the day it started; a failure
     // is told, never thrown.
     void take(const AttemptRecord& attempt) override;
+    // The records of the newest days' files, oldest first, as the database
+    // keeps them: what the database may not hold yet.
+    std::vector<StoredAttempt> read_back(size_t days) const;
 
     static const char RECORDS_FILE[];
 

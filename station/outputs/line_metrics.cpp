@@ -96,6 +96,9 @@ std::string LineMetrics::text(const std::vector<FixtureGauge>& fixtures) const
         for (const std::string& state : states_)
             out << "korva_fixture_state{" << station << ",fixture=" << metric_label_value(f.fixture)
                 << ",state=" << metric_label_value(state) << "} " << (state == f.state ? 1 : 0) << "\n";
+    help(out, "korva_database_waiting_attempts", "gauge",
+         "Finished attempts that wait for the database (it does not take records now).");
+    out << "korva_database_waiting_attempts{" << station << "} " << waiting_ << "\n";
     help(out, "korva_build_info", "gauge", "The station's version and the digest of the boot image it tests with.");
     out << "korva_build_info{" << station << ",version=" << metric_label_value(version_)
         << ",image_sha256=" << metric_label_value(image_sha256_) << "} 1\n";

@@ -27,6 +27,8 @@ public:
 
     // One finished attempt, counted under its fixture (a batch's: its port).
     void take(const AttemptRecord& attempt) override;
+    // The attempts that wait for the database now.
+    void set_waiting(long attempts) { waiting_ = attempts; }
     // The exposition, with each fixture's state now.
     std::string text(const std::vector<FixtureGauge>& fixtures) const;
 
@@ -41,6 +43,7 @@ private:
     long retests_ = 0, intermittent_ = 0;
     std::vector<long> duration_buckets_;  // cumulative per bound
     long durations_ = 0;
+    long waiting_ = 0;
     double duration_sum_ = 0;
 };
 

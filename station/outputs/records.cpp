@@ -103,6 +103,10 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
     }
     if (!r.id.empty())
         record["id"] = r.id;
+    if (!context.station.empty()) {
+        record["station"] = context.station;
+        record["run"] = context.run;
+    }
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

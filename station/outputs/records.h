@@ -17,6 +17,7 @@ namespace korvastation {
 struct RecordContext {
     std::string version;       // of dudedoved, the same package's
     std::string image_sha256;  // of the boot image it embeds
+    std::string station, run;  // who made the record; empty: not told
 };
 
 std::string json_record(const AttemptRecord& record, const RecordContext& context);
@@ -26,6 +27,10 @@ std::string junit_report(const std::vector<AttemptRecord>& records);
 
 // An attempt as the database keeps it.
 StoredAttempt stored_attempt(const AttemptRecord& record, const std::string& station, const std::string& run);
+
+// A JSON record (json_record's, with its station) read back as the
+// database keeps it; a reason when the line is no such record.
+korvasim::Result stored_attempt_of(const std::string& json_line, StoredAttempt* attempt);
 
 } // namespace korvastation
 

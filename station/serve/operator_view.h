@@ -41,6 +41,8 @@ struct OperatorSnapshot {
     std::string confirm_fixture, confirm_serial;  // a board that waits for a second scan
     std::vector<FixturePanel> panels;
     YieldRow mine, line;
+    std::string database_trouble;  // why the database takes no records now
+    size_t database_waiting = 0;   // the attempts that wait for it
     std::map<Verdict, std::string> advice;
 };
 

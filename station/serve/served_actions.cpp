@@ -82,6 +82,12 @@ void ServedStation::say(const std::string& text, bool refused)
     fflush(terminal_);
 }
 
+void ServedStation::tell(const std::string& text)
+{
+    fprintf(terminal_, "%s %s\n", iso_time(std::chrono::system_clock::now()).c_str(), terminal_text(text).c_str());
+    fflush(terminal_);
+}
+
 ActionReply ServedStation::refuse(const std::string& why)
 {
     say(why, true);
@@ -166,7 +172,7 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned)
     }
     const auto started = std::chrono::system_clock::now();
     std::string folder;
-    if (const korvasim::Result made = days_.folder_of(started, &folder); !made) {
+    if (const korvasim::Result made = days_->folder_of(started, &folder); !made) {
         say(scanned.serial + " not started: " + made.why(), true);
         return {500, made.why()};
     }

@@ -20,6 +20,8 @@ const auto PUBLISH_EVERY = std::chrono::milliseconds(200);
 // After a request to stop, the boards' dudedoved are given this long to
 // end before they are killed, and the database as long again.
 const auto STOP_WAIT = std::chrono::seconds(5);
+// The day folders whose records are written into a database that missed them.
+const size_t CATCH_UP_DAYS = 14;
 
 // A fixture's state as a metric's label: one word.
 std::string metric_state(Fixture::State state)
@@ -34,7 +36,6 @@ std::string metric_state(Fixture::State state)
 ServedStation::ServedStation(ServeConfig config, FILE* terminal, int scans_fd, std::function<Clock::time_point()> clock)
     : config_(std::move(config)), core_(config_.settings, std::move(clock)), terminal_(terminal),
       events_(terminal, false, [] { return size_t(80); }), scans_(scans_fd),
-      days_(config_.records_dir, {KORVA_VERSION, BOOT_IMAGE_SHA256}),
       passes_([this](const AttemptRecord& a) {
           if (a.final_attempt && a.verdict == Verdict::PASSED)
               passed_today_.insert(a.board.label);
@@ -55,8 +56,9 @@ Result ServedStation::open()
         return identified;
     if (const Result locked = take_locks(); !locked)
         return locked;
+    days_ = std::make_unique<DayFolder>(config_.records_dir, core_.record_context());
     std::string folder;
-    if (const Result made = days_.folder_of(std::chrono::system_clock::now(), &folder); !made)
+    if (const Result made = days_->folder_of(std::chrono::system_clock::now(), &folder); !made)
         return made;
     passed_day_ = day_of(std::chrono::system_clock::now());
     for (const FixtureSpec& f : config_.fixtures)
@@ -101,17 +103,20 @@ Result ServedStation::take_locks()
 // mistake to mend first, not to work around.
 Result ServedStation::open_outputs()
 {
-    core_.add_sink(&days_);
+    core_.add_sink(days_.get());
     const StationSettings& s = config_.settings;
     if (!s.db.empty()) {
         std::unique_ptr<ResultStore> store;
         if (const Result opened = open_result_store(s.db, &store); !opened)
             return opened;
         read_the_day(*store);
-        core_.use_database(std::move(store));
+        core_.use_database(std::move(store), DatabaseWorker::Refused::RETRIED);
+        // What the database missed while the station was down or the
+        // database away, from the station's own record.
+        core_.database()->worker().catch_up(days_->read_back(CATCH_UP_DAYS));
     }
     if (!config_.on_attempt.empty()) {
-        hand_off_ = std::make_unique<HandOff>(config_.on_attempt, RecordContext{KORVA_VERSION, BOOT_IMAGE_SHA256});
+        hand_off_ = std::make_unique<HandOff>(config_.on_attempt, core_.record_context());
         core_.add_sink(hand_off_.get());
     }
     core_.add_sink(&passes_);
@@ -214,6 +219,7 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
     if (hand_off_)
         for (const std::string& why : hand_off_->check(turn.now))
             tell_user(why);
+    changed = watch_database() || changed;
     // A change shows within PUBLISH_EVERY; a silent board's seconds go on
     // by themselves once a second.
     unpublished_ = changed;
@@ -224,6 +230,33 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
     if (stopping_ && !testing && !core_.diagnosing())
         return false;
     core_.rest(turn);
+    return true;
+}
+
+// The database's trouble is told when it starts and when it ends; while it
+// lasts the page shows the attempts that wait.
+bool ServedStation::watch_database()
+{
+    DatabaseSink* database = core_.database();
+    if (!database)
+        return false;
+    DatabaseWorker& worker = database->worker();
+    for (const std::string& notice : worker.take_notices()) {
+        tell(notice);
+        worker.catch_up(days_->read_back(CATCH_UP_DAYS));
+    }
+    const std::string trouble = worker.trouble();
+    const size_t waiting = worker.waiting();
+    if (trouble == database_trouble_ && waiting == database_waiting_)
+        return false;
+    if (!trouble.empty() && database_trouble_.empty())
+        tell("the database does not take records (" + trouble + "): the day's " + DayFolder::RECORDS_FILE +
+                  " keeps them until it does");
+    if (trouble.empty() && !database_trouble_.empty())
+        tell("the database takes records again: the " + std::to_string(database_waiting_) +
+                  " that waited are written");
+    database_trouble_ = trouble;
+    database_waiting_ = waiting;
     return true;
 }
 
@@ -267,7 +300,8 @@ int ServedStation::finish(const std::atomic<int>& interrupts)
     if (!database || database->missing() == 0)
         return 0;
     tell_user(database->first_failure() + ": " + std::to_string(database->missing()) +
-              " attempts are not in the database (the day's " + DayFolder::RECORDS_FILE + " has them)");
+              " attempts are not in the database (the day's " + DayFolder::RECORDS_FILE +
+              " has them; they go in at the station's next start)");
     return EXIT_UNTESTED;
 }
 
@@ -281,6 +315,7 @@ void ServedStation::publish(Clock::time_point now)
     std::vector<FixtureGauge> gauges;
     for (const auto& f : fixtures_)
         gauges.push_back({f->spec().name, metric_state(f->state())});
+    core_.metrics()->set_waiting(static_cast<long>(database_waiting_));
     page_->publish_metrics(core_.metrics()->text(gauges));
 }
 
@@ -308,6 +343,8 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
         }
         s.panels.push_back(std::move(panel));
     }
+    s.database_trouble = database_trouble_;
+    s.database_waiting = database_waiting_;
     s.day = core_.yield().day();
     s.mine = core_.yield().station_row();
     s.line = core_.yield().tally().total;

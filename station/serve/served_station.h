@@ -65,6 +65,7 @@ private:
     void read_scans();
     std::vector<std::shared_ptr<AttemptSeries>> boards_under_test(std::vector<size_t>* fixtures) const;
     void show_events(const StationCore::Turn& turn, const std::vector<size_t>& fixtures);
+    bool watch_database();
     void publish(Clock::time_point now);
 
     ActionReply scan(const PageAction& action);
@@ -75,6 +76,9 @@ private:
     ActionReply refuse(const std::string& why);
     ActionReply answer(const ScanAnswer& scanned);
     void say(const std::string& text, bool refused);
+    // A word of the station's own (the database away, the records that
+    // cannot be written) on its terminal, as its events are.
+    void tell(const std::string& text);
     std::string busy(size_t fixture) const;
     int fixture_named(const std::string& name) const;
 
@@ -84,7 +88,7 @@ private:
     FILE* terminal_;
     Display events_;
     TerminalScans scans_;
-    DayFolder days_;
+    std::unique_ptr<DayFolder> days_;
     std::unique_ptr<HandOff> hand_off_;
     CallbackSink passes_;
     std::set<std::string> passed_today_;
@@ -100,6 +104,8 @@ private:
     int stops_sent_ = 0;
     Clock::time_point stop_asked_, published_;
     bool unpublished_ = false;  // a change the page has not shown yet
+    std::string database_trouble_;  // why the database takes no records; empty while it does
+    size_t database_waiting_ = 0;
 };
 
 } // namespace korvastation

@@ -1,23 +1,65 @@
 #include "station/store/database_worker.h"
 
+#include <set>
+#include <variant>
+
 namespace korvastation {
+
+using Write = std::variant<StoredAttempt, StationEvent, std::vector<StoredAttempt>>;
 
 struct DatabaseWorker::Shared {
     std::unique_ptr<ResultStore> store;
+    Refused refused;
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::deque<StoredAttempt> queue;
+    std::deque<Write> queue;
     std::optional<StoreFilter> yield_asked;
     std::optional<YieldTally> yield_answer;
     bool busy = false;
     bool stopping = false;
+    std::string trouble;
+    std::chrono::duration<double> pause{1};
     size_t missing = 0;
     std::string first_failure;
+    std::vector<std::string> notices;
 };
 
-DatabaseWorker::DatabaseWorker(std::unique_ptr<ResultStore> store) : shared_(std::make_shared<Shared>())
+namespace {
+
+// The writes of one queued item; a catch-up's attempts are those the
+// database does not hold yet, asked for by their days.
+korvasim::Result write(ResultStore& store, const Write& item)
+{
+    if (const auto* attempt = std::get_if<StoredAttempt>(&item))
+        return store.add(*attempt);
+    if (const auto* event = std::get_if<StationEvent>(&item))
+        return store.add_event(*event);
+    std::set<std::string> days, held;
+    for (const StoredAttempt& a : std::get<std::vector<StoredAttempt>>(item))
+        days.insert(a.start.substr(0, 10));
+    for (const std::string& day : days)
+        if (const korvasim::Result r = store.stored_ids({day, day, "", ""}, &held); !r)
+            return r;
+    for (const StoredAttempt& a : std::get<std::vector<StoredAttempt>>(item))
+        if (!held.count(a.id))
+            if (const korvasim::Result r = store.add(a); !r)
+                return r;
+    return korvasim::Result::ok();
+}
+
+size_t writes_in(const Write& item)
+{
+    const auto* many = std::get_if<std::vector<StoredAttempt>>(&item);
+    return many ? many->size() : 1;
+}
+
+} // namespace
+
+DatabaseWorker::DatabaseWorker(std::unique_ptr<ResultStore> store, Refused refused)
+    : shared_(std::make_shared<Shared>())
 {
     shared_->store = std::move(store);
+    shared_->refused = refused;
     thread_ = std::thread(work, shared_);
 }
 
@@ -43,13 +85,29 @@ void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
             return;
         shared->busy = true;
         if (!shared->queue.empty()) {
-            const StoredAttempt attempt = std::move(shared->queue.front());
-            shared->queue.pop_front();
+            const Write item = shared->queue.front();
             lock.unlock();
-            const korvasim::Result added = shared->store->add(attempt);
+            const korvasim::Result written = write(*shared->store, item);
+            const std::string notice = shared->store->take_notice();
             lock.lock();
-            if (!added && shared->missing++ == 0)
-                shared->first_failure = added.why();
+            if (!notice.empty())
+                shared->notices.push_back(notice);
+            if (written || shared->refused == Refused::COUNTED) {
+                shared->queue.pop_front();
+                shared->trouble.clear();
+                shared->pause = std::chrono::seconds(1);
+                if (!written && shared->missing++ == 0)
+                    shared->first_failure = written.why();
+            } else {
+                // Tried again after a pause that grows while the database
+                // stays away; a request to stop ends the pause.
+                shared->trouble = written.why();
+                shared->busy = false;
+                shared->idle.notify_all();
+                shared->wake.wait_for(lock, shared->pause, [&] { return shared->stopping; });
+                shared->pause = std::min(shared->pause * 2, std::chrono::duration<double>(LONGEST_PAUSE_S));
+                continue;
+            }
         } else {
             const StoreFilter boards = *shared->yield_asked;
             shared->yield_asked.reset();
@@ -70,6 +128,26 @@ void DatabaseWorker::add(StoredAttempt attempt)
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->queue.push_back(std::move(attempt));
+    }
+    shared_->wake.notify_all();
+}
+
+void DatabaseWorker::add(StationEvent event)
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->queue.push_back(std::move(event));
+    }
+    shared_->wake.notify_all();
+}
+
+void DatabaseWorker::catch_up(std::vector<StoredAttempt> attempts)
+{
+    if (attempts.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->queue.push_back(std::move(attempts));
     }
     shared_->wake.notify_all();
 }
@@ -98,9 +176,11 @@ bool DatabaseWorker::drain(const std::function<bool()>& keep_waiting)
         if (!keep_waiting()) {
             // What is left counts as not written; the statement under way
             // may still end, but nobody waits for it.
-            shared_->missing += shared_->queue.size() + (shared_->busy ? 1 : 0);
+            for (const Write& item : shared_->queue)
+                shared_->missing += writes_in(item);
             if (shared_->first_failure.empty())
-                shared_->first_failure = "the station stopped waiting for the database";
+                shared_->first_failure =
+                    shared_->trouble.empty() ? "the station stopped waiting for the database" : shared_->trouble;
             shared_->queue.clear();
             abandoned_ = true;
             return false;
@@ -108,6 +188,29 @@ bool DatabaseWorker::drain(const std::function<bool()>& keep_waiting)
         shared_->idle.wait_for(lock, std::chrono::milliseconds(100));
     }
     return true;
+}
+
+size_t DatabaseWorker::waiting() const
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (shared_->trouble.empty())
+        return 0;
+    size_t writes = 0;
+    for (const Write& item : shared_->queue)
+        writes += writes_in(item);
+    return writes;
+}
+
+std::string DatabaseWorker::trouble() const
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->trouble;
+}
+
+std::vector<std::string> DatabaseWorker::take_notices()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return std::exchange(shared_->notices, {});
 }
 
 size_t DatabaseWorker::missing() const

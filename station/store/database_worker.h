@@ -1,6 +1,6 @@
-// The database off the loop that reads the boards: attempts are written and
-// the line's yield is read on a thread of their own, so that a slow or
-// silent server never holds a board, a page or a signal.
+// The database off the loop that reads the boards: attempts and events are
+// written and the line's yield is read on a thread of their own, so that a
+// slow or silent server never holds a board, a page or a signal.
 #ifndef KORVASTATION_DATABASE_WORKER_H
 #define KORVASTATION_DATABASE_WORKER_H
 
@@ -20,7 +20,15 @@ namespace korvastation {
 
 class DatabaseWorker {
 public:
-    explicit DatabaseWorker(std::unique_ptr<ResultStore> store);
+    // What becomes of a write the database refused.
+    enum class Refused {
+        COUNTED,  // counted as missing: a batch's record files keep it
+        RETRIED,  // tried again, in order, after a growing pause, until the
+                  // database takes it: a served station's day folder keeps
+                  // it meanwhile
+    };
+
+    DatabaseWorker(std::unique_ptr<ResultStore> store, Refused refused);
     // Waits for the statement under way, which is bounded; what is still
     // queued is not written (drain first). After an abandoned drain the
     // thread is left to the process's end.
@@ -29,19 +37,32 @@ public:
     DatabaseWorker& operator=(const DatabaseWorker&) = delete;
 
     void add(StoredAttempt attempt);
-    // Asks for the yield of these boards (count_day); the
-    // answer comes by take_yield.
+    void add(StationEvent event);
+    // Adds those of the attempts (a station's own records of earlier) that
+    // the database does not hold yet, in their order.
+    void catch_up(std::vector<StoredAttempt> attempts);
+    // Asks for the yield of these boards (count_day); the answer comes by
+    // take_yield.
     void ask_yield(const StoreFilter& boards);
     // The latest answer, once; nothing while none came (or it failed).
     std::optional<YieldTally> take_yield();
 
-    // Waits until every queued attempt was tried, while keep_waiting()
+    // Waits until every queued write was tried, while keep_waiting()
     // (asked every 100 ms) says to. False when it gave up first.
     bool drain(const std::function<bool()>& keep_waiting);
 
-    // Attempts that could not be written, and the first reason.
+    // Writes that wait because the database refused the first of them, and
+    // why it did; empty while it takes them.
+    size_t waiting() const;
+    std::string trouble() const;
+    // Writes that were not made, and the first reason.
     size_t missing() const;
     std::string first_failure() const;
+    // What happened to the database that the station tells, since the
+    // last call.
+    std::vector<std::string> take_notices();
+
+    static constexpr double LONGEST_PAUSE_S = 30;
 
 private:
     struct Shared;

@@ -67,6 +67,15 @@ std::string conditions_of(const StoreFilter& f, const std::string& prefix, std::
 
 Result SqlResultStore::write(const std::function<Result()>& statements)
 {
+    // A file deleted or replaced under the station would take the records
+    // into nothing: a new one is made at its name, and the station told.
+    if (db_->replaced()) {
+        if (const Result reopened = db_->reconnect(); !reopened)
+            return reopened;
+        if (const Result upgraded = upgrade(id_type_); !upgraded)
+            return upgraded;
+        notice_ = db_->name() + " was deleted or replaced under the station: a new one takes the records";
+    }
     auto once = [&] {
         if (const Result begun = db_->begin_exclusive(); !begun)
             return begun;
@@ -182,6 +191,26 @@ Result SqlResultStore::load_events(const StoreFilter& f, std::vector<StationEven
     for (const auto& row : rows)
         events->push_back({row[0], row[1], row[2], row[3], row[4], row[5], row[6]});
     return Result::ok();
+}
+
+Result SqlResultStore::stored_ids(const StoreFilter& f, std::set<std::string>* ids)
+{
+    std::vector<std::string> params;
+    const std::string conditions = conditions_of(f, "", &params);
+    SqlRows rows;
+    if (const Result r = db_->run("SELECT attempt_key FROM attempts WHERE attempt_key IS NOT NULL" +
+                                      (conditions.empty() ? "" : " AND " + conditions),
+                                  params, &rows);
+        !r)
+        return r;
+    for (const auto& row : rows)
+        ids->insert(row[0]);
+    return Result::ok();
+}
+
+std::string SqlResultStore::take_notice()
+{
+    return std::exchange(notice_, std::string());
 }
 
 Result count_day(ResultStore& store, const StoreFilter& filter, YieldTally* tally)

@@ -9,6 +9,7 @@
 #define KORVASTATION_RESULT_STORE_H
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,11 @@ public:
     // The attempts, by their start.
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
     virtual korvasim::Result load_events(const StoreFilter& filter, std::vector<StationEvent>* events) = 0;
+    // The identities of the attempts the filter takes.
+    virtual korvasim::Result stored_ids(const StoreFilter& filter, std::set<std::string>* ids) = 0;
+    // What happened to the database that the station should tell (a file
+    // deleted under it and made anew), once; empty when nothing did.
+    virtual std::string take_notice() = 0;
     // The boards' yield, one row per group (one row keyed "all" for LINE).
     virtual korvasim::Result count_boards(const StoreFilter& filter, BoardGroup group, std::vector<YieldRow>* rows) = 0;
     // The line's boards' yield by test: a board that hung in a test failed it.

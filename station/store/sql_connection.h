@@ -26,6 +26,9 @@ public:
     // Opens the connection anew (a server restarted, a statement it never
     // answered); a file has nothing to open anew.
     virtual korvasim::Result reconnect() = 0;
+    // Whether the database it opened is no longer the one its name names
+    // (a file deleted or replaced under it); reconnect opens the new one.
+    virtual bool replaced() const { return false; }
     // The aggregate that joins texts with a separator: SQLite and
     // PostgreSQL name it differently.
     virtual const char* text_aggregate() const = 0;

@@ -33,6 +33,8 @@ public:
     korvasim::Result count_boards(const StoreFilter& filter, BoardGroup group, std::vector<YieldRow>* rows) override;
     korvasim::Result count_tests(const StoreFilter& filter, std::vector<YieldRow>* rows) override;
     korvasim::Result count_faults(const StoreFilter& filter, std::vector<FaultRow>* faults) override;
+    korvasim::Result stored_ids(const StoreFilter& filter, std::set<std::string>* ids) override;
+    std::string take_notice() override;
 
 private:
     korvasim::Result upgrade_in_transaction(const std::string& id_type);
@@ -44,6 +46,8 @@ private:
     korvasim::Result finish(const korvasim::Result& done);
 
     std::unique_ptr<SqlConnection> db_;
+    std::string id_type_;
+    std::string notice_;
 };
 
 // The filter's conditions on the attempts' columns (prefix names their

@@ -60,6 +60,7 @@ std::string with_id_type(std::string statement, const std::string& id_type)
 
 Result SqlResultStore::upgrade(const std::string& id_type)
 {
+    id_type_ = id_type;
     if (const Result begun = db_->begin_exclusive(); !begun)
         return begun;
     return finish(upgrade_in_transaction(id_type));

@@ -8,7 +8,8 @@
 #include <csignal>
 #include <fstream>
 
-#include "tests/station/station_fixture.h"
+#include "station/store/result_store.h"
+#include "tests/station/serve_station_fixture.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/session.h"
 #include "tests/support/tcp_relay.h"
@@ -145,5 +146,63 @@ TEST_P(StationDatabaseTest, EveryAttemptIsRecordedAndReported)
 
 INSTANTIATE_TEST_SUITE_P(Station, StationDatabaseTest, testing::Values("SQLite"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// The station's own record, the day's file, keeps what the database does
+// not take: a server stopped mid-shift is said so at once, its attempts
+// wait (the page and the metrics count them) and go in, each once, when it
+// is back, also after the station started again.
+TEST(StationDatabase, AServerAwayMidShiftGetsEveryAttemptOnceWhenItIsBack)
+{
+    PostgresServer server;
+    if (!server.available())
+        GTEST_SKIP() << server.why();
+    const std::string dir = make_temp_dir();
+    PoweredBoard a(dir, "a");
+    ServeProcess station(dir, {a.fixture("A")}, "database = \"" + server.uri() + "\"");
+    auto waiting = [&] { return station.state().value("database", nlohmann::json::object()).value("waiting", 0); };
+    ASSERT_EQ(station.post("scan", {{"text", "KV1"}}).status, 200);
+    ASSERT_TRUE(station.wait_panel("A", "verdict"));
+    // Away while the station runs: said at once, counted, written when back.
+    server.stop();
+    ASSERT_EQ(station.post("scan", {{"text", "KV2"}}).status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return waiting() == 1; }, STATION_TIMEOUT_MS)) << station.state().dump();
+    EXPECT_NE(station.process().out().find(" the database does not take records ("), std::string::npos)
+        << station.process().out();
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(station.process().wait_until(
+        [&] { return station.process().out().find("the database takes records again") != std::string::npos; },
+        STATION_TIMEOUT_MS))
+        << station.process().out();
+    // Away when the station stops: the next start writes what it missed.
+    server.stop();
+    ASSERT_EQ(station.post("scan", {{"text", "KV3"}}).status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return waiting() == 1; }, STATION_TIMEOUT_MS)) << station.state().dump();
+    for (int i = 0; i < 3; ++i)
+        station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 2);
+    EXPECT_NE(station.process().err().find("1 attempts are not in the database (the day's attempts.jsonl has them; "
+                                           "they go in at the station's next start)"),
+              std::string::npos)
+        << station.process().err();
+    ASSERT_TRUE(server.start());
+    station.start();
+    std::unique_ptr<korvastation::ResultStore> store;
+    ASSERT_TRUE(korvastation::open_result_store(server.uri(), &store));
+    std::string labels;
+    ASSERT_TRUE(station.process().wait_until(
+        [&] {
+            std::vector<korvastation::StoredAttempt> held;
+            labels.clear();
+            if (store->load({}, &held))
+                for (const auto& attempt : held)
+                    labels += attempt.label + " ";
+            return labels == "KV1 KV2 KV3 ";
+        },
+        STATION_TIMEOUT_MS))
+        << labels;
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+    EXPECT_EQ(station.records().size(), 3u);
+}
 
 } // namespace

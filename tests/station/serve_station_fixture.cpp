@@ -11,8 +11,10 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
     : dir_(dir)
 {
     std::ofstream config(dir + "/station.toml");
-    config << "station = \"bench1\"\ndatabase = \"" << dir << "/results.db\"\nrecords = \"" << dir
-           << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH << "\"\nwake_timeout = 60\n";
+    config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH
+           << "\"\nwake_timeout = 60\n";
+    if (more.find("database =") == std::string::npos)
+        config << "database = \"" << dir << "/results.db\"\n";
     if (more.find("http =") == std::string::npos)
         config << "http = \"127.0.0.1:0\"\n";
     config << more << "\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"

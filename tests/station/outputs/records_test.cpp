@@ -76,9 +76,53 @@ std::string expected(const std::string& name)
 
 TEST(RecordWriters, WriteWhatAReaderExpects)
 {
-    const RecordContext context{"1.4.0", "0123abcd"};
+    const RecordContext context{"1.4.0", "0123abcd", "", ""};
     EXPECT_EQ(json_records(attempts(), context), expected("records.jsonl"));
     EXPECT_EQ(junit_report(attempts()), expected("records.xml"));
+}
+
+// A served station's day file is its own record, from which the database
+// gets what it missed: read back, each record is what the database would
+// have stored.
+std::string stored_text(const StoredAttempt& a)
+{
+    std::string text = a.id + "|" + a.station + "|" + a.run + "|" + a.label + "|" + a.port + "|" + a.fixture + "|" +
+                       a.operator_name + "|" + std::to_string(a.retest) + std::to_string(a.final_attempt) +
+                       std::to_string(a.intermittent) + std::to_string(a.golden) + "|" + a.start + "|" + a.end + "|" +
+                       a.verdict + "|" + a.problem + "|" + a.hung_in + "|" + std::to_string(a.passes) + "|" +
+                       a.diagnosis_note + "|" + a.closest + "|";
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        text += std::to_string(a.counts[t][0]) + "/" + std::to_string(a.counts[t][1]) + " ";
+    for (const std::string& fault : a.diagnosis)
+        text += fault + ";";
+    return text;
+}
+
+TEST(RecordReader, ReadsBackWhatTheDatabaseWouldHaveStored)
+{
+    std::vector<AttemptRecord> records = attempts();
+    AttemptRecord unexplained = records[1];
+    unexplained.diagnosis.clear();
+    unexplained.diagnosis_note = "no single fault explains the log; closest: FLASH query 2 field B reads 2";
+    unexplained.diagnosis_closest = "FLASH query 2 field B reads 2";
+    unexplained.board.fixture = "F2";
+    unexplained.operator_name = "ann";
+    AttemptRecord on_retest = records[0];
+    on_retest.retest = 2;
+    records.push_back(unexplained);
+    records.push_back(on_retest);
+    const RecordContext context{"1.4.0", "0123abcd", "bench 3", "bench 3/2026-12-09T08:00:00.000Z/77"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].id = context.run + "/" + std::to_string(i + 1);
+        StoredAttempt back;
+        const korvasim::Result read = stored_attempt_of(json_record(records[i], context), &back);
+        ASSERT_TRUE(read) << read.why();
+        EXPECT_EQ(stored_text(back), stored_text(stored_attempt(records[i], context.station, context.run))) << i;
+    }
+    StoredAttempt none;
+    EXPECT_FALSE(stored_attempt_of("{\"label\": \"B1\"", &none));
+    EXPECT_FALSE(stored_attempt_of(json_record(records[0], {"1.4.0", "0123abcd", "", ""}), &none))
+        << "a record without its station cannot go into a line's database";
 }
 
 } // namespace

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <unistd.h>
 
 #include "station/run/record_text.h"
+#include "station/store/result_store.h"
 #include "station/serve/served_station.h"
 #include "tests/station/support/scripted_tool.h"
 #include "tests/support/session.h"
@@ -151,6 +153,32 @@ TEST_F(ServedStationTest, AStopRecordsTheBoardUnderTest)
     EXPECT_EQ(station_->finish(interrupts_), 0);
     EXPECT_NE(day_file().find("\"verdict\":\"stopped\""), std::string::npos) << day_file();
     EXPECT_NE(terminal().find("F1 KV000001: done: stopped"), std::string::npos) << terminal();
+}
+
+// The day's file is the station's own record: a database file deleted under
+// the station is noticed, made anew, and given every attempt of the day.
+TEST_F(ServedStationTest, ADatabaseFileDeletedUnderTheStationIsMadeAgainWithTheDaysRecords)
+{
+    tool_->plan("p1", "pass");
+    ASSERT_NO_FATAL_FAILURE(start());
+    scan("KV000001", "F1");
+    ASSERT_TRUE(turn_until([&] { return snapshot_.line.boards == 1 || (panel("F1"), snapshot_.line.boards == 1); }));
+    ASSERT_EQ(unlink(config_.settings.db.c_str()), 0);
+    scan("KV000002", "F1");
+    ASSERT_TRUE(turn_until([&] { return terminal().find("was deleted or replaced under the station") != std::string::npos; }))
+        << terminal();
+    std::unique_ptr<ResultStore> store;
+    ASSERT_TRUE(open_result_store(config_.settings.db, &store));
+    std::vector<StoredAttempt> held;
+    ASSERT_TRUE(turn_until([&] {
+        held.clear();
+        return store->load({}, &held) && held.size() == 2;
+    })) << held.size();
+    EXPECT_EQ(held[0].label + " " + held[1].label, "KV000001 KV000002");
+    interrupts_ = 1;
+    while (station_->turn(interrupts_)) {
+    }
+    EXPECT_EQ(station_->finish(interrupts_), 0);
 }
 
 } // namespace
