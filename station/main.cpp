@@ -34,6 +34,10 @@ void catch_signals()
     // The station's terminal closed: stop as asked to, and keep the records.
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file size limit is a write that fails, told as such: it must not
+    // kill the station (nor, inherited, its dudedoved) in the middle of a
+    // record.
+    signal(SIGXFSZ, SIG_IGN);
     struct sigaction resize = {};
     resize.sa_handler = on_resize;
     sigaction(SIGWINCH, &resize, nullptr);

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "station/run/installation.h"
-#include "station/run/user_messages.h"
 
 namespace korvastation {
 
@@ -37,18 +37,34 @@ Result DayFolder::append(const std::string& record_line, const std::string& day)
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return Result::failure("cannot open " + path + ": " + strerror(errno));
-    // One write per line: with O_APPEND no other writer's line lands inside it.
+    // One write per line: with O_APPEND no other writer's line lands inside
+    // it. What the disk took of a line it could not take whole is taken back.
+    struct stat before;
+    const off_t size = fstat(fd, &before) == 0 ? before.st_size : -1;
     const std::string line = record_line + "\n";
-    const ssize_t written = write(fd, line.data(), line.size());
-    const int write_errno = errno;
-    const bool synced = fsync(fd) == 0;
-    const int sync_errno = errno;
+    // A short write is followed by one that tells why (EFBIG, ENOSPC).
+    int write_errno = 0;
+    for (size_t written = 0; written < line.size() && write_errno == 0;) {
+        const ssize_t n = write(fd, line.data() + written, line.size() - written);
+        if (n > 0)
+            written += static_cast<size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            write_errno = errno;
+        else if (n == 0)
+            write_errno = ENOSPC;
+    }
+    const bool synced = write_errno == 0 && fsync(fd) == 0;
+    const int sync_errno = synced ? 0 : write_errno ? write_errno : errno;
+    if (!synced && size >= 0)
+        (void)!ftruncate(fd, size);
     close(fd);
-    if (written != static_cast<ssize_t>(line.size()))
-        return Result::failure("cannot write a record to " + path + ": " +
-                               (written < 0 ? strerror(write_errno) : "the disk took only part of it"));
-    if (!synced)
-        return Result::failure("cannot write a record to " + path + ": " + strerror(sync_errno));
+    if (!synced) {
+        // A full disk or a size limit: where the records go, in words.
+        const std::string why = sync_errno == ENOSPC ? "no space left on " + root_
+                              : sync_errno == EFBIG  ? "the file size limit reached in " + root_
+                                                     : std::string(strerror(sync_errno)) + " (" + path + ")";
+        return Result::failure("cannot write the records: " + why);
+    }
     return Result::ok();
 }
 
@@ -81,8 +97,21 @@ std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
 
 void DayFolder::take(const AttemptRecord& attempt)
 {
-    if (const Result appended = append(json_record(attempt, context_), day_of(attempt.start)); !appended)
-        tell_user(appended.why());
+    waiting_.emplace_back(json_record(attempt, context_), day_of(attempt.start));
+    retry();
+}
+
+bool DayFolder::retry()
+{
+    while (!waiting_.empty()) {
+        if (const Result appended = append(waiting_.front().first, waiting_.front().second); !appended) {
+            trouble_ = appended.why();
+            return false;
+        }
+        waiting_.pop_front();
+    }
+    trouble_.clear();
+    return true;
 }
 
 } // namespace korvastation

@@ -1,11 +1,14 @@
 // A served station's records and logs, a folder per day: each attempt's
 // JSON record is appended to the file of the day it started the moment it
 // is complete, so that a station killed at any time loses only what was in
-// flight, and an attempt that crosses midnight stays beside its logs.
+// flight, and an attempt that crosses midnight stays beside its logs. A
+// record is whole or absent: one the disk could not take (full, a size
+// limit) is taken back, kept, and written when the disk takes it again.
 #ifndef KORVASTATION_DAY_FOLDER_H
 #define KORVASTATION_DAY_FOLDER_H
 
 #include <chrono>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,11 +26,17 @@ public:
     // cannot be.
     korvasim::Result folder_of(std::chrono::system_clock::time_point when, std::string* folder);
     // Appends one record line to the attempts.jsonl of day, on disk when
-    // it returns.
+    // it returns; nothing of it when it fails.
     korvasim::Result append(const std::string& record_line, const std::string& day);
-    // The attempt's record into the file of the day it started; a failure
-    // is told, never thrown.
+    // The attempt's record into the file of the day it started, after the
+    // ones that wait for the disk.
     void take(const AttemptRecord& attempt) override;
+    // Writes the records that wait; true when none is left.
+    bool retry();
+    // Why the records cannot be written ("no space left on DIR"); empty
+    // while they can.
+    const std::string& trouble() const { return trouble_; }
+    size_t waiting() const { return waiting_.size(); }
     // The records of the newest days' files, oldest first, as the database
     // keeps them: what the database may not hold yet.
     std::vector<StoredAttempt> read_back(size_t days) const;
@@ -37,6 +46,8 @@ public:
 private:
     std::string root_;
     RecordContext context_;
+    std::deque<std::pair<std::string, std::string>> waiting_;  // record line, day
+    std::string trouble_;
 };
 
 } // namespace korvastation

@@ -67,6 +67,7 @@ struct AttemptRecord {
     std::string power_log;      // the power commands' output, when there are any
     std::string power_problem;  // a power command at the end failed
     std::string operator_name;  // who put the board in, when served
+    bool station_trouble = false;  // not tested because the station could not write its logs
 
     long failures() const;
 };

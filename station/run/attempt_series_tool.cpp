@@ -17,8 +17,7 @@ namespace {
 bool never_reached(const std::string& errors)
 {
     return errors.find("Could not open serial port") != std::string::npos ||
-           errors.find("Could not configure serial port") != std::string::npos ||
-           errors.find("Could not open logfile") != std::string::npos;
+           errors.find("Could not configure serial port") != std::string::npos;
 }
 
 std::string first_line(const std::string& text)
@@ -186,6 +185,14 @@ void AttemptSeries::process_ended(Clock::time_point now)
     }
     if (stop_requests_ > 0) {
         finish(failed ? Verdict::FAILED : Verdict::STOPPED, failed ? "" : "the station was stopped");
+        return;
+    }
+    // A log that cannot be written (a full disk, a size limit) is the
+    // station's trouble: the board was not tested, and is not to blame.
+    if (errors_.find("Could not open logfile") != std::string::npos ||
+        errors_.find("Could not write logfile") != std::string::npos) {
+        record_.station_trouble = true;
+        finish(Verdict::NOT_TESTED, first_line(errors_));
         return;
     }
     if (never_reached(errors_)) {

@@ -72,12 +72,12 @@ void Fixture::remember(RecentBoard board)
 
 // The same failure on boards one after another is more likely the
 // fixture's (a bent pin, a loose cable) than theirs. A board the station
-// stopped tells nothing of either.
+// stopped, or could not test for its own trouble, tells nothing of either.
 void Fixture::board_done()
 {
     const AttemptRecord& r = series_->record();
     state_ = State::VERDICT;
-    if (r.verdict == Verdict::STOPPED)
+    if (r.verdict == Verdict::STOPPED || r.station_trouble)
         return;
     remember({r.board.label, verdict_text(r), iso_time(r.end)});
     const size_t window = static_cast<size_t>(health_window_);

@@ -41,6 +41,7 @@ struct OperatorSnapshot {
     std::string confirm_fixture, confirm_serial;  // a board that waits for a second scan
     std::vector<FixturePanel> panels;
     YieldRow mine, line;
+    std::string records_trouble;   // why the day's records cannot be written now
     std::string database_trouble;  // why the database takes no records now
     size_t database_waiting = 0;   // the attempts that wait for it
     std::map<Verdict, std::string> advice;

@@ -72,6 +72,8 @@ std::string ServedStation::busy(size_t fixture) const
 {
     if (stopping_)
         return "the station is stopping";
+    if (!records_trouble_.empty())
+        return records_trouble_;
     return fixtures_[fixture]->busy();
 }
 

@@ -20,6 +20,8 @@ const auto PUBLISH_EVERY = std::chrono::milliseconds(200);
 // After a request to stop, the boards' dudedoved are given this long to
 // end before they are killed, and the database as long again.
 const auto STOP_WAIT = std::chrono::seconds(5);
+// How often records that the disk did not take are tried again.
+const auto RECORDS_RETRY = std::chrono::seconds(2);
 // The day folders whose records are written into a database that missed them.
 const size_t CATCH_UP_DAYS = 14;
 
@@ -220,6 +222,7 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
         for (const std::string& why : hand_off_->check(turn.now))
             tell_user(why);
     changed = watch_database() || changed;
+    changed = watch_records(turn.now) || changed;
     // A change shows within PUBLISH_EVERY; a silent board's seconds go on
     // by themselves once a second.
     unpublished_ = changed;
@@ -260,6 +263,24 @@ bool ServedStation::watch_database()
     return true;
 }
 
+// Records the disk does not take stop the station taking boards, and no
+// board or fixture is blamed; they are tried again now and then.
+bool ServedStation::watch_records(Clock::time_point now)
+{
+    if (!days_->trouble().empty() && now - records_tried_ >= RECORDS_RETRY) {
+        records_tried_ = now;
+        days_->retry();
+    }
+    if (days_->trouble() == records_trouble_)
+        return false;
+    if (!days_->trouble().empty())
+        tell(days_->trouble() + ": no board is taken until they can");
+    else
+        tell("the records are written again");
+    records_trouble_ = days_->trouble();
+    return true;
+}
+
 void ServedStation::handle_stop(const std::atomic<int>& interrupts, Clock::time_point now)
 {
     if (interrupts > stops_sent_) {
@@ -296,9 +317,15 @@ int ServedStation::finish(const std::atomic<int>& interrupts)
     for (const std::string& failure :
          core_.finish([&] { return interrupts < 3 && std::chrono::steady_clock::now() < deadline; }))
         tell_user(failure);
+    int status = 0;
+    if (!days_->retry()) {
+        tell_user(days_->trouble() + ": " + std::to_string(days_->waiting()) + " attempts are in no day file" +
+                  (core_.database() ? " (the database has them)" : ""));
+        status = EXIT_UNTESTED;
+    }
     DatabaseSink* database = core_.database();
     if (!database || database->missing() == 0)
-        return 0;
+        return status;
     tell_user(database->first_failure() + ": " + std::to_string(database->missing()) +
               " attempts are not in the database (the day's " + DayFolder::RECORDS_FILE +
               " has them; they go in at the station's next start)");
@@ -343,6 +370,7 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
         }
         s.panels.push_back(std::move(panel));
     }
+    s.records_trouble = records_trouble_;
     s.database_trouble = database_trouble_;
     s.database_waiting = database_waiting_;
     s.day = core_.yield().day();

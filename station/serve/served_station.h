@@ -66,6 +66,7 @@ private:
     std::vector<std::shared_ptr<AttemptSeries>> boards_under_test(std::vector<size_t>* fixtures) const;
     void show_events(const StationCore::Turn& turn, const std::vector<size_t>& fixtures);
     bool watch_database();
+    bool watch_records(Clock::time_point now);
     void publish(Clock::time_point now);
 
     ActionReply scan(const PageAction& action);
@@ -106,6 +107,8 @@ private:
     bool unpublished_ = false;  // a change the page has not shown yet
     std::string database_trouble_;  // why the database takes no records; empty while it does
     size_t database_waiting_ = 0;
+    std::string records_trouble_;  // why the day's records cannot be written; empty while they can
+    Clock::time_point records_tried_;
 };
 
 } // namespace korvastation

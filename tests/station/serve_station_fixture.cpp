@@ -7,8 +7,8 @@
 #include <sstream>
 
 ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetup>& fixtures, const std::string& more,
-                           std::vector<std::string> args)
-    : dir_(dir)
+                           std::vector<std::string> args, std::string shell)
+    : dir_(dir), shell_(std::move(shell))
 {
     std::ofstream config(dir + "/station.toml");
     config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH
@@ -29,7 +29,14 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
 void ServeProcess::start(std::vector<std::string> args)
 {
     args.insert(args.begin(), {"serve", "--config", dir_ + "/station.toml"});
-    process_ = std::make_unique<Session>(KORVASTATION_PATH, ChildOptions{args, {}, dir_});
+    if (shell_.empty()) {
+        process_ = std::make_unique<Session>(KORVASTATION_PATH, ChildOptions{args, {}, dir_});
+    } else {
+        std::string command = shell_ + " exec " + KORVASTATION_PATH;
+        for (const std::string& arg : args)
+            command += " '" + arg + "'";
+        process_ = std::make_unique<Session>("/bin/sh", ChildOptions{{"-c", command}, {}, dir_});
+    }
     EXPECT_TRUE(process_->wait_until(
         [&] { return process_->err().find("serving until stopped") != std::string::npos || process_->exited(); },
         STATION_TIMEOUT_MS))

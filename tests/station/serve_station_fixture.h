@@ -23,9 +23,10 @@ struct PageAnswer {
 
 class ServeProcess {
 public:
-    // more: lines added to the configuration's top.
+    // more: lines added to the configuration's top; shell: words a shell
+    // says before it starts the station ("ulimit -f 4;").
     ServeProcess(const std::string& dir, const std::vector<FixtureSetup>& fixtures, const std::string& more = "",
-                 std::vector<std::string> args = {});
+                 std::vector<std::string> args = {}, std::string shell = "");
 
     void start(std::vector<std::string> args = {});
     Session& process() { return *process_; }
@@ -45,6 +46,7 @@ public:
 
 private:
     std::string dir_;
+    std::string shell_;
     std::unique_ptr<Session> process_;
     std::string url_;
 };
