@@ -4,12 +4,14 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <unistd.h>
 
-#include "station/run/user_messages.h"
-
 namespace korvastation {
+
+using korvasim::Result;
 
 namespace {
 
@@ -48,86 +50,154 @@ std::string last_line(const std::string& text)
     return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
+// The attempt a record is of, as messages name it: "KV1 retest 2".
+std::string what_of(const std::string& line)
+{
+    const nlohmann::json r = nlohmann::json::parse(line, nullptr, false);
+    if (!r.is_object())
+        return "an attempt";
+    const int retest = r.value("retest", 0);
+    return r.value("label", "an attempt") + (retest ? " retest " + std::to_string(retest) : "");
+}
+
 } // namespace
 
-HandOff::HandOff(std::string command, RecordContext context)
-    : command_(std::move(command)), context_(std::move(context))
+HandOff::HandOff(std::string command, RecordContext context, std::string outbox, std::function<Clock::time_point()> clock)
+    : command_(std::move(command)), context_(std::move(context)), outbox_(std::move(outbox)), clock_(std::move(clock))
 {
+}
+
+HandOff::~HandOff()
+{
+    if (child_)
+        child_->signal_group(SIGKILL);
+}
+
+Result HandOff::open()
+{
+    std::ifstream outbox(outbox_);
+    for (std::string line; std::getline(outbox, line);)
+        if (!line.empty())
+            records_.push_back({line + "\n", what_of(line)});
+    return Result::ok();
+}
+
+Result HandOff::write_outbox() const
+{
+    // Written whole beside it, then put in its place: a crash leaves the
+    // old outbox or the new one, never half of either.
+    const std::string next = outbox_ + ".new";
+    {
+        std::ofstream out(next, std::ios::trunc);
+        for (const Record& r : records_)
+            out << r.line;
+        out.flush();
+        if (!out)
+            return Result::failure("cannot write the hand-off's outbox " + next + ": " + strerror(errno));
+    }
+    if (rename(next.c_str(), outbox_.c_str()) != 0)
+        return Result::failure("cannot write the hand-off's outbox " + outbox_ + ": " + strerror(errno));
+    return Result::ok();
 }
 
 void HandOff::take(const AttemptRecord& attempt)
 {
     const std::string what = attempt.board.label + (attempt.retest ? " retest " + std::to_string(attempt.retest) : "");
-    if (const std::string why = send(json_record(attempt, context_), what, std::chrono::steady_clock::now());
-        !why.empty())
-        tell_user(why);
-}
-
-HandOff::~HandOff()
-{
-    for (Run& run : runs_)
-        run.child->signal_group(SIGKILL);
-}
-
-std::string HandOff::send(const std::string& record, const std::string& what, std::chrono::steady_clock::time_point now)
-{
-    const std::string name = "--on-attempt command for " + what;
-    if (runs_.size() >= MOST_AT_ONCE)
-        return name + " not run: " + std::to_string(runs_.size()) + " earlier ones still run";
-    std::string why;
-    const int input = record_pipe(record, &why);
-    if (input < 0)
-        return name + " not run: " + why;
-    Run run;
-    try {
-        run.child = std::make_unique<ChildProcess>("/bin/sh", std::vector<std::string>{"-c", command_}, true, input);
-    } catch (const std::runtime_error& e) {
-        close(input);
-        return name + " not run: " + e.what();
-    }
-    close(input);
-    run.what = what;
-    run.deadline = now + std::chrono::milliseconds(static_cast<long>(TIME_LIMIT_S * 1000));
-    runs_.push_back(std::move(run));
-    return "";
+    records_.push_back({json_record(attempt, context_) + "\n", what});
+    if (const Result written = write_outbox(); !written)
+        fprintf(stderr, "korvastation: %s\n", written.why().c_str());
 }
 
 std::vector<int> HandOff::fds() const
 {
     std::vector<int> fds;
-    for (const Run& run : runs_)
-        for (int fd : {run.child->out_fd(), run.child->err_fd()})
+    if (child_)
+        for (int fd : {child_->out_fd(), child_->err_fd()})
             if (fd >= 0)
                 fds.push_back(fd);
     return fds;
 }
 
-std::vector<std::string> HandOff::check(std::chrono::steady_clock::time_point now)
+std::string HandOff::start(Clock::time_point now)
+{
+    const Record& first = records_.front();
+    const std::string name = "--on-attempt command for " + first.what;
+    std::string why;
+    const int input = record_pipe(first.line, &why);
+    if (input < 0)
+        return name + " not run: " + why;
+    try {
+        child_ = std::make_unique<ChildProcess>("/bin/sh", std::vector<std::string>{"-c", command_}, true, input);
+    } catch (const std::runtime_error& e) {
+        close(input);
+        return name + " not run: " + e.what();
+    }
+    close(input);
+    deadline_ = now + std::chrono::milliseconds(static_cast<long>(TIME_LIMIT_S * 1000));
+    output_.clear();
+    output_read_ = 0;
+    killed_ = false;
+    return "";
+}
+
+// The command ended: the record is taken, or waits for a pause that grows.
+std::string HandOff::ended(Clock::time_point now)
+{
+    const int status = child_->status();
+    // Whatever it left running ends with it.
+    child_->signal_group(SIGKILL);
+    child_.reset();
+    const std::string name = "--on-attempt command for " + records_.front().what;
+    if (!killed_ && status == 0) {
+        records_.pop_front();
+        pause_ = std::chrono::seconds(1);
+        due_ = now;
+        const Result written = write_outbox();
+        return written ? "" : written.why();
+    }
+    due_ = now + std::chrono::duration_cast<Clock::duration>(pause_);
+    const long seconds = static_cast<long>(pause_.count());
+    pause_ = std::min(pause_ * 2, std::chrono::duration<double>(LONGEST_PAUSE_S));
+    const std::string said = last_line(output_);
+    const std::string again = "; tried again in " + std::to_string(seconds) + " s (" +
+                              std::to_string(records_.size()) + " waiting)";
+    if (killed_)
+        return name + " did not end in " + std::to_string(static_cast<int>(TIME_LIMIT_S)) + " s: killed" + again;
+    return name + " failed with status " + std::to_string(status) + (said.empty() ? "" : " (" + said + ")") + again;
+}
+
+std::vector<std::string> HandOff::check(Clock::time_point now)
 {
     std::vector<std::string> messages;
-    for (auto run = runs_.begin(); run != runs_.end();) {
-        run->child->read_out(&run->output);
-        run->child->read_err(&run->output);
-        if (run->output.size() > KEPT_OUTPUT)
-            run->output.erase(0, run->output.size() - KEPT_OUTPUT);
-        if (!run->killed && now >= run->deadline) {
-            run->child->signal_group(SIGKILL);
-            run->killed = true;
+    if (!child_) {
+        if (records_.empty() || now < due_)
+            return messages;
+        if (const std::string why = start(now); !why.empty()) {
+            messages.push_back(why);
+            due_ = now + std::chrono::duration_cast<Clock::duration>(pause_);
         }
-        if (!run->child->reap()) {
-            ++run;
-            continue;
-        }
-        const std::string name = "--on-attempt command for " + run->what;
-        const std::string said = last_line(run->output);
-        if (run->killed)
-            messages.push_back(name + " did not end in " + std::to_string(static_cast<int>(TIME_LIMIT_S)) +
-                               " s: killed, not retried");
-        else if (run->child->status() != 0)
-            messages.push_back(name + " failed with status " + std::to_string(run->child->status()) +
-                               (said.empty() ? "" : " (" + said + ")") + ", not retried");
-        run = runs_.erase(run);
+        return messages;
     }
+    // Bounded in memory and in time: output beyond MOST_OUTPUT is not read,
+    // and the command finds its output closed.
+    std::string got;
+    if (output_read_ < MOST_OUTPUT) {
+        child_->read_out(&got);
+        child_->read_err(&got);
+        output_read_ += got.size();
+        output_ += got;
+        if (output_.size() > KEPT_OUTPUT)
+            output_.erase(0, output_.size() - KEPT_OUTPUT);
+    } else {
+        child_->close_output();
+    }
+    if (!killed_ && now >= deadline_) {
+        child_->signal_group(SIGKILL);
+        killed_ = true;
+    }
+    if (child_->reap())
+        if (const std::string message = ended(now); !message.empty())
+            messages.push_back(message);
     return messages;
 }
 

@@ -98,7 +98,9 @@ std::string LineMetrics::text(const std::vector<FixtureGauge>& fixtures) const
                 << ",state=" << metric_label_value(state) << "} " << (state == f.state ? 1 : 0) << "\n";
     help(out, "korva_database_waiting_attempts", "gauge",
          "Finished attempts that wait for the database (it does not take records now).");
-    out << "korva_database_waiting_attempts{" << station << "} " << waiting_ << "\n";
+    out << "korva_database_waiting_attempts{" << station << "} " << database_waiting_ << "\n";
+    help(out, "korva_hand_off_waiting_records", "gauge", "Records that wait for the line's own command to take them.");
+    out << "korva_hand_off_waiting_records{" << station << "} " << hand_off_waiting_ << "\n";
     help(out, "korva_build_info", "gauge", "The station's version and the digest of the boot image it tests with.");
     out << "korva_build_info{" << station << ",version=" << metric_label_value(version_)
         << ",image_sha256=" << metric_label_value(image_sha256_) << "} 1\n";

@@ -27,8 +27,12 @@ public:
 
     // One finished attempt, counted under its fixture (a batch's: its port).
     void take(const AttemptRecord& attempt) override;
-    // The attempts that wait for the database now.
-    void set_waiting(long attempts) { waiting_ = attempts; }
+    // The records that wait for the database and for the hand-off now.
+    void set_waiting(long database, long hand_off)
+    {
+        database_waiting_ = database;
+        hand_off_waiting_ = hand_off;
+    }
     // The exposition, with each fixture's state now.
     std::string text(const std::vector<FixtureGauge>& fixtures) const;
 
@@ -43,7 +47,7 @@ private:
     long retests_ = 0, intermittent_ = 0;
     std::vector<long> duration_buckets_;  // cumulative per bound
     long durations_ = 0;
-    long waiting_ = 0;
+    long database_waiting_ = 0, hand_off_waiting_ = 0;
     double duration_sum_ = 0;
 };
 

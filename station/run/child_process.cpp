@@ -118,6 +118,15 @@ bool ChildProcess::drain(int* fd, std::string* into)
     }
 }
 
+void ChildProcess::close_output()
+{
+    for (int* fd : {&out_, &err_})
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+}
+
 void ChildProcess::signal(int sig)
 {
     if (!ended_)

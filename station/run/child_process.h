@@ -30,6 +30,8 @@ public:
     // Reads what a pipe has; false at its end (the pipe is then closed).
     bool read_out(std::string* into) { return drain(&out_, into); }
     bool read_err(std::string* into) { return drain(&err_, into); }
+    // Closes both pipes: a child that says too much finds its output closed.
+    void close_output();
 
     void signal(int sig);
     // Signals the child's whole process group (with own_group).

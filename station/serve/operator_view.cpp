@@ -102,6 +102,7 @@ std::string operator_page_state(const OperatorSnapshot& s)
                         {"message", {{"text", s.message.text}, {"refused", s.message.refused}, {"number", s.message.number}}},
                         {"confirm", confirm},
                         {"records", {{"trouble", s.records_trouble}}},
+                        {"hand_off", {{"waiting", s.hand_off_waiting}}},
                         {"database", {{"trouble", s.database_trouble}, {"waiting", s.database_waiting}}},
                         {"fixtures", panels},
                         {"yield", {yield_of("station " + s.station, s.mine), yield_of("line", s.line)}}};

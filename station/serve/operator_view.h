@@ -44,6 +44,7 @@ struct OperatorSnapshot {
     std::string records_trouble;   // why the day's records cannot be written now
     std::string database_trouble;  // why the database takes no records now
     size_t database_waiting = 0;   // the attempts that wait for it
+    size_t hand_off_waiting = 0;   // the records that wait for the line's own command
     std::map<Verdict, std::string> advice;
 };
 

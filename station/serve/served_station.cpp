@@ -20,6 +20,8 @@ const auto PUBLISH_EVERY = std::chrono::milliseconds(200);
 // After a request to stop, the boards' dudedoved are given this long to
 // end before they are killed, and the database as long again.
 const auto STOP_WAIT = std::chrono::seconds(5);
+// The records that wait for the line's own command, in the records folder.
+const char HAND_OFF_OUTBOX[] = "hand-off-outbox.jsonl";
 // How often records that the disk did not take are tried again.
 const auto RECORDS_RETRY = std::chrono::seconds(2);
 // The day folders whose records are written into a database that missed them.
@@ -118,7 +120,10 @@ Result ServedStation::open_outputs()
         core_.database()->worker().catch_up(days_->read_back(CATCH_UP_DAYS));
     }
     if (!config_.on_attempt.empty()) {
-        hand_off_ = std::make_unique<HandOff>(config_.on_attempt, core_.record_context());
+        hand_off_ = std::make_unique<HandOff>(config_.on_attempt, core_.record_context(),
+                                              config_.records_dir + "/" + HAND_OFF_OUTBOX);
+        if (const Result opened = hand_off_->open(); !opened)
+            return opened;
         core_.add_sink(hand_off_.get());
     }
     core_.add_sink(&passes_);
@@ -220,7 +225,7 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
         changed = fixtures_[k]->update() || changed;
     if (hand_off_)
         for (const std::string& why : hand_off_->check(turn.now))
-            tell_user(why);
+            tell(why);
     changed = watch_database() || changed;
     changed = watch_records(turn.now) || changed;
     // A change shows within PUBLISH_EVERY; a silent board's seconds go on
@@ -342,7 +347,7 @@ void ServedStation::publish(Clock::time_point now)
     std::vector<FixtureGauge> gauges;
     for (const auto& f : fixtures_)
         gauges.push_back({f->spec().name, metric_state(f->state())});
-    core_.metrics()->set_waiting(static_cast<long>(database_waiting_));
+    core_.metrics()->set_waiting(static_cast<long>(database_waiting_), hand_off_ ? static_cast<long>(hand_off_->waiting()) : 0);
     page_->publish_metrics(core_.metrics()->text(gauges));
 }
 
@@ -371,6 +376,7 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
         s.panels.push_back(std::move(panel));
     }
     s.records_trouble = records_trouble_;
+    s.hand_off_waiting = hand_off_ ? hand_off_->waiting() : 0;
     s.database_trouble = database_trouble_;
     s.database_waiting = database_waiting_;
     s.day = core_.yield().day();

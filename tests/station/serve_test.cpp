@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <sstream>
 
 #include "tests/station/serve_station_fixture.h"
 #include "tests/support/tmux_terminal.h"
@@ -296,26 +298,40 @@ TEST(Serve, ActionsBeyondLoopbackNeedTheToken)
     EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }
 
-TEST(Serve, TheLinesOwnCommandGetsEachRecordAndHoldsUpNothing)
+TEST(Serve, TheLinesOwnCommandGetsEveryRecordInOrderHoweverLongItIsDown)
 {
     const std::string dir = make_temp_dir();
     PoweredBoard good(dir, "a");
-    // The first attempt's command fails, the second's hangs; neither holds
-    // the fixture or the station.
-    const std::string hook = "n=$(ls " + dir + "/got-* 2>/dev/null | wc -l); cat > " + dir +
-                             "/got-$n; if [ $n = 0 ]; then echo mes is down >&2; exit 3; fi; exec sleep 600";
+    // The line's system is down until the file "up" stands; then it takes
+    // each record, the station's name in it.
+    const std::string hook = "if [ ! -e " + dir + "/up ]; then echo mes is down >&2; exit 3; fi; cat >> " + dir + "/got";
     ServeProcess station(dir, {good.fixture("A")}, "", {"--on-attempt", hook});
-    for (const char* serial : {"KV1", "KV2", "KV3"}) {
+    for (const char* serial : {"KV1", "KV2"}) {
         ASSERT_EQ(station.post("scan", {{"text", serial}}).status, 200);
         ASSERT_TRUE(station.wait_panel("A", "verdict"));
     }
-    ASSERT_TRUE(station.process().wait_until([&] { return read_file(dir + "/got-2").find("KV3") != std::string::npos; },
-                                             STATION_TIMEOUT_MS));
-    EXPECT_EQ(nlohmann::json::parse(read_file(dir + "/got-0"))["label"], "KV1");
-    EXPECT_NE(station.process().err().find("korvastation: --on-attempt command for KV1 failed with status 3 "
-                                           "(mes is down), not retried\n"),
+    ASSERT_TRUE(station.process().wait_until(
+        [&] { return station.state().value("hand_off", nlohmann::json::object()).value("waiting", 0) == 2; },
+        STATION_TIMEOUT_MS))
+        << station.state().dump();
+    EXPECT_NE(station.process().out().find("--on-attempt command for KV1 failed with status 3 (mes is down); tried "
+                                           "again in 1 s ("),
               std::string::npos)
-        << station.process().err();
+        << station.process().out();
+    // Stopped while the records wait, started again once the system is up.
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+    std::ofstream(dir + "/up");
+    station.start({"--on-attempt", hook});
+    ASSERT_TRUE(station.process().wait_until([&] { return count_of(read_file(dir + "/got"), "\n") == 2; },
+                                             STATION_TIMEOUT_MS));
+    std::istringstream got(read_file(dir + "/got"));
+    std::string first, second;
+    std::getline(got, first);
+    std::getline(got, second);
+    EXPECT_EQ(nlohmann::json::parse(first)["label"], "KV1");
+    EXPECT_EQ(nlohmann::json::parse(second)["label"], "KV2");
+    EXPECT_EQ(nlohmann::json::parse(first)["station"], "bench1");
     station.process().signal(SIGTERM);
     EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }
