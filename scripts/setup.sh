@@ -9,7 +9,7 @@ packages=(g++ cmake make pkg-config googletest libgtest-dev libbenchmark-dev
           gcc-arm-none-eabi binutils-arm-none-eabi libunicorn-dev nlohmann-json3-dev
           gdb-multiarch libtinyxml2-dev chromium time python3-junitparser tmux
           lintian dpkg-dev file libsqlite3-dev sqlite3 libpq-dev postgresql libcpp-httplib-dev
-          libtomlplusplus-dev chromium-driver ser2net prometheus python3)
+          libtomlplusplus-dev chromium-driver ser2net prometheus python3 libre2-dev)
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64 wine wine64)
 fi

@@ -68,7 +68,7 @@ ScanAnswer ScanDesk::board(const std::string& serial, size_t fixture, const std:
     for (unsigned char c : serial)
         if (c <= 0x20 || c >= 0x7f)
             return refuse("serial number " + shown_scan(serial) + " refused: only letters, digits and signs may stand in it");
-    if (!f.serial_pattern.empty() && !SerialPattern(f.serial_pattern).matches(serial))
+    if (f.pattern && !f.pattern->matches(serial))
         return refuse("serial number " + shown_scan(serial) + " refused: fixture " + f.name + " takes serial numbers like " +
                       f.serial_pattern);
     if (const std::string why = busy(fixture); !why.empty())

@@ -1,27 +1,29 @@
 #include "station/serve/serial_pattern.h"
 
+#include <re2/re2.h>
+
 namespace korvastation {
 
 SerialPattern::SerialPattern(const std::string& pattern)
 {
-    // Anchored, so that "KV[0-9]{6}" refuses "XKV1234567".
-    const int failed = regcomp(&compiled_, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB);
-    if (failed) {
-        char why[200];
-        regerror(failed, &compiled_, why, sizeof why);
-        error_ = why;
-    }
+    RE2::Options options;
+    // POSIX's extended syntax, as the configuration documents it.
+    options.set_posix_syntax(true);
+    options.set_longest_match(true);
+    options.set_max_mem(MEMORY_BUDGET);
+    options.set_log_errors(false);
+    compiled_ = std::make_unique<RE2>(pattern, options);
+    if (!compiled_->ok())
+        error_ = compiled_->error_code() == RE2::ErrorPatternTooLarge
+                     ? "it would take more than " + std::to_string(MEMORY_BUDGET / 1024) + " KiB to match"
+                     : compiled_->error();
 }
 
-SerialPattern::~SerialPattern()
-{
-    if (error_.empty())
-        regfree(&compiled_);
-}
+SerialPattern::~SerialPattern() = default;
 
 bool SerialPattern::matches(const std::string& serial) const
 {
-    return error_.empty() && regexec(&compiled_, serial.c_str(), 0, nullptr, 0) == 0;
+    return error_.empty() && RE2::FullMatch(serial, *compiled_);
 }
 
 } // namespace korvastation

@@ -140,6 +140,12 @@ private:
     if (const Result tried = (expression); !tried) \
         return tried
 
+// A pattern as a message shows it: a long one cut.
+std::string shown_pattern(const std::string& pattern)
+{
+    return pattern.size() > 60 ? pattern.substr(0, 57) + "..." : pattern;
+}
+
 Result read_power(const std::string& path, TableReader& top, ServeConfig* config)
 {
     const toml::node* node = top.node("power");
@@ -220,9 +226,12 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
                                "', but no [power] commands switch it");
     if (config->settings.power_on.uses_switch() && f.power_switch.empty())
         return Result::failure(at + "fixture " + f.name + " has no switch, and the power commands use {switch}");
-    if (!f.serial_pattern.empty())
-        if (const std::string why = SerialPattern(f.serial_pattern).error(); !why.empty())
-            return Result::failure(at + "bad serial_pattern '" + f.serial_pattern + "' in " + where + ": " + why);
+    if (!f.serial_pattern.empty()) {
+        f.pattern = std::make_shared<const SerialPattern>(f.serial_pattern);
+        if (const std::string why = f.pattern->error(); !why.empty())
+            return Result::failure(at + "bad serial_pattern '" + shown_pattern(f.serial_pattern) + "' in " + where + ": " +
+                                   why);
+    }
     config->fixtures.push_back(f);
     return Result::ok();
 }
@@ -279,6 +288,15 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
 #undef KORVA_TRY
 
 } // namespace
+
+FixtureSpec fixture_of(const std::string& name, const std::string& port, const std::string& power_switch,
+                       const std::string& serial_pattern)
+{
+    FixtureSpec f{name, port, power_switch, serial_pattern, nullptr};
+    if (!serial_pattern.empty())
+        f.pattern = std::make_shared<const SerialPattern>(serial_pattern);
+    return f;
+}
 
 Result load_serve_config(const std::string& path, ServeConfig* config)
 {

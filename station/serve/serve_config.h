@@ -4,6 +4,7 @@
 #define KORVASTATION_SERVE_CONFIG_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@
 
 namespace korvastation {
 
+class SerialPattern;
+
 struct FixtureSpec {
     std::string name;            // scanned to select it; on its panel
     std::string port;            // as dudedoved -p takes it
     std::string power_switch;    // its {switch} in the power commands
     std::string serial_pattern;  // a board's serial number must match it whole; empty: any
+    std::shared_ptr<const SerialPattern> pattern;  // compiled once, when the configuration is read
 };
 
 struct ServeConfig {
@@ -34,6 +38,10 @@ struct ServeConfig {
     std::map<Verdict, std::string> advice;  // what the operator does with the board
     std::vector<FixtureSpec> fixtures;
 };
+
+// A fixture as a configuration gives it, its pattern compiled.
+FixtureSpec fixture_of(const std::string& name, const std::string& port, const std::string& power_switch = "",
+                       const std::string& serial_pattern = "");
 
 // Reads path into *config. Every mistake is one line naming the file, the
 // line and the value.

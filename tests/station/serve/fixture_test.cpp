@@ -69,7 +69,7 @@ protected:
 
 TEST_P(FixtureHealth, FollowsItsLastBoards)
 {
-    Fixture fixture({"F1", "/dev/ttyUSB0", "", ""}, settings_, GetParam().window);
+    Fixture fixture(fixture_of("F1", "/dev/ttyUSB0"), settings_, GetParam().window);
     int number = 0;
     for (char outcome : GetParam().boards)
         ASSERT_NO_FATAL_FAILURE(test_board(fixture, outcome, ++number));
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FixtureHealth, AConfirmedFixtureStartsItsCountAnew)
 {
-    Fixture fixture({"F1", "/dev/ttyUSB0", "", ""}, settings_, 2);
+    Fixture fixture(fixture_of("F1", "/dev/ttyUSB0"), settings_, 2);
     ASSERT_NO_FATAL_FAILURE(test_board(fixture, 'S', 1));
     fixture.confirm();  // not suspect: nothing to confirm
     EXPECT_EQ(fixture.state(), Fixture::State::VERDICT);

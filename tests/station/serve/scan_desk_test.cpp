@@ -46,9 +46,9 @@ TEST_P(ScanDeskTest, AnswersEachScan)
 {
     ServeConfig config;
     config.serial_max_length = 12;
-    config.fixtures.push_back({"F1", "/dev/ttyUSB0", "", "KV[0-9]{6}"});
+    config.fixtures.push_back(fixture_of("F1", "/dev/ttyUSB0", "", "KV[0-9]{6}"));
     if (GetParam().fixtures == 2)
-        config.fixtures.push_back({"F2", "/dev/ttyUSB1", "", ""});
+        config.fixtures.push_back(fixture_of("F2", "/dev/ttyUSB1", "", ""));
     const std::set<std::string> passed = {"KV000009"};
     ScanDesk desk(config, [&](const std::string& serial) { return passed.count(serial) > 0; });
     // F2 is testing a board whenever its name is BUSY's.
@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ScanDesk, ThePagesTestAgainConfirmsOnlyTheBoardThatWaits)
 {
     ServeConfig config;
-    config.fixtures.push_back({"F1", "/dev/ttyUSB0", "", ""});
+    config.fixtures.push_back(fixture_of("F1", "/dev/ttyUSB0", "", ""));
     ScanDesk desk(config, [](const std::string& serial) { return serial == "KV9"; });
     auto free = [](size_t) { return std::string(); };
     EXPECT_EQ(desk.confirm(0, free).kind, ScanAnswer::Kind::REFUSED);

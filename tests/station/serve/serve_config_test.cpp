@@ -127,7 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "4: fixture F2 repeats the port /dev/ttyUSB0 of an earlier one"},
         Mistake{"UnknownFixtureKey", FIXTURE + "baud = 9600\n", "4: unknown key 'baud' in [[fixture]] 1"},
         Mistake{"BadPattern", FIXTURE + "serial_pattern = \"KV[0-9\"\n",
-                "1: bad serial_pattern 'KV[0-9' in [[fixture]] 1: Unmatched [, [^, [:, [., or [="},
+                "1: bad serial_pattern 'KV[0-9' in [[fixture]] 1: missing ]: [0-9"},
+        // Refused at once, where a backtracking matcher took 24 GB to check it.
+        Mistake{"PatternThatWouldExhaustTheMachine", FIXTURE + "serial_pattern = \"((a{1,255}){1,255}){1,255}\"\n",
+                "1: bad serial_pattern '((a{1,255}){1,255}){1,255}' in [[fixture]] 1: invalid repetition size: {1,255}"},
         Mistake{"SwitchWithoutPower", FIXTURE + "switch = \"3\"\n",
                 "1: fixture F1 names switch '3', but no [power] commands switch it"},
         Mistake{"PowerUsesSwitchAFixtureLacks",

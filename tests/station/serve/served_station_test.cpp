@@ -31,7 +31,7 @@ protected:
         config_.records_dir = dir_ + "/records";
         config_.advice = {{Verdict::FAILED, "red tray"}};
         // Ports of the test's own: a station locks its fixtures' ports.
-        config_.fixtures = {{"F1", dir_ + "/p1", "", ""}, {"F2", dir_ + "/p2", "", ""}};
+        config_.fixtures = {fixture_of("F1", dir_ + "/p1"), fixture_of("F2", dir_ + "/p2")};
         terminal_ = open_memstream(&shown_, &shown_size_);
     }
 
