@@ -42,18 +42,31 @@ struct Connection {
 
 Connection connection;
 
-// Sends what is queued; a reason when the connection failed.
-const char* send_queued()
+// Sends what is queued; a reason when the connection failed, or when the
+// server took none of it by the deadline (set-up only: a board's line
+// waits as long as a local port's does).
+const char* send_queued(const Clock::time_point* deadline = nullptr)
 {
     size_t sent = 0;
     while (sent < connection.stream.out().size()) {
         const std::string& out = connection.stream.out();
-        const ssize_t n = send(connection.socket, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = send(connection.socket, out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             return n < 0 ? strerror(errno) : "the connection closed";
-        sent += static_cast<size_t>(n);
+        const int left = deadline ? static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                         *deadline - Clock::now()).count())
+                                  : -1;
+        pollfd p = {connection.socket, POLLOUT, 0};
+        if (deadline && (left <= 0 || poll(&p, 1, left) == 0))
+            return "the server does not read what the tool sends";
+        if (!deadline)
+            poll(&p, 1, -1);
     }
     connection.stream.out().clear();
     return nullptr;
@@ -94,7 +107,7 @@ template <typename Done> bool wait_for(Done done, const char* waited_for, std::s
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(SET_UP_MS);
     for (;;) {
-        if (const char* failed = send_queued()) {
+        if (const char* failed = send_queued(&deadline)) {
             *why = failed;
             return false;
         }
@@ -121,7 +134,9 @@ bool parse_url(const char* url, std::string* host, std::string* port)
     *port = rest.substr(colon + 1);
     if (host->front() == '[' && host->back() == ']')
         *host = host->substr(1, host->size() - 2);
-    return !host->empty() && port->find_first_not_of("0123456789") == std::string::npos && port->size() <= 5;
+    // A port beyond 65535 would wrap to another one: refused.
+    return !host->empty() && !port->empty() && port->find_first_not_of("0123456789") == std::string::npos &&
+           port->size() <= 5 && std::stol(*port) >= 1 && std::stol(*port) <= 65535;
 }
 
 int connect_within(const addrinfo* a, int timeout_ms, int* error)
@@ -144,7 +159,7 @@ int connect_within(const addrinfo* a, int timeout_ms, int* error)
         close(s);
         return -1;
     }
-    fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK);
+    // Stays non-blocking: every send and receive waits in a poll of its own.
     return s;
 }
 
@@ -167,7 +182,7 @@ bool network_open(const char* url, std::string* why)
     connection.url = url;
     std::string host, port;
     if (!parse_url(url, &host, &port)) {
-        *why = "expected rfc2217://HOST:PORT";
+        *why = "expected rfc2217://HOST:PORT, PORT from 1 to 65535";
         return false;
     }
     addrinfo hints = {};
@@ -228,7 +243,8 @@ bool network_configure(int baud, std::string* why)
     connection.stream.queue_com_port(SET_CONTROL, std::string(1, static_cast<char>(CONTROL_DTR_OFF)));
     connection.stream.queue_com_port(SET_CONTROL, std::string(1, static_cast<char>(CONTROL_RTS_OFF)));
     connection.stream.queue_com_port(PURGE_DATA, std::string(1, static_cast<char>(PURGE_BOTH)));
-    if (const char* failed = send_queued()) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(SET_UP_MS);
+    if (const char* failed = send_queued(&deadline)) {
         *why = failed;
         return false;
     }

@@ -6,6 +6,9 @@ namespace {
 
 // A subnegotiation longer than any COM-PORT-OPTION answer is cut there.
 const size_t LONGEST_SUBNEGOTIATION = 64;
+// The board's bytes kept unread: a server that sends and sends while the
+// tool does not read (before the negotiation is through) costs no more.
+const size_t MOST_UNREAD = 64 * 1024;
 
 bool wanted_local(unsigned char option)
 {
@@ -165,6 +168,10 @@ void Stream::take(const unsigned char* bytes, size_t n)
             }
             break;
         }
+    }
+    if (data_.size() - data_at_ > MOST_UNREAD) {
+        data_.erase(0, data_.size() - MOST_UNREAD);
+        data_at_ = 0;
     }
 }
 

@@ -144,7 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenFailure{"RefusedConnection", "rfc2217://127.0.0.1:" + std::to_string(unused_loopback_port()),
                                 "Connection refused"},
                     OpenFailure{"NoPort", "rfc2217://bench3", "expected rfc2217://HOST:PORT"},
-                    OpenFailure{"PortNotANumber", "rfc2217://bench3:telnet", "expected rfc2217://HOST:PORT"}),
+                    OpenFailure{"PortNotANumber", "rfc2217://bench3:telnet", "expected rfc2217://HOST:PORT"},
+                    OpenFailure{"PortBeyondTheLast", "rfc2217://127.0.0.1:91640",
+                                "expected rfc2217://HOST:PORT, PORT from 1 to 65535"},
+                    OpenFailure{"PortZero", "rfc2217://127.0.0.1:0", "expected rfc2217://HOST:PORT, PORT from 1 to 65535"}),
     [](const testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.name); });
 
 // A telnet server that agrees to everything but answers the baud rate with

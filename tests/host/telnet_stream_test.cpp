@@ -116,4 +116,22 @@ TEST(TelnetStream, OurRequestsAskForBinaryBothWaysAndTheComPort)
                               DO, OPT_SGA}));
 }
 
+TEST(TelnetStream, AServerThatFloodsWhileNothingIsReadKeepsOnlyTheNewestBytes)
+{
+    // A server that sends the board's bytes before the negotiation is
+    // through, faster than they are read, costs a bounded buffer; what is
+    // kept is the newest, so the board's latest prompt is not lost.
+    Stream s;
+    const std::string block(4096, 'x');
+    for (int i = 0; i < 1024; ++i)
+        s.take(reinterpret_cast<const unsigned char*>(block.data()), block.size());
+    const std::string last = "prompt";
+    s.take(reinterpret_cast<const unsigned char*>(last.data()), last.size());
+    std::string data;
+    while (s.has_data())
+        data += static_cast<char>(s.next_data());
+    EXPECT_EQ(data.size(), 64u * 1024u);
+    EXPECT_EQ(data.substr(data.size() - last.size()), last);
+}
+
 } // namespace
