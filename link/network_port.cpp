@@ -363,7 +363,10 @@ signed char network_get(int timeout_ms, int* error)
 void network_close()
 {
     if (connection.socket >= 0) {
-        send_queued();
+        // What is left goes if the server takes it in time; a server that
+        // does not read must not hold the tool at its end.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(SET_UP_MS);
+        send_queued(&deadline);
         close(connection.socket);
     }
     connection.socket = -1;

@@ -67,7 +67,11 @@ void Stream::negotiate(unsigned char verb, unsigned char option)
     switch (verb) {
     case DO:
         if (!wanted_local(option)) {
-            queue_command(WONT, option);
+            // Refused once: a server asking again is looping, and answering
+            // each time would grow what waits for a server that may not read.
+            if (!declined_local_[option])
+                queue_command(WONT, option);
+            declined_local_[option] = true;
         } else if (!local_[option]) {
             local_[option] = true;
             if (!asked_will_[option])
@@ -85,7 +89,9 @@ void Stream::negotiate(unsigned char verb, unsigned char option)
         break;
     case WILL:
         if (!wanted_remote(option)) {
-            queue_command(DONT, option);
+            if (!declined_remote_[option])
+                queue_command(DONT, option);
+            declined_remote_[option] = true;
         } else if (!remote_[option]) {
             remote_[option] = true;
             if (!asked_do_[option])

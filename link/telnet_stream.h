@@ -61,6 +61,7 @@ private:
     bool remote_[256] = {};   // the server WILL, and we said DO
     bool refused_[256] = {};
     bool asked_will_[256] = {}, asked_do_[256] = {};  // our requests not yet answered
+    bool declined_local_[256] = {}, declined_remote_[256] = {};  // options we do not take, refused once
     std::map<unsigned char, std::string> answers_;
 };
 

@@ -4,6 +4,7 @@
 // guard must live with.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
@@ -219,6 +220,72 @@ TEST(NetworkPort, AServerThatRefusesTheBaudRateIsNamed)
     EXPECT_EQ(tool.err(), "Could not configure serial port " + server.url() +
                               " (the server refuses 115200 baud (it answered 9600)).\n");
 }
+
+// A server that never reads and sends without end: either the board's
+// bytes before any negotiation, or the same option request again and again.
+class FloodingServer {
+public:
+    explicit FloodingServer(std::string flood) : flood_(std::move(flood))
+    {
+        listener_ = listen_on_loopback(&port_, 1);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FloodingServer()
+    {
+        stop_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    void serve()
+    {
+        const int c = accept(listener_, nullptr, nullptr);
+        if (c < 0)
+            return;
+        std::string block;
+        while (block.size() < 16384)
+            block += flood_;
+        while (!stop_ && send(c, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+        }
+        close(c);
+    }
+
+    std::string flood_;
+    int listener_ = -1, port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct Flood {
+    const char* name;
+    std::string bytes;
+};
+
+void PrintTo(const Flood& f, std::ostream* os)
+{
+    *os << f.name;
+}
+
+class NetworkPortFlood : public testing::TestWithParam<Flood> {};
+
+TEST_P(NetworkPortFlood, EndsWithinTheSetUpLimitInOneLine)
+{
+    FloodingServer server(GetParam().bytes);
+    Session tool(DUDEDOVED_PATH, ChildOptions{{"-p", server.url()}, {}, make_temp_dir()});
+    EXPECT_EQ(tool.wait_exit(RUN_TIMEOUT_MS), 1);
+    const std::string start = "Could not ";
+    EXPECT_EQ(tool.err().substr(0, start.size()), start) << tool.err();
+    EXPECT_NE(tool.err().find(server.url()), std::string::npos) << tool.err();
+    EXPECT_EQ(count_of(tool.err(), "\n"), 1u) << tool.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(NetworkPort, NetworkPortFlood,
+                         testing::Values(Flood{"DataInsteadOfNegotiating", "data before any option "},
+                                         Flood{"TheSameRequestWithoutEnd", "\xff\xfd\x05"}),
+                         [](const testing::TestParamInfo<Flood>& info) { return std::string(info.param.name); });
 
 TEST(NetworkPort, TheOutOfStepGuardHoldsWithANetworksLatency)
 {

@@ -90,6 +90,18 @@ TEST(TelnetStream, AskingAgainForAnOptionTurnedOffIsAnswered)
     EXPECT_TRUE(s.binary_both_ways());
 }
 
+TEST(TelnetStream, AnOptionWeDoNotTakeIsRefusedOnce)
+{
+    // A server that asks again and again gets one answer: a server that
+    // does not read would otherwise have them pile up without end.
+    Stream s;
+    std::string sent;
+    for (int i = 0; i < 100; ++i)
+        sent += bytes({IAC, DO, 5, IAC, WILL, 5});
+    s.take(reinterpret_cast<const unsigned char*>(sent.data()), sent.size());
+    EXPECT_EQ(s.out(), bytes({IAC, WONT, 5, IAC, DONT, 5}));
+}
+
 TEST(TelnetStream, TheLineSettingsAnswersAreUnescaped)
 {
     Stream s;
