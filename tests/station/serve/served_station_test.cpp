@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <unistd.h>
@@ -42,9 +45,9 @@ protected:
         free(shown_);
     }
 
-    void start()
+    void start(int scans_fd = -1)
     {
-        station_ = std::make_unique<ServedStation>(config_, terminal_, -1);
+        station_ = std::make_unique<ServedStation>(config_, terminal_, scans_fd);
         const korvasim::Result opened = station_->open();
         ASSERT_TRUE(opened) << opened.why();
     }
@@ -123,6 +126,38 @@ TEST_F(ServedStationTest, AScanStartsItsFixtureAndTheVerdictStays)
     while (station_->turn(interrupts_)) {
     }
     EXPECT_EQ(station_->finish(interrupts_), 0);
+}
+
+TEST_F(ServedStationTest, ALineTooLongForAScanIsRefusedOnceAndNoneOfItTaken)
+{
+    // A fixture's name, then a flood, then a serial number, all on one
+    // line: neither the fixture nor the serial at its tail is taken, and
+    // the scans after it are read as they come.
+    tool_->plan("p2", "pass");
+    int pipe_fds[2];
+    ASSERT_EQ(pipe2(pipe_fds, O_NONBLOCK | O_CLOEXEC), 0);
+    ASSERT_NO_FATAL_FAILURE(start(pipe_fds[0]));
+    std::thread typist([&] {
+        const std::string lines = "F1" + std::string(2 * 1024 * 1024, 'X') + "KV000777\nF2\nKV000778\n";
+        for (size_t at = 0; at < lines.size();) {
+            pollfd p = {pipe_fds[1], POLLOUT, 0};
+            poll(&p, 1, 1000);
+            const ssize_t n = write(pipe_fds[1], lines.data() + at, lines.size() - at);
+            if (n > 0)
+                at += static_cast<size_t>(n);
+        }
+        close(pipe_fds[1]);
+    });
+    const bool tested = turn_until([&] { return panel("F2").state == Fixture::State::VERDICT; });
+    typist.join();
+    close(pipe_fds[0]);
+    ASSERT_TRUE(tested) << terminal();
+    EXPECT_EQ(panel("F1").state, Fixture::State::IDLE);
+    EXPECT_EQ(count_of(terminal(), "refused: no serial number is that long"), 1u) << terminal().substr(0, 2000);
+    EXPECT_NE(terminal().find("a scan of " + std::to_string(2 + 2 * 1024 * 1024 + 8) + " characters refused"),
+              std::string::npos);
+    EXPECT_EQ(day_file().find("KV000777"), std::string::npos);
+    EXPECT_NE(day_file().find("KV000778"), std::string::npos);
 }
 
 TEST_F(ServedStationTest, ThreeBoardsAlikeStopTheFixtureUntilItIsChecked)
