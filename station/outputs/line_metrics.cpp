@@ -27,16 +27,33 @@ LineMetrics::LineMetrics(std::string station, std::string version, std::string i
     : station_(std::move(station)), version_(std::move(version)), image_sha256_(std::move(image_sha256)),
       states_(std::move(states)), duration_buckets_(DURATION_BOUNDS.size(), 0)
 {
+    // Every series is there from the start at 0: Prometheus's increase()
+    // cannot see a counter's first step when its series begins at 1.
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
+        for (const char* result : {"passed", "failed", "hung"})
+            tests_[{TEST_NAMES[t], result}] = 0;
 }
+
+namespace {
+
+std::string verdict_label(Verdict v)
+{
+    std::string verdict = verdict_name(v);
+    for (char& c : verdict)
+        if (c == ' ')
+            c = '_';
+    return verdict;
+}
+
+const Verdict FINAL_VERDICTS[] = {Verdict::PASSED, Verdict::FAILED,     Verdict::HUNG,
+                                  Verdict::LOST,   Verdict::NOT_TESTED, Verdict::STOPPED};
+
+} // namespace
 
 void LineMetrics::take(const AttemptRecord& r)
 {
     const std::string& fixture = r.board.fixture.empty() ? r.board.port : r.board.fixture;
-    std::string verdict = verdict_name(r.verdict);
-    for (char& c : verdict)
-        if (c == ' ')
-            c = '_';
-    ++attempts_[{fixture, verdict}];
+    ++attempts_[{fixture, verdict_label(r.verdict)}];
     for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
         tests_[{TEST_NAMES[t], "passed"}] += r.counts[t][0];
         tests_[{TEST_NAMES[t], "failed"}] += r.counts[t][1];
@@ -73,7 +90,11 @@ std::string LineMetrics::text(const std::vector<FixtureGauge>& fixtures) const
     std::ostringstream out;
     const std::string station = "station=" + metric_label_value(station_);
     help(out, "korva_attempts_total", "counter", "Attempts finished, by fixture and verdict.");
-    for (const auto& [key, n] : attempts_)
+    std::map<std::pair<std::string, std::string>, long> attempts = attempts_;
+    for (const FixtureGauge& f : fixtures)
+        for (Verdict v : FINAL_VERDICTS)
+            attempts.insert({{f.fixture, verdict_label(v)}, 0});
+    for (const auto& [key, n] : attempts)
         out << "korva_attempts_total{" << station << ",fixture=" << metric_label_value(key.first)
             << ",verdict=" << metric_label_value(key.second) << "} " << n << "\n";
     help(out, "korva_tests_total", "counter", "Test verdicts of every pass, by test and result (hung: the test the board hung in).");

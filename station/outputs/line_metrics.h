@@ -33,7 +33,8 @@ public:
         database_waiting_ = database;
         hand_off_waiting_ = hand_off;
     }
-    // The exposition, with each fixture's state now.
+    // The exposition, with each fixture's state now; each fixture's
+    // attempts by every verdict, 0 until it has one.
     std::string text(const std::vector<FixtureGauge>& fixtures) const;
 
     // The histogram's upper bounds, in seconds.

@@ -4,10 +4,12 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/station/serve_station_fixture.h"
+#include "tests/station/support/scripted_tool.h"
 #include "tests/support/ser2net_server.h"
 
 namespace {
@@ -32,14 +34,30 @@ public:
     }
 
     // The query's single value, or "" while it has none.
-    std::string value(const std::string& query)
+    std::string value(const std::string& query, const std::string& at = "")
     {
-        const auto r = client().Get("/api/v1/query?query=" + httplib::detail::encode_query_param(query));
+        const std::map<std::string, std::string> answer = values(query, "", at);
+        return answer.size() == 1 ? answer.begin()->second : "";
+    }
+
+    // The query's values by the given label, evaluated at a time (Unix
+    // seconds) or now.
+    std::map<std::string, std::string> values(const std::string& query, const std::string& label,
+                                              const std::string& at = "")
+    {
+        std::string path = "/api/v1/query?query=" + httplib::detail::encode_query_param(query);
+        if (!at.empty())
+            path += "&time=" + at;
+        const auto r = client().Get(path);
+        std::map<std::string, std::string> found;
         if (!r || r->status != 200)
-            return "";
+            return found;
         const nlohmann::json answer = nlohmann::json::parse(r->body, nullptr, false);
         const auto& result = answer["data"]["result"];
-        return result.is_array() && result.size() == 1 ? result[0]["value"][1].get<std::string>() : "";
+        if (result.is_array())
+            for (const auto& series : result)
+                found[series["metric"].value(label, "")] = series["value"][1].get<std::string>();
+        return found;
     }
 
     bool wait_value(const std::string& query, const std::string& expected)
@@ -79,6 +97,64 @@ TEST(StationMetrics, APrometheusServerCountsTheAttempts)
     EXPECT_EQ(prometheus.value("korva_tests_total{test=\"SRAM\",result=\"failed\"}"), "1");
     EXPECT_EQ(prometheus.value("korva_fixture_state{fixture=\"A\",state=\"verdict\"}"), "1");
     EXPECT_EQ(prometheus.value("korva_attempt_duration_seconds_count"), "2");
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
+}
+
+TEST(StationMetrics, TheLinesQueriesAnswerAShiftsCounts)
+{
+    // A shift of 3 passes, 1 fail and 1 hang on a scripted dudedoved,
+    // scraped from the station's start; the queries that docs/line.md gives
+    // answer these counts when asked at the last scrape.
+    const std::string dir = make_temp_dir();
+    ScriptedTool tool(dir);
+    tool.plan("no-board-A", "pass");
+    tool.plan("no-board-B", "fail SRAM");
+    tool.plan("no-board-C", "hang FLASH");
+    ServeProcess station(dir, {{"A", nullptr, dir + "/a"}, {"B", nullptr, dir + "/b"}, {"C", nullptr, dir + "/c"}, {"D", nullptr, dir + "/d"}},
+                         "dudedoved = \"" + tool.path() + "\"\nsilence_timeout = 1");
+    ASSERT_FALSE(station.url().empty()) << station.process().err();
+    const std::string target = station.url().substr(7, station.url().size() - 8);
+    PrometheusServer prometheus(dir, target);
+    // Scraped once before the first board: every series starts at 0.
+    ASSERT_TRUE(prometheus.wait_value("count(korva_attempts_total)", "24"))
+        << prometheus.value("count(korva_attempts_total)");
+
+    const auto verdict_in = [&](const std::string& fixture) {
+        return station.process().wait_until(
+            [&] { return station.panel(fixture).value("state", "") == "verdict"; }, STATION_TIMEOUT_MS);
+    };
+    for (const char* serial : {"KV1", "KV2", "KV3"}) {
+        ASSERT_EQ(station.post("scan", {{"text", serial}, {"fixture", "A"}}).status, 200);
+        ASSERT_TRUE(verdict_in("A")) << station.process().err();
+    }
+    ASSERT_EQ(station.post("scan", {{"text", "KV4"}, {"fixture", "B"}}).status, 200);
+    ASSERT_EQ(station.post("scan", {{"text", "KV5"}, {"fixture", "C"}}).status, 200);
+    ASSERT_TRUE(station.process().wait_until([&] { return station.records().size() == 5; }, STATION_TIMEOUT_MS))
+        << station.process().err();
+    ASSERT_TRUE(prometheus.wait_value("sum(korva_attempts_total)", "5"));
+    const std::string last_scrape = prometheus.value("max(timestamp(korva_build_info))");
+
+    EXPECT_EQ(prometheus.value("sum(increase(korva_attempts_total[1h]))", last_scrape), "5");
+    EXPECT_EQ(prometheus.value("sum(increase(korva_attempts_total{verdict=\"passed\"}[1h])) / "
+                               "sum(increase(korva_attempts_total[1h]))",
+                               last_scrape),
+              "0.6");
+    EXPECT_EQ(prometheus.value("sum by (station) (increase(korva_attempts_total{verdict=\"hung\"}[8h]))", last_scrape),
+              "1");
+    const std::map<std::string, std::string> hung_tests = prometheus.values(
+        "topk(3, sum by (test) (increase(korva_tests_total{result=\"hung\"}[1d])))", "test", last_scrape);
+    EXPECT_EQ(hung_tests, (std::map<std::string, std::string>{{"FLASH", "1"}, {"SDRAM", "0"}, {"SRAM", "0"}}));
+    EXPECT_EQ(prometheus.values("min_over_time(korva_fixture_state{state=\"idle\"}[15m]) == 1", "fixture",
+                                last_scrape),
+              (std::map<std::string, std::string>{{"D", "1"}}));
+    EXPECT_EQ(prometheus.values("korva_fixture_state{state=\"check_the_fixture\"} == 1", "fixture", last_scrape),
+              (std::map<std::string, std::string>{}));
+    const std::string slowest = prometheus.value(
+        "histogram_quantile(0.95, sum by (le) (rate(korva_attempt_duration_seconds_bucket[1h])))", last_scrape);
+    ASSERT_FALSE(slowest.empty());
+    EXPECT_GT(std::stod(slowest), 0.0);
+    EXPECT_LE(std::stod(slowest), 2.0) << "the hang took about the silence limit, 1 s";
     station.process().signal(SIGTERM);
     EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }

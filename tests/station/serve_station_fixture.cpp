@@ -11,8 +11,9 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
     : dir_(dir), shell_(std::move(shell))
 {
     std::ofstream config(dir + "/station.toml");
-    config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH
-           << "\"\nwake_timeout = 60\n";
+    config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\nwake_timeout = 60\n";
+    if (more.find("dudedoved =") == std::string::npos)
+        config << "dudedoved = \"" << DUDEDOVED_PATH << "\"\n";
     if (more.find("database =") == std::string::npos)
         config << "database = \"" << dir << "/results.db\"\n";
     if (more.find("http =") == std::string::npos)

@@ -65,6 +65,10 @@ TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
              "korva_attempt_duration_seconds_bucket{" + s + ",le=\"+Inf\"} 5",
              "korva_attempt_duration_seconds_sum{" + s + "} 48.75",
              "korva_attempt_duration_seconds_count{" + s + "} 5",
+             // Series that count nothing yet are there at 0 from the start.
+             "korva_attempts_total{" + s + ",fixture=\"F2\",verdict=\"passed\"} 0",
+             "korva_attempts_total{" + s + ",fixture=\"F1\",verdict=\"stopped\"} 0",
+             "korva_tests_total{" + s + ",test=\"SDRAM\",result=\"hung\"} 0",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"testing\"} 1",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"idle\"} 0",
              "korva_build_info{" + s + ",version=\"1.0.0\",image_sha256=\"ab12\"} 1"})
