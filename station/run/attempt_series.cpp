@@ -44,6 +44,13 @@ void AttemptSeries::start(Clock::time_point now)
     start_attempt(now);
 }
 
+void AttemptSeries::continue_day(int earlier_attempts, std::set<std::string> earlier_outcomes)
+{
+    first_retest_ = earlier_attempts;
+    record_.retest = earlier_attempts;
+    earlier_outcomes_ = std::move(earlier_outcomes);
+}
+
 void AttemptSeries::start_attempt(Clock::time_point now)
 {
     record_.start = std::chrono::system_clock::now();
@@ -56,7 +63,7 @@ void AttemptSeries::start_attempt(Clock::time_point now)
         state_ = BoardState::POWERING_OFF;
         record_.phase = Phase::POWERING_OFF;
         run_power(options_.power_off, now);
-    } else if (record_.retest > 0) {
+    } else if (!earlier_.empty()) {
         state_ = BoardState::POWERED_OFF;
         off_since_ = started_;
         record_.phase = Phase::WAITING_TO_RETEST;
@@ -211,7 +218,7 @@ void AttemptSeries::power_done(Clock::time_point now)
 
 bool AttemptSeries::retest_due() const
 {
-    return stop_requests_ == 0 && !power_failed_ && record_.retest < options_.retests &&
+    return stop_requests_ == 0 && !power_failed_ && record_.retest - first_retest_ < options_.retests &&
            (record_.verdict == Verdict::FAILED || record_.verdict == Verdict::HUNG);
 }
 
@@ -229,13 +236,18 @@ void AttemptSeries::attempt_over(Clock::time_point now)
         next.log = log_dir_ + "/" + log_stem() + "-retest" + std::to_string(next.retest) + ".log";
         record_ = next;
         output_ = ToolOutput();
-        add_event(BoardEvent::Kind::RETEST,
-                  "retest " + std::to_string(record_.retest) + " of " + std::to_string(options_.retests));
+        add_event(BoardEvent::Kind::RETEST, "retest " + std::to_string(record_.retest - first_retest_) + " of " +
+                                                std::to_string(options_.retests));
         start_attempt(now);
         return;
     }
     for (const AttemptRecord& earlier : earlier_)
         record_.intermittent = record_.intermittent || outcome_of(earlier) != outcome_of(record_);
+    // Earlier today only what tested the board counts; so does this attempt.
+    const bool tested = record_.verdict == Verdict::PASSED || record_.verdict == Verdict::FAILED ||
+                        record_.verdict == Verdict::HUNG;
+    for (const std::string& earlier : earlier_outcomes_)
+        record_.intermittent = record_.intermittent || (tested && earlier != outcome_of(record_));
     if (powered() && !options_.keep_power && !power_failed_ && stop_requests_ < 2) {
         state_ = BoardState::FINAL_POWER_OFF;
         run_power(options_.power_off, now);

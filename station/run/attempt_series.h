@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ public:
     // asked again); no retest follows.
     void stop();
     bool done() const { return state_ == BoardState::DONE; }
+    // The board was tested earlier today: its attempts go on from their
+    // number (the first of this series is a retest), and an outcome of
+    // theirs unlike its last one makes it intermittent. Before start().
+    void continue_day(int earlier_attempts, std::set<std::string> earlier_outcomes);
     // Who put the board in, in every attempt's record from now on.
     void set_operator(const std::string& name) { record_.operator_name = name; }
     // The attempt under way, or the last one.
@@ -103,6 +108,8 @@ private:
     std::chrono::steady_clock::time_point off_since_;
     std::chrono::steady_clock::time_point progress_told_;  // the last burn-in progress line
     std::vector<AttemptRecord> earlier_;     // the attempts before this one
+    int first_retest_ = 0;                   // the first attempt's number: the board's attempts earlier today
+    std::set<std::string> earlier_outcomes_;  // what they came to
     int finished_taken_ = 0;               // attempts handed out by take_finished
     std::string log_dir_;
     std::unique_ptr<FILE, int (*)(FILE*)> power_log_{nullptr, fclose};

@@ -32,10 +32,11 @@ std::string Fixture::busy() const
 }
 
 void Fixture::start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
-                          Clock::time_point now)
+                          Clock::time_point now, int earlier_attempts, std::set<std::string> earlier_outcomes)
 {
     series_ = std::make_shared<AttemptSeries>(board, settings_, log_dir);
     series_->set_operator(operator_name);
+    series_->continue_day(earlier_attempts, std::move(earlier_outcomes));
     state_ = State::TESTING;
     series_->start(now);
 }

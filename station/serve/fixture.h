@@ -8,6 +8,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,11 @@ public:
     State state() const { return state_; }
     // Why a board cannot go in now ("testing KV000123"); empty when it can.
     std::string busy() const;
-    // Starts the board's test. board: its spec with the serial as label.
+    // Starts the board's test. board: its spec with the serial as label;
+    // earlier_attempts and earlier_outcomes: the board's earlier today.
     void start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
-                     std::chrono::steady_clock::time_point now);
+                     std::chrono::steady_clock::time_point now, int earlier_attempts = 0,
+                     std::set<std::string> earlier_outcomes = {});
     // After the core's turn: a board that is done leaves its verdict. True
     // when the state changed.
     bool update();

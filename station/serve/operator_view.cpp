@@ -92,15 +92,23 @@ std::string operator_page_state(const OperatorSnapshot& s)
     Json panels = Json::array();
     for (const FixturePanel& f : s.panels)
         panels.push_back(panel_of(f, s));
-    Json confirm = nullptr;
-    if (!s.confirm_fixture.empty())
-        confirm = {{"fixture", s.confirm_fixture}, {"serial", s.confirm_serial}};
+    Json points = Json::object();
+    for (const auto& [name, choice] : s.points) {
+        Json confirm = nullptr;
+        if (!choice.confirm_fixture.empty())
+            confirm = {{"fixture", choice.confirm_fixture}, {"serial", choice.confirm_serial}};
+        points[name] = {{"selected", choice.selected}, {"confirm", confirm}};
+    }
     const Json state = {{"station", s.station},
                         {"operator", s.operator_name},
                         {"day", s.day},
                         {"stopping", s.stopping},
-                        {"message", {{"text", s.message.text}, {"refused", s.message.refused}, {"number", s.message.number}}},
-                        {"confirm", confirm},
+                        {"message",
+                         {{"text", s.message.text},
+                          {"refused", s.message.refused},
+                          {"number", s.message.number},
+                          {"point", s.message.point}}},
+                        {"points", points},
                         {"records", {{"trouble", s.records_trouble}}},
                         {"hand_off", {{"waiting", s.hand_off_waiting}}},
                         {"database", {{"trouble", s.database_trouble}, {"waiting", s.database_waiting}}},

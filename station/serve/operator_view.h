@@ -20,12 +20,19 @@ struct OperatorMessage {
     std::string text;
     bool refused = false;
     unsigned long number = 0;  // a new message has a new number
+    std::string point;         // the scanning point it answers; "": every one
+};
+
+// What a scanning point has chosen, by fixture name.
+struct PointChoice {
+    std::string selected;  // its next serial number goes there; "" none
+    std::string confirm_fixture, confirm_serial;  // a board that waits for its second scan
 };
 
 struct FixturePanel {
     std::string name, port;
     Fixture::State state = Fixture::State::IDLE;
-    bool selected = false;  // the next serial number goes to it
+    bool selected = false;  // a scanning point's next serial number goes to it
     std::string suspicion;
     std::deque<RecentBoard> last;
     std::optional<AttemptRecord> board;  // its board's attempt under way or last
@@ -38,7 +45,7 @@ struct OperatorSnapshot {
     bool stopping = false;
     bool powered = false;  // the station switches the boards' power
     OperatorMessage message;
-    std::string confirm_fixture, confirm_serial;  // a board that waits for a second scan
+    std::map<std::string, PointChoice> points;  // by scanning point
     std::vector<FixturePanel> panels;
     YieldRow mine, line;
     std::string records_trouble;   // why the day's records cannot be written now

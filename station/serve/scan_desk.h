@@ -1,12 +1,16 @@
 // What the operator's scans mean: a fixture's label selects that fixture,
-// the next scan is the serial number of the board put into it. A serial
-// number is checked before anything starts; a board that passed today
-// already is tested again only when its scan is repeated (or confirmed on
-// the page).
+// the next scan is the serial number of the board put into it. Each
+// scanning point (the terminal, each open page) keeps a selection of its
+// own, so that a label scanned at one never sends a serial scanned at
+// another elsewhere. A serial number is checked before anything starts; a
+// board that passed today already is tested again only when its scan is
+// repeated at the same point (or confirmed on the page).
 #ifndef KORVASTATION_SCAN_DESK_H
 #define KORVASTATION_SCAN_DESK_H
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,33 +30,51 @@ struct ScanAnswer {
     size_t fixture = 0;
     std::string serial;
     std::string message;  // for the operator, on the page and the terminal
+    std::string detail;   // for the terminal's log only (a pattern an operator is not shown)
+};
+
+// What one scanning point has chosen.
+struct ScanPoint {
+    int selected = -1;         // the fixture its next serial number goes to; -1: none
+    int confirm_fixture = -1;  // a board that waits for its second scan here, and where
+    std::string confirm_serial;
+    uint64_t used = 0;  // when it last scanned, in scans
 };
 
 class ScanDesk {
 public:
+    // Why a board cannot go into a fixture now, "" when it can.
+    using Busy = std::function<std::string(size_t fixture, const std::string& serial)>;
+
     // passed_today: whether a serial number passed today at this station.
     ScanDesk(const ServeConfig& config, std::function<bool(const std::string&)> passed_today);
 
-    // A scan as typed, without its Enter. chosen: the fixture picked on
-    // the page (-1: none); busy(k): why fixture k takes no board now, or "".
-    ScanAnswer scan(const std::string& text, int chosen, const std::function<std::string(size_t)>& busy);
-    // The page's "test again" for the board that waits for a confirmation.
-    ScanAnswer confirm(size_t fixture, const std::function<std::string(size_t)>& busy);
-    // The fixture the next serial number goes to; -1: none selected.
-    int selected() const { return selected_; }
-    // The board that waits for its confirmation, and where; -1: none.
-    int confirming() const { return confirm_fixture_; }
-    const std::string& confirming_serial() const { return confirm_serial_; }
+    // A scan as typed at a point, without its Enter. chosen: the fixture
+    // named with the scan itself (-1: none), which a label still overrides.
+    ScanAnswer scan(const std::string& point, const std::string& text, int chosen, const Busy& busy);
+    // The page's choice of fixture for its point (-1: none).
+    ScanAnswer select(const std::string& point, int fixture);
+    // The page's "test again" for the board that waits at its point.
+    ScanAnswer confirm(const std::string& point, size_t fixture, const Busy& busy);
+    // The points that have chosen something, by name.
+    const std::map<std::string, ScanPoint>& points() const { return points_; }
+
+    // The terminal's point; a page names its own.
+    static const char TERMINAL[];
+    // Points are forgotten, least used first, beyond this many.
+    static constexpr size_t MOST_POINTS = 64;
+    // Whether a page's point name is one the station keeps.
+    static bool valid_point(const std::string& point);
 
 private:
-    ScanAnswer board(const std::string& serial, size_t fixture, const std::function<std::string(size_t)>& busy);
-    ScanAnswer refuse(const std::string& why);
+    ScanPoint& point_of(const std::string& point);
+    ScanAnswer board(ScanPoint& point, const std::string& serial, size_t fixture, const Busy& busy);
+    ScanAnswer refuse(const std::string& why, const std::string& detail = "");
 
     const ServeConfig& config_;
     std::function<bool(const std::string&)> passed_today_;
-    int selected_ = -1;
-    int confirm_fixture_ = -1;
-    std::string confirm_serial_;
+    std::map<std::string, ScanPoint> points_;
+    uint64_t scans_ = 0;
 };
 
 // A scanned text as a message shows it: what a scanner should never send

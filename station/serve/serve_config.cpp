@@ -2,6 +2,7 @@
 
 #include "station/run/instance_lock.h"
 #include "station/store/database_name.h"
+#include "station/serve/serial_example.h"
 #include "station/serve/serial_pattern.h"
 
 #include <algorithm>
@@ -197,6 +198,7 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
     KORVA_TRY(reader.text("port", &f.port));
     KORVA_TRY(reader.text("switch", &f.power_switch));
     KORVA_TRY(reader.text("serial_pattern", &f.serial_pattern));
+    KORVA_TRY(reader.text("serial_example", &f.serial_example));
     KORVA_TRY(reader.no_other_keys());
     const std::string at = reader.at(node);
     // A fixture's name is scanned like a serial number: it must be one
@@ -231,6 +233,16 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
         if (const std::string why = f.pattern->error(); !why.empty())
             return Result::failure(at + "bad serial_pattern '" + shown_pattern(f.serial_pattern) + "' in " + where + ": " +
                                    why);
+        if (!f.serial_example.empty() && !f.pattern->matches(f.serial_example))
+            return Result::failure(at + "serial_example '" + shown_pattern(f.serial_example) + "' of fixture " + f.name +
+                                   " does not match its serial_pattern");
+        if (f.serial_example.empty())
+            f.serial_example = example_of_pattern(f.serial_pattern);
+        if (f.serial_example.empty() || !f.pattern->matches(f.serial_example))
+            return Result::failure(at + "fixture " + f.name + " needs serial_example = \"...\", a serial number its "
+                                   "serial_pattern takes: none could be made from the pattern");
+    } else if (!f.serial_example.empty()) {
+        return Result::failure(at + "fixture " + f.name + " has a serial_example but no serial_pattern");
     }
     config->fixtures.push_back(f);
     return Result::ok();
@@ -292,9 +304,11 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
 FixtureSpec fixture_of(const std::string& name, const std::string& port, const std::string& power_switch,
                        const std::string& serial_pattern)
 {
-    FixtureSpec f{name, port, power_switch, serial_pattern, nullptr};
-    if (!serial_pattern.empty())
+    FixtureSpec f{name, port, power_switch, serial_pattern, nullptr, ""};
+    if (!serial_pattern.empty()) {
         f.pattern = std::make_shared<const SerialPattern>(serial_pattern);
+        f.serial_example = example_of_pattern(serial_pattern);
+    }
     return f;
 }
 

@@ -22,6 +22,7 @@ struct FixtureSpec {
     std::string power_switch;    // its {switch} in the power commands
     std::string serial_pattern;  // a board's serial number must match it whole; empty: any
     std::shared_ptr<const SerialPattern> pattern;  // compiled once, when the configuration is read
+    std::string serial_example;  // a serial number it takes, shown to an operator in place of the pattern
 };
 
 struct ServeConfig {

@@ -23,6 +23,7 @@ std::string too_long(size_t length)
 void ServedStation::define_actions()
 {
     actions_.add("scan", [this](const PageAction& a) { return scan(a); });
+    actions_.add("select", [this](const PageAction& a) { return select(a); });
     actions_.add("operator", [this](const PageAction& a) { return set_operator(a); });
     actions_.add("confirm-fixture", [this](const PageAction& a) { return confirm_fixture(a); });
     actions_.add("retest", [this](const PageAction& a) { return retest(a); });
@@ -43,7 +44,7 @@ void ServedStation::read_scans()
         if (line.refused_length > 0)
             say(too_long(line.refused_length), true);
         else
-            act({"scan", {{"text", line.text}}});
+            act({"scan", {{"text", line.text}, {"point", ScanDesk::TERMINAL}}});
     }
 }
 
@@ -68,19 +69,39 @@ int ServedStation::fixture_named(const std::string& name) const
     return -1;
 }
 
-std::string ServedStation::busy(size_t fixture) const
+std::string ServedStation::busy(size_t fixture, const std::string& serial) const
 {
     if (stopping_)
         return "the station is stopping";
     if (!records_trouble_.empty())
         return records_trouble_;
-    return fixtures_[fixture]->busy();
+    if (const std::string why = fixtures_[fixture]->busy(); !why.empty())
+        return why;
+    // One board is in one fixture: a serial under test (or between its
+    // retests) elsewhere is a mistaken scan or a label printed twice.
+    for (size_t k = 0; k < fixtures_.size(); ++k)
+        if (k != fixture && fixtures_[k]->state() == Fixture::State::TESTING &&
+            fixtures_[k]->series()->record().board.label == serial)
+            return serial + " is under test in fixture " + fixtures_[k]->spec().name;
+    return "";
 }
 
-void ServedStation::say(const std::string& text, bool refused)
+// The scanning point an action comes from: the terminal's, or a page's own
+// (one per open page); a page that names none shares "page".
+bool ServedStation::point_of(const PageAction& action, std::string* point) const
 {
-    message_ = {text, refused, message_.number + 1};
-    fprintf(terminal_, "%s %s\n", iso_time(std::chrono::system_clock::now()).c_str(), terminal_text(text).c_str());
+    *point = field_of(action, "point");
+    if (point->empty())
+        *point = "page";
+    return ScanDesk::valid_point(*point);
+}
+
+void ServedStation::say(const std::string& text, bool refused, const std::string& detail)
+{
+    message_ = {text, refused, message_.number + 1, message_point_};
+    message_point_.clear();
+    const std::string logged = detail.empty() ? text : text + " (" + detail + ")";
+    fprintf(terminal_, "%s %s\n", iso_time(std::chrono::system_clock::now()).c_str(), terminal_text(logged).c_str());
     fflush(terminal_);
 }
 
@@ -90,9 +111,9 @@ void ServedStation::tell(const std::string& text)
     fflush(terminal_);
 }
 
-ActionReply ServedStation::refuse(const std::string& why)
+ActionReply ServedStation::refuse(const std::string& why, const std::string& detail)
 {
-    say(why, true);
+    say(why, true, detail);
     return {400, why};
 }
 
@@ -105,7 +126,31 @@ ActionReply ServedStation::scan(const PageAction& action)
     const std::string text = field_of(action, "text");
     if (text.size() > TerminalScans::LONGEST_LINE)
         return refuse(too_long(text.size()));
-    return answer(desk_->scan(text, fixture, [this](size_t k) { return busy(k); }));
+    std::string point;
+    if (!point_of(action, &point))
+        return refuse("no scanning point " + shown_scan(point) + ": 1 to 40 letters, digits, '-' or '_'");
+    message_point_ = point;
+    return answer(desk_->scan(point, text, fixture, busy_check()));
+}
+
+ActionReply ServedStation::select(const PageAction& action)
+{
+    const std::string name = field_of(action, "fixture");
+    const int fixture = fixture_named(name);
+    if (!name.empty() && fixture < 0)
+        return refuse("no fixture " + shown_scan(name) + " at this station");
+    std::string point;
+    if (!point_of(action, &point))
+        return refuse("no scanning point " + shown_scan(point) + ": 1 to 40 letters, digits, '-' or '_'");
+    message_point_ = point;
+    const ScanAnswer selected = desk_->select(point, fixture);
+    say(selected.message, false);
+    return {200, selected.message};
+}
+
+ScanDesk::Busy ServedStation::busy_check() const
+{
+    return [this](size_t k, const std::string& serial) { return busy(k, serial); };
 }
 
 ActionReply ServedStation::set_operator(const PageAction& action)
@@ -146,7 +191,9 @@ ActionReply ServedStation::retest(const PageAction& action)
     if (f.state() != Fixture::State::VERDICT || !f.series())
         return refuse("fixture " + name + " has no verdict to retest");
     const std::string serial = f.series()->record().board.label;
-    return answer({ScanAnswer::Kind::START, static_cast<size_t>(fixture), serial, serial + " again in fixture " + name});
+    if (const std::string why = busy(static_cast<size_t>(fixture), serial); !why.empty())
+        return refuse(serial + " not started: " + why);
+    return answer({ScanAnswer::Kind::START, static_cast<size_t>(fixture), serial, serial + " again in fixture " + name, ""});
 }
 
 ActionReply ServedStation::test_again(const PageAction& action)
@@ -155,7 +202,11 @@ ActionReply ServedStation::test_again(const PageAction& action)
     const int fixture = fixture_named(name);
     if (fixture < 0)
         return refuse("no fixture " + shown_scan(name) + " at this station");
-    return answer(desk_->confirm(static_cast<size_t>(fixture), [this](size_t k) { return busy(k); }));
+    std::string point;
+    if (!point_of(action, &point))
+        return refuse("no scanning point " + shown_scan(point) + ": 1 to 40 letters, digits, '-' or '_'");
+    message_point_ = point;
+    return answer(desk_->confirm(point, static_cast<size_t>(fixture), busy_check()));
 }
 
 ActionReply ServedStation::answer(const ScanAnswer& scanned)
@@ -164,7 +215,7 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned)
     case ScanAnswer::Kind::IGNORED:
         return {200, ""};
     case ScanAnswer::Kind::REFUSED:
-        return refuse(scanned.message);
+        return refuse(scanned.message, scanned.detail);
     case ScanAnswer::Kind::SELECTED:
     case ScanAnswer::Kind::CONFIRM:
         say(scanned.message, false);
@@ -184,7 +235,8 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned)
     const std::string time_of_day = time.substr(11, 2) + time.substr(14, 2) + time.substr(17, 2);
     BoardSpec board{spec.port, scanned.serial, spec.power_switch, spec.name,
                     log_name_of(scanned.serial) + "-" + spec.name + "-" + time_of_day};
-    fixtures_[scanned.fixture]->start_board(board, operator_, folder, core_.now());
+    const BoardDay day = day_boards_.of(scanned.serial);
+    fixtures_[scanned.fixture]->start_board(board, operator_, folder, core_.now(), day.attempts, day.outcomes);
     say(scanned.message, false);
     return {200, scanned.message};
 }

@@ -40,10 +40,6 @@ std::string metric_state(Fixture::State state)
 ServedStation::ServedStation(ServeConfig config, FILE* terminal, int scans_fd, std::function<Clock::time_point()> clock)
     : config_(std::move(config)), core_(config_.settings, std::move(clock)), terminal_(terminal),
       events_(terminal, false, [] { return size_t(80); }), scans_(scans_fd),
-      passes_([this](const AttemptRecord& a) {
-          if (a.final_attempt && a.verdict == Verdict::PASSED)
-              passed_today_.insert(a.board.label);
-      }),
       operator_(config_.operator_name)
 {
 }
@@ -64,12 +60,12 @@ Result ServedStation::open()
     std::string folder;
     if (const Result made = days_->folder_of(std::chrono::system_clock::now(), &folder); !made)
         return made;
-    passed_day_ = day_of(std::chrono::system_clock::now());
+    day_boards_.start_day(day_of(std::chrono::system_clock::now()));
     for (const FixtureSpec& f : config_.fixtures)
         fixtures_.push_back(std::make_unique<Fixture>(f, config_.settings, config_.health_window));
     if (const Result opened = open_outputs(); !opened)
         return opened;
-    desk_ = std::make_unique<ScanDesk>(config_, [this](const std::string& serial) { return passed_today_.count(serial) > 0; });
+    desk_ = std::make_unique<ScanDesk>(config_, [this](const std::string& serial) { return day_boards_.passed_today(serial); });
     define_actions();
     if (const Result served = open_page(); !served)
         return served;
@@ -108,12 +104,12 @@ Result ServedStation::take_locks()
 Result ServedStation::open_outputs()
 {
     core_.add_sink(days_.get());
+    read_the_day();
     const StationSettings& s = config_.settings;
     if (!s.db.empty()) {
         std::unique_ptr<ResultStore> store;
         if (const Result opened = open_result_store(s.db, &store); !opened)
             return opened;
-        read_the_day(*store);
         core_.use_database(std::move(store), DatabaseWorker::Refused::RETRIED);
         // What the database missed while the station was down or the
         // database away, from the station's own record.
@@ -126,7 +122,6 @@ Result ServedStation::open_outputs()
             return opened;
         core_.add_sink(hand_off_.get());
     }
-    core_.add_sink(&passes_);
     return Result::ok();
 }
 
@@ -162,22 +157,15 @@ Result ServedStation::open_page()
 }
 
 // A station started again during the day shows the day's boards again
-// and knows which passed.
-void ServedStation::read_the_day(ResultStore& store)
+// and knows each one's attempts, from its own record of the day.
+void ServedStation::read_the_day()
 {
-    StoreFilter today;
-    today.since = today.until = passed_day_;
-    today.station = core_.station_name();
-    std::vector<StoredAttempt> attempts;
-    if (const Result loaded = store.load(today, &attempts); !loaded) {
-        tell_user("cannot read the day's boards back: " + loaded.why());
-        return;
-    }
-    for (const StoredAttempt& a : attempts) {
+    for (const StoredAttempt& a : days_->read_back(1)) {
+        if (a.golden || a.start.substr(0, 10) != day_boards_.day())
+            continue;
+        day_boards_.remember(a);
         if (!a.final_attempt || a.fixture.empty())
             continue;
-        if (a.verdict == verdict_name(Verdict::PASSED))
-            passed_today_.insert(a.label);
         for (auto& fixture : fixtures_)
             if (fixture->spec().name == a.fixture)
                 fixture->remember({a.label, a.verdict, a.end});
@@ -212,17 +200,18 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
     const StationCore::Turn turn = core_.turn(boards_under_test(&fixtures), inputs);
     handle_stop(interrupts, turn.now);
     // A new day: the boards that passed yesterday are tested again without asking.
-    if (core_.yield().day() != passed_day_) {
-        passed_day_ = core_.yield().day();
-        passed_today_.clear();
-    }
+    day_boards_.start_day(core_.yield().day());
     answer_letters(turn.now);
     if (turn.inputs[1])
         read_scans();
     show_events(turn, fixtures);
     bool changed = turn.changed || unpublished_;
     for (size_t k : fixtures)
-        changed = fixtures_[k]->update() || changed;
+        if (fixtures_[k]->update()) {
+            changed = true;
+            for (const AttemptRecord& a : fixtures_[k]->series()->attempts())
+                day_boards_.add(a);
+        }
     if (hand_off_)
         for (const std::string& why : hand_off_->check(turn.now))
             tell(why);
@@ -360,13 +349,20 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
     s.powered = config_.settings.power_on.given();
     s.message = message_;
     s.advice = config_.advice;
-    if (desk_->confirming() >= 0) {
-        s.confirm_fixture = fixtures_[static_cast<size_t>(desk_->confirming())]->spec().name;
-        s.confirm_serial = desk_->confirming_serial();
+    std::set<int> selected;
+    for (const auto& [name, point] : desk_->points()) {
+        PointChoice& choice = s.points[name];
+        if (point.selected >= 0)
+            choice.selected = fixtures_[static_cast<size_t>(point.selected)]->spec().name;
+        if (point.confirm_fixture >= 0) {
+            choice.confirm_fixture = fixtures_[static_cast<size_t>(point.confirm_fixture)]->spec().name;
+            choice.confirm_serial = point.confirm_serial;
+        }
+        selected.insert(point.selected);
     }
     for (size_t k = 0; k < fixtures_.size(); ++k) {
         const Fixture& f = *fixtures_[k];
-        FixturePanel panel{f.spec().name, f.spec().port, f.state(), desk_->selected() == static_cast<int>(k),
+        FixturePanel panel{f.spec().name, f.spec().port, f.state(), selected.count(static_cast<int>(k)) > 0,
                            f.suspicion(), f.last_boards(), std::nullopt, false, 0};
         if (f.series()) {
             panel.board = f.series()->record();

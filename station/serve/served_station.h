@@ -18,6 +18,7 @@
 #include "station/outputs/hand_off.h"
 #include "station/run/instance_lock.h"
 #include "station/serve/action_mailbox.h"
+#include "station/serve/day_boards.h"
 #include "station/serve/fixture.h"
 #include "station/serve/operator_actions.h"
 #include "station/serve/operator_view.h"
@@ -55,7 +56,7 @@ public:
     OperatorSnapshot snapshot(Clock::time_point now) const;
 
 private:
-    void read_the_day(ResultStore& store);
+    void read_the_day();
     korvasim::Result take_locks();
     korvasim::Result open_outputs();
     korvasim::Result open_page();
@@ -70,17 +71,21 @@ private:
     void publish(Clock::time_point now);
 
     ActionReply scan(const PageAction& action);
+    ActionReply select(const PageAction& action);
     ActionReply set_operator(const PageAction& action);
     ActionReply confirm_fixture(const PageAction& action);
     ActionReply retest(const PageAction& action);
     ActionReply test_again(const PageAction& action);
-    ActionReply refuse(const std::string& why);
+    ActionReply refuse(const std::string& why, const std::string& detail = "");
     ActionReply answer(const ScanAnswer& scanned);
-    void say(const std::string& text, bool refused);
+    // A message for the operator; detail goes to the terminal alone.
+    void say(const std::string& text, bool refused, const std::string& detail = "");
     // A word of the station's own (the database away, the records that
     // cannot be written) on its terminal, as its events are.
     void tell(const std::string& text);
-    std::string busy(size_t fixture) const;
+    std::string busy(size_t fixture, const std::string& serial) const;
+    ScanDesk::Busy busy_check() const;
+    bool point_of(const PageAction& action, std::string* point) const;
     int fixture_named(const std::string& name) const;
 
     ServeConfig config_;
@@ -91,9 +96,7 @@ private:
     TerminalScans scans_;
     std::unique_ptr<DayFolder> days_;
     std::unique_ptr<HandOff> hand_off_;
-    CallbackSink passes_;
-    std::set<std::string> passed_today_;
-    std::string passed_day_;
+    DayBoards day_boards_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::unique_ptr<ScanDesk> desk_;
     ActionMailbox mailbox_;
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<PageServer> page_;
     std::string operator_;
     OperatorMessage message_;
+    std::string message_point_;  // the scanning point the next message answers; "" for all
     bool stopping_ = false;
     int stops_sent_ = 0;
     Clock::time_point stop_asked_, published_;

@@ -131,6 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Refused at once, where a backtracking matcher took 24 GB to check it.
         Mistake{"PatternThatWouldExhaustTheMachine", FIXTURE + "serial_pattern = \"((a{1,255}){1,255}){1,255}\"\n",
                 "1: bad serial_pattern '((a{1,255}){1,255}){1,255}' in [[fixture]] 1: invalid repetition size: {1,255}"},
+        Mistake{"ExampleThePatternRefuses", FIXTURE + "serial_pattern = \"KV[0-9]{6}\"\nserial_example = \"KV12\"\n",
+                "1: serial_example 'KV12' of fixture F1 does not match its serial_pattern"},
+        Mistake{"PatternNoExampleCanBeMadeFrom", FIXTURE + "serial_pattern = \"KV[0-9]{50}\"\n",
+                "1: fixture F1 needs serial_example = \"...\", a serial number its serial_pattern takes: none could be "
+                "made from the pattern"},
+        Mistake{"ExampleWithoutPattern", FIXTURE + "serial_example = \"KV1\"\n",
+                "1: fixture F1 has a serial_example but no serial_pattern"},
         Mistake{"SwitchWithoutPower", FIXTURE + "switch = \"3\"\n",
                 "1: fixture F1 names switch '3', but no [power] commands switch it"},
         Mistake{"PowerUsesSwitchAFixtureLacks",

@@ -190,6 +190,51 @@ TEST_F(ServedStationTest, AStopRecordsTheBoardUnderTest)
     EXPECT_NE(terminal().find("F1 KV000001: done: stopped"), std::string::npos) << terminal();
 }
 
+// However a board comes back (the button, a re-scan, a restart of the
+// station between), it is one board of the day: its attempts are numbered
+// on, the records, the page's yield and the database agree.
+TEST_F(ServedStationTest, ABoardTestedAgainIsOneBoardOfTheDay)
+{
+    config_.fixtures.resize(1);
+    tool_->plan("p1", "fail SRAM\npass\npass\npass");
+    ASSERT_NO_FATAL_FAILURE(start());
+    const auto verdict = [&] { return turn_until([&] { return panel("F1").state == Fixture::State::VERDICT; }); };
+    ASSERT_EQ(scan("KV000001").status, 200);
+    ASSERT_TRUE(verdict()) << terminal();
+    ASSERT_EQ(station_->act({"retest", {{"fixture", "F1"}}}).status, 200);
+    ASSERT_TRUE(verdict()) << terminal();
+    EXPECT_EQ(panel("F1").board->retest, 1);
+    EXPECT_TRUE(panel("F1").board->intermittent);
+    // Passed today: the re-scan asks for a second scan, then goes on counting.
+    EXPECT_EQ(scan("KV000001").message, "KV000001 passed today already: scan it again to test it again in fixture F1");
+    ASSERT_EQ(scan("KV000001").status, 200);
+    ASSERT_TRUE(verdict()) << terminal();
+    EXPECT_EQ(panel("F1").board->retest, 2);
+    interrupts_ = 1;
+    while (station_->turn(interrupts_)) {
+    }
+    ASSERT_EQ(station_->finish(interrupts_), 0);
+    station_.reset();
+    interrupts_ = 0;
+    ASSERT_NO_FATAL_FAILURE(start());
+    scan("KV000001");
+    ASSERT_EQ(scan("KV000001").status, 200);
+    ASSERT_TRUE(verdict()) << terminal();
+    EXPECT_EQ(panel("F1").board->retest, 3);
+    ASSERT_TRUE(turn_until([&] { return panel("F1"), snapshot_.line.retested == 1 && snapshot_.line.final_pass == 1; }));
+    EXPECT_EQ(snapshot_.line.boards, 1);
+    EXPECT_EQ(snapshot_.line.first_pass, 0);
+    std::vector<std::string> retests;
+    std::istringstream lines(day_file());
+    for (std::string line; std::getline(lines, line);)
+        retests.push_back(std::to_string(nlohmann::json::parse(line).value("retest", -1)));
+    EXPECT_EQ(retests, (std::vector<std::string>{"0", "1", "2", "3"}));
+    interrupts_ = 1;
+    while (station_->turn(interrupts_)) {
+    }
+    EXPECT_EQ(station_->finish(interrupts_), 0);
+}
+
 // The day's file is the station's own record: a database file deleted under
 // the station is noticed, made anew, and given every attempt of the day.
 TEST_F(ServedStationTest, ADatabaseFileDeletedUnderTheStationIsMadeAgainWithTheDaysRecords)
