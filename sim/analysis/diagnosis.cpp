@@ -234,6 +234,35 @@ std::string first_difference_of(const Candidate& c, const std::vector<LoggedTest
            ": the log has " + log_line + ", the simulation " + c.simulated_line;
 }
 
+// A flash query field's fault is tried with one wrong value, 0. A log whose
+// field reads another value is nearer that field read as the log's value:
+// the hint names that, and where it still parts from the log, so that it
+// never points at a value the log does not show.
+void name_field_as_logged(const std::vector<uint8_t>& image, const CatalogueFault& suspect,
+                          const std::vector<LoggedTest>& tests, const std::vector<TestOutcome>& sound,
+                          Candidate* best, std::string* name)
+{
+    const size_t equals = suspect.spec.rfind('=');
+    const char field = equals > 0 && equals != std::string::npos ? suspect.spec[equals - 1] : 0;
+    const LoggedTest* logged = nullptr;
+    for (const LoggedTest& t : tests)
+        if (t.test == best->parted_test)
+            logged = &t;
+    if (!field || !logged || static_cast<size_t>(best->parted_line) >= logged->lines.size())
+        return;
+    const std::string& line = logged->lines[best->parted_line];
+    if (line.size() < 2 || line[0] != field || line.find_first_not_of("0123456789", 1) != std::string::npos ||
+        line.size() > 6)
+        return;
+    CatalogueFault as_logged = suspect;
+    as_logged.spec = suspect.spec.substr(0, equals + 1) + line.substr(1);
+    const Candidate nearer = try_suspect(image, as_logged, tests, sound);
+    if (nearer.agreeing <= best->agreeing)
+        return;
+    *best = nearer;
+    *name = suspect.name.substr(0, suspect.name.rfind(' ') + 1) + line.substr(1);
+}
+
 } // namespace
 
 Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTest>& tests,
@@ -261,7 +290,10 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
                          [](const Candidate& a, const Candidate& b) { return a.agreeing < b.agreeing; }) -
         candidates.begin());
     d.closest = suspects[best].name;
-    d.first_difference = first_difference_of(candidates[best], tests);
+    Candidate closest = candidates[best];
+    if (suspects[best].fault_class == "query field wrong")
+        name_field_as_logged(image, suspects[best], tests, sound, &closest, &d.closest);
+    d.first_difference = closest.complete ? "" : first_difference_of(closest, tests);
     return d;
 }
 

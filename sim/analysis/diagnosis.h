@@ -28,7 +28,8 @@ Result parse_verbose_log(const std::string& text, std::vector<LoggedTest>* tests
 struct Diagnosis {
     std::vector<CatalogueFault> matches;
     // When nothing matches: the candidate that agrees longest with the log
-    // and where they part.
+    // and where they part ("" when it agrees with the whole log, as a flash
+    // field read as a value the catalogue does not try).
     std::string closest;
     std::string first_difference;
 };

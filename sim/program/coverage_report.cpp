@@ -170,9 +170,11 @@ int report_diagnosis(const std::vector<uint8_t>& image, const std::string& log_p
     const Diagnosis d = diagnose(image, tests, worker_threads());
     if (d.matches.empty()) {
         printf("No single fault explains %s.\n", log_path.c_str());
-        if (!d.closest.empty())
-            printf("Closest: %s; first difference in the %s.\n", d.closest.c_str(),
-                   d.first_difference.c_str());
+        if (!d.closest.empty() && d.first_difference.empty())
+            printf("Closest: %s, which agrees with the whole log: that value is not one of the catalogue's faults.\n",
+                   d.closest.c_str());
+        else if (!d.closest.empty())
+            printf("Closest: %s; first difference in the %s.\n", d.closest.c_str(), d.first_difference.c_str());
         return 1;
     }
     printf("%s matches:\n", log_path.c_str());

@@ -68,8 +68,10 @@ int run_serve(int argc, char** argv, const std::atomic<int>& interrupts)
         tell_user(loaded.why());
         return EXIT_UNTESTED;
     }
-    if (!request.operator_name.empty())
+    if (!request.operator_name.empty()) {
         config.operator_name = request.operator_name;
+        config.operator_given = true;
+    }
     if (!request.on_attempt.empty())
         config.on_attempt = request.on_attempt;
     // The terminal's scans are read a piece at a time, never waited for;

@@ -17,6 +17,7 @@ namespace korvastation {
 using korvasim::Result;
 
 const char DayFolder::RECORDS_FILE[] = "attempts.jsonl";
+const char DayFolder::EVENTS_FILE[] = "events.jsonl";
 
 DayFolder::DayFolder(std::string root, RecordContext context) : root_(std::move(root)), context_(std::move(context)) {}
 
@@ -28,12 +29,12 @@ Result DayFolder::folder_of(std::chrono::system_clock::time_point when, std::str
     return Result::ok();
 }
 
-Result DayFolder::append(const std::string& record_line, const std::string& day)
+Result DayFolder::append(const std::string& record_line, const std::string& day, const char* file)
 {
     const std::string folder = root_ + "/" + day;
     if (!make_dirs(folder))
         return Result::failure("cannot make the day's folder " + folder + ": " + strerror(errno));
-    const std::string path = folder + "/" + RECORDS_FILE;
+    const std::string path = folder + "/" + file;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return Result::failure("cannot open " + path + ": " + strerror(errno));
@@ -68,7 +69,7 @@ Result DayFolder::append(const std::string& record_line, const std::string& day)
     return Result::ok();
 }
 
-std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
+std::vector<std::string> DayFolder::newest_files(size_t days, const char* file) const
 {
     std::vector<std::string> folders;
     if (DIR* root = opendir(root_.c_str())) {
@@ -83,9 +84,16 @@ std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
     std::sort(folders.begin(), folders.end());
     if (folders.size() > days)
         folders.erase(folders.begin(), folders.end() - static_cast<long>(days));
+    for (std::string& folder : folders)
+        folder = root_ + "/" + folder + "/" + file;
+    return folders;
+}
+
+std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
+{
     std::vector<StoredAttempt> attempts;
-    for (const std::string& folder : folders) {
-        std::ifstream records(root_ + "/" + folder + "/" + RECORDS_FILE);
+    for (const std::string& path : newest_files(days, RECORDS_FILE)) {
+        std::ifstream records(path);
         for (std::string line; std::getline(records, line);) {
             StoredAttempt a;
             if (stored_attempt_of(line, &a))
@@ -95,16 +103,37 @@ std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
     return attempts;
 }
 
+std::vector<StationEvent> DayFolder::read_back_events(size_t days) const
+{
+    std::vector<StationEvent> events;
+    for (const std::string& path : newest_files(days, EVENTS_FILE)) {
+        std::ifstream lines(path);
+        for (std::string line; std::getline(lines, line);) {
+            StationEvent e;
+            if (station_event_of(line, &e))
+                events.push_back(std::move(e));
+        }
+    }
+    return events;
+}
+
 void DayFolder::take(const AttemptRecord& attempt)
 {
-    waiting_.emplace_back(json_record(attempt, context_), day_of(attempt.start));
+    waiting_.push_back({json_record(attempt, context_), day_of(attempt.start), RECORDS_FILE});
+    retry();
+}
+
+void DayFolder::add_event(const StationEvent& event)
+{
+    waiting_.push_back({json_event(event), event.at.substr(0, 10), EVENTS_FILE});
     retry();
 }
 
 bool DayFolder::retry()
 {
     while (!waiting_.empty()) {
-        if (const Result appended = append(waiting_.front().first, waiting_.front().second); !appended) {
+        const Waiting& next = waiting_.front();
+        if (const Result appended = append(next.line, next.day, next.file); !appended) {
             trouble_ = appended.why();
             return false;
         }

@@ -4,6 +4,8 @@
 // flight, and an attempt that crosses midnight stays beside its logs. A
 // record is whole or absent: one the disk could not take (full, a size
 // limit) is taken back, kept, and written when the disk takes it again.
+// What happened at the station (a fixture checked, an operator's change)
+// goes beside them, in the day's events.jsonl, the same way.
 #ifndef KORVASTATION_DAY_FOLDER_H
 #define KORVASTATION_DAY_FOLDER_H
 
@@ -27,10 +29,12 @@ public:
     korvasim::Result folder_of(std::chrono::system_clock::time_point when, std::string* folder);
     // Appends one record line to the attempts.jsonl of day, on disk when
     // it returns; nothing of it when it fails.
-    korvasim::Result append(const std::string& record_line, const std::string& day);
+    korvasim::Result append(const std::string& record_line, const std::string& day, const char* file = RECORDS_FILE);
     // The attempt's record into the file of the day it started, after the
     // ones that wait for the disk.
     void take(const AttemptRecord& attempt) override;
+    // An event into the file of its day, after the records that wait.
+    void add_event(const StationEvent& event);
     // Writes the records that wait; true when none is left.
     bool retry();
     // Why the records cannot be written ("no space left on DIR"); empty
@@ -40,13 +44,22 @@ public:
     // The records of the newest days' files, oldest first, as the database
     // keeps them: what the database may not hold yet.
     std::vector<StoredAttempt> read_back(size_t days) const;
+    std::vector<StationEvent> read_back_events(size_t days) const;
 
     static const char RECORDS_FILE[];
+    static const char EVENTS_FILE[];
 
 private:
     std::string root_;
     RecordContext context_;
-    std::deque<std::pair<std::string, std::string>> waiting_;  // record line, day
+    struct Waiting {
+        std::string line, day;
+        const char* file;
+    };
+    // The newest days' files of that name, oldest first.
+    std::vector<std::string> newest_files(size_t days, const char* file) const;
+
+    std::deque<Waiting> waiting_;
     std::string trouble_;
 };
 

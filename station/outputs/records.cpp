@@ -100,6 +100,8 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
     if (!r.board.fixture.empty()) {
         record["fixture"] = r.board.fixture;
         record["operator"] = r.operator_name;
+        if (r.golden)
+            record["golden"] = true;
     }
     if (!r.id.empty())
         record["id"] = r.id;
@@ -131,6 +133,7 @@ StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station,
     a.retest = r.retest;
     a.final_attempt = r.final_attempt;
     a.intermittent = r.intermittent;
+    a.golden = r.golden;
     a.start = iso_time(r.start);
     a.end = iso_time(r.end);
     a.verdict = verdict_name(r.verdict);

@@ -32,6 +32,11 @@ StoredAttempt stored_attempt(const AttemptRecord& record, const std::string& sta
 // database keeps it; a reason when the line is no such record.
 korvasim::Result stored_attempt_of(const std::string& json_line, StoredAttempt* attempt);
 
+// What happened at a station (a fixture checked, an operator's change) as
+// a JSON line of the day folder's events, and read back.
+std::string json_event(const StationEvent& event);
+korvasim::Result station_event_of(const std::string& json_line, StationEvent* event);
+
 } // namespace korvastation
 
 #endif

@@ -68,6 +68,7 @@ struct AttemptRecord {
     std::string power_problem;  // a power command at the end failed
     std::string operator_name;  // who put the board in, when served
     bool station_trouble = false;  // not tested because the station could not write its logs
+    bool golden = false;           // a fixture's known-good board, proving the fixture: never in the yield
 
     long failures() const;
 };

@@ -1,6 +1,7 @@
 #include "station/run/record_text.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -27,12 +28,20 @@ std::string record_text(const std::string& text)
 std::string iso_time(std::chrono::system_clock::time_point t)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc;
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    const time_t seconds = static_cast<time_t>(ms / 1000 - (ms % 1000 < 0));
+    tm local;
+    localtime_r(&seconds, &local);
+    char text[48];
+    size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    n += static_cast<size_t>(snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>((ms % 1000 + 1000) % 1000)));
+    // The station's offset from UTC, so that the instant is exact whatever
+    // the zone; UTC itself is written Z.
+    const long offset_min = local.tm_gmtoff / 60;
+    if (offset_min == 0)
+        snprintf(text + n, sizeof text - n, "Z");
+    else
+        snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset_min < 0 ? '-' : '+', labs(offset_min) / 60,
+                 labs(offset_min) % 60);
     return text;
 }
 

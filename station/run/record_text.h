@@ -15,11 +15,12 @@ std::string valid_utf8(const std::string& text);
 // they were given; a database server refuses anything but UTF-8.
 std::string record_text(const std::string& text);
 
-// An instant as every record holds it: "2026-12-09T01:02:03.456Z".
+// An instant as every record holds it, in the station's local time with
+// its offset: "2026-12-09T02:02:03.456+01:00" ("...Z" where the zone is UTC).
 std::string iso_time(std::chrono::system_clock::time_point t);
 
-// The station's day of an instant, YYYY-MM-DD: a record's day, its day
-// folder, "today" on the pages.
+// The station's local day of an instant, YYYY-MM-DD: a record's day, its
+// day folder, "today" on the pages.
 std::string day_of(std::chrono::system_clock::time_point t);
 
 } // namespace korvastation

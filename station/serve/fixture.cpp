@@ -62,6 +62,7 @@ void Fixture::confirm()
     state_ = State::IDLE;
     suspicion_.clear();
     outcomes_.clear();
+    check_due_ = false;
 }
 
 void Fixture::remember(RecentBoard board)
@@ -71,20 +72,33 @@ void Fixture::remember(RecentBoard board)
         last_.pop_back();
 }
 
-// The same failure on boards one after another is more likely the
-// fixture's (a bent pin, a loose cable) than theirs. A board the station
-// stopped, or could not test for its own trouble, tells nothing of either.
 void Fixture::board_done()
 {
     const AttemptRecord& r = series_->record();
     state_ = State::VERDICT;
-    if (r.verdict == Verdict::STOPPED || r.station_trouble)
-        return;
-    remember({r.board.label, verdict_text(r), iso_time(r.end)});
+    if (r.verdict != Verdict::STOPPED && !r.station_trouble)
+        remember({r.board.label, verdict_text(r), iso_time(r.end)});
+    if (check_due_)
+        state_ = State::CHECK;
+    check_due_ = false;
+}
+
+// The same fault on boards one after another is more likely the fixture's
+// (a bent pin, a loose cable) than theirs: alike means one diagnosis, or
+// one way of failing where there is none (a hang in one test, no wake-up).
+// A board the station stopped, or could not test for its own trouble,
+// tells nothing of either.
+void Fixture::judge(const AttemptRecord& r)
+{
     const size_t window = static_cast<size_t>(health_window_);
-    if (window == 0)
+    if (window == 0 || r.verdict == Verdict::STOPPED || r.station_trouble || r.golden)
         return;
-    outcomes_.push_front(r.verdict == Verdict::PASSED ? "" : outcome_of(r));
+    std::string alike;
+    if (r.verdict == Verdict::FAILED && !r.diagnosis.empty())
+        alike = "failed: " + diagnosis_of(r);
+    else if (r.verdict != Verdict::PASSED)
+        alike = outcome_of(r);
+    outcomes_.push_front(alike);
     if (outcomes_.size() > window)
         outcomes_.pop_back();
     if (outcomes_.size() < window || outcomes_.front().empty())
@@ -93,7 +107,11 @@ void Fixture::board_done()
         if (outcome != outcomes_.front())
             return;
     suspicion_ = outcomes_.front();
-    state_ = State::CHECK;
+    // A board already in the fixture finishes first.
+    if (state_ == State::TESTING)
+        check_due_ = true;
+    else
+        state_ = State::CHECK;
 }
 
 } // namespace korvastation

@@ -1,7 +1,8 @@
 // One fixture of a station that serves all day: the board scanned into it,
 // that board's series of attempts (which the station's core advances), its
 // verdict shown until the next scan, and the fixture's health (boards that
-// keep failing the same way point at it).
+// keep failing the same way point at it, judged once their records are
+// complete with the diagnosis).
 #ifndef KORVASTATION_FIXTURE_H
 #define KORVASTATION_FIXTURE_H
 
@@ -51,6 +52,9 @@ public:
     void stop();
     // The board's series, current or last; null before the first board.
     const std::shared_ptr<AttemptSeries>& series() const { return series_; }
+    // A board's final attempt, its record complete (diagnosed): boards
+    // that keep failing alike put the fixture to be checked.
+    void judge(const AttemptRecord& final_attempt);
     // The operator checked the fixture: it takes boards again.
     void confirm();
     // What its suspect boards had in common, in CHECK.
@@ -74,6 +78,7 @@ private:
     // The boards' outcomes since the last confirmation, newest first, as
     // many as the health window; a pass is "".
     std::deque<std::string> outcomes_;
+    bool check_due_ = false;  // judged suspect while a board was in it
 };
 
 // The fixture's state as the page and the terminal name it.

@@ -20,6 +20,10 @@ std::string words_of(const FixturePanel& f, bool powered)
         const AttemptRecord& r = *f.board;
         if (!powered && r.phase == Phase::WAITING_FOR_BOARD)
             return "power the board";
+        // A board is switched off first to start it from its loader: to the
+        // operator that is the board being powered, never "powered off".
+        if (r.phase == Phase::POWERING_OFF || r.phase == Phase::POWERED_OFF)
+            return "powering the board";
         return r.running_test != NO_BOARD_TEST ? "testing" : phase_text(r);
     }
     case Fixture::State::VERDICT:
@@ -71,6 +75,9 @@ Json panel_of(const FixturePanel& f, const OperatorSnapshot& s)
     panel["retest"] = r.retest;
     if (f.done) {
         panel["banner"] = banner_of(r);
+        // A pass that needed another attempt is said to be one.
+        if (r.verdict == Verdict::PASSED && r.retest > 0)
+            panel["banner_note"] = std::string("on retest") + (r.intermittent ? ": intermittent" : "");
         panel["verdict"] = verdict_text(r);
         panel["failure"] = row.failure;
         panel["diagnosis"] = diagnosis_of(r);

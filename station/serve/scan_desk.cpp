@@ -8,6 +8,7 @@
 namespace korvastation {
 
 const char ScanDesk::TERMINAL[] = "terminal";
+const char ScanDesk::CHECKED_PREFIX[] = "CHECKED:";
 
 std::string shown_scan(const std::string& text)
 {
@@ -77,9 +78,16 @@ ScanAnswer ScanDesk::scan(const std::string& name, const std::string& typed, int
     if (first == std::string::npos)
         return {};
     const std::string text = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
-    for (size_t k = 0; k < config_.fixtures.size(); ++k)
+    for (size_t k = 0; k < config_.fixtures.size(); ++k) {
         if (text == config_.fixtures[k].name)
             return select(name, static_cast<int>(k));
+        if (text == CHECKED_PREFIX + config_.fixtures[k].name) {
+            ScanAnswer answer;
+            answer.kind = ScanAnswer::Kind::CHECKED;
+            answer.fixture = k;
+            return answer;
+        }
+    }
     ScanPoint& point = point_of(name);
     int fixture = chosen >= 0 ? chosen : point.selected;
     if (fixture < 0 && config_.fixtures.size() == 1)

@@ -4,7 +4,8 @@
 // own, so that a label scanned at one never sends a serial scanned at
 // another elsewhere. A serial number is checked before anything starts; a
 // board that passed today already is tested again only when its scan is
-// repeated at the same point (or confirmed on the page).
+// repeated at the same point (or confirmed on the page). A fixture waiting
+// to be checked is cleared by scanning "CHECKED:" and its name.
 #ifndef KORVASTATION_SCAN_DESK_H
 #define KORVASTATION_SCAN_DESK_H
 
@@ -24,6 +25,7 @@ struct ScanAnswer {
         SELECTED,  // a fixture's label: its board comes next
         START,     // test serial in fixture
         CONFIRM,   // serial passed today: scan again to test it again
+        CHECKED,   // "CHECKED:NAME": the fixture was checked (a printed barcode or a typed line)
         REFUSED,   // message says why; nothing changed
     };
     Kind kind = Kind::IGNORED;
@@ -61,6 +63,7 @@ public:
 
     // The terminal's point; a page names its own.
     static const char TERMINAL[];
+    static const char CHECKED_PREFIX[];
     // Points are forgotten, least used first, beyond this many.
     static constexpr size_t MOST_POINTS = 64;
     // Whether a page's point name is one the station keeps.

@@ -171,8 +171,21 @@ Result read_power(const std::string& path, TableReader& top, ServeConfig* config
     return s.power_off.parse(path + ": [power] off", off, shell);
 }
 
+// What the operator does with a board when the configuration says nothing
+// of its verdict: every verdict has a plain instruction.
+const std::pair<Verdict, const char*> PLAIN_ADVICE[] = {
+    {Verdict::PASSED, "put the board with the passed boards"},
+    {Verdict::FAILED, "put the board aside for repair"},
+    {Verdict::HUNG, "put the board aside for repair"},
+    {Verdict::LOST, "check the board's cable, then test it again"},
+    {Verdict::NOT_TESTED, "the station could not test it: check the fixture, then test it again"},
+    {Verdict::STOPPED, "test the board again"},
+};
+
 Result read_advice(const std::string& path, TableReader& top, ServeConfig* config)
 {
+    for (const auto& [verdict, words] : PLAIN_ADVICE)
+        config->advice[verdict] = words;
     const toml::node* node = top.node("advice");
     if (!node)
         return Result::ok();
@@ -183,7 +196,10 @@ Result read_advice(const std::string& path, TableReader& top, ServeConfig* confi
     for (Verdict v : {Verdict::PASSED, Verdict::FAILED, Verdict::HUNG, Verdict::LOST, Verdict::NOT_TESTED}) {
         std::string key = verdict_name(v);
         std::replace(key.begin(), key.end(), ' ', '_');
-        KORVA_TRY(advice.text(key.c_str(), &config->advice[v]));
+        std::string given;
+        KORVA_TRY(advice.text(key.c_str(), &given));
+        if (!given.empty())
+            config->advice[v] = given;
     }
     return advice.no_other_keys();
 }

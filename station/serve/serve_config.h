@@ -33,6 +33,7 @@ struct ServeConfig {
     std::string records_dir = "records";  // a folder per day: JSON records and logs
     std::string token;                    // needed for the page's actions beyond loopback
     std::string operator_name;
+    bool operator_given = false;          // named on the command line: the day's last one does not replace it
     std::string on_attempt;               // a command fed each attempt's JSON record
     size_t serial_max_length = 40;
     int health_window = 3;                // equal failures in a row that make a fixture suspect

@@ -163,6 +163,7 @@ ActionReply ServedStation::set_operator(const PageAction& action)
         return refuse("operator's name " + shown_scan(name) + " refused: 1 to " + std::to_string(LONGEST_OPERATOR_NAME) +
                       " characters, no control characters");
     operator_ = name;
+    record_event("operator", "", name);
     say("operator: " + name, false);
     return {200, "operator: " + name};
 }
@@ -173,12 +174,36 @@ ActionReply ServedStation::confirm_fixture(const PageAction& action)
     const int fixture = fixture_named(name);
     if (fixture < 0)
         return refuse("no fixture " + shown_scan(name) + " at this station");
-    Fixture& f = *fixtures_[static_cast<size_t>(fixture)];
+    return fixture_checked(static_cast<size_t>(fixture));
+}
+
+// The page's button and a scanned "CHECKED:NAME" alike, recorded with who
+// checked it and the boards that stopped it.
+ActionReply ServedStation::fixture_checked(size_t fixture)
+{
+    Fixture& f = *fixtures_[fixture];
+    const std::string& name = f.spec().name;
     if (f.state() != Fixture::State::CHECK)
         return refuse("fixture " + name + " is not waiting to be checked");
+    record_event("fixture checked", name, "its last boards all " + f.suspicion());
     f.confirm();
     say("fixture " + name + " checked: it takes boards again", false);
     return {200, "fixture " + name + " takes boards again"};
+}
+
+void ServedStation::record_event(const std::string& kind, const std::string& fixture, const std::string& detail)
+{
+    StationEvent e;
+    e.id = core_.run_id() + "/event/" + std::to_string(++events_recorded_);
+    e.station = core_.station_name();
+    e.at = iso_time(std::chrono::system_clock::now());
+    e.kind = kind;
+    e.fixture = fixture;
+    e.operator_name = operator_;
+    e.detail = detail;
+    days_->add_event(e);
+    if (DatabaseSink* database = core_.database())
+        database->worker().add(e);
 }
 
 ActionReply ServedStation::retest(const PageAction& action)
@@ -220,6 +245,8 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned)
     case ScanAnswer::Kind::CONFIRM:
         say(scanned.message, false);
         return {200, scanned.message};
+    case ScanAnswer::Kind::CHECKED:
+        return fixture_checked(scanned.fixture);
     case ScanAnswer::Kind::START:
         break;
     }

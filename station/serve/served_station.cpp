@@ -40,6 +40,7 @@ std::string metric_state(Fixture::State state)
 ServedStation::ServedStation(ServeConfig config, FILE* terminal, int scans_fd, std::function<Clock::time_point()> clock)
     : config_(std::move(config)), core_(config_.settings, std::move(clock)), terminal_(terminal),
       events_(terminal, false, [] { return size_t(80); }), scans_(scans_fd),
+      finals_([this](const AttemptRecord& a) { board_recorded(a); }),
       operator_(config_.operator_name)
 {
 }
@@ -113,8 +114,9 @@ Result ServedStation::open_outputs()
         core_.use_database(std::move(store), DatabaseWorker::Refused::RETRIED);
         // What the database missed while the station was down or the
         // database away, from the station's own record.
-        core_.database()->worker().catch_up(days_->read_back(CATCH_UP_DAYS));
+        catch_up_database();
     }
+    core_.add_sink(&finals_);
     if (!config_.on_attempt.empty()) {
         hand_off_ = std::make_unique<HandOff>(config_.on_attempt, core_.record_context(),
                                               config_.records_dir + "/" + HAND_OFF_OUTBOX);
@@ -156,10 +158,27 @@ Result ServedStation::open_page()
     return Result::ok();
 }
 
-// A station started again during the day shows the day's boards again
-// and knows each one's attempts, from its own record of the day.
+// What the database missed while the station was down or the database
+// away (or replaced), from the station's own record: it keeps each attempt
+// and event once by its identity.
+void ServedStation::catch_up_database()
+{
+    DatabaseWorker& worker = core_.database()->worker();
+    worker.catch_up(days_->read_back(CATCH_UP_DAYS));
+    for (StationEvent& e : days_->read_back_events(CATCH_UP_DAYS))
+        worker.add(std::move(e));
+}
+
+// A station started again during the day shows the day's boards again,
+// knows each one's attempts and who works it, from its own record of the day.
 void ServedStation::read_the_day()
 {
+    std::string last_operator;
+    for (const StationEvent& e : days_->read_back_events(1))
+        if (e.kind == "operator" && e.at.substr(0, 10) == day_boards_.day())
+            last_operator = e.detail;
+    if (!last_operator.empty() && !config_.operator_given)
+        operator_ = last_operator;
     for (const StoredAttempt& a : days_->read_back(1)) {
         if (a.golden || a.start.substr(0, 10) != day_boards_.day())
             continue;
@@ -170,6 +189,25 @@ void ServedStation::read_the_day()
             if (fixture->spec().name == a.fixture)
                 fixture->remember({a.label, a.verdict, a.end});
     }
+}
+
+void ServedStation::board_recorded(const AttemptRecord& a)
+{
+    const int k = fixture_named(a.board.fixture);
+    if (!a.final_attempt || k < 0)
+        return;
+    const std::string diagnosis = diagnosis_of(a);
+    const auto advice = config_.advice.find(a.verdict);
+    tell(a.board.fixture + " " + a.board.label + ": " + verdict_text(a) + (diagnosis.empty() ? "" : ", " + diagnosis) +
+         (advice == config_.advice.end() ? "" : ": " + advice->second));
+    Fixture& fixture = *fixtures_[static_cast<size_t>(k)];
+    const bool was_suspect = !fixture.suspicion().empty();
+    fixture.judge(a);
+    if (!was_suspect && !fixture.suspicion().empty())
+        tell("fixture " + a.board.fixture + ": check the fixture (its last " + std::to_string(config_.health_window) +
+             " boards all " + fixture.suspicion() + "); then scan " + ScanDesk::CHECKED_PREFIX + a.board.fixture +
+             " or press Fixture checked on the page");
+    unpublished_ = true;
 }
 
 int ServedStation::run(const std::atomic<int>& interrupts)
@@ -240,7 +278,7 @@ bool ServedStation::watch_database()
     DatabaseWorker& worker = database->worker();
     for (const std::string& notice : worker.take_notices()) {
         tell(notice);
-        worker.catch_up(days_->read_back(CATCH_UP_DAYS));
+        catch_up_database();
     }
     const std::string trouble = worker.trouble();
     const size_t waiting = worker.waiting();

@@ -57,6 +57,7 @@ public:
 
 private:
     void read_the_day();
+    void catch_up_database();
     korvasim::Result take_locks();
     korvasim::Result open_outputs();
     korvasim::Result open_page();
@@ -74,6 +75,12 @@ private:
     ActionReply select(const PageAction& action);
     ActionReply set_operator(const PageAction& action);
     ActionReply confirm_fixture(const PageAction& action);
+    ActionReply fixture_checked(size_t fixture);
+    // What happened at the station, into the day folder and the database.
+    void record_event(const std::string& kind, const std::string& fixture, const std::string& detail);
+    // A board's final record, diagnosed: the fixture's health and the
+    // terminal's words of what to do.
+    void board_recorded(const AttemptRecord& attempt);
     ActionReply retest(const PageAction& action);
     ActionReply test_again(const PageAction& action);
     ActionReply refuse(const std::string& why, const std::string& detail = "");
@@ -97,6 +104,8 @@ private:
     std::unique_ptr<DayFolder> days_;
     std::unique_ptr<HandOff> hand_off_;
     DayBoards day_boards_;
+    CallbackSink finals_;
+    unsigned long events_recorded_ = 0;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::unique_ptr<ScanDesk> desk_;
     ActionMailbox mailbox_;

@@ -99,6 +99,8 @@ std::string ServeProcess::iso_day()
 {
     const time_t now = time(nullptr);
     char day[16];
-    strftime(day, sizeof day, "%Y-%m-%d", gmtime(&now));
+    tm local;
+    localtime_r(&now, &local);
+    strftime(day, sizeof day, "%Y-%m-%d", &local);
     return day;
 }

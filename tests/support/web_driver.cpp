@@ -81,6 +81,22 @@ void WebDriver::click(const std::string& selector)
     command("POST", "/element/" + element(selector) + "/click", nlohmann::json::object());
 }
 
+void WebDriver::press(const std::string& selector, int hold_ms)
+{
+    const nlohmann::json element_ref = {{"element-6066-11e4-a52e-4f735466cecf", element(selector)}};
+    const nlohmann::json mouse = {
+        {"type", "pointer"},
+        {"id", "mouse"},
+        {"parameters", {{"pointerType", "mouse"}}},
+        {"actions",
+         {{{"type", "pointerMove"}, {"origin", element_ref}, {"x", 0}, {"y", 0}, {"duration", 0}},
+          {{"type", "pointerDown"}, {"button", 0}},
+          {{"type", "pause"}, {"duration", hold_ms}},
+          {{"type", "pointerUp"}, {"button", 0}}}}};
+    command("POST", "/actions", {{"actions", {mouse}}});
+    command("DELETE", "/actions", nullptr);
+}
+
 nlohmann::json WebDriver::script(const std::string& body)
 {
     return command("POST", "/execute/sync", {{"script", body}, {"args", nlohmann::json::array()}});

@@ -26,6 +26,8 @@ public:
     // Types text into the element (a CSS selector); "\n" is the Enter key.
     void type(const std::string& selector, std::string text);
     void click(const std::string& selector);
+    // A mouse press on the element's middle, held for hold_ms before it is let go.
+    void press(const std::string& selector, int hold_ms);
     // The script's value, run in the page.
     nlohmann::json script(const std::string& body);
     // The element's text as shown; empty when there is none.

@@ -1,9 +1,13 @@
 // The operator's page: scans and actions go to the station one after
-// another; every state it sends is shown.
+// another; every state it sends is shown in place, in the same elements, so
+// that a button under the pointer is never replaced while it is pressed.
 "use strict";
 const STATE_AT_LOAD = JSON.parse(document.getElementById("state-at-load").textContent);
 const SILENT_SHOWN_S = 5;
 const token = new URLSearchParams(location.search).get("token") || "";
+// This page is a scanning point of its own: a label scanned here selects a
+// fixture for the scans typed here, never for the terminal's or another page's.
+const POINT = "page-" + Array.from(crypto.getRandomValues(new Uint8Array(6)), b => b.toString(16).padStart(2, "0")).join("");
 const $ = (id) => document.getElementById(id);
 function el(tag, cls, text) {
   const e = document.createElement(tag);
@@ -11,12 +15,21 @@ function el(tag, cls, text) {
   if (text !== undefined) e.textContent = text;
   return e;
 }
+// Changes an element only where it differs, so that nothing the operator
+// is pressing or reading is rebuilt.
+function setText(e, text) { if (e.textContent !== text) e.textContent = text; }
+function setClass(e, cls) { if (e.className !== cls) e.className = cls; }
+function setShown(e, shown) { if (e.hidden === shown) e.hidden = !shown; }
+
 let state = STATE_AT_LOAD;
 // A scanner types faster than a request goes: each action waits for the
 // one before, so that the station gets the scans in the order they came.
 let pending = Promise.resolve();
-function act(name, fields) {
-  pending = pending.then(() => send(name, fields));
+function act(name, fields, button) {
+  if (button) button.classList.add("sent");
+  pending = pending.then(() => send(name, Object.assign({point: POINT}, fields))).then(() => {
+    if (button) button.classList.remove("sent");
+  });
   $("scan").focus();
   return pending;
 }
@@ -26,14 +39,14 @@ async function send(name, fields) {
   try {
     const r = await fetch("action/" + name, {method: "POST", headers, body: new URLSearchParams(fields)});
     const text = (await r.text()).trim();
-    if (r.status == 403 || r.status >= 500) showMessage(text, true);
+    if (text) showMessage(text, r.status != 200);
   } catch (e) {
     showMessage("the station does not answer: " + e, true);
   }
 }
 function showMessage(text, refused) {
-  $("message").textContent = text;
-  $("message").className = refused ? "refused" : "";
+  setText($("message"), text);
+  setClass($("message"), refused ? "refused" : "");
 }
 function panelClass(f) {
   if (f.state == "testing") return "testing";
@@ -41,76 +54,126 @@ function panelClass(f) {
   if (f.state == "idle") return "idle";
   return f.banner == "PASS" ? "pass" : f.banner == "FAIL" ? "fail" : "other";
 }
-function button(text, onclick) {
-  const b = el("button", "", text);
-  b.type = "button";
-  b.onclick = onclick;
-  return b;
-}
-function panel(f) {
-  const p = el("section", "panel " + panelClass(f) + (f.selected ? " selected" : ""));
-  p.id = "fixture-" + f.name;
-  p.append(el("h2", "", f.name));
-  p.append(el("div", "words", f.words));
-  if (f.serial) p.append(el("div", "serial", f.serial + (f.retest ? " (retest " + f.retest + ")" : "")));
-  if (f.state == "testing") {
-    if (f.test) p.append(el("div", "test", "testing " + f.test));
-    const bar = el("progress");
-    bar.max = 1; bar.value = f.progress;
-    p.append(bar);
-    if (f.silent_s >= SILENT_SHOWN_S) p.append(el("div", "silent", "no output for " + f.silent_s + " s"));
+
+// A fixture's panel: made once, then only changed.
+const panels = new Map();
+function makePanel(name) {
+  const p = {root: el("section")};
+  p.root.id = "fixture-" + name;
+  for (const [key, tag, cls] of [["name", "h2", ""], ["words", "div", "words"], ["serial", "div", "serial"],
+      ["test", "div", "test"], ["bar", "progress", ""], ["silent", "div", "silent"], ["banner", "div", "banner"],
+      ["diagnosis", "div", "diagnosis"], ["advice", "div", "advice"], ["failure", "div", "failure"],
+      ["probes", "div", "probes"], ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"]]) {
+    p[key] = el(tag, cls);
+    p.root.append(p[key]);
   }
-  if (f.banner) {
-    p.append(el("div", "banner", f.banner));
-    if (f.failure) p.append(el("div", "failure", f.failure));
-    if (f.diagnosis) p.append(el("div", "diagnosis", "diagnosis: " + f.diagnosis));
-    if (f.advice) p.append(el("div", "advice", f.advice));
-  }
-  if (f.state == "check the fixture") {
-    p.append(el("div", "suspicion", "its last boards all: " + f.suspicion));
-    p.append(button("Fixture checked", () => act("confirm-fixture", {fixture: f.name})));
-  }
-  if (f.state == "verdict") p.append(button("Retest " + f.serial, () => act("retest", {fixture: f.name})));
-  if (f.last.length) {
-    const list = el("ol");
-    for (const b of f.last) list.append(el("li", "", b.serial + ": " + b.verdict + " (" + b.when.slice(11, 19) + ")"));
-    p.append(el("div", "", "Last boards:"), list);
-  }
+  p.bar.max = 1;
+  p.verdictWord = el("span", "verdict-word");
+  p.note = el("span", "note");
+  p.banner.append(p.verdictWord, p.note);
+  p.checked = el("button", "", "Fixture checked");
+  p.checked.id = "checked-" + name;
+  p.retest = el("button");
+  p.retest.id = "retest-" + name;
+  p.maintained = el("button", "", "Maintenance done");
+  p.maintained.id = "maintained-" + name;
+  for (const b of [p.checked, p.retest, p.maintained]) b.type = "button";
+  p.checked.onclick = () => act("confirm-fixture", {fixture: name}, p.checked);
+  p.retest.onclick = () => act("retest", {fixture: name}, p.retest);
+  p.maintained.onclick = () => act("maintenance-done", {fixture: name}, p.maintained);
+  p.lastTitle = el("div", "", "Last boards:");
+  p.last = el("ol");
+  p.root.append(p.checked, p.retest, p.maintained, p.lastTitle, p.last);
+  setText(p.name, name);
   return p;
+}
+function showPanel(p, f, selected) {
+  setClass(p.root, "panel " + panelClass(f) + (selected ? " selected" : ""));
+  setText(p.words, f.words);
+  setText(p.serial, f.serial ? f.serial + (f.retest ? " (retest " + f.retest + ")" : "") : "");
+  const testing = f.state == "testing";
+  setText(p.test, testing && f.test ? "testing " + f.test : "");
+  setShown(p.bar, testing);
+  if (testing && p.bar.value !== f.progress) p.bar.value = f.progress;
+  setText(p.silent, testing && f.silent_s >= SILENT_SHOWN_S ? "no output for " + f.silent_s + " s" : "");
+  setShown(p.banner, !!f.banner);
+  setText(p.verdictWord, f.banner || "");
+  setText(p.note, f.banner_note ? " " + f.banner_note : "");
+  setText(p.diagnosis, f.banner && f.diagnosis ? "diagnosis: " + f.diagnosis : "");
+  setText(p.advice, f.banner ? f.advice || "" : "");
+  setText(p.failure, f.banner ? f.failure || "" : "");
+  setText(p.probes, f.banner && f.probes ? f.probes.join("\n") : "");
+  setText(p.suspicion, f.state == "check the fixture" ? "its last boards all: " + f.suspicion : "");
+  setText(p.cycles, f.cycles === undefined ? "" : f.cycles + " boards since its maintenance" +
+      (f.maintenance_due ? ": maintenance due" : ""));
+  setShown(p.checked, f.state == "check the fixture");
+  setShown(p.retest, f.state == "verdict");
+  setText(p.retest, "Retest " + (f.serial || ""));
+  setShown(p.maintained, !!f.maintenance_due);
+  setShown(p.lastTitle, f.last.length > 0);
+  const items = f.last.map(b => b.serial + ": " + b.verdict + " (" + b.when.slice(11, 19) + ")");
+  if (items.join("\n") !== Array.from(p.last.children, li => li.textContent).join("\n"))
+    p.last.replaceChildren(...items.map(t => el("li", "", t)));
+}
+function showFixtureChoice(s, mine) {
+  const select = $("fixture");
+  const names = s.fixtures.map(f => f.name);
+  if (names.join("\n") !== Array.from(select.options).slice(1).map(o => o.value).join("\n")) {
+    const none = el("option", "", "the scanned fixture");
+    none.value = "";
+    select.replaceChildren(none, ...names.map(n => { const o = el("option", "", n); o.value = n; return o; }));
+  }
+  if (document.activeElement != select && select.value !== (mine.selected || "")) select.value = mine.selected || "";
+}
+function showAlarms(s) {
+  const alarms = [];
+  if (s.records.trouble) alarms.push(s.records.trouble + ": no board is taken until the records can be written");
+  if (s.database.trouble)
+    alarms.push("the database does not take records (" + s.database.trouble + "): " + s.database.waiting +
+                " wait in the day's file");
+  if (s.hand_off.waiting) alarms.push(s.hand_off.waiting + " records wait for the line's own command");
+  setText($("alarms"), alarms.join("\n"));
+  setShown($("alarms"), alarms.length > 0);
 }
 function percent(n, of) { return of ? Math.round(100 * n / of) + "%" : "-"; }
 function show(s) {
   state = s;
-  $("title").textContent = "korvastation " + s.station + (s.stopping ? " (stopping)" : "");
+  setText($("title"), "korvastation " + s.station + (s.stopping ? " (stopping)" : ""));
   document.title = "korvastation " + s.station;
-  if (document.activeElement != $("operator")) $("operator").value = s.operator;
-  if (s.message.number) showMessage(s.message.text, s.message.refused);
-  const chosen = $("fixture").value;
-  $("fixture").replaceChildren(el("option", "", "the scanned fixture"));
-  $("fixture").firstChild.value = "";
+  if (document.activeElement != $("operator") && $("operator").value !== s.operator) $("operator").value = s.operator;
+  if (s.message.number && (!s.message.point || s.message.point == POINT)) showMessage(s.message.text, s.message.refused);
+  const mine = s.points[POINT] || {selected: "", confirm: null};
+  showFixtureChoice(s, mine);
+  showAlarms(s);
+  setShown($("confirm"), !!mine.confirm);
+  if (mine.confirm) setText($("test-again"), "Test " + mine.confirm.serial + " again in " + mine.confirm.fixture);
   for (const f of s.fixtures) {
-    const o = el("option", "", f.name);
-    o.value = f.name;
-    $("fixture").append(o);
+    if (!panels.has(f.name)) {
+      panels.set(f.name, makePanel(f.name));
+      $("panels").append(panels.get(f.name).root);
+    }
+    showPanel(panels.get(f.name), f, mine.selected == f.name);
   }
-  $("fixture").value = chosen;
-  $("confirm").hidden = !s.confirm;
-  if (s.confirm) $("test-again").textContent = "Test " + s.confirm.serial + " again in " + s.confirm.fixture;
-  $("panels").replaceChildren(...s.fixtures.map(panel));
-  $("yield").replaceChildren(...s.yield.map(y => el("div", "", "Today, " + y.name + ": " + y.boards + " boards, " +
-      percent(y.first_pass, y.boards) + " passed first time, " + percent(y.final_pass, y.boards) + " in the end")));
+  const yields = s.yield.map(y => "Today, " + y.name + ": " + y.boards + " boards, " +
+      percent(y.first_pass, y.boards) + " passed first time, " + percent(y.final_pass, y.boards) + " in the end");
+  if (yields.join("\n") !== Array.from($("yield").children, d => d.textContent).join("\n"))
+    $("yield").replaceChildren(...yields.map(t => el("div", "", t)));
 }
 $("scan-form").onsubmit = (e) => {
   e.preventDefault();
   const text = $("scan").value;
   $("scan").value = "";
-  act("scan", {text, fixture: $("fixture").value});
+  act("scan", {text});
 };
+$("fixture").onchange = () => act("select", {fixture: $("fixture").value});
 $("operator-form").onsubmit = (e) => {
   e.preventDefault();
   act("operator", {name: $("operator").value});
 };
-$("test-again").onclick = () => act("test-again", {fixture: state.confirm.fixture});
+$("test-again").onclick = () => {
+  const mine = state.points[POINT];
+  if (mine && mine.confirm) act("test-again", {fixture: mine.confirm.fixture}, $("test-again"));
+};
 // A scanner types into whatever has the focus: it comes back to the scan
 // field after every click elsewhere.
 document.addEventListener("click", (e) => { if (e.target.tagName != "INPUT" && e.target.tagName != "SELECT") $("scan").focus(); });

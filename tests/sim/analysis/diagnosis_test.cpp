@@ -108,6 +108,18 @@ TEST(Diagnosis, AModifiedLogIsExplainedByNoFaultAndTheDifferenceIsShown)
     EXPECT_NE(d.first_difference.find("SRAM report line"), std::string::npos) << d.first_difference;
 }
 
+TEST(Diagnosis, AFlashFieldOfAnotherValueIsHintedAsTheLogShowsIt)
+{
+    // The catalogue tries each field read as 0; a field that reads 2 is
+    // explained by no fault of it, and the hint names the value the log has.
+    std::vector<LoggedTest> tests;
+    ASSERT_TRUE(parse_verbose_log(verbose_log("flash.q2.B=2", {1}), &tests));
+    const Diagnosis d = diagnose(image(), tests, 2);
+    EXPECT_TRUE(d.matches.empty());
+    EXPECT_EQ(d.closest, "FLASH query 2 field B reads 2");
+    EXPECT_EQ(d.first_difference, "");
+}
+
 struct BadLogCase {
     const char* name;
     std::string log;

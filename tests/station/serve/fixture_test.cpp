@@ -19,8 +19,10 @@ using Clock = std::chrono::steady_clock;
 struct HealthCase {
     const char* name;
     int window;
-    std::string boards;  // each board's outcome: P passes, S fails SDRAM, F fails FLASH
-    bool suspect;        // after the last board
+    // each board's outcome: P passes, S fails SDRAM, F fails FLASH; D and A
+    // fail SRAM diagnosed with its data line 3 or its address line 5 stuck
+    std::string boards;
+    std::string suspicion;  // after the last board; "" none
 };
 
 void PrintTo(const HealthCase& c, std::ostream* os)
@@ -47,7 +49,8 @@ protected:
     // One board through the fixture, as it plays.
     void test_board(Fixture& fixture, char outcome, int number)
     {
-        std::ofstream(dir_ + "/fails") << (outcome == 'S' ? "SDRAM" : outcome == 'F' ? "FLASH" : "") << "\n";
+        std::ofstream(dir_ + "/fails") << (outcome == 'S' ? "SDRAM" : outcome == 'F' ? "FLASH" : outcome == 'P' ? "" : "SRAM")
+                                       << "\n";
         ASSERT_EQ(fixture.busy(), "");
         fixture.start_board({"/dev/ttyUSB0", "KV" + std::to_string(number), "", "F1", ""}, "ann", dir_, Clock::now());
         const auto give_up = Clock::now() + std::chrono::seconds(20);
@@ -61,6 +64,11 @@ protected:
         }
         ASSERT_NE(fixture.state(), Fixture::State::TESTING);
         EXPECT_EQ(fixture.series()->record().operator_name, "ann");
+        // The station's diagnosis completes the record before it is judged.
+        AttemptRecord record = fixture.series()->record();
+        if (outcome == 'D' || outcome == 'A')
+            record.diagnosis = {{"", "SRAM", "", outcome == 'D' ? "SRAM data line 3 stuck at 0" : "SRAM address line 5 stuck at 0"}};
+        fixture.judge(record);
     }
 
     std::string dir_;
@@ -73,10 +81,10 @@ TEST_P(FixtureHealth, FollowsItsLastBoards)
     int number = 0;
     for (char outcome : GetParam().boards)
         ASSERT_NO_FATAL_FAILURE(test_board(fixture, outcome, ++number));
-    EXPECT_EQ(fixture.state() == Fixture::State::CHECK, GetParam().suspect);
-    if (GetParam().suspect) {
-        EXPECT_EQ(fixture.suspicion(), "failed SDRAM");
-        EXPECT_EQ(fixture.busy(), "fixture F1 waits to be checked: its last boards all failed SDRAM");
+    EXPECT_EQ(fixture.state() == Fixture::State::CHECK, !GetParam().suspicion.empty());
+    if (!GetParam().suspicion.empty()) {
+        EXPECT_EQ(fixture.suspicion(), GetParam().suspicion);
+        EXPECT_EQ(fixture.busy(), "fixture F1 waits to be checked: its last boards all " + GetParam().suspicion);
     }
     ASSERT_LE(fixture.last_boards().size(), Fixture::LAST_BOARDS);
     EXPECT_EQ(fixture.last_boards().front().serial, "KV" + std::to_string(number));
@@ -84,12 +92,14 @@ TEST_P(FixtureHealth, FollowsItsLastBoards)
 
 INSTANTIATE_TEST_SUITE_P(
     Station, FixtureHealth,
-    testing::Values(HealthCase{"ThreeAlikeAreSuspect", 3, "PSSS", true},
-                    HealthCase{"TwoAreNotYet", 3, "SS", false},
-                    HealthCase{"APassBetweenClearsIt", 3, "SSPSS", false},
-                    HealthCase{"DifferentFailuresAreTheBoards", 3, "SFS", false},
-                    HealthCase{"AWindowOfOne", 1, "PS", true},
-                    HealthCase{"NoWindowNoCheck", 0, "SSSSSS", false}),
+    testing::Values(HealthCase{"ThreeAlikeAreSuspect", 3, "PSSS", "failed SDRAM"},
+                    HealthCase{"TwoAreNotYet", 3, "SS", ""},
+                    HealthCase{"APassBetweenClearsIt", 3, "SSPSS", ""},
+                    HealthCase{"DifferentFailuresAreTheBoards", 3, "SFS", ""},
+                    HealthCase{"ThreeOfOneDiagnosisAreSuspect", 3, "DDD", "failed: SRAM data line 3 stuck at 0"},
+                    HealthCase{"DifferentDiagnosesOfOneTestAreTheBoards", 3, "DDA", ""},
+                    HealthCase{"AWindowOfOne", 1, "PS", "failed SDRAM"},
+                    HealthCase{"NoWindowNoCheck", 0, "SSSSSS", ""}),
     [](const testing::TestParamInfo<HealthCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FixtureHealth, AConfirmedFixtureStartsItsCountAnew)

@@ -38,6 +38,7 @@ std::string said(const ScanAnswer& a, const ServeConfig& config)
     case ScanAnswer::Kind::SELECTED: return "select " + fixture;
     case ScanAnswer::Kind::START: return "start " + fixture + " " + a.serial;
     case ScanAnswer::Kind::CONFIRM: return "confirm " + fixture + " " + a.serial;
+    case ScanAnswer::Kind::CHECKED: return "checked " + fixture;
     case ScanAnswer::Kind::REFUSED: return "refused: " + a.message;
     }
     return "?";
@@ -99,6 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"T", "F2", "select F2"},
                   {"T", "KV000777", "refused: KV000777 not started: KV000777 is under test in fixture F1"},
                   {"T", "ANY-5", "start F2 ANY-5"}}},
+        DeskCase{"ACheckedFixturesBarcode", 2,
+                 {{"T", "F1", "select F1"}, {"T", "CHECKED:F2", "checked F2"},
+                  {"T", "CHECKED:F9", "refused: serial number 'CHECKED:F9' refused: fixture F1 takes serial numbers like "
+                                      "KV123456"}}},
         DeskCase{"PassedTodayAsksForAConfirmation", 1,
                  {{"T", "KV000009", "confirm F1 KV000009"}, {"T", "KV000009", "start F1 KV000009"},
                   {"T", "KV000009", "confirm F1 KV000009"}, {"T", "KV000001", "start F1 KV000001"},
