@@ -1,5 +1,6 @@
 #include "station/cli/report_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,18 +19,27 @@ namespace {
 
 const char REPORT_USAGE[] =
     "Usage: korvastation report --db FILE|URI [--since DATE] [--until DATE]\n"
-    "                           [--station NAME] [--board LABEL] [--format table|csv|json|html]\n"
+    "                           [--station NAME] [--board LABEL] [--by GROUPS]\n"
+    "                           [--retested] [--format table|csv|json|html]\n"
     "\n"
-    "First-pass and final yield per day, station and test, retested and\n"
-    "intermittent boards, and the diagnosed faults ranked by the boards they\n"
-    "failed, from the records korvastation --db wrote. DATE is YYYY-MM-DD (UTC,\n"
-    "both ends included); a board counts on the day of its first attempt.\n"
-    "--board adds the history of the board with that label.\n"
+    "First-pass and final yield in all, by group and by test, retested,\n"
+    "intermittent and hung boards, and the diagnosed faults ranked by the\n"
+    "boards they failed, from the records korvastation wrote. A board is a\n"
+    "serial number of a day: its first attempt that day is its first pass.\n"
+    "DATE is YYYY-MM-DD, the stations' local day (both ends included); a\n"
+    "report of one day also lists what happened at the stations.\n"
+    "  --by GROUPS   day, station, fixture, operator, comma-separated\n"
+    "                (default: day,station).\n"
+    "  --retested    Each retested board with its attempts' verdicts and\n"
+    "                diagnoses, fixture and operator.\n"
+    "  --board LABEL The history of the board with that label.\n"
     "The html form is one page with its charts inside, for a browser or a mail.\n";
 
 struct ReportRequest {
     std::string db;
     StoreFilter filter;
+    std::vector<BoardGroup> groups = {BoardGroup::DAY, BoardGroup::STATION};
+    bool retested = false;
     ReportFormat format = ReportFormat::TABLE;
     bool help = false;
 };
@@ -60,12 +70,37 @@ Result parse_format(const std::string& value, ReportFormat* format)
     return Result::failure("bad --format '" + value + "': expected table, csv, json or html");
 }
 
+Result parse_groups(const std::string& value, std::vector<BoardGroup>* groups)
+{
+    const std::pair<const char*, BoardGroup> names[] = {{"day", BoardGroup::DAY},
+                                                        {"station", BoardGroup::STATION},
+                                                        {"fixture", BoardGroup::FIXTURE},
+                                                        {"operator", BoardGroup::OPERATOR}};
+    groups->clear();
+    for (size_t start = 0; start <= value.size();) {
+        const size_t end = std::min(value.find(',', start), value.size());
+        const std::string name = value.substr(start, end - start);
+        bool known = false;
+        for (const auto& [word, group] : names)
+            if (name == word) {
+                known = true;
+                if (std::find(groups->begin(), groups->end(), group) == groups->end())
+                    groups->push_back(group);
+            }
+        if (!known)
+            return Result::failure("bad --by '" + value + "': expected day, station, fixture or operator, comma-separated");
+        start = end + 1;
+    }
+    return Result::ok();
+}
+
 Result parse_report_options(int argc, char** argv, ReportRequest* request)
 {
     static const option options[] = {
         {"db", required_argument, nullptr, 'b'},      {"since", required_argument, nullptr, 's'},
         {"until", required_argument, nullptr, 'u'},   {"station", required_argument, nullptr, 'n'},
         {"board", required_argument, nullptr, 'l'},   {"format", required_argument, nullptr, 'f'},
+        {"by", required_argument, nullptr, 'g'},      {"retested", no_argument, nullptr, 'r'},
         {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
     StoreFilter& filter = request->filter;
     opterr = 0;
@@ -82,6 +117,11 @@ Result parse_report_options(int argc, char** argv, ReportRequest* request)
             if (const Result known = parse_format(value, &request->format); !known)
                 return known;
             break;
+        case 'g':
+            if (const Result known = parse_groups(value, &request->groups); !known)
+                return known;
+            break;
+        case 'r': request->retested = true; break;
         case 'h': request->help = true; return Result::ok();
         default:
             return Result::failure(option_problem(argv[optind - 1], options) +
@@ -117,9 +157,21 @@ Result read_report(const ReportRequest& request, YieldReport* report)
     if (const Result opened = open_result_store(request.db, &store); !opened)
         return opened;
     report->board = request.filter.label;
+    report->groups = request.groups;
+    report->retested_asked = request.retested;
     Result read = count_all(*store, request.filter, &report->yield);
     if (read && !request.filter.label.empty())
         read = store->load(request.filter, &report->history);
+    if (read && request.retested) {
+        StoreFilter retested = request.filter;
+        retested.retested_only = true;
+        std::vector<StoredAttempt> attempts;
+        read = store->load(retested, &attempts);
+        report->retested = retested_boards(attempts);
+    }
+    // A day's report says what happened at the stations that day.
+    if (read && !request.filter.since.empty() && request.filter.since == request.filter.until)
+        read = store->load_events(request.filter, &report->events);
     return read;
 }
 

@@ -156,10 +156,37 @@ Result SqlResultStore::count_faults(const StoreFilter& filter, std::vector<Fault
         return r;
     faults->clear();
     for (const auto& row : rows)
-        faults->push_back({row[0], std::stol(row[1])});
+        faults->push_back({row[0], std::stol(row[1]), ""});
+    for (FaultRow& f : *faults)
+        if (f.fault == UNEXPLAINED_FAULT)
+            if (const Result r = closest_of_unexplained(filter, &f.closest); !r)
+                return r;
     std::sort(faults->begin(), faults->end(), [](const FaultRow& a, const FaultRow& b) {
         return a.boards != b.boards ? a.boards > b.boards : a.fault < b.fault;
     });
+    return Result::ok();
+}
+
+// The closest candidates of the failures that no single fault explains,
+// most often first: where a technician starts looking.
+Result SqlResultStore::closest_of_unexplained(const StoreFilter& filter, std::string* closest)
+{
+    std::vector<std::string> params;
+    const std::string conditions = conditions_of(filter, "x.", &params);
+    SqlRows rows;
+    if (const Result r = db_->run(
+            "SELECT x.closest, count(*) FROM attempts x WHERE x.golden = 0 AND x.verdict = 'failed' AND x.closest <> ''"
+            " AND NOT EXISTS (SELECT 1 FROM diagnoses d WHERE d.attempt = x.id)" +
+                (conditions.empty() ? "" : " AND " + conditions) + " GROUP BY x.closest",
+            params, &rows);
+        !r)
+        return r;
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return std::stol(a[1]) != std::stol(b[1]) ? std::stol(a[1]) > std::stol(b[1]) : a[0] < b[0];
+    });
+    closest->clear();
+    for (size_t i = 0; i < rows.size() && i < 3; ++i)
+        *closest += (i ? "; " : "") + rows[i][0];
     return Result::ok();
 }
 

@@ -141,7 +141,14 @@ Result SqlResultStore::add_event(const StationEvent& e)
 Result SqlResultStore::load(const StoreFilter& f, std::vector<StoredAttempt>* attempts)
 {
     std::vector<std::string> params;
-    const std::string conditions = conditions_of(f, "", &params);
+    std::string conditions = conditions_of(f, "", &params);
+    // A board is a serial number of a day: another attempt of it that day
+    // (a known-good board's never counts) makes it retested.
+    if (f.retested_only)
+        conditions += std::string(conditions.empty() ? "" : " AND ") +
+                      "golden = 0 AND EXISTS (SELECT 1 FROM attempts y WHERE y.label = attempts.label"
+                      " AND substr(y.started, 1, 10) = substr(attempts.started, 1, 10) AND y.id <> attempts.id"
+                      " AND y.golden = 0)";
     const std::string where = conditions.empty() ? "" : " WHERE " + conditions;
     SqlRows rows, counts, faults;
     if (const Result r = db_->run(std::string("SELECT ") + ATTEMPT_COLUMNS + " FROM attempts" + where +

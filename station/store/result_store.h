@@ -58,8 +58,9 @@ struct YieldRow {
 };
 
 struct FaultRow {
-    std::string fault;  // an ambiguous diagnosis names its candidates with " or "
-    long boards = 0;    // boards with an attempt whose diagnosis names it
+    std::string fault;    // an ambiguous diagnosis names its candidates with " or "
+    long boards = 0;      // boards with an attempt whose diagnosis names it
+    std::string closest;  // failures no single fault explains: their closest candidates, most often first
 };
 
 // The fault row of failures that no single fault explains.
@@ -79,6 +80,7 @@ struct StoreFilter {
     std::string since, until;  // dates, YYYY-MM-DD, of the attempt's start, both included
     std::string station;
     std::string label;
+    bool retested_only = false;  // load: only the attempts of boards tested more than once that day
 };
 
 class ResultStore {

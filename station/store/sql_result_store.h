@@ -44,6 +44,7 @@ private:
     // connection before the write counts as failed.
     korvasim::Result write(const std::function<korvasim::Result()>& statements);
     korvasim::Result finish(const korvasim::Result& done);
+    korvasim::Result closest_of_unexplained(const StoreFilter& filter, std::string* closest);
 
     std::unique_ptr<SqlConnection> db_;
     std::string id_type_;

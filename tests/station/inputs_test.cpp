@@ -49,6 +49,8 @@ TEST(Station, ReportUsageErrorsAreOneLine)
         {{"report", "--db", "x.db", "--since", "2026-13-01"},
          "bad date '2026-13-01': expected a day of the calendar as YYYY-MM-DD"},
         {{"report", "--db", "x.db", "extra"}, "unexpected 'extra'"},
+        {{"report", "--db", "x.db", "--by", "day,shift"},
+         "bad --by 'day,shift': expected day, station, fixture or operator, comma-separated"},
         {{"report", "--db", "x.db", "--since"}, "option '--since' needs a value (korvastation report --help lists them)"},
         {{"report", "--db", "x.db", "--since", "2026-02-30"},
          "bad date '2026-02-30': expected a day of the calendar as YYYY-MM-DD"},

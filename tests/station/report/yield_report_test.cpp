@@ -1,32 +1,138 @@
-// The yield report's forms: the CSV holds the faults and a board's
-// attempts, a board's HTML page is that board's.
+// The yield report's forms from one set of figures: every CSV row has the
+// header's columns, a board's history names its fixture and operator, an
+// unexplained failure is ranked with its closest candidates, a long fault
+// is shown whole, and the groups, retested boards and events asked for are
+// in every form.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "station/report/yield_report.h"
 
 namespace korvastation {
 namespace {
 
-TEST(YieldReport, TheCsvHoldsTheFaultsAndABoardsPageIsTheBoards)
+StoredAttempt attempt(const std::string& label, const std::string& start, const std::string& verdict, int retest)
 {
-    YieldReport board;
-    board.board = "H0";
-    board.yield.faults = {{"hung in FLASH", 1}};
-    StoredAttempt hung;
-    hung.station = "A";
-    hung.label = "H0";
-    hung.port = "/dev/ttyUSB0";
-    hung.verdict = "hung";
-    hung.hung_in = "FLASH";
-    hung.start = "2026-12-05T08:00:00.000Z";
-    board.history = {hung};
-    const std::string csv = format_yield_report(board, ReportFormat::CSV);
-    EXPECT_NE(csv.find("fault,\"hung in FLASH\",1,"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("attempt,\"H0\",,,,,,\"2026-12-05T08:00:00.000Z\",\"A\",\"/dev/ttyUSB0\",0,\"hung\","),
-              std::string::npos) << csv;
+    StoredAttempt a;
+    a.station = "A";
+    a.label = label;
+    a.port = "/dev/ttyUSB0";
+    a.fixture = "F2";
+    a.operator_name = "ann";
+    a.verdict = verdict;
+    a.retest = retest;
+    a.start = start;
+    return a;
+}
+
+YieldReport a_day()
+{
+    YieldReport r;
+    r.groups = {BoardGroup::FIXTURE, BoardGroup::OPERATOR};
+    r.yield.total = {"all", 3, 1, 2, 1, 1, 1};
+    r.yield.by_fixture = {{"A F2", 3, 1, 2, 1, 1, 1}};
+    r.yield.by_operator = {{"ann", 3, 1, 2, 1, 1, 1}};
+    r.yield.by_day = {{"2026-12-05", 3, 1, 2, 1, 1, 1}};
+    const std::string long_fault = "SRAM address line 5 stuck at 0 or SRAM address line 5 stuck at 1 or SRAM address "
+                                   "lines 5 and 6 shorted";
+    r.yield.faults = {{long_fault, 2, ""}, {UNEXPLAINED_FAULT, 1, "FLASH query 2 field B reads 2"}};
+    StoredAttempt failed = attempt("KV2", "2026-12-05T08:00:00.000+01:00", "failed", 0);
+    failed.diagnosis_note = "no single fault explains the log";
+    failed.closest = "FLASH query 2 field B reads 2";
+    const StoredAttempt passed = attempt("KV2", "2026-12-05T08:05:00.000+01:00", "passed", 1);
+    r.retested_asked = true;
+    r.retested = retested_boards({failed, attempt("KV1", "2026-12-05T08:01:00.000+01:00", "passed", 0), passed});
+    r.events = {{"e1", "A", "2026-12-05T09:00:00.000+01:00", "fixture checked", "F2", "ann",
+                 "its last boards all hung in FLASH"}};
+    r.history = {failed, passed};
+    return r;
+}
+
+TEST(YieldReport, EveryCsvRowHasTheHeadersColumns)
+{
+    std::istringstream lines(format_yield_report(a_day(), ReportFormat::CSV));
+    std::string header;
+    std::getline(lines, header);
+    const auto columns = [](const std::string& line) {
+        size_t n = 1;
+        bool quoted = false;
+        for (char c : line) {
+            quoted = c == '"' ? !quoted : quoted;
+            n += !quoted && c == ',';
+        }
+        return n;
+    };
+    std::vector<std::string> kinds;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(columns(line), columns(header)) << line;
+        kinds.push_back(line.substr(0, line.find(',')));
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"total", "fixture", "operator", "fault", "fault", "retested", "retested",
+                                               "event", "attempt", "attempt"}));
+}
+
+struct FormCase {
+    const char* name;
+    ReportFormat format;
+    std::vector<std::string> parts;  // each somewhere in the form
+};
+
+void PrintTo(const FormCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class YieldReportForm : public testing::TestWithParam<FormCase> {};
+
+TEST_P(YieldReportForm, ShowsWhatWasAskedFor)
+{
+    const std::string text = format_yield_report(a_day(), GetParam().format);
+    for (const std::string& part : GetParam().parts)
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\nin\n" << text;
+    EXPECT_EQ(text.find("By day"), std::string::npos) << "day was not asked for";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, YieldReportForm,
+    testing::Values(
+        FormCase{"Table",
+                 ReportFormat::TABLE,
+                 {"fixture", "A F2", "operator", "hung",
+                  "1  not explained by a single fault (closest: FLASH query 2 field B reads 2)", "retested boards",
+                  "2026-12-05  KV2\n", "fixture F2, ann  retest 1: passed", "fixture checked F2 by ann",
+                  "diagnosis: not explained by a single fault (closest: FLASH query 2 field B reads 2)"}},
+        FormCase{"Json",
+                 ReportFormat::JSON,
+                 {"\"fixture\": [", "\"operator\": [", "\"hung\": 1", "\"closest\": \"FLASH query 2 field B reads 2\"",
+                  "\"retested\": [", "\"label\": \"KV2\"", "\"kind\": \"fixture checked\"", "\"unexplained\": true"}},
+        FormCase{"Html",
+                 ReportFormat::HTML,
+                 {"<h2>By fixture</h2>", "<h2>By operator</h2>", "<h2>Retested boards</h2>",
+                  "<h2>What happened at the stations</h2>", "fixture F2, ann",
+                  // A long fault label whole, never cut under its bar.
+                  "SRAM address line 5 stuck at 0 or SRAM address line 5 stuck at 1 or SRAM address lines 5 and 6 "
+                  "shorted</td>"}}),
+    [](const testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
+
+TEST(YieldReport, ABoardsPageIsTheBoards)
+{
+    YieldReport board = a_day();
+    board.board = "KV2";
     const std::string html = format_yield_report(board, ReportFormat::HTML);
-    EXPECT_NE(html.find("<title>Board H0</title>"), std::string::npos);
+    EXPECT_NE(html.find("<title>Board KV2</title>"), std::string::npos);
     EXPECT_EQ(html.find("Yield of the Korva line"), std::string::npos);
+}
+
+TEST(YieldReport, OnlyBoardsTestedMoreThanOnceADayAreRetested)
+{
+    const std::vector<RetestedBoard> retested = retested_boards(
+        {attempt("KV1", "2026-12-05T08:00:00.000Z", "failed", 0), attempt("KV1", "2026-12-06T08:00:00.000Z", "passed", 0),
+         attempt("KV3", "2026-12-06T09:00:00.000Z", "hung", 0), attempt("KV3", "2026-12-06T09:10:00.000Z", "passed", 1)});
+    ASSERT_EQ(retested.size(), 1u);
+    EXPECT_EQ(retested[0].day + " " + retested[0].label, "2026-12-06 KV3");
+    EXPECT_EQ(retested[0].attempts.size(), 2u);
 }
 
 } // namespace

@@ -238,10 +238,28 @@ TEST_P(DatabaseTest, AHangFailsItsTestAndAnAmbiguousDiagnosisIsOneRow)
     EXPECT_EQ(figures(tally.by_test[TEST_SRAM]), "SRAM: 11 6 6 0 0 0");
     EXPECT_EQ(faults_of(tally.faults), "address line 7 stuck at 0 or address line 7 stuck at 1 3, hung in FLASH 2, "
                                        "X 1, not explained by a single fault 1");
+    EXPECT_EQ(tally.faults.back().closest, "FLASH query 2 field B reads 2");
     std::vector<StoredAttempt> back;
     ASSERT_TRUE(store->load({"", "", "", "U"}, &back));
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(back[0].closest, "FLASH query 2 field B reads 2");
+}
+
+TEST_P(DatabaseTest, TheRetestedBoardsAreThoseTestedAgainTheSameDay)
+{
+    auto store = open();
+    for (const StoredAttempt& a : LINE)
+        ASSERT_TRUE(store->add(a));
+    // B1 again on the next day: a board of that day, tested once there.
+    ASSERT_TRUE(store->add(attempt("A", "run3", "2026-12-02", "B1", 0, true, "passed", false)));
+    StoreFilter retested;
+    retested.retested_only = true;
+    std::vector<StoredAttempt> attempts;
+    ASSERT_TRUE(store->load(retested, &attempts));
+    std::string labels;
+    for (const StoredAttempt& a : attempts)
+        labels += a.label + " ";
+    EXPECT_EQ(labels, "B2 B2 B3 B3 B4 B4 ");
 }
 
 TEST_P(DatabaseTest, AnAttemptOrEventIsStoredOnceByItsIdentity)
