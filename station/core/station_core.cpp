@@ -34,6 +34,10 @@ Result StationCore::identify(const std::string& named_by)
     } else if (access(settings_.dudedoved.c_str(), X_OK) != 0) {
         return Result::failure("cannot run " + named_by + " " + settings_.dudedoved + ": " + strerror(errno));
     }
+    // A power command that cannot run is a mistake found before any board.
+    for (const PowerCommandLine* line : {&settings_.power_on, &settings_.power_off})
+        if (const Result runs = line->check_program(); !runs)
+            return runs;
     station_name_ = settings_.station_name.empty() ? host_name() : settings_.station_name;
     run_id_ = station_name_ + "/" + iso_time(std::chrono::system_clock::now()) + "/" + std::to_string(getpid());
     pipeline_.identify(run_id_);

@@ -1,7 +1,11 @@
 #include "station/run/power_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <wordexp.h>
 
 #include "station/run/station_settings.h"
@@ -49,7 +53,8 @@ std::string filled(const std::string& word, const char* const (&marks)[3], const
 
 } // namespace
 
-Result PowerCommandLine::parse(const std::string& option, const std::string& text, bool shell)
+Result PowerCommandLine::parse(const std::string& option, const std::string& text, bool shell,
+                               const std::string& shell_named_by)
 {
     option_ = option;
     shell_ = shell;
@@ -85,12 +90,40 @@ Result PowerCommandLine::parse(const std::string& option, const std::string& tex
         }
         if (error != 0 || words_.empty())
             return Result::failure("bad " + option + " '" + text + "': " +
-                                   (error == WRDE_CMDSUB ? "command substitution needs --power-shell"
-                                    : error == WRDE_BADVAL ? "an undefined variable"
-                                    : error == 0 ? "no command"
-                                                 : "unbalanced quotes or a character that needs --power-shell"));
+                                   (error == WRDE_CMDSUB ? "command substitution needs " + shell_named_by
+                                    : error == WRDE_BADVAL ? std::string("an undefined variable")
+                                    : error == 0 ? std::string("no command")
+                                                 : "unbalanced quotes or a character that needs " + shell_named_by));
     }
     return Result::ok();
+}
+
+Result PowerCommandLine::check_program() const
+{
+    if (words_.empty())
+        return Result::ok();
+    const std::string& program = words_[0];
+    if (program.find("KORVA_") != std::string::npos)
+        return Result::ok();  // named by a placeholder: known only per board
+    std::vector<std::string> candidates;
+    if (program.find('/') != std::string::npos) {
+        candidates.push_back(program);
+    } else {
+        const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+        for (size_t start = 0; start <= path.size();) {
+            const size_t end = std::min(path.find(':', start), path.size());
+            candidates.push_back((end > start ? path.substr(start, end - start) : ".") + "/" + program);
+            start = end + 1;
+        }
+    }
+    struct stat file;
+    for (const std::string& candidate : candidates)
+        if (stat(candidate.c_str(), &file) == 0 && S_ISREG(file.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return Result::ok();
+    const bool exists = program.find('/') != std::string::npos && access(program.c_str(), F_OK) == 0;
+    return Result::failure(option_ + ": cannot run '" + program + "': " +
+                           (exists ? "it is not executable"
+                                   : program.find('/') != std::string::npos ? "no such file" : "not found on PATH"));
 }
 
 std::vector<std::string> PowerCommandLine::for_board(const BoardSpec& board) const

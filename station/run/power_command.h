@@ -23,8 +23,13 @@ class PowerCommandLine {
 public:
     // Splits text into words as a shell would, running nothing and
     // expanding nothing but quotes (unless shell: then sh -c runs it, with
-    // the values quoted). Fails naming option on a bad line or placeholder.
-    korvasim::Result parse(const std::string& option, const std::string& text, bool shell);
+    // the values quoted). Fails naming option on a bad line or placeholder;
+    // shell_named_by: how the user asks for a shell where one is needed.
+    korvasim::Result parse(const std::string& option, const std::string& text, bool shell,
+                           const std::string& shell_named_by = "--power-shell");
+    // The program can be run: found (on PATH when it names no folder) and
+    // executable. Checked at the start, not at the first board.
+    korvasim::Result check_program() const;
     bool given() const { return !words_.empty(); }
     bool uses_switch() const { return uses_switch_; }
     // The program and its arguments for board.

@@ -1,5 +1,7 @@
 #include "station/serve/fixture.h"
 
+#include <algorithm>
+
 #include "station/run/record_text.h"
 
 namespace korvastation {
@@ -112,6 +114,13 @@ void Fixture::judge(const AttemptRecord& r)
         check_due_ = true;
     else
         state_ = State::CHECK;
+}
+
+std::string fixture_state_label(Fixture::State state)
+{
+    std::string name = fixture_state_name(state);
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
 }
 
 } // namespace korvastation

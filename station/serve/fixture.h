@@ -83,6 +83,8 @@ private:
 
 // The fixture's state as the page and the terminal name it.
 const char* fixture_state_name(Fixture::State state);
+// ... and as a metric's label: one word.
+std::string fixture_state_label(Fixture::State state);
 
 } // namespace korvastation
 

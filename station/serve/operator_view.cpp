@@ -59,6 +59,7 @@ Json panel_of(const FixturePanel& f, const OperatorSnapshot& s)
                   {"state", fixture_state_name(f.state)},
                   {"words", words_of(f, s.powered)},
                   {"selected", f.selected},
+                  {"port_missing", f.port_missing},
                   {"suspicion", f.suspicion},
                   {"last", std::move(last)}};
     if (!f.board || f.state == Fixture::State::IDLE)

@@ -38,6 +38,7 @@ struct FixturePanel {
     std::optional<AttemptRecord> board;  // its board's attempt under way or last
     bool done = false;                   // that board's verdict is in
     long silent_s = 0;
+    bool port_missing = false;  // its local port is not there (an adapter not plugged in)
 };
 
 struct OperatorSnapshot {

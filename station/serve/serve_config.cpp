@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <toml++/toml.h>
 
 namespace korvastation {
@@ -167,8 +168,11 @@ Result read_power(const std::string& path, TableReader& top, ServeConfig* config
     KORVA_TRY(power.no_other_keys());
     if (on.empty() || off.empty())
         return Result::failure(power.at(*node) + "[power] needs both on and off: the station switches boards both ways");
-    KORVA_TRY(s.power_on.parse(path + ": [power] on", on, shell));
-    return s.power_off.parse(path + ": [power] off", off, shell);
+    for (auto [line, text, option] : {std::make_tuple(&s.power_on, &on, "[power] on"),
+                                      std::make_tuple(&s.power_off, &off, "[power] off")})
+        if (const Result parsed = line->parse(option, *text, shell, "[power] shell = true"); !parsed)
+            return Result::failure(path + ": " + parsed.why());
+    return Result::ok();
 }
 
 // What the operator does with a board when the configuration says nothing

@@ -94,6 +94,7 @@ private:
     ScanDesk::Busy busy_check() const;
     bool point_of(const PageAction& action, std::string* point) const;
     int fixture_named(const std::string& name) const;
+    static bool port_missing(const std::string& port);
 
     ServeConfig config_;
     InstanceLocks locks_;

@@ -337,13 +337,54 @@ TEST(Serve, TheLinesOwnCommandGetsEveryRecordInOrderHoweverLongItIsDown)
     EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }
 
+// Mistakes a station would otherwise meet at its first board are found at
+// its start, in one line, and nothing is served.
 TEST(Serve, AMistakeInTheConfigurationStartsNothing)
 {
     const std::string dir = make_temp_dir();
-    std::ofstream(dir + "/station.toml") << "station = \"bench1\"\nretests = -1\n";
-    Session station(KORVASTATION_PATH, ChildOptions{{"serve", "--config", dir + "/station.toml"}, {}, dir});
-    EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2);
-    EXPECT_EQ(station.err(), "korvastation: " + dir + "/station.toml:2: bad retests -1: expected a whole number from 0 to 10\n");
+    const std::string config = dir + "/station.toml";
+    const std::string fixture = "[[fixture]]\nname = \"A\"\nport = \"" + dir + "/port-a\"\n";
+    struct StartCase {
+        const char* name;
+        std::string text;
+        std::string told;  // after "korvastation: "
+    };
+    for (const StartCase& c : std::vector<StartCase>{
+             {"ANumberOutOfRange", "station = \"bench1\"\nretests = -1\n",
+              config + ":4: bad retests -1: expected a whole number from 0 to 10"},
+             {"APowerCommandThatIsNotThere",
+              "[power]\non = \"no-such-relay on {switch}\"\noff = \"no-such-relay off {switch}\"\n" + fixture +
+                  "switch = \"1\"\n",
+              config + ": [power] on: cannot run 'no-such-relay': not found on PATH"},
+             {"APowerCommandThatIsNoProgram",
+              "[power]\non = \"" + dir + " on\"\noff = \"" + dir + " off\"\n" + fixture,
+              config + ": [power] on: cannot run '" + dir + "': it is not executable"},
+             {"AShellNeededIsNamedByTheConfigurationsKey",
+              "[power]\non = \"relay $(cat n)\"\noff = \"relay off\"\n" + fixture,
+              config + ": bad [power] on 'relay $(cat n)': command substitution needs [power] shell = true"},
+             {"ARecordsFolderThatCannotBeMade", "records = \"/proc/korva-records\"\n" + fixture,
+              "cannot make the records folder /proc/korva-records: No such file or directory"}}) {
+        std::ofstream(config) << "dudedoved = \"" << DUDEDOVED_PATH << "\"\nhttp = \"\"\n" << c.text;
+        Session station(KORVASTATION_PATH, ChildOptions{{"serve", "--config", config}, {}, dir});
+        EXPECT_EQ(station.wait_exit(STATION_TIMEOUT_MS), 2) << c.name;
+        EXPECT_EQ(station.err(), "korvastation: " + c.told + "\n") << c.name;
+    }
+}
+
+// A USB adapter may be plugged in later: a port that is not there is said
+// at the start and on its panel, and the station serves.
+TEST(Serve, APortThatIsNotThereYetIsSaidAndServed)
+{
+    const std::string dir = make_temp_dir();
+    ServeProcess station(dir, {{"A", nullptr, ""}});
+    ASSERT_FALSE(station.url().empty()) << station.process().err();
+    EXPECT_NE(station.process().err().find("korvastation: fixture A's port " + dir +
+                                           "/no-board-A is not there yet: its boards wait until it is plugged in\n"),
+              std::string::npos)
+        << station.process().err();
+    EXPECT_EQ(station.panel("A").value("port_missing", false), true);
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0);
 }
 
 // A second station on what a station holds would take its scans and

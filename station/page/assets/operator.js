@@ -63,7 +63,8 @@ function makePanel(name) {
   for (const [key, tag, cls] of [["name", "h2", ""], ["words", "div", "words"], ["serial", "div", "serial"],
       ["test", "div", "test"], ["bar", "progress", ""], ["silent", "div", "silent"], ["banner", "div", "banner"],
       ["diagnosis", "div", "diagnosis"], ["advice", "div", "advice"], ["failure", "div", "failure"],
-      ["probes", "div", "probes"], ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"]]) {
+      ["probes", "div", "probes"], ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"],
+      ["port", "div", "port-missing"]]) {
     p[key] = el(tag, cls);
     p.root.append(p[key]);
   }
@@ -106,6 +107,7 @@ function showPanel(p, f, selected) {
   setText(p.suspicion, f.state == "check the fixture" ? "its last boards all: " + f.suspicion : "");
   setText(p.cycles, f.cycles === undefined ? "" : f.cycles + " boards since its maintenance" +
       (f.maintenance_due ? ": maintenance due" : ""));
+  setText(p.port, f.port_missing ? "its port " + f.port + " is not there: plug it in" : "");
   setShown(p.checked, f.state == "check the fixture");
   setShown(p.retest, f.state == "verdict");
   setText(p.retest, "Retest " + (f.serial || ""));

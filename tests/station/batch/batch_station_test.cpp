@@ -141,10 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"power-on", "sh -c 'echo relay 3 is stuck >&2; exit 3'", "retests", "2"}, 2, "B-p1 not tested",
                   "B-p1 (p1): not tested, 0 passes; --power-on command 'sh -c echo relay 3 is stuck >&2; exit 3' failed "
                   "with status 3: relay 3 is stuck"},
-        BatchCase{"APowerCommandThatCannotRun", {{"p1", "pass"}}, {"power-off", "/nonexistent/relay off", "retests", "2"},
-                  2, "B-p1 not tested",
-                  "B-p1 (p1): not tested, 0 passes; --power-off command: cannot run /nonexistent/relay: No such file or "
-                  "directory"},
         BatchCase{"APowerCommandThatHangs", {{"p1", "pass"}}, {"power-off", "sleep 60", "power-timeout", "1"}, 2,
                   "B-p1 not tested", "B-p1 (p1): not tested, 0 passes; --power-off command 'sleep 60' did not finish in 1 s"},
         BatchCase{"APowerOnThatFailsAfterTheTestsMakesTheOnlyVerdict", {{"p1", "pass"}},
@@ -173,6 +169,31 @@ TEST(BatchStationFiles, AppendAddsToTheRecords)
         EXPECT_EQ(station.finish(interrupts), 2);
     }
     EXPECT_EQ(verdicts_in(read_file(dir + "/all.json")), "ghost0 not tested, ghost1 not tested");
+}
+
+TEST(BatchStationFiles, APowerCommandThatCannotRunIsRefusedBeforeAnyBoard)
+{
+    const std::string dir = make_temp_dir();
+    const ScriptedTool tool(dir);
+    struct Case {
+        std::string command, told;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"/nonexistent/relay off", "--power-off: cannot run '/nonexistent/relay': no such file"},
+             {"no-such-relay off", "--power-off: cannot run 'no-such-relay': not found on PATH"},
+             {dir + " off", "--power-off: cannot run '" + dir + "': it is not executable"},
+             {"{switch} off", ""}}) {  // a program per board: known only then
+        StationSettings settings;
+        settings.dudedoved = tool.path();
+        settings.log_dir = dir + "/logs";
+        ASSERT_TRUE(settings.power_on.parse("--power-on", "true", false));
+        ASSERT_TRUE(settings.power_off.parse("--power-off", c.command, false));
+        settings.boards = {{"p1", "B1", "", "", ""}};
+        std::unique_ptr<FILE, int (*)(FILE*)> quiet(fopen("/dev/null", "w"), fclose);
+        BatchStation station(settings, std::make_unique<Display>(quiet.get(), false, [] { return size_t(80); }));
+        const korvasim::Result opened = station.open();
+        EXPECT_EQ(opened ? "" : opened.why(), c.told) << c.command;
+    }
 }
 
 } // namespace
