@@ -42,14 +42,15 @@ Result ServedStation::open()
         fixtures_.push_back(std::make_unique<Fixture>(f, config_.settings, config_.health_window));
     if (const Result opened = open_outputs(); !opened)
         return opened;
-    for (const FixtureSpec& f : config_.fixtures)
-        if (port_missing(f.port))
-            tell_user("fixture " + f.name + "'s port " + f.port +
-                      " is not there yet: its boards wait until it is plugged in");
     desk_ = std::make_unique<ScanDesk>(config_, [this](const std::string& serial) { return day_boards_.passed_today(serial); });
     define_actions();
     if (const Result served = open_page(); !served)
         return served;
+    // Said once the station is sure to start: a refused start says only why.
+    for (const FixtureSpec& f : config_.fixtures)
+        if (port_missing(f.port))
+            tell_user("fixture " + f.name + "'s port " + f.port +
+                      " is not there yet: its boards wait until it is plugged in");
     core_.watch_yield();
     // The page shows the fixtures from its first request on.
     publish(core_.now());

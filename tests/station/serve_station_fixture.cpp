@@ -18,11 +18,18 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
         config << "database = \"" << dir << "/results.db\"\n";
     if (more.find("http =") == std::string::npos)
         config << "http = \"127.0.0.1:0\"\n";
-    config << more << "\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"
-           << "cycle_wait = 0.2\n\n[advice]\npassed = \"green tray\"\nfailed = \"red tray\"\n";
-    for (const FixtureSetup& f : fixtures)
-        config << "\n[[fixture]]\nname = \"" << f.name << "\"\nport = \"" << (f.board ? f.board->port() : dir + "/no-board-" + f.name)
-               << "\"\nswitch = \"" << (f.power_pipe.empty() ? "/dev/null" : f.power_pipe) << "\"\n";
+    config << more << "\n";
+    // "# no power" in more: boards the station does not switch.
+    if (more.find("# no power") == std::string::npos)
+        config << "[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\nshell = true\n"
+               << "cycle_wait = 0.2\n\n";
+    config << "[advice]\npassed = \"green tray\"\nfailed = \"red tray\"\n";
+    for (const FixtureSetup& f : fixtures) {
+        config << "\n[[fixture]]\nname = \"" << f.name << "\"\nport = \""
+               << (f.board ? f.board->port() : dir + "/no-board-" + f.name) << "\"\n";
+        if (more.find("# no power") == std::string::npos)
+            config << "switch = \"" << (f.power_pipe.empty() ? "/dev/null" : f.power_pipe) << "\"\n";
+    }
     config.close();
     start(std::move(args));
 }

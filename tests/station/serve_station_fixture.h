@@ -23,8 +23,9 @@ struct PageAnswer {
 
 class ServeProcess {
 public:
-    // more: lines added to the configuration's top; shell: words a shell
-    // says before it starts the station ("ulimit -f 4;").
+    // more: lines added to the configuration's top ("# no power": no power
+    // commands); shell: words a shell says before it starts the station
+    // ("ulimit -f 4;").
     ServeProcess(const std::string& dir, const std::vector<FixtureSetup>& fixtures, const std::string& more = "",
                  std::vector<std::string> args = {}, std::string shell = "");
 

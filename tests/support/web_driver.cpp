@@ -83,6 +83,8 @@ void WebDriver::click(const std::string& selector)
 
 void WebDriver::press(const std::string& selector, int hold_ms)
 {
+    // A pointer acts where the element is on the screen: it is brought into view first.
+    script("document.querySelector(" + nlohmann::json(selector).dump() + ").scrollIntoView({block: 'center'}); return 0;");
     const nlohmann::json element_ref = {{"element-6066-11e4-a52e-4f735466cecf", element(selector)}};
     const nlohmann::json mouse = {
         {"type", "pointer"},
@@ -112,6 +114,16 @@ std::string WebDriver::text(const std::string& selector)
 bool WebDriver::wait_text(const std::string& selector, const std::string& part, int timeout_ms)
 {
     return driver_->wait_until([&] { return text(selector).find(part) != std::string::npos; }, timeout_ms);
+}
+
+bool WebDriver::wait_shown(const std::string& selector, int timeout_ms)
+{
+    return driver_->wait_until(
+        [&] {
+            return script("const e = document.querySelector(" + nlohmann::json(selector).dump() +
+                          "); return !!e && e.checkVisibility();") == true;
+        },
+        timeout_ms);
 }
 
 std::string WebDriver::focused()

@@ -33,6 +33,8 @@ public:
     // The element's text as shown; empty when there is none.
     std::string text(const std::string& selector);
     bool wait_text(const std::string& selector, const std::string& part, int timeout_ms);
+    // Waits until the element is shown, as a person would before pressing it.
+    bool wait_shown(const std::string& selector, int timeout_ms);
     // Which element has the keyboard's focus: its id.
     std::string focused();
     void screenshot(const std::string& path);

@@ -30,7 +30,7 @@ function act(name, fields, button) {
   pending = pending.then(() => send(name, Object.assign({point: POINT}, fields))).then(() => {
     if (button) button.classList.remove("sent");
   });
-  $("scan").focus();
+  $("scan").focus({preventScroll: true});
   return pending;
 }
 async function send(name, fields) {
@@ -57,6 +57,15 @@ function panelClass(f) {
 
 // A fixture's panel: made once, then only changed.
 const panels = new Map();
+// A press counts when the button goes down: a panel above it may grow while
+// it is held and move it from under the pointer before it is let go, and a
+// click would then be lost. The button never takes the focus from the scan
+// field; a key press on it (Enter, Space) comes as a click of its own.
+function onPress(button, action) {
+  button.addEventListener("pointerdown", (e) => { if (e.button === 0) action(); });
+  button.addEventListener("mousedown", (e) => e.preventDefault());
+  button.addEventListener("click", (e) => { if (e.detail === 0) action(); });
+}
 function makePanel(name) {
   const p = {root: el("section")};
   p.root.id = "fixture-" + name;
@@ -79,9 +88,9 @@ function makePanel(name) {
   p.maintained = el("button", "", "Maintenance done");
   p.maintained.id = "maintained-" + name;
   for (const b of [p.checked, p.retest, p.maintained]) b.type = "button";
-  p.checked.onclick = () => act("confirm-fixture", {fixture: name}, p.checked);
-  p.retest.onclick = () => act("retest", {fixture: name}, p.retest);
-  p.maintained.onclick = () => act("maintenance-done", {fixture: name}, p.maintained);
+  onPress(p.checked, () => act("confirm-fixture", {fixture: name}, p.checked));
+  onPress(p.retest, () => act("retest", {fixture: name}, p.retest));
+  onPress(p.maintained, () => act("maintenance-done", {fixture: name}, p.maintained));
   p.lastTitle = el("div", "", "Last boards:");
   p.last = el("ol");
   p.root.append(p.checked, p.retest, p.maintained, p.lastTitle, p.last);
@@ -172,13 +181,13 @@ $("operator-form").onsubmit = (e) => {
   e.preventDefault();
   act("operator", {name: $("operator").value});
 };
-$("test-again").onclick = () => {
+onPress($("test-again"), () => {
   const mine = state.points[POINT];
   if (mine && mine.confirm) act("test-again", {fixture: mine.confirm.fixture}, $("test-again"));
-};
+});
 // A scanner types into whatever has the focus: it comes back to the scan
 // field after every click elsewhere.
-document.addEventListener("click", (e) => { if (e.target.tagName != "INPUT" && e.target.tagName != "SELECT") $("scan").focus(); });
+document.addEventListener("click", (e) => { if (e.target.tagName != "INPUT" && e.target.tagName != "SELECT") $("scan").focus({preventScroll: true}); });
 show(STATE_AT_LOAD);
 const events = new EventSource("events");
 events.onmessage = (e) => show(JSON.parse(e.data));

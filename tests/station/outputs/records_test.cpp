@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "station/outputs/records.h"
+#include "tests/support/time_zone.h"
 
 namespace korvastation {
 namespace {
@@ -76,6 +77,8 @@ std::string expected(const std::string& name)
 
 TEST(RecordWriters, WriteWhatAReaderExpects)
 {
+    // The expected files were written in UTC.
+    const ScopedTimeZone utc("UTC0");
     const RecordContext context{"1.4.0", "0123abcd", "", ""};
     EXPECT_EQ(json_records(attempts(), context), expected("records.jsonl"));
     EXPECT_EQ(junit_report(attempts()), expected("records.xml"));

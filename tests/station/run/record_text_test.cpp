@@ -3,10 +3,9 @@
 // west of UTC and at a half-hour offset.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 
 #include "station/run/record_text.h"
+#include "tests/support/time_zone.h"
 
 namespace korvastation {
 namespace {
@@ -25,26 +24,7 @@ void PrintTo(const Zone& z, std::ostream* os)
 
 class LocalTime : public testing::TestWithParam<Zone> {
 protected:
-    void SetUp() override
-    {
-        const char* was = getenv("TZ");
-        saved_ = was ? was : "";
-        had_ = was != nullptr;
-        setenv("TZ", GetParam().tz, 1);
-        tzset();
-    }
-    void TearDown() override
-    {
-        if (had_)
-            setenv("TZ", saved_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string saved_;
-    bool had_ = false;
+    const ScopedTimeZone zone_{GetParam().tz};
 };
 
 TEST_P(LocalTime, CarriesTheOffsetAndTheLocalDay)
