@@ -20,7 +20,8 @@ YieldWatch::YieldWatch(DatabaseWorker* database, std::string station)
 void YieldWatch::take(const AttemptRecord& attempt)
 {
     wanted_ = true;
-    if (database_ || day_of(attempt.start) != day_)
+    // A fixture's golden board proves the fixture, not the line's boards.
+    if (attempt.golden || database_ || day_of(attempt.start) != day_)
         return;
     // The first attempt of a serial number that day is its first pass;
     // every later one is a retest of the same board.

@@ -117,6 +117,11 @@ std::string LineMetrics::text(const std::vector<FixtureGauge>& fixtures) const
         for (const std::string& state : states_)
             out << "korva_fixture_state{" << station << ",fixture=" << metric_label_value(f.fixture)
                 << ",state=" << metric_label_value(state) << "} " << (state == f.state ? 1 : 0) << "\n";
+    help(out, "korva_fixture_cycles", "gauge", "Boards each fixture has taken since its last maintenance.");
+    for (const FixtureGauge& f : fixtures)
+        if (f.cycles >= 0)
+            out << "korva_fixture_cycles{" << station << ",fixture=" << metric_label_value(f.fixture) << "} " << f.cycles
+                << "\n";
     help(out, "korva_database_waiting_attempts", "gauge",
          "Finished attempts that wait for the database (it does not take records now).");
     out << "korva_database_waiting_attempts{" << station << "} " << database_waiting_ << "\n";

@@ -18,6 +18,7 @@ namespace korvastation {
 struct FixtureGauge {
     std::string fixture;
     std::string state;  // one of the station's states for it
+    long cycles = -1;   // a served fixture's boards since its maintenance; -1: not counted
 };
 
 class LineMetrics : public AttemptSink {

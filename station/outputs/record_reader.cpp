@@ -49,6 +49,7 @@ Result stored_attempt_of(const std::string& line, StoredAttempt* a)
         a->final_attempt = r.at("final").get<bool>();
         a->intermittent = r.at("intermittent").get<bool>();
         a->golden = r.value("golden", false);
+        a->fixture_cycles = r.value("fixture_cycles", 0L);
         a->start = r.at("start").get<std::string>();
         a->end = r.at("end").get<std::string>();
         // "passed on retest 2" is a pass.

@@ -100,6 +100,7 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
     if (!r.board.fixture.empty()) {
         record["fixture"] = r.board.fixture;
         record["operator"] = r.operator_name;
+        record["fixture_cycles"] = r.fixture_cycles;
         if (r.golden)
             record["golden"] = true;
     }
@@ -134,6 +135,7 @@ StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station,
     a.final_attempt = r.final_attempt;
     a.intermittent = r.intermittent;
     a.golden = r.golden;
+    a.fixture_cycles = r.fixture_cycles;
     a.start = iso_time(r.start);
     a.end = iso_time(r.end);
     a.verdict = verdict_name(r.verdict);

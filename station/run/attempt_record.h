@@ -69,6 +69,7 @@ struct AttemptRecord {
     std::string operator_name;  // who put the board in, when served
     bool station_trouble = false;  // not tested because the station could not write its logs
     bool golden = false;           // a fixture's known-good board, proving the fixture: never in the yield
+    long fixture_cycles = 0;       // served: the boards its fixture had taken since its maintenance, this one too
 
     long failures() const;
 };

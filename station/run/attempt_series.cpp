@@ -233,6 +233,8 @@ void AttemptSeries::attempt_over(Clock::time_point now)
         next.retest = record_.retest + 1;
         next.power_log = record_.power_log;
         next.operator_name = record_.operator_name;
+        next.golden = record_.golden;
+        next.fixture_cycles = record_.fixture_cycles;
         next.log = log_dir_ + "/" + log_stem() + "-retest" + std::to_string(next.retest) + ".log";
         record_ = next;
         output_ = ToolOutput();

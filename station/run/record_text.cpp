@@ -50,4 +50,32 @@ std::string day_of(std::chrono::system_clock::time_point t)
     return iso_time(t).substr(0, 10);
 }
 
+bool instant_of(const std::string& iso, std::chrono::system_clock::time_point* t)
+{
+    int year, month, day, hour, minute, second, ms, used = 0;
+    if (sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%n", &year, &month, &day, &hour, &minute, &second, &ms, &used) != 7 ||
+        used != 23)
+        return false;
+    long offset_min = 0;
+    const std::string zone = iso.substr(23);
+    int oh, om, zone_used = 0;
+    if (zone == "Z")
+        offset_min = 0;
+    else if ((zone[0] == '+' || zone[0] == '-') && sscanf(zone.c_str() + 1, "%2d:%2d%n", &oh, &om, &zone_used) == 2 &&
+             zone_used == 5 && zone.size() == 6)
+        offset_min = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
+    else
+        return false;
+    tm utc{};
+    utc.tm_year = year - 1900;
+    utc.tm_mon = month - 1;
+    utc.tm_mday = day;
+    utc.tm_hour = hour;
+    utc.tm_min = minute;
+    utc.tm_sec = second;
+    const time_t seconds = timegm(&utc) - offset_min * 60;
+    *t = std::chrono::system_clock::time_point(std::chrono::seconds(seconds) + std::chrono::milliseconds(ms));
+    return true;
+}
+
 } // namespace korvastation

@@ -22,6 +22,8 @@ std::string iso_time(std::chrono::system_clock::time_point t);
 // The station's local day of an instant, YYYY-MM-DD: a record's day, its
 // day folder, "today" on the pages.
 std::string day_of(std::chrono::system_clock::time_point t);
+// The instant an iso_time text names; false for any other text.
+bool instant_of(const std::string& iso, std::chrono::system_clock::time_point* t);
 
 } // namespace korvastation
 

@@ -24,13 +24,31 @@ Fixture::Fixture(FixtureSpec spec, const StationSettings& settings, int health_w
 {
 }
 
-std::string Fixture::busy() const
+std::string Fixture::busy(const std::string& serial, std::chrono::system_clock::time_point now) const
 {
     if (state_ == State::TESTING)
         return "fixture " + spec_.name + " is testing " + series_->record().board.label;
     if (state_ == State::CHECK)
-        return "fixture " + spec_.name + " waits to be checked: its last boards all " + suspicion_;
+        return "fixture " + spec_.name + " waits to be checked: " + suspicion_;
+    if (serial != spec_.golden && golden_due(now))
+        return "fixture " + spec_.name + " waits for its golden board " + spec_.golden + ": test it first";
     return "";
+}
+
+bool Fixture::golden_due(std::chrono::system_clock::time_point now) const
+{
+    if (spec_.golden.empty())
+        return false;
+    if (!golden_passed_ || day_of(*golden_passed_) != day_of(now))
+        return true;
+    return spec_.golden_every_s > 0 &&
+           now - *golden_passed_ >= std::chrono::duration<double>(spec_.golden_every_s);
+}
+
+void Fixture::golden_passed(std::chrono::system_clock::time_point when)
+{
+    if (!golden_passed_ || when > *golden_passed_)
+        golden_passed_ = when;
 }
 
 void Fixture::start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
@@ -39,6 +57,7 @@ void Fixture::start_board(const BoardSpec& board, const std::string& operator_na
     series_ = std::make_shared<AttemptSeries>(board, settings_, log_dir);
     series_->set_operator(operator_name);
     series_->continue_day(earlier_attempts, std::move(earlier_outcomes));
+    series_->record().golden = !spec_.golden.empty() && board.label == spec_.golden;
     state_ = State::TESTING;
     series_->start(now);
 }
@@ -92,8 +111,14 @@ void Fixture::board_done()
 // tells nothing of either.
 void Fixture::judge(const AttemptRecord& r)
 {
+    if (r.verdict == Verdict::STOPPED || r.station_trouble)
+        return;
+    if (r.golden) {
+        judge_golden(r);
+        return;
+    }
     const size_t window = static_cast<size_t>(health_window_);
-    if (window == 0 || r.verdict == Verdict::STOPPED || r.station_trouble || r.golden)
+    if (window == 0)
         return;
     std::string alike;
     if (r.verdict == Verdict::FAILED && !r.diagnosis.empty())
@@ -108,7 +133,24 @@ void Fixture::judge(const AttemptRecord& r)
     for (const std::string& outcome : outcomes_)
         if (outcome != outcomes_.front())
             return;
-    suspicion_ = outcomes_.front();
+    to_check((window == 1 ? "its last board " : "its last " + std::to_string(window) + " boards all ") + outcomes_.front());
+}
+
+// A known-good board proves the fixture: one that fails, hangs or passes
+// only on a retest says the fixture is what changed.
+void Fixture::judge_golden(const AttemptRecord& r)
+{
+    if (r.verdict == Verdict::PASSED && !r.intermittent && r.retest == 0) {
+        golden_passed(r.end);
+        return;
+    }
+    to_check("its golden board " + r.board.label + " " +
+             (r.verdict == Verdict::PASSED ? "passed only on a retest" : outcome_of(r)));
+}
+
+void Fixture::to_check(const std::string& why)
+{
+    suspicion_ = why;
     // A board already in the fixture finishes first.
     if (state_ == State::TESTING)
         check_due_ = true;

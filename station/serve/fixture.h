@@ -9,6 +9,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,13 +39,21 @@ public:
 
     const FixtureSpec& spec() const { return spec_; }
     State state() const { return state_; }
-    // Why a board cannot go in now ("testing KV000123"); empty when it can.
-    std::string busy() const;
+    // Why the board serial cannot go in now ("testing KV000123"); empty
+    // when it can. now: the wall clock, for the golden board's turn.
+    std::string busy(const std::string& serial,
+                     std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) const;
     // Starts the board's test. board: its spec with the serial as label;
     // earlier_attempts and earlier_outcomes: the board's earlier today.
+    // The fixture's golden board is tested as such.
     void start_board(const BoardSpec& board, const std::string& operator_name, const std::string& log_dir,
                      std::chrono::steady_clock::time_point now, int earlier_attempts = 0,
                      std::set<std::string> earlier_outcomes = {});
+    // Whether the fixture takes its golden board before any other now:
+    // first each day, and again golden_every after its last pass.
+    bool golden_due(std::chrono::system_clock::time_point now) const;
+    // The golden board passed in it (a restart reads it from the day).
+    void golden_passed(std::chrono::system_clock::time_point when);
     // After the core's turn: a board that is done leaves its verdict. True
     // when the state changed.
     bool update();
@@ -53,11 +62,13 @@ public:
     // The board's series, current or last; null before the first board.
     const std::shared_ptr<AttemptSeries>& series() const { return series_; }
     // A board's final attempt, its record complete (diagnosed): boards
-    // that keep failing alike put the fixture to be checked.
+    // that keep failing alike put the fixture to be checked, and so does
+    // a golden board that did not pass at once.
     void judge(const AttemptRecord& final_attempt);
     // The operator checked the fixture: it takes boards again.
     void confirm();
-    // What its suspect boards had in common, in CHECK.
+    // Why it waits to be checked, in CHECK ("its last boards all failed
+    // SDRAM", "its golden board KVG1 hung in SRAM").
     const std::string& suspicion() const { return suspicion_; }
     // Its boards, newest first, up to LAST_BOARDS; a restart's earlier ones
     // come by remember().
@@ -67,6 +78,8 @@ public:
 
 private:
     void board_done();
+    void judge_golden(const AttemptRecord& r);
+    void to_check(const std::string& why);
 
     FixtureSpec spec_;
     const StationSettings& settings_;
@@ -79,6 +92,7 @@ private:
     // many as the health window; a pass is "".
     std::deque<std::string> outcomes_;
     bool check_due_ = false;  // judged suspect while a board was in it
+    std::optional<std::chrono::system_clock::time_point> golden_passed_;
 };
 
 // The fixture's state as the page and the terminal name it.

@@ -15,6 +15,8 @@ std::string words_of(const FixturePanel& f, bool powered)
 {
     switch (f.state) {
     case Fixture::State::IDLE:
+        if (!f.golden_due.empty())
+            return "test its golden board " + f.golden_due + " first";
         return f.selected ? "scan its board" : "put a board in and scan it";
     case Fixture::State::TESTING: {
         const AttemptRecord& r = *f.board;
@@ -61,6 +63,9 @@ Json panel_of(const FixturePanel& f, const OperatorSnapshot& s)
                   {"selected", f.selected},
                   {"port_missing", f.port_missing},
                   {"suspicion", f.suspicion},
+                  {"cycles", f.cycles},
+                  {"maintenance_due", f.maintenance_due},
+                  {"golden_due", f.golden_due},
                   {"last", std::move(last)}};
     if (!f.board || f.state == Fixture::State::IDLE)
         return panel;
@@ -74,6 +79,7 @@ Json panel_of(const FixturePanel& f, const OperatorSnapshot& s)
     panel["progress"] = f.state == Fixture::State::TESTING ? std::min(1.0, verdicts / double(BOARD_TEST_COUNT)) : 1.0;
     panel["silent_s"] = f.silent_s;
     panel["retest"] = r.retest;
+    panel["golden"] = r.golden;
     if (f.done) {
         panel["banner"] = banner_of(r);
         // A pass that needed another attempt is said to be one.

@@ -39,6 +39,9 @@ struct FixturePanel {
     bool done = false;                   // that board's verdict is in
     long silent_s = 0;
     bool port_missing = false;  // its local port is not there (an adapter not plugged in)
+    long cycles = 0;             // boards since its maintenance
+    bool maintenance_due = false;
+    std::string golden_due;      // its golden board's serial when it must pass first; else empty
 };
 
 struct OperatorSnapshot {

@@ -106,8 +106,11 @@ ScanAnswer ScanDesk::board(ScanPoint& point, const std::string& serial, size_t f
     for (unsigned char c : serial)
         if (c <= 0x20 || c >= 0x7f)
             return refuse("serial number " + shown_scan(serial) + " refused: only letters, digits and signs may stand in it");
+    // The golden board is known by its serial number, whatever the
+    // pattern, and is tested whenever it is scanned.
+    const bool golden = serial == f.golden;
     // An operator is shown an example, never the pattern itself.
-    if (f.pattern && !f.pattern->matches(serial))
+    if (!golden && f.pattern && !f.pattern->matches(serial))
         return refuse("serial number " + shown_scan(serial) + " refused: fixture " + f.name +
                       " takes serial numbers like " + f.serial_example,
                       "its serial_pattern is " + f.serial_pattern);
@@ -118,7 +121,7 @@ ScanAnswer ScanDesk::board(ScanPoint& point, const std::string& serial, size_t f
     ScanAnswer answer;
     answer.fixture = fixture;
     answer.serial = serial;
-    if (!confirmed && passed_today_(serial)) {
+    if (!golden && !confirmed && passed_today_(serial)) {
         point.confirm_fixture = static_cast<int>(fixture);
         point.confirm_serial = serial;
         answer.kind = ScanAnswer::Kind::CONFIRM;
@@ -127,7 +130,7 @@ ScanAnswer ScanDesk::board(ScanPoint& point, const std::string& serial, size_t f
     }
     point.selected = -1;
     answer.kind = ScanAnswer::Kind::START;
-    answer.message = serial + " into fixture " + f.name;
+    answer.message = (golden ? "golden board " : "") + serial + " into fixture " + f.name;
     return answer;
 }
 

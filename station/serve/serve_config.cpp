@@ -62,6 +62,28 @@ public:
         });
     }
 
+    // A span of time as a person writes it: "8h", "30m", "90s".
+    Result span(const char* key, double* value)
+    {
+        return read(key, [&](const toml::node& node) -> Result {
+            const std::optional<std::string> v = node.value<std::string>();
+            size_t used = 0;
+            double n = 0;
+            try {
+                if (v)
+                    n = std::stod(*v, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            const std::string unit = v && used > 0 ? v->substr(used) : "";
+            const double scale = unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
+            if (!v || used == 0 || scale == 0 || !(n > 0) || n * scale < 60 || n * scale > 7 * 86400)
+                return wrong(node, key, "a time from \"1m\" to \"168h\", in s, m or h");
+            *value = n * scale;
+            return Result::ok();
+        });
+    }
+
     Result flag(const char* key, bool* value)
     {
         return read(key, [&](const toml::node& node) -> Result {
@@ -219,6 +241,9 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
     KORVA_TRY(reader.text("switch", &f.power_switch));
     KORVA_TRY(reader.text("serial_pattern", &f.serial_pattern));
     KORVA_TRY(reader.text("serial_example", &f.serial_example));
+    KORVA_TRY(reader.count("max_cycles", &f.max_cycles, 1, 100000000));
+    KORVA_TRY(reader.text("golden", &f.golden));
+    KORVA_TRY(reader.span("golden_every", &f.golden_every_s));
     KORVA_TRY(reader.no_other_keys());
     const std::string at = reader.at(node);
     // A fixture's name is scanned like a serial number: it must be one
@@ -264,6 +289,12 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
     } else if (!f.serial_example.empty()) {
         return Result::failure(at + "fixture " + f.name + " has a serial_example but no serial_pattern");
     }
+    if (f.golden_every_s > 0 && f.golden.empty())
+        return Result::failure(at + "fixture " + f.name + " has golden_every but no golden board");
+    for (unsigned char c : f.golden)
+        if (c <= 0x20 || c >= 0x7f)
+            return Result::failure(at + "bad golden '" + shown_pattern(f.golden) + "' of fixture " + f.name +
+                                   ": expected a serial number of letters, digits and signs");
     config->fixtures.push_back(f);
     return Result::ok();
 }
@@ -324,7 +355,7 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
 FixtureSpec fixture_of(const std::string& name, const std::string& port, const std::string& power_switch,
                        const std::string& serial_pattern)
 {
-    FixtureSpec f{name, port, power_switch, serial_pattern, nullptr, ""};
+    FixtureSpec f{name, port, power_switch, serial_pattern, nullptr, "", 0, "", 0};
     if (!serial_pattern.empty()) {
         f.pattern = std::make_shared<const SerialPattern>(serial_pattern);
         f.serial_example = example_of_pattern(serial_pattern);

@@ -23,6 +23,9 @@ struct FixtureSpec {
     std::string serial_pattern;  // a board's serial number must match it whole; empty: any
     std::shared_ptr<const SerialPattern> pattern;  // compiled once, when the configuration is read
     std::string serial_example;  // a serial number it takes, shown to an operator in place of the pattern
+    long max_cycles = 0;         // boards it takes before its maintenance is due; 0: no limit
+    std::string golden;          // its known-good board's serial number; empty: none
+    double golden_every_s = 0;   // the golden board passes in it this often (and first each day); 0: first each day
 };
 
 struct ServeConfig {

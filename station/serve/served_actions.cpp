@@ -28,6 +28,7 @@ void ServedStation::define_actions()
     actions_.add("confirm-fixture", [this](const PageAction& a) { return confirm_fixture(a); });
     actions_.add("retest", [this](const PageAction& a) { return retest(a); });
     actions_.add("test-again", [this](const PageAction& a) { return test_again(a); });
+    actions_.add("maintenance-done", [this](const PageAction& a) { return maintenance_done(a); });
 }
 
 ActionReply ServedStation::act(const PageAction& action)
@@ -75,7 +76,7 @@ std::string ServedStation::busy(size_t fixture, const std::string& serial) const
         return "the station is stopping";
     if (!records_trouble_.empty())
         return records_trouble_;
-    if (const std::string why = fixtures_[fixture]->busy(); !why.empty())
+    if (const std::string why = fixtures_[fixture]->busy(serial); !why.empty())
         return why;
     // One board is in one fixture: a serial under test (or between its
     // retests) elsewhere is a mistaken scan or a label printed twice.
@@ -185,10 +186,26 @@ ActionReply ServedStation::fixture_checked(size_t fixture)
     const std::string& name = f.spec().name;
     if (f.state() != Fixture::State::CHECK)
         return refuse("fixture " + name + " is not waiting to be checked");
-    record_event("fixture checked", name, "its last boards all " + f.suspicion());
+    record_event("fixture checked", name, f.suspicion());
     f.confirm();
     say("fixture " + name + " checked: it takes boards again", false);
     return {200, "fixture " + name + " takes boards again"};
+}
+
+// The fixture was serviced (pins, cables): its count of boards starts
+// again, recorded with who said so and after how many.
+ActionReply ServedStation::maintenance_done(const PageAction& action)
+{
+    const std::string name = field_of(action, "fixture");
+    const int fixture = fixture_named(name);
+    if (fixture < 0)
+        return refuse("no fixture " + shown_scan(name) + " at this station");
+    const long boards = cycles_->count(name);
+    record_event("maintenance done", name, "after " + std::to_string(boards) + " boards");
+    cycles_->reset(name);
+    watch_cycles();
+    say("fixture " + name + ": maintenance done after " + std::to_string(boards) + " boards, its count starts again", false);
+    return {200, "fixture " + name + " counts its boards from 0"};
 }
 
 void ServedStation::record_event(const std::string& kind, const std::string& fixture, const std::string& detail)
@@ -218,7 +235,8 @@ ActionReply ServedStation::retest(const PageAction& action)
     const std::string serial = f.series()->record().board.label;
     if (const std::string why = busy(static_cast<size_t>(fixture), serial); !why.empty())
         return refuse(serial + " not started: " + why);
-    return answer({ScanAnswer::Kind::START, static_cast<size_t>(fixture), serial, serial + " again in fixture " + name, ""});
+    return answer({ScanAnswer::Kind::START, static_cast<size_t>(fixture), serial, serial + " again in fixture " + name, ""},
+                  false);
 }
 
 ActionReply ServedStation::test_again(const PageAction& action)
@@ -234,7 +252,7 @@ ActionReply ServedStation::test_again(const PageAction& action)
     return answer(desk_->confirm(point, static_cast<size_t>(fixture), busy_check()));
 }
 
-ActionReply ServedStation::answer(const ScanAnswer& scanned)
+ActionReply ServedStation::answer(const ScanAnswer& scanned, bool inserted)
 {
     switch (scanned.kind) {
     case ScanAnswer::Kind::IGNORED:
@@ -263,7 +281,10 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned)
     BoardSpec board{spec.port, scanned.serial, spec.power_switch, spec.name,
                     log_name_of(scanned.serial) + "-" + spec.name + "-" + time_of_day};
     const BoardDay day = day_boards_.of(scanned.serial);
-    fixtures_[scanned.fixture]->start_board(board, operator_, folder, core_.now(), day.attempts, day.outcomes);
+    Fixture& fixture = *fixtures_[scanned.fixture];
+    fixture.start_board(board, operator_, folder, core_.now(), day.attempts, day.outcomes);
+    fixture.series()->record().fixture_cycles = inserted ? cycles_->add(spec.name) : cycles_->count(spec.name);
+    watch_cycles();
     say(scanned.message, false);
     return {200, scanned.message};
 }

@@ -72,7 +72,8 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
         if (fixtures_[k]->update()) {
             changed = true;
             for (const AttemptRecord& a : fixtures_[k]->series()->attempts())
-                day_boards_.add(a);
+                if (!a.golden)
+                    day_boards_.add(a);
         }
     if (hand_off_)
         for (const std::string& why : hand_off_->check(turn.now))
@@ -137,6 +138,16 @@ bool ServedStation::watch_records(Clock::time_point now)
     return true;
 }
 
+// The counts that cannot be written are told once; the fixtures go on
+// counting, and the next write that works says so.
+void ServedStation::watch_cycles()
+{
+    if (cycles_->trouble() == cycles_trouble_)
+        return;
+    cycles_trouble_ = cycles_->trouble();
+    tell(cycles_trouble_.empty() ? "the fixtures' cycle counts are written again" : cycles_trouble_);
+}
+
 void ServedStation::handle_stop(const std::atomic<int>& interrupts, Clock::time_point now)
 {
     if (interrupts > stops_sent_) {
@@ -197,7 +208,7 @@ void ServedStation::publish(Clock::time_point now)
     page_->publish(operator_page_state(snapshot(now)));
     std::vector<FixtureGauge> gauges;
     for (const auto& f : fixtures_)
-        gauges.push_back({f->spec().name, fixture_state_label(f->state())});
+        gauges.push_back({f->spec().name, fixture_state_label(f->state()), cycles_->count(f->spec().name)});
     core_.metrics()->set_waiting(static_cast<long>(database_waiting_), hand_off_ ? static_cast<long>(hand_off_->waiting()) : 0);
     page_->publish_metrics(core_.metrics()->text(gauges));
 }
@@ -224,8 +235,20 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
     }
     for (size_t k = 0; k < fixtures_.size(); ++k) {
         const Fixture& f = *fixtures_[k];
-        FixturePanel panel{f.spec().name, f.spec().port, f.state(), selected.count(static_cast<int>(k)) > 0,
-                           f.suspicion(), f.last_boards(), std::nullopt, false, 0, port_missing(f.spec().port)};
+        const long cycles = cycles_->count(f.spec().name);
+        FixturePanel panel{f.spec().name,
+                           f.spec().port,
+                           f.state(),
+                           selected.count(static_cast<int>(k)) > 0,
+                           f.suspicion(),
+                           f.last_boards(),
+                           std::nullopt,
+                           false,
+                           0,
+                           port_missing(f.spec().port),
+                           cycles,
+                           f.spec().max_cycles > 0 && cycles >= f.spec().max_cycles,
+                           f.golden_due(std::chrono::system_clock::now()) ? f.spec().golden : ""};
         if (f.series()) {
             panel.board = f.series()->record();
             panel.done = f.series()->done();

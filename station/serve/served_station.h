@@ -20,6 +20,7 @@
 #include "station/serve/action_mailbox.h"
 #include "station/serve/day_boards.h"
 #include "station/serve/fixture.h"
+#include "station/serve/fixture_cycles.h"
 #include "station/serve/operator_actions.h"
 #include "station/serve/operator_view.h"
 #include "station/serve/scan_desk.h"
@@ -57,6 +58,7 @@ public:
 
 private:
     void read_the_day();
+    void golden_read_back(const StoredAttempt& a);
     void catch_up_database();
     korvasim::Result take_locks();
     korvasim::Result open_outputs();
@@ -69,6 +71,7 @@ private:
     void show_events(const StationCore::Turn& turn, const std::vector<size_t>& fixtures);
     bool watch_database();
     bool watch_records(Clock::time_point now);
+    void watch_cycles();
     void publish(Clock::time_point now);
 
     ActionReply scan(const PageAction& action);
@@ -76,6 +79,7 @@ private:
     ActionReply set_operator(const PageAction& action);
     ActionReply confirm_fixture(const PageAction& action);
     ActionReply fixture_checked(size_t fixture);
+    ActionReply maintenance_done(const PageAction& action);
     // What happened at the station, into the day folder and the database.
     void record_event(const std::string& kind, const std::string& fixture, const std::string& detail);
     // A board's final record, diagnosed: the fixture's health and the
@@ -84,7 +88,9 @@ private:
     ActionReply retest(const PageAction& action);
     ActionReply test_again(const PageAction& action);
     ActionReply refuse(const std::string& why, const std::string& detail = "");
-    ActionReply answer(const ScanAnswer& scanned);
+    // inserted: a board put into the fixture, which counts against its
+    // wear (a retest of the board left in it does not).
+    ActionReply answer(const ScanAnswer& scanned, bool inserted = true);
     // A message for the operator; detail goes to the terminal alone.
     void say(const std::string& text, bool refused, const std::string& detail = "");
     // A word of the station's own (the database away, the records that
@@ -108,6 +114,8 @@ private:
     CallbackSink finals_;
     unsigned long events_recorded_ = 0;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
+    std::unique_ptr<FixtureCycles> cycles_;
+    std::string cycles_trouble_;  // told once until the counts are written again
     std::unique_ptr<ScanDesk> desk_;
     ActionMailbox mailbox_;
     OperatorActions actions_;

@@ -21,6 +21,9 @@ namespace {
 // The records that wait for the line's own command, in the records folder.
 const char HAND_OFF_OUTBOX[] = "hand-off-outbox.jsonl";
 
+// Each fixture's boards since its maintenance, across days and restarts.
+const char CYCLES_FILE[] = "fixture-cycles.json";
+
 // The day folders whose records are written into a database that missed them.
 const size_t CATCH_UP_DAYS = 14;
 
@@ -33,6 +36,9 @@ Result ServedStation::open()
         return config_.path.empty() ? identified : Result::failure(config_.path + ": " + identified.why());
     if (const Result locked = take_locks(); !locked)
         return locked;
+    cycles_ = std::make_unique<FixtureCycles>(config_.records_dir + "/" + CYCLES_FILE);
+    if (const Result loaded = cycles_->load(); !loaded)
+        return loaded;
     days_ = std::make_unique<DayFolder>(config_.records_dir, core_.record_context());
     std::string folder;
     if (const Result made = days_->folder_of(std::chrono::system_clock::now(), &folder); !made)
@@ -168,8 +174,12 @@ void ServedStation::read_the_day()
     if (!last_operator.empty() && !config_.operator_given)
         operator_ = last_operator;
     for (const StoredAttempt& a : days_->read_back(1)) {
-        if (a.golden || a.start.substr(0, 10) != day_boards_.day())
+        if (a.start.substr(0, 10) != day_boards_.day())
             continue;
+        if (a.golden) {
+            golden_read_back(a);
+            continue;
+        }
         day_boards_.remember(a);
         if (!a.final_attempt || a.fixture.empty())
             continue;
@@ -177,6 +187,16 @@ void ServedStation::read_the_day()
             if (fixture->spec().name == a.fixture)
                 fixture->remember({a.label, a.verdict, a.end});
     }
+}
+
+// A golden board that passed today at once proves its fixture until its
+// next turn, a restart or not.
+void ServedStation::golden_read_back(const StoredAttempt& a)
+{
+    std::chrono::system_clock::time_point end;
+    const int k = fixture_named(a.fixture);
+    if (k >= 0 && a.verdict == "passed" && a.retest == 0 && !a.intermittent && instant_of(a.end, &end))
+        fixtures_[static_cast<size_t>(k)]->golden_passed(end);
 }
 
 void ServedStation::board_recorded(const AttemptRecord& a)
@@ -192,9 +212,8 @@ void ServedStation::board_recorded(const AttemptRecord& a)
     const bool was_suspect = !fixture.suspicion().empty();
     fixture.judge(a);
     if (!was_suspect && !fixture.suspicion().empty())
-        tell("fixture " + a.board.fixture + ": check the fixture (its last " + std::to_string(config_.health_window) +
-             " boards all " + fixture.suspicion() + "); then scan " + ScanDesk::CHECKED_PREFIX + a.board.fixture +
-             " or press Fixture checked on the page");
+        tell("fixture " + a.board.fixture + ": check the fixture (" + fixture.suspicion() + "); then scan " +
+             ScanDesk::CHECKED_PREFIX + a.board.fixture + " or press Fixture checked on the page");
     unpublished_ = true;
 }
 

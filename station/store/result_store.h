@@ -30,6 +30,7 @@ struct StoredAttempt {
     bool final_attempt = true;
     bool intermittent = false;
     bool golden = false;     // a fixture's known-good board: never counted in the yield
+    long fixture_cycles = 0;  // served: its fixture's boards since its maintenance
     std::string start, end;  // ISO 8601
     std::string verdict;     // "passed", "failed", "hung", ...
     std::string problem;     // why it was hung, lost or not tested; a power problem
@@ -114,7 +115,7 @@ korvasim::Result count_all(ResultStore& store, const StoreFilter& filter, YieldT
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 5;
+const int RESULT_SCHEMA_VERSION = 6;
 
 } // namespace korvastation
 

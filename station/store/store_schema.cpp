@@ -46,6 +46,8 @@ const std::vector<std::vector<const char*>> SCHEMA_UPGRADES = {
      "CREATE TABLE station_events (id {ID}, event_key TEXT UNIQUE, station TEXT NOT NULL, at TEXT NOT NULL,"
      " kind TEXT NOT NULL, fixture TEXT NOT NULL, operator TEXT NOT NULL, detail TEXT NOT NULL)",
      "CREATE INDEX station_events_at ON station_events (at)"},
+    // How worn each attempt's fixture was: its boards since its maintenance.
+    {"ALTER TABLE attempts ADD COLUMN fixture_cycles BIGINT NOT NULL DEFAULT 0"},
 };
 
 std::string with_id_type(std::string statement, const std::string& id_type)

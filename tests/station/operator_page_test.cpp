@@ -62,7 +62,8 @@ int hold_ms(int i)
 
 class OperatorPage : public testing::Test {
 protected:
-    void start(const std::string& more)
+    // more: the station's lines; fixture_c: fixture C's own.
+    void start(const std::string& more, const std::string& fixture_c = "")
     {
         dir_ = make_temp_dir();
         tool_ = std::make_unique<ScriptedTool>(dir_);
@@ -70,7 +71,7 @@ protected:
         tool_->plan("no-board-B", "pass");
         tool_->plan("no-board-C", "fail SRAM");
         station_ = std::make_unique<ServeProcess>(
-            dir_, std::vector<FixtureSetup>{{"A", nullptr, ""}, {"B", nullptr, ""}, {"C", nullptr, ""}},
+            dir_, std::vector<FixtureSetup>{{"A", nullptr, ""}, {"B", nullptr, ""}, {"C", nullptr, "", fixture_c}},
             "# no power\ndudedoved = \"" + tool_->path() + "\"\n" + more);
         ASSERT_FALSE(station_->url().empty()) << station_->process().err();
         browser_ = std::make_unique<WebDriver>(dir_);
@@ -127,6 +128,25 @@ TEST_F(OperatorPage, EveryFixtureCheckedPressReachesTheStation)
     }
     const std::string events = read_file(dir_ + "/records/" + ServeProcess::iso_day() + "/events.jsonl");
     EXPECT_EQ(count_of(events, "\"kind\":\"fixture checked\""), size_t(PRESSES));
+}
+
+TEST_F(OperatorPage, EveryMaintenanceDonePressReachesTheStation)
+{
+    ASSERT_NO_FATAL_FAILURE(start("health_window = 0\n", "max_cycles = 1\n"));
+    const Streamer streamer(*station_, "B");
+    for (int i = 0; i < PRESSES; ++i) {
+        ASSERT_EQ(station_->post("scan", {{"text", "KV" + std::to_string(i)}, {"fixture", "C"}}).status, 200);
+        ASSERT_TRUE(station_->process().wait_until([&] { return station_->panel("C")["maintenance_due"] == true; },
+                                                   STATION_TIMEOUT_MS))
+            << i;
+        ASSERT_TRUE(browser_->wait_text("#fixture-C", "1 board since its maintenance: maintenance due", 30000)) << i;
+        ASSERT_TRUE(browser_->wait_shown("#maintained-C", 30000)) << i;
+        browser_->press("#maintained-C", hold_ms(i));
+        ASSERT_TRUE(station_->process().wait_until([&] { return station_->panel("C")["cycles"] == 0; }, STATION_TIMEOUT_MS))
+            << "press " << i << " held " << hold_ms(i) << " ms was lost";
+    }
+    const std::string events = read_file(dir_ + "/records/" + ServeProcess::iso_day() + "/events.jsonl");
+    EXPECT_EQ(count_of(events, "\"kind\":\"maintenance done\""), size_t(PRESSES));
 }
 
 // Each scanning point keeps its own selection: a label scanned at one never

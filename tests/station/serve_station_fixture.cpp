@@ -29,6 +29,7 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
                << (f.board ? f.board->port() : dir + "/no-board-" + f.name) << "\"\n";
         if (more.find("# no power") == std::string::npos)
             config << "switch = \"" << (f.power_pipe.empty() ? "/dev/null" : f.power_pipe) << "\"\n";
+        config << f.more;
     }
     config.close();
     start(std::move(args));

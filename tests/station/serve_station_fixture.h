@@ -13,6 +13,7 @@ struct FixtureSetup {
     std::string name;
     SimulatedBoard* board;  // powered through its pipe
     std::string power_pipe;
+    std::string more = "";  // lines of its own [[fixture]] table
 };
 
 // What the page's server answered an action.

@@ -192,10 +192,10 @@ TEST(Serve, ASuspectFixtureTakesNoBoardUntilChecked)
     ASSERT_TRUE(station.wait_panel("A", "verdict"));
     ASSERT_EQ(station.post("scan", {{"text", "KV2"}}).status, 200);
     ASSERT_TRUE(station.wait_panel("A", "check the fixture"));
-    EXPECT_EQ(station.panel("A")["suspicion"], "not tested");
+    EXPECT_EQ(station.panel("A")["suspicion"], "its last 2 boards all not tested");
     const auto refused = station.post("scan", {{"text", "KV3"}});
     EXPECT_EQ(refused.status, 400);
-    EXPECT_EQ(refused.body, "KV3 not started: fixture A waits to be checked: its last boards all not tested\n");
+    EXPECT_EQ(refused.body, "KV3 not started: fixture A waits to be checked: its last 2 boards all not tested\n");
     EXPECT_EQ(station.post("confirm-fixture", {{"fixture", "B"}}).status, 400);
     EXPECT_EQ(station.post("confirm-fixture", {{"fixture", "A"}}).status, 200);
     EXPECT_EQ(station.panel("A")["state"], "idle");

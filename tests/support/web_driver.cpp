@@ -83,8 +83,13 @@ void WebDriver::click(const std::string& selector)
 
 void WebDriver::press(const std::string& selector, int hold_ms)
 {
-    // A pointer acts where the element is on the screen: it is brought into view first.
-    script("document.querySelector(" + nlohmann::json(selector).dump() + ").scrollIntoView({block: 'center'}); return 0;");
+    // A pointer acts where the element is on the screen: it is brought into
+    // view first, as a person scrolls until they see it.
+    const std::string in_view = "const e = document.querySelector(" + nlohmann::json(selector).dump() +
+                                "); const r = e.getBoundingClientRect(); const y = (r.top + r.bottom) / 2;"
+                                " if (y > 0 && y < window.innerHeight) return true;"
+                                " e.scrollIntoView({block: 'center'}); return false;";
+    driver_->wait_until([&] { return script(in_view) == true; }, 10000);
     const nlohmann::json element_ref = {{"element-6066-11e4-a52e-4f735466cecf", element(selector)}};
     const nlohmann::json mouse = {
         {"type", "pointer"},

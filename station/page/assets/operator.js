@@ -69,10 +69,15 @@ function onPress(button, action) {
 function makePanel(name) {
   const p = {root: el("section")};
   p.root.id = "fixture-" + name;
-  for (const [key, tag, cls] of [["name", "h2", ""], ["words", "div", "words"], ["serial", "div", "serial"],
+  // The buttons sit right under the fixture's name, where nothing above
+  // them changes: a verdict arriving while one is pressed does not move it.
+  // Maintenance comes first: it is shown in any state, the other two in
+  // states of their own.
+  for (const [key, tag, cls] of [["name", "h2", ""], ["actions", "div", "actions"], ["words", "div", "words"],
+      ["serial", "div", "serial"],
       ["test", "div", "test"], ["bar", "progress", ""], ["silent", "div", "silent"], ["banner", "div", "banner"],
       ["diagnosis", "div", "diagnosis"], ["advice", "div", "advice"], ["failure", "div", "failure"],
-      ["probes", "div", "probes"], ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"],
+      ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"],
       ["port", "div", "port-missing"]]) {
     p[key] = el(tag, cls);
     p.root.append(p[key]);
@@ -93,14 +98,15 @@ function makePanel(name) {
   onPress(p.maintained, () => act("maintenance-done", {fixture: name}, p.maintained));
   p.lastTitle = el("div", "", "Last boards:");
   p.last = el("ol");
-  p.root.append(p.checked, p.retest, p.maintained, p.lastTitle, p.last);
+  p.actions.append(p.maintained, p.checked, p.retest);
+  p.root.append(p.lastTitle, p.last);
   setText(p.name, name);
   return p;
 }
 function showPanel(p, f, selected) {
   setClass(p.root, "panel " + panelClass(f) + (selected ? " selected" : ""));
   setText(p.words, f.words);
-  setText(p.serial, f.serial ? f.serial + (f.retest ? " (retest " + f.retest + ")" : "") : "");
+  setText(p.serial, f.serial ? (f.golden ? "golden board " : "") + f.serial + (f.retest ? " (retest " + f.retest + ")" : "") : "");
   const testing = f.state == "testing";
   setText(p.test, testing && f.test ? "testing " + f.test : "");
   setShown(p.bar, testing);
@@ -112,10 +118,10 @@ function showPanel(p, f, selected) {
   setText(p.diagnosis, f.banner && f.diagnosis ? "diagnosis: " + f.diagnosis : "");
   setText(p.advice, f.banner ? f.advice || "" : "");
   setText(p.failure, f.banner ? f.failure || "" : "");
-  setText(p.probes, f.banner && f.probes ? f.probes.join("\n") : "");
-  setText(p.suspicion, f.state == "check the fixture" ? "its last boards all: " + f.suspicion : "");
-  setText(p.cycles, f.cycles === undefined ? "" : f.cycles + " boards since its maintenance" +
+  setText(p.suspicion, f.state == "check the fixture" ? f.suspicion : "");
+  setText(p.cycles, f.cycles + (f.cycles == 1 ? " board" : " boards") + " since its maintenance" +
       (f.maintenance_due ? ": maintenance due" : ""));
+  setClass(p.cycles, "cycles" + (f.maintenance_due ? " due" : ""));
   setText(p.port, f.port_missing ? "its port " + f.port + " is not there: plug it in" : "");
   setShown(p.checked, f.state == "check the fixture");
   setShown(p.retest, f.state == "verdict");

@@ -46,7 +46,7 @@ LineMetrics a_morning()
 
 TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
 {
-    const std::string text = a_morning().text({{"F1", "idle"}, {"F2", "testing"}});
+    const std::string text = a_morning().text({{"F1", "idle", 4711}, {"F2", "testing", 0}});
     const std::string s = "station=\"bench \\\"3\\\"\"";
     for (const std::string& line : {
              "korva_attempts_total{" + s + ",fixture=\"F1\",verdict=\"passed\"} 2",
@@ -71,6 +71,8 @@ TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
              "korva_tests_total{" + s + ",test=\"SDRAM\",result=\"hung\"} 0",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"testing\"} 1",
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"idle\"} 0",
+             "korva_fixture_cycles{" + s + ",fixture=\"F1\"} 4711",
+             "korva_fixture_cycles{" + s + ",fixture=\"F2\"} 0",
              "korva_build_info{" + s + ",version=\"1.0.0\",image_sha256=\"ab12\"} 1"})
         EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\nin\n" << text;
     EXPECT_EQ(text.find("KV000001"), std::string::npos) << "a serial number is no label";
@@ -81,12 +83,14 @@ TEST(LineMetrics, ABatchCountsItsBoardsByPort)
     LineMetrics m("bench", "1.0.0", "ab12", {"testing", "done"});
     m.take(attempt("", Verdict::PASSED, 1));
     EXPECT_NE(m.text({}).find("fixture=\"/dev/ttyUSB0\",verdict=\"passed\"} 1\n"), std::string::npos) << m.text({});
+    EXPECT_EQ(m.text({{"/dev/ttyUSB0", "done"}}).find("korva_fixture_cycles{"), std::string::npos)
+        << "a batch's ports count no insertions";
 }
 
 TEST(LineMetrics, PromtoolAcceptsTheExposition)
 {
     const std::string dir = make_temp_dir();
-    std::ofstream(dir + "/metrics") << a_morning().text({{"F1", "idle"}, {"F2", "testing"}});
+    std::ofstream(dir + "/metrics") << a_morning().text({{"F1", "idle", 12}, {"F2", "testing", 0}});
     Session check("/bin/sh", ChildOptions{{"-c", "promtool check metrics < metrics"}, {}, dir});
     EXPECT_EQ(check.wait_exit(60000), 0) << check.out() << check.err();
     EXPECT_EQ(check.out() + check.err(), "");

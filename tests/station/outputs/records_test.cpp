@@ -91,7 +91,7 @@ std::string stored_text(const StoredAttempt& a)
 {
     std::string text = a.id + "|" + a.station + "|" + a.run + "|" + a.label + "|" + a.port + "|" + a.fixture + "|" +
                        a.operator_name + "|" + std::to_string(a.retest) + std::to_string(a.final_attempt) +
-                       std::to_string(a.intermittent) + std::to_string(a.golden) + "|" + a.start + "|" + a.end + "|" +
+                       std::to_string(a.intermittent) + std::to_string(a.golden) + "|" + std::to_string(a.fixture_cycles) + "|" + a.start + "|" + a.end + "|" +
                        a.verdict + "|" + a.problem + "|" + a.hung_in + "|" + std::to_string(a.passes) + "|" +
                        a.diagnosis_note + "|" + a.closest + "|";
     for (int t = 0; t < BOARD_TEST_COUNT; ++t)
@@ -110,6 +110,7 @@ TEST(RecordReader, ReadsBackWhatTheDatabaseWouldHaveStored)
     unexplained.diagnosis_closest = "FLASH query 2 field B reads 2";
     unexplained.board.fixture = "F2";
     unexplained.operator_name = "ann";
+    unexplained.fixture_cycles = 4711;
     AttemptRecord on_retest = records[0];
     on_retest.retest = 2;
     records.push_back(unexplained);

@@ -33,6 +33,17 @@ TEST_P(LocalTime, CarriesTheOffsetAndTheLocalDay)
     const auto t = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796846400250LL));
     EXPECT_EQ(iso_time(t), GetParam().time);
     EXPECT_EQ(day_of(t), GetParam().day);
+    std::chrono::system_clock::time_point back;
+    ASSERT_TRUE(instant_of(GetParam().time, &back));
+    EXPECT_EQ(back, t) << "read back, the text names the same instant";
+}
+
+TEST(LocalTimeText, AnythingButATimeIsNoInstant)
+{
+    std::chrono::system_clock::time_point t;
+    for (const char* text : {"", "2026-12-09", "2026-12-09T20:00:00Z", "2026-12-09T20:00:00.250", "2026-12-09T20:00:00.250+5",
+                             "2026-12-09T20:00:00.250+05:30x", "2026-12-09T20:00:00.250Q"})
+        EXPECT_FALSE(instant_of(text, &t)) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(

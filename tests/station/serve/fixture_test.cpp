@@ -51,7 +51,7 @@ protected:
     {
         std::ofstream(dir_ + "/fails") << (outcome == 'S' ? "SDRAM" : outcome == 'F' ? "FLASH" : outcome == 'P' ? "" : "SRAM")
                                        << "\n";
-        ASSERT_EQ(fixture.busy(), "");
+        ASSERT_EQ(fixture.busy("KV" + std::to_string(number)), "");
         fixture.start_board({"/dev/ttyUSB0", "KV" + std::to_string(number), "", "F1", ""}, "ann", dir_, Clock::now());
         const auto give_up = Clock::now() + std::chrono::seconds(20);
         while (fixture.state() == Fixture::State::TESTING && Clock::now() < give_up) {
@@ -83,8 +83,11 @@ TEST_P(FixtureHealth, FollowsItsLastBoards)
         ASSERT_NO_FATAL_FAILURE(test_board(fixture, outcome, ++number));
     EXPECT_EQ(fixture.state() == Fixture::State::CHECK, !GetParam().suspicion.empty());
     if (!GetParam().suspicion.empty()) {
-        EXPECT_EQ(fixture.suspicion(), GetParam().suspicion);
-        EXPECT_EQ(fixture.busy(), "fixture F1 waits to be checked: its last boards all " + GetParam().suspicion);
+        const std::string why = (GetParam().window == 1 ? "its last board "
+                                                        : "its last " + std::to_string(GetParam().window) + " boards all ") +
+                                GetParam().suspicion;
+        EXPECT_EQ(fixture.suspicion(), why);
+        EXPECT_EQ(fixture.busy("KV99"), "fixture F1 waits to be checked: " + why);
     }
     ASSERT_LE(fixture.last_boards().size(), Fixture::LAST_BOARDS);
     EXPECT_EQ(fixture.last_boards().front().serial, "KV" + std::to_string(number));

@@ -50,6 +50,9 @@ name = "F1"
 port = "/dev/ttyUSB0"
 switch = "1"
 serial_pattern = "KV[0-9]{6}"
+max_cycles = 5000
+golden = "KVG00001"
+golden_every = "8h"
 
 [[fixture]]
 name = "F2"
@@ -79,6 +82,10 @@ switch = "2"
     ASSERT_EQ(c.fixtures.size(), 2u);
     EXPECT_EQ(c.fixtures[0].name, "F1");
     EXPECT_EQ(c.fixtures[0].serial_pattern, "KV[0-9]{6}");
+    EXPECT_EQ(c.fixtures[0].max_cycles, 5000);
+    EXPECT_EQ(c.fixtures[0].golden, "KVG00001");
+    EXPECT_EQ(c.fixtures[0].golden_every_s, 8 * 3600);
+    EXPECT_EQ(c.fixtures[1].max_cycles, 0) << "no limit unless one is given";
     EXPECT_EQ(c.fixtures[1].port, "rfc2217://bench3:3001");
     EXPECT_EQ(c.fixtures[1].power_switch, "2");
 }
@@ -152,6 +159,17 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"KeywordConnectionString", "database = \"host=localhost dbname=x\"\n" + FIXTURE,
                 " bad database 'host=localhost dbname=x': a keyword connection string; give a postgresql:// URI or a "
                 "SQLite file"},
+        Mistake{"NoMaxCycles", FIXTURE + "max_cycles = 0\n", "4: bad max_cycles 0 in [[fixture]] 1: expected a whole number from 1 to 100000000"},
+        Mistake{"GoldenEveryWithoutAGoldenBoard", FIXTURE + "golden_every = \"8h\"\n",
+                "1: fixture F1 has golden_every but no golden board"},
+        Mistake{"GoldenEveryWithoutUnit", FIXTURE + "golden = \"G1\"\ngolden_every = \"8\"\n",
+                "5: bad golden_every '8' in [[fixture]] 1: expected a time from \"1m\" to \"168h\", in s, m or h"},
+        Mistake{"GoldenEveryTooOften", FIXTURE + "golden = \"G1\"\ngolden_every = \"10s\"\n",
+                "5: bad golden_every '10s' in [[fixture]] 1: expected a time from \"1m\" to \"168h\", in s, m or h"},
+        Mistake{"GoldenEveryAsANumber", FIXTURE + "golden = \"G1\"\ngolden_every = 8\n",
+                "5: bad golden_every 8 in [[fixture]] 1: expected a time from \"1m\" to \"168h\", in s, m or h"},
+        Mistake{"GoldenWithASpace", FIXTURE + "golden = \"G 1\"\n",
+                "1: bad golden 'G 1' of fixture F1: expected a serial number of letters, digits and signs"},
         Mistake{"TokenWithSpace", "token = \"a b\"\n" + FIXTURE,
                 " the token may hold letters, digits, '-', '.', '_' and '~' only: the page carries it in its address"},
         Mistake{"TokenAPageCannotSend", "token = \"a+b&c#d\"\n" + FIXTURE,

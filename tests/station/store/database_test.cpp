@@ -345,17 +345,22 @@ TEST_P(DatabaseTest, ADatabaseOfTheFirstVersionIsUpgradedWithItsRecords)
     hung.hung_in = "FLASH";
     hung.fixture = "F2";
     hung.operator_name = "ann";
+    hung.golden = true;
+    hung.fixture_cycles = 4711;
     ASSERT_TRUE(open()->add(hung));
     std::vector<StoredAttempt> all;
     ASSERT_TRUE(open()->load({}, &all));
     ASSERT_EQ(all.size(), 2u);
     // Each later version's columns, empty for the records written before them.
-    auto shown = [](const StoredAttempt& a) { return a.label + ":" + a.hung_in + ":" + a.fixture + ":" + a.operator_name; };
-    EXPECT_EQ(shown(all[0]), "OLD:::");
-    EXPECT_EQ(shown(all[1]), "NEW:FLASH:F2:ann");
+    auto shown = [](const StoredAttempt& a) {
+        return a.label + ":" + a.hung_in + ":" + a.fixture + ":" + a.operator_name + ":" + std::to_string(a.golden) + ":" +
+               std::to_string(a.fixture_cycles);
+    };
+    EXPECT_EQ(shown(all[0]), "OLD::::0:0");
+    EXPECT_EQ(shown(all[1]), "NEW:FLASH:F2:ann:1:4711");
     YieldTally tally;
     ASSERT_TRUE(count_all(*open(), {}, &tally));
-    EXPECT_EQ(figures(tally.total), "all: 2 0 0 0 0 2");
+    EXPECT_EQ(figures(tally.total), "all: 1 0 0 0 0 1") << "a golden board is never in the yield";
 }
 
 TEST_P(DatabaseTest, TextOfAnyBytesIsStoredAsUtf8)

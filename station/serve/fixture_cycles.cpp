@@ -1,0 +1,77 @@
+#include "station/serve/fixture_cycles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace korvastation {
+
+using korvasim::Result;
+
+Result FixtureCycles::load()
+{
+    std::ifstream in(path_);
+    if (!in) {
+        if (errno == ENOENT)
+            return Result::ok();
+        return Result::failure("cannot read the fixtures' cycle counts " + path_ + ": " + strerror(errno));
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    const nlohmann::json counts = nlohmann::json::parse(text.str(), nullptr, false);
+    if (!counts.is_object())
+        return Result::failure(path_ + ": not the fixtures' cycle counts (a JSON object of counts): mend or remove it");
+    for (const auto& [fixture, n] : counts.items()) {
+        if (!n.is_number_integer() || n.get<long>() < 0)
+            return Result::failure(path_ + ": fixture " + fixture + "'s count is " + n.dump() +
+                                   ", expected a whole number from 0: mend or remove it");
+        counts_[fixture] = n.get<long>();
+    }
+    return Result::ok();
+}
+
+long FixtureCycles::count(const std::string& fixture) const
+{
+    const auto found = counts_.find(fixture);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+long FixtureCycles::add(const std::string& fixture)
+{
+    const long n = ++counts_[fixture];
+    save();
+    return n;
+}
+
+void FixtureCycles::reset(const std::string& fixture)
+{
+    counts_[fixture] = 0;
+    save();
+}
+
+// Written beside and renamed over the old file: a crash or a full disk
+// leaves the old counts whole, never half a file.
+void FixtureCycles::save()
+{
+    const std::string next = path_ + ".new";
+    {
+        std::ofstream out(next, std::ios::trunc);
+        out << nlohmann::json(counts_).dump() << "\n";
+        out.flush();
+        if (!out) {
+            trouble_ = "cannot write the fixtures' cycle counts " + next + ": " + strerror(errno);
+            std::remove(next.c_str());
+            return;
+        }
+    }
+    if (std::rename(next.c_str(), path_.c_str()) != 0) {
+        trouble_ = "cannot write the fixtures' cycle counts " + path_ + ": " + strerror(errno);
+        return;
+    }
+    trouble_.clear();
+}
+
+} // namespace korvastation
