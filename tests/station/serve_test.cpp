@@ -182,6 +182,45 @@ TEST(Serve, ScansTypedIntoTheTerminal)
     EXPECT_EQ(count_of(records, "\"operator\":\"bob\""), 2u) << records;
 }
 
+// A service's journal is all a line engineer may read: each verdict with
+// its diagnosis and what to do, a fixture that stops and how to clear it,
+// and the clearing itself, typed as a printed barcode would send it.
+TEST(Serve, TheTerminalSaysWhatThePageSays)
+{
+    const std::string dir = make_temp_dir();
+    PoweredBoard broken(dir, "a", "sram.d3=0");
+    {
+        std::ofstream config(dir + "/station.toml");
+        config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\ndudedoved = \"" << DUDEDOVED_PATH
+               << "\"\nhealth_window = 2\n[power]\non = \"echo on > {switch}\"\noff = \"echo off > {switch}\"\n"
+               << "shell = true\ncycle_wait = 0.2\n[advice]\nfailed = \"red tray\"\n[[fixture]]\nname = \"A\"\nport = \""
+               << broken.board.port() << "\"\nswitch = \"" << broken.pipe << "\"\n";
+    }
+    {
+        const TmuxTerminal terminal(dir, std::string(KORVASTATION_PATH) + " serve --config " + dir +
+                                             "/station.toml --operator bob", 240, 40);
+        auto wait_screen = [&](const std::string& text, size_t times) {
+            return terminal.wait_for(text, times, STATION_TIMEOUT_MS);
+        };
+        ASSERT_TRUE(wait_screen("serving until stopped", 1)) << terminal.screen();
+        const std::string verdict = ": failed, SRAM data line 3 stuck at 0: red tray";
+        terminal.type("KV1");
+        ASSERT_TRUE(wait_screen("A KV1" + verdict, 1)) << terminal.screen();
+        terminal.type("KV2");
+        ASSERT_TRUE(wait_screen("A KV2" + verdict, 1)) << terminal.screen();
+        EXPECT_TRUE(wait_screen("fixture A: check the fixture (its last 2 boards all failed: SRAM data line 3 stuck at 0); "
+                                "then scan CHECKED:A or press Fixture checked on the page", 1))
+            << terminal.screen();
+        terminal.type("KV3");
+        EXPECT_TRUE(wait_screen("KV3 not started: fixture A waits to be checked", 1)) << terminal.screen();
+        terminal.type("CHECKED:A");
+        EXPECT_TRUE(wait_screen("fixture A checked: it takes boards again", 1)) << terminal.screen();
+    }
+    const std::string events = read_file(dir + "/records/" + ServeProcess::iso_day() + "/events.jsonl");
+    EXPECT_NE(events.find("\"kind\":\"fixture checked\",\"fixture\":\"A\",\"operator\":\"bob\""), std::string::npos)
+        << events;
+}
+
 TEST(Serve, ASuspectFixtureTakesNoBoardUntilChecked)
 {
     // A fixture whose cable is off: every board in it comes out "not
