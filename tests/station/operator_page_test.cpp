@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <map>
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
@@ -62,21 +64,25 @@ int hold_ms(int i)
 
 class OperatorPage : public testing::Test {
 protected:
-    // more: the station's lines; fixture_c: fixture C's own.
-    void start(const std::string& more, const std::string& fixture_c = "")
+    // more: the station's lines; fixtures: lines of a fixture's own, by name.
+    void start(const std::string& more, std::map<std::string, std::string> fixtures = {})
     {
         dir_ = make_temp_dir();
         tool_ = std::make_unique<ScriptedTool>(dir_);
         tool_->plan("no-board-A", "pass");
         tool_->plan("no-board-B", "pass");
         tool_->plan("no-board-C", "fail SRAM");
+        // The scripted tool opens no port; the station is shown one that is there.
+        for (const char* name : {"A", "B", "C"})
+            std::ofstream(dir_ + "/no-board-" + name);
         station_ = std::make_unique<ServeProcess>(
-            dir_, std::vector<FixtureSetup>{{"A", nullptr, ""}, {"B", nullptr, ""}, {"C", nullptr, "", fixture_c}},
+            dir_, std::vector<FixtureSetup>{{"A", nullptr, "", fixtures["A"]}, {"B", nullptr, "", fixtures["B"]}, {"C", nullptr, "", fixtures["C"]}},
             "# no power\ndudedoved = \"" + tool_->path() + "\"\n" + more);
         ASSERT_FALSE(station_->url().empty()) << station_->process().err();
         browser_ = std::make_unique<WebDriver>(dir_);
         browser_->open(station_->url());
-        ASSERT_TRUE(browser_->wait_text("#fixture-A", "put a board in and scan it", 30000)) << browser_->text("body");
+        // The panels are drawn.
+        ASSERT_TRUE(browser_->wait_text("#fixture-C h2", "C", 30000)) << browser_->text("body");
         // Counts each time a button shows that its action went out.
         browser_->script("window.sent = 0; new MutationObserver(ms => { for (const m of ms) "
                          "if (m.target.classList.contains('sent')) window.sent++; })"
@@ -132,7 +138,7 @@ TEST_F(OperatorPage, EveryFixtureCheckedPressReachesTheStation)
 
 TEST_F(OperatorPage, EveryMaintenanceDonePressReachesTheStation)
 {
-    ASSERT_NO_FATAL_FAILURE(start("health_window = 0\n", "max_cycles = 1\n"));
+    ASSERT_NO_FATAL_FAILURE(start("health_window = 0\n", {{"C", "max_cycles = 1\n"}}));
     const Streamer streamer(*station_, "B");
     for (int i = 0; i < PRESSES; ++i) {
         ASSERT_EQ(station_->post("scan", {{"text", "KV" + std::to_string(i)}, {"fixture", "C"}}).status, 200);
@@ -147,6 +153,33 @@ TEST_F(OperatorPage, EveryMaintenanceDonePressReachesTheStation)
     }
     const std::string events = read_file(dir_ + "/records/" + ServeProcess::iso_day() + "/events.jsonl");
     EXPECT_EQ(count_of(events, "\"kind\":\"maintenance done\""), size_t(PRESSES));
+}
+
+// What a fixture's care looks like to an operator: one waits for its golden
+// board, one is past its maintenance count and still tests, one whose
+// golden board failed waits to be checked.
+TEST_F(OperatorPage, FixturesKeptFit)
+{
+    ASSERT_NO_FATAL_FAILURE(start("", {{"A", "golden = \"KVG00001\"\n"},
+                                       {"B", "max_cycles = 1\n"},
+                                       {"C", "golden = \"KVG00003\"\n"}}));
+    EXPECT_TRUE(browser_->wait_text("#fixture-A", "test its golden board KVG00001 first", 30000)) << browser_->text("body");
+    browser_->type("#fixture", "A");
+    browser_->type("#scan", "KV000001\n");
+    EXPECT_TRUE(browser_->wait_text("#message", "KV000001 not started: fixture A waits for its golden board KVG00001", 30000))
+        << browser_->text("#message");
+    ASSERT_EQ(station_->post("scan", {{"text", "KV000002"}, {"fixture", "B"}}).status, 200);
+    ASSERT_EQ(station_->post("scan", {{"text", "KVG00003"}, {"fixture", "C"}}).status, 200);
+    EXPECT_TRUE(browser_->wait_text("#fixture-B", "1 board since its maintenance: maintenance due", 30000))
+        << browser_->text("#fixture-B");
+    EXPECT_TRUE(browser_->wait_text("#fixture-B", "PASS", 30000)) << browser_->text("#fixture-B");
+    EXPECT_TRUE(browser_->wait_text("#fixture-C", "its golden board KVG00003 failed SRAM", 30000))
+        << browser_->text("#fixture-C");
+    EXPECT_TRUE(browser_->wait_text("#fixture-C", "golden board KVG00003", 30000)) << browser_->text("#fixture-C");
+    EXPECT_TRUE(browser_->wait_shown("#checked-C", 30000));
+    EXPECT_TRUE(browser_->wait_shown("#maintained-B", 30000));
+    if (const char* folder = getenv("KORVA_SCREENSHOTS"); folder && *folder)
+        browser_->screenshot(std::string(folder) + "/operator-page-care.png");
 }
 
 // Each scanning point keeps its own selection: a label scanned at one never
