@@ -3,7 +3,9 @@
 // memory of one simulator over many power-ups.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "sim/board/board.h"
@@ -57,6 +59,47 @@ void BM_VerbosePacedSdramTest(benchmark::State& state)
         benchmark::Counter(358.0 * 200000 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_VerbosePacedSdramTest)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Where one fault's run of the coverage spends its time, in the way the
+// coverage runs it (a board of its own, the line sending at once): making
+// the engine and mapping the board, the boot (its code translated on the
+// way), the test, the same test again on the same board (its code
+// translated already: the difference is the translation), and tearing down.
+void BM_OneFaultsRunSplit(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    double made = 0, booted = 0, tested = 0, again = 0, gone = 0;
+    const auto ms = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
+    for (auto _ : state) {
+        korvasim::BoardConfig config;
+        config.timed_line = false;
+        const auto t0 = Clock::now();
+        auto board = std::make_unique<Board>(config);
+        const auto t1 = Clock::now();
+        boot(*board);
+        const auto t2 = Clock::now();
+        command(*board, "3");
+        const auto t3 = Clock::now();
+        command(*board, "3");
+        const auto t4 = Clock::now();
+        board.reset();
+        const auto t5 = Clock::now();
+        made += ms(t0, t1);
+        booted += ms(t1, t2);
+        tested += ms(t2, t3);
+        again += ms(t3, t4);
+        gone += ms(t4, t5);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["engine_ms"] = made / n;
+    state.counters["boot_ms"] = booted / n;
+    state.counters["sram_test_ms"] = tested / n;
+    state.counters["sram_test_again_ms"] = again / n;
+    state.counters["teardown_ms"] = gone / n;
+}
+BENCHMARK(BM_OneFaultsRunSplit)->Unit(benchmark::kMillisecond)->Iterations(200);
 
 // The process's resident size in kB.
 long resident_kb()

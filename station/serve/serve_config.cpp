@@ -230,6 +230,36 @@ Result read_advice(const std::string& path, TableReader& top, ServeConfig* confi
     return advice.no_other_keys();
 }
 
+// A fixture's serial numbers: its pattern compiled, an example it takes,
+// its golden board's.
+Result check_serials(const std::string& at, const std::string& where, FixtureSpec* fixture)
+{
+    FixtureSpec& f = *fixture;
+    if (!f.serial_pattern.empty()) {
+        f.pattern = std::make_shared<const SerialPattern>(f.serial_pattern);
+        if (const std::string why = f.pattern->error(); !why.empty())
+            return Result::failure(at + "bad serial_pattern '" + shown_pattern(f.serial_pattern) + "' in " + where + ": " +
+                                   why);
+        if (!f.serial_example.empty() && !f.pattern->matches(f.serial_example))
+            return Result::failure(at + "serial_example '" + shown_pattern(f.serial_example) + "' of fixture " + f.name +
+                                   " does not match its serial_pattern");
+        if (f.serial_example.empty())
+            f.serial_example = example_of_pattern(f.serial_pattern);
+        if (f.serial_example.empty() || !f.pattern->matches(f.serial_example))
+            return Result::failure(at + "fixture " + f.name + " needs serial_example = \"...\", a serial number its "
+                                   "serial_pattern takes: none could be made from the pattern");
+    } else if (!f.serial_example.empty()) {
+        return Result::failure(at + "fixture " + f.name + " has a serial_example but no serial_pattern");
+    }
+    if (f.golden_every_s > 0 && f.golden.empty())
+        return Result::failure(at + "fixture " + f.name + " has golden_every but no golden board");
+    for (unsigned char c : f.golden)
+        if (c <= 0x20 || c >= 0x7f)
+            return Result::failure(at + "bad golden '" + shown_pattern(f.golden) + "' of fixture " + f.name +
+                                   ": expected a serial number of letters, digits and signs");
+    return Result::ok();
+}
+
 Result read_fixture(const std::string& path, const toml::node& node, size_t index, ServeConfig* config)
 {
     const std::string where = "[[fixture]] " + std::to_string(index + 1);
@@ -273,28 +303,7 @@ Result read_fixture(const std::string& path, const toml::node& node, size_t inde
                                "', but no [power] commands switch it");
     if (config->settings.power_on.uses_switch() && f.power_switch.empty())
         return Result::failure(at + "fixture " + f.name + " has no switch, and the power commands use {switch}");
-    if (!f.serial_pattern.empty()) {
-        f.pattern = std::make_shared<const SerialPattern>(f.serial_pattern);
-        if (const std::string why = f.pattern->error(); !why.empty())
-            return Result::failure(at + "bad serial_pattern '" + shown_pattern(f.serial_pattern) + "' in " + where + ": " +
-                                   why);
-        if (!f.serial_example.empty() && !f.pattern->matches(f.serial_example))
-            return Result::failure(at + "serial_example '" + shown_pattern(f.serial_example) + "' of fixture " + f.name +
-                                   " does not match its serial_pattern");
-        if (f.serial_example.empty())
-            f.serial_example = example_of_pattern(f.serial_pattern);
-        if (f.serial_example.empty() || !f.pattern->matches(f.serial_example))
-            return Result::failure(at + "fixture " + f.name + " needs serial_example = \"...\", a serial number its "
-                                   "serial_pattern takes: none could be made from the pattern");
-    } else if (!f.serial_example.empty()) {
-        return Result::failure(at + "fixture " + f.name + " has a serial_example but no serial_pattern");
-    }
-    if (f.golden_every_s > 0 && f.golden.empty())
-        return Result::failure(at + "fixture " + f.name + " has golden_every but no golden board");
-    for (unsigned char c : f.golden)
-        if (c <= 0x20 || c >= 0x7f)
-            return Result::failure(at + "bad golden '" + shown_pattern(f.golden) + "' of fixture " + f.name +
-                                   ": expected a serial number of letters, digits and signs");
+    KORVA_TRY(check_serials(at, where, &f));
     config->fixtures.push_back(f);
     return Result::ok();
 }

@@ -19,9 +19,8 @@ std::string write_config(const std::string& text)
     return path;
 }
 
-TEST(ServeConfig, ReadsEverySetting)
-{
-    const std::string path = write_config(R"(station = "bench3"
+// Every key a configuration may hold.
+const char EVERY_SETTING[] = R"(station = "bench3"
 database = "postgresql://line/korva"
 records = "/var/lib/korva/records"
 http = "0.0.0.0:8080"
@@ -58,7 +57,11 @@ golden_every = "8h"
 name = "F2"
 port = "rfc2217://bench3:3001"
 switch = "2"
-)");
+)";
+
+TEST(ServeConfig, ReadsEverySetting)
+{
+    const std::string path = write_config(EVERY_SETTING);
     ServeConfig c;
     ASSERT_TRUE(load_serve_config(path, &c)) << load_serve_config(path, &c).why();
     EXPECT_EQ(c.settings.station_name, "bench3");
