@@ -26,17 +26,6 @@ std::vector<nlohmann::json> lines_of(const std::string& text)
 
 class FixtureCare : public ServedStationTest {
 protected:
-    void restart()
-    {
-        interrupts_ = 1;
-        while (station_->turn(interrupts_)) {
-        }
-        ASSERT_EQ(station_->finish(interrupts_), 0);
-        station_.reset();
-        interrupts_ = 0;
-        ASSERT_NO_FATAL_FAILURE(start());
-    }
-
     // Scans serial into F1 and turns until its verdict stands.
     void test_in_f1(const std::string& serial)
     {

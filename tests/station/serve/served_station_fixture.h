@@ -66,6 +66,24 @@ protected:
         return done();
     }
 
+    // Stops the station as a SIGTERM would: its exit status.
+    int stop()
+    {
+        interrupts_ = 1;
+        while (station_->turn(interrupts_)) {
+        }
+        return station_->finish(interrupts_);
+    }
+
+    // Stops the station and starts it again on the same folders.
+    void restart()
+    {
+        ASSERT_EQ(stop(), 0);
+        station_.reset();
+        interrupts_ = 0;
+        ASSERT_NO_FATAL_FAILURE(start());
+    }
+
     const FixturePanel& panel(const std::string& name)
     {
         snapshot_ = station_->snapshot(Clock::now());

@@ -44,10 +44,7 @@ TEST_F(ServedStationTest, AScanStartsItsFixtureAndTheVerdictStays)
     scan("F1");
     EXPECT_EQ(scan("KV000001").message, "KV000001 passed today already: scan it again to test it again in fixture F1");
     EXPECT_EQ(scan("KV000001").message, "KV000001 into fixture F1");
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_EQ(stop(), 0);
 }
 
 TEST_F(ServedStationTest, ALineTooLongForAScanIsRefusedOnceAndNoneOfItTaken)
@@ -109,10 +106,7 @@ TEST_F(ServedStationTest, AStopRecordsTheBoardUnderTest)
     ASSERT_NO_FATAL_FAILURE(start());
     scan("KV000001", "F1");
     ASSERT_TRUE(turn_until([&] { return panel("F1").board && panel("F1").board->running_test == TEST_FLASH; }));
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_EQ(stop(), 0);
     EXPECT_NE(day_file().find("\"verdict\":\"stopped\""), std::string::npos) << day_file();
     EXPECT_NE(terminal().find("F1 KV000001: done: stopped"), std::string::npos) << terminal();
 }
@@ -134,13 +128,7 @@ TEST_F(ServedStationTest, EventsAreRecordedAndTheOperatorSurvivesARestart)
     EXPECT_EQ(station_->act({"scan", {{"text", "CHECKED:F1"}, {"point", "terminal"}}}).message,
               "fixture F1 takes boards again");
     EXPECT_EQ(panel("F1").state, Fixture::State::IDLE);
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    ASSERT_EQ(station_->finish(interrupts_), 0);
-    station_.reset();
-    interrupts_ = 0;
-    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(restart());
     EXPECT_EQ(station_->snapshot(Clock::now()).operator_name, "ann");
     const std::string events = read_file(config_.records_dir + "/" + day_of(std::chrono::system_clock::now()) +
                                          "/events.jsonl");
@@ -158,10 +146,7 @@ TEST_F(ServedStationTest, EventsAreRecordedAndTheOperatorSurvivesARestart)
     })) << stored.size();
     EXPECT_EQ(stored[0].kind + " " + stored[0].detail, "operator ann");
     EXPECT_EQ(stored[1].kind + " " + stored[1].fixture, "fixture checked F1");
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_EQ(stop(), 0);
 }
 
 // However a board comes back (the button, a re-scan, a restart of the
@@ -184,13 +169,7 @@ TEST_F(ServedStationTest, ABoardTestedAgainIsOneBoardOfTheDay)
     ASSERT_EQ(scan("KV000001").status, 200);
     ASSERT_TRUE(verdict()) << terminal();
     EXPECT_EQ(panel("F1").board->retest, 2);
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    ASSERT_EQ(station_->finish(interrupts_), 0);
-    station_.reset();
-    interrupts_ = 0;
-    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(restart());
     scan("KV000001");
     ASSERT_EQ(scan("KV000001").status, 200);
     ASSERT_TRUE(verdict()) << terminal();
@@ -206,10 +185,7 @@ TEST_F(ServedStationTest, ABoardTestedAgainIsOneBoardOfTheDay)
     // in which the records became complete.
     std::sort(retests.begin(), retests.end());
     EXPECT_EQ(retests, (std::vector<std::string>{"0", "1", "2", "3"}));
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_EQ(stop(), 0);
 }
 
 // The day's file is the station's own record: a database file deleted under
@@ -232,10 +208,7 @@ TEST_F(ServedStationTest, ADatabaseFileDeletedUnderTheStationIsMadeAgainWithTheD
         return store->load({}, &held) && held.size() == 2;
     })) << held.size();
     EXPECT_EQ(held[0].label + " " + held[1].label, "KV000001 KV000002");
-    interrupts_ = 1;
-    while (station_->turn(interrupts_)) {
-    }
-    EXPECT_EQ(station_->finish(interrupts_), 0);
+    EXPECT_EQ(stop(), 0);
 }
 
 } // namespace
