@@ -213,13 +213,18 @@ TEST(InstanceLocks, ASecondHolderIsRefusedNamingTheFirst)
     EXPECT_NE(refused.why().find("): one station for it at a time"), std::string::npos) << refused.why();
 }
 
-TEST(ServeConfig, TheDocumentedExampleIsValid)
+TEST(ServeConfig, TheDocumentedExamplesAreValid)
 {
     ServeConfig c;
     const korvasim::Result loaded = load_serve_config(DOCS_DIR "/station.toml", &c);
     ASSERT_TRUE(loaded) << loaded.why();
     EXPECT_EQ(c.fixtures.size(), 2u);
     EXPECT_EQ(c.advice[Verdict::FAILED], "put the board on the red tray");
+    ServeConfig simulated;
+    const korvasim::Result tried = load_serve_config(DOCS_DIR "/station-simulated.toml", &simulated);
+    ASSERT_TRUE(tried) << tried.why();
+    EXPECT_EQ(simulated.fixtures.size(), 2u);
+    EXPECT_TRUE(simulated.settings.power_on.uses_switch());
 }
 
 TEST(ServeConfig, AFileThatCannotBeReadIsNamed)
