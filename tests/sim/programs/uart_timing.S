@@ -1,9 +1,19 @@
 /* Sends 'U' and reads the line status at once into r4, then polls until the
- * transmitter has room, counting the polls in r6. */
+ * transmitter has room, counting the polls in r6. The line is slow (divisor
+ * 0x2000, about 90 ms a byte), so that the status read right after the
+ * write comes before the byte is out even when the host is descheduled
+ * between the two. */
 #include "tests/sim/programs/program.h"
     big_endian_core
     ldr     r2, =UART_BASE
-    uart_8n1 r2
+    mov     r1, #UART_LCR_DLAB
+    strb    r1, [r2, #UART_LCR]
+    mov     r1, #0
+    strb    r1, [r2, #UART_DLL]
+    mov     r1, #0x20
+    strb    r1, [r2, #UART_DLM]
+    mov     r1, #UART_LCR_8N1
+    strb    r1, [r2, #UART_LCR]
     mov     r1, #'U'
     strb    r1, [r2, #UART_THR]
     ldrb    r4, [r2, #UART_LSR]
