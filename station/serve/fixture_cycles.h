@@ -26,7 +26,6 @@ public:
     void reset(const std::string& fixture);
     // Why the file could not be written last time; empty when it was.
     const std::string& trouble() const { return trouble_; }
-    const std::string& path() const { return path_; }
 
 private:
     void save();
