@@ -201,10 +201,11 @@ ActionReply ServedStation::maintenance_done(const PageAction& action)
     if (fixture < 0)
         return refuse("no fixture " + shown_scan(name) + " at this station");
     const long boards = cycles_->count(name);
-    record_event("maintenance done", name, "after " + std::to_string(boards) + " boards");
+    const std::string after = "after " + std::to_string(boards) + (boards == 1 ? " board" : " boards");
+    record_event("maintenance done", name, after);
     cycles_->reset(name);
     watch_cycles();
-    say("fixture " + name + ": maintenance done after " + std::to_string(boards) + " boards, its count starts again", false);
+    say("fixture " + name + ": maintenance done " + after + ", its count starts again", false);
     return {200, "fixture " + name + " counts its boards from 0"};
 }
 
