@@ -61,13 +61,11 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
     std::vector<size_t> fixtures;
     const StationCore::Turn turn = core_.turn(boards_under_test(&fixtures), inputs);
     handle_stop(interrupts, turn.now);
-    // A new day: the boards that passed yesterday are tested again without asking.
-    day_boards_.start_day(core_.yield().day());
-    answer_letters(turn.now);
-    if (turn.inputs[1])
-        read_scans();
     show_events(turn, fixtures);
     bool changed = turn.changed || unpublished_;
+    // The boards that are done leave their verdicts before any scan of this
+    // turn is read: a scan sent once the terminal told a verdict finds the
+    // fixture free.
     for (size_t k : fixtures)
         if (fixtures_[k]->update()) {
             changed = true;
@@ -75,6 +73,11 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
                 if (!a.golden)
                     day_boards_.add(a);
         }
+    // A new day: the boards that passed yesterday are tested again without asking.
+    day_boards_.start_day(core_.yield().day());
+    answer_letters(turn.now);
+    if (turn.inputs[1])
+        read_scans();
     if (hand_off_)
         for (const std::string& why : hand_off_->check(turn.now))
             tell(why);

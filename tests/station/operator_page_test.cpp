@@ -222,7 +222,7 @@ TEST(OperatorPages, EachPageAndTheTerminalScanForThemselves)
     p.click("#fixture option[value=A2]");
     ASSERT_TRUE(p.wait_text("#message", "fixture A2 selected", 30000)) << p.text("#message");
     terminal.type("SN9013");
-    EXPECT_TRUE(terminal.wait_for("SN9013 into fixture A1", 1, STATION_TIMEOUT_MS)) << terminal.screen();
+    ASSERT_TRUE(terminal.wait_for("SN9013 into fixture A1", 1, STATION_TIMEOUT_MS)) << terminal.screen();
     q.type("#scan", "SN9014\n");
     EXPECT_TRUE(q.wait_text("#message", "'SN9014' is no fixture's", 30000)) << q.text("#message");
     p.type("#scan", "SN9015\n");
@@ -236,11 +236,11 @@ TEST(OperatorPages, EachPageAndTheTerminalScanForThemselves)
     EXPECT_EQ(p.text("#message").find("KV000106 not started"), std::string::npos) << "Q's refusal is Q's";
     terminal.type("D");
     terminal.type("KV000106");
-    EXPECT_TRUE(terminal.wait_for("KV000106 is under test in fixture C", 1, STATION_TIMEOUT_MS)) << terminal.screen();
+    ASSERT_TRUE(terminal.wait_for("KV000106 is under test in fixture C", 1, STATION_TIMEOUT_MS)) << terminal.screen();
     std::vector<std::string> started;
-    const std::string records_path = dir + "/records/" + ServeProcess::iso_day() + "/attempts.jsonl";
-    ASSERT_TRUE(terminal.wait_for("A2 SN9015: done: passed", 1, STATION_TIMEOUT_MS)) << terminal.screen();
-    std::istringstream lines(read_file(records_path));
+    // Told once its record is written.
+    ASSERT_TRUE(terminal.wait_for("A2 SN9015: passed", 1, STATION_TIMEOUT_MS)) << terminal.screen();
+    std::istringstream lines(read_file(dir + "/records/" + ServeProcess::iso_day() + "/attempts.jsonl"));
     for (std::string line; std::getline(lines, line);) {
         const auto r = nlohmann::json::parse(line);
         started.push_back(r["label"].get<std::string>() + " " + r["fixture"].get<std::string>());

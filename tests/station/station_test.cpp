@@ -201,7 +201,7 @@ TEST_P(TableWidthTest, FitsTheTerminalAndKeepsLongPortNamesApart)
     // The window stays for its last screen to be read.
     const std::string command = std::string(KORVASTATION_PATH) + " --dudedoved " + DUDEDOVED_PATH + " --log-dir " +
                                 dir + "/logs " + by_id + "A1B2C3D4-if00-port0=SN1001 " + by_id +
-                                "E5F6A7B8-if00-port0=SN1002; sleep 600";
+                                "E5F6A7B8-if00-port0=SN1002";
     const TmuxTerminal terminal(dir, command, GetParam(), 30);
     ASSERT_TRUE(terminal.started());
     ASSERT_TRUE(terminal.wait_for("Summary: 2 boards, 2 passed", 1, STATION_TIMEOUT_MS)) << terminal.screen();

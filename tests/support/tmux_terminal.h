@@ -19,10 +19,17 @@ public:
     TmuxTerminal(const std::string& dir, const std::string& command, int width, int height)
         : dir_(dir), socket_(dir + "/tmux")
     {
-        Session start("/usr/bin/tmux", ChildOptions{{"-S", socket_, "new-session", "-d", "-x", std::to_string(width), "-y",
-                                                     std::to_string(height), command},
-                                                    {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
-                                                    dir});
+        // The window stays with its last screen when the command ends. A
+        // second window ends the server when the test's process is gone,
+        // however it went (a time-out kills a test without its destructors).
+        const std::string watch = "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do sleep 1; done; "
+                                  "exec /usr/bin/tmux -S '" + socket_ + "' kill-server";
+        Session start("/usr/bin/tmux",
+                      ChildOptions{{"-S", socket_, "new-session", "-d", "-x", std::to_string(width), "-y",
+                                    std::to_string(height), command, ";", "set-option", "remain-on-exit", "on", ";",
+                                    "new-window", "-d", watch},
+                                   {{"LSAN_OPTIONS", getenv("LSAN_OPTIONS") ? getenv("LSAN_OPTIONS") : ""}},
+                                   dir});
         started_ = start.wait_exit(30000) == 0;
         EXPECT_TRUE(started_) << start.err();
     }
