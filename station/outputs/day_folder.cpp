@@ -89,32 +89,35 @@ std::vector<std::string> DayFolder::newest_files(size_t days, const char* file) 
     return folders;
 }
 
-std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
+namespace {
+
+// Each line of the files that parse reads, in order; a line it cannot
+// read (a record cut by a crash) is passed over.
+template <typename T>
+std::vector<T> lines_of(const std::vector<std::string>& paths, korvasim::Result (*parse)(const std::string&, T*))
 {
-    std::vector<StoredAttempt> attempts;
-    for (const std::string& path : newest_files(days, RECORDS_FILE)) {
-        std::ifstream records(path);
-        for (std::string line; std::getline(records, line);) {
-            StoredAttempt a;
-            if (stored_attempt_of(line, &a))
-                attempts.push_back(std::move(a));
+    std::vector<T> read;
+    for (const std::string& path : paths) {
+        std::ifstream lines(path);
+        for (std::string line; std::getline(lines, line);) {
+            T item;
+            if (parse(line, &item))
+                read.push_back(std::move(item));
         }
     }
-    return attempts;
+    return read;
+}
+
+} // namespace
+
+std::vector<StoredAttempt> DayFolder::read_back(size_t days) const
+{
+    return lines_of(newest_files(days, RECORDS_FILE), stored_attempt_of);
 }
 
 std::vector<StationEvent> DayFolder::read_back_events(size_t days) const
 {
-    std::vector<StationEvent> events;
-    for (const std::string& path : newest_files(days, EVENTS_FILE)) {
-        std::ifstream lines(path);
-        for (std::string line; std::getline(lines, line);) {
-            StationEvent e;
-            if (station_event_of(line, &e))
-                events.push_back(std::move(e));
-        }
-    }
-    return events;
+    return lines_of(newest_files(days, EVENTS_FILE), station_event_of);
 }
 
 void DayFolder::take(const AttemptRecord& attempt)

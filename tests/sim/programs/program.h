@@ -32,14 +32,19 @@
     str     r1, [r0]
 .endm
 
-/* The UART at base set up as the board's: 115200 baud, 8N1. */
-.macro uart_8n1 base
+/* The UART at base set to 8N1 with the divisor dlm:dll. */
+.macro uart_divisor base, dll, dlm
     mov     r1, #UART_LCR_DLAB
     strb    r1, [\base, #UART_LCR]
-    mov     r1, #UART_DIVISOR
+    mov     r1, #\dll
     strb    r1, [\base, #UART_DLL]
-    mov     r1, #0
+    mov     r1, #\dlm
     strb    r1, [\base, #UART_DLM]
     mov     r1, #UART_LCR_8N1
     strb    r1, [\base, #UART_LCR]
+.endm
+
+/* The UART at base set up as the board's: 115200 baud, 8N1. */
+.macro uart_8n1 base
+    uart_divisor \base, UART_DIVISOR, 0
 .endm

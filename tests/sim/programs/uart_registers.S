@@ -6,14 +6,7 @@
     ldr     r2, =UART_BASE
     mov     r1, #0x05
     strb    r1, [r2, #UART_IER]
-    mov     r1, #UART_LCR_DLAB
-    strb    r1, [r2, #UART_LCR]
-    mov     r1, #7
-    strb    r1, [r2, #UART_DLL]
-    mov     r1, #0
-    strb    r1, [r2, #UART_DLM]
-    mov     r1, #UART_LCR_8N1
-    strb    r1, [r2, #UART_LCR]
+    uart_divisor r2, 7, 0
     mov     r1, #0x5A
     strb    r1, [r2, #7]
     /* Wait until the host has overrun the receive FIFO. */

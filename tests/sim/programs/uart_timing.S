@@ -6,14 +6,7 @@
 #include "tests/sim/programs/program.h"
     big_endian_core
     ldr     r2, =UART_BASE
-    mov     r1, #UART_LCR_DLAB
-    strb    r1, [r2, #UART_LCR]
-    mov     r1, #0
-    strb    r1, [r2, #UART_DLL]
-    mov     r1, #0x20
-    strb    r1, [r2, #UART_DLM]
-    mov     r1, #UART_LCR_8N1
-    strb    r1, [r2, #UART_LCR]
+    uart_divisor r2, 0, 0x20
     mov     r1, #'U'
     strb    r1, [r2, #UART_THR]
     ldrb    r4, [r2, #UART_LSR]
