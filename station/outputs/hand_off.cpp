@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "station/run/installation.h"
+
 namespace korvastation {
 
 using korvasim::Result;
@@ -84,20 +86,10 @@ Result HandOff::open()
 
 Result HandOff::write_outbox() const
 {
-    // Written whole beside it, then put in its place: a crash leaves the
-    // old outbox or the new one, never half of either.
-    const std::string next = outbox_ + ".new";
-    {
-        std::ofstream out(next, std::ios::trunc);
-        for (const Record& r : records_)
-            out << r.line;
-        out.flush();
-        if (!out)
-            return Result::failure("cannot write the hand-off's outbox " + next + ": " + strerror(errno));
-    }
-    if (rename(next.c_str(), outbox_.c_str()) != 0)
-        return Result::failure("cannot write the hand-off's outbox " + outbox_ + ": " + strerror(errno));
-    return Result::ok();
+    std::string text;
+    for (const Record& r : records_)
+        text += r.line;
+    return replace_file(outbox_, text, "the hand-off's outbox");
 }
 
 void HandOff::take(const AttemptRecord& attempt)

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +24,24 @@ bool make_dirs(const std::string& path)
     }
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+korvasim::Result replace_file(const std::string& path, const std::string& text, const std::string& what)
+{
+    const std::string next = path + ".new";
+    {
+        std::ofstream out(next, std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            const int error = errno;
+            std::remove(next.c_str());
+            return korvasim::Result::failure("cannot write " + what + " " + next + ": " + strerror(error));
+        }
+    }
+    if (std::rename(next.c_str(), path.c_str()) != 0)
+        return korvasim::Result::failure("cannot write " + what + " " + path + ": " + strerror(errno));
+    return korvasim::Result::ok();
 }
 
 std::string default_log_dir()

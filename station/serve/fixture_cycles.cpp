@@ -1,11 +1,12 @@
 #include "station/serve/fixture_cycles.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "station/run/installation.h"
 
 namespace korvastation {
 
@@ -52,26 +53,10 @@ void FixtureCycles::reset(const std::string& fixture)
     save();
 }
 
-// Written beside and renamed over the old file: a crash or a full disk
-// leaves the old counts whole, never half a file.
 void FixtureCycles::save()
 {
-    const std::string next = path_ + ".new";
-    {
-        std::ofstream out(next, std::ios::trunc);
-        out << nlohmann::json(counts_).dump() << "\n";
-        out.flush();
-        if (!out) {
-            trouble_ = "cannot write the fixtures' cycle counts " + next + ": " + strerror(errno);
-            std::remove(next.c_str());
-            return;
-        }
-    }
-    if (std::rename(next.c_str(), path_.c_str()) != 0) {
-        trouble_ = "cannot write the fixtures' cycle counts " + path_ + ": " + strerror(errno);
-        return;
-    }
-    trouble_.clear();
+    const Result saved = replace_file(path_, nlohmann::json(counts_).dump() + "\n", "the fixtures' cycle counts");
+    trouble_ = saved ? "" : saved.why();
 }
 
 } // namespace korvastation
