@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -151,86 +152,17 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenFailure{"PortZero", "rfc2217://127.0.0.1:0", "expected rfc2217://HOST:PORT, PORT from 1 to 65535"}),
     [](const testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.name); });
 
-// A telnet server that agrees to everything but answers the baud rate with
-// one of its own, as an access server whose port cannot go that fast.
-class RefusingServer {
+// A server on loopback for one client, whom client serves on a thread of
+// its own until it is done or stop is set.
+class OneClientServer {
 public:
-    RefusingServer()
+    using Client = std::function<void(int fd, const std::atomic<bool>& stop)>;
+    explicit OneClientServer(Client client) : client_(std::move(client))
     {
         listener_ = listen_on_loopback(&port_, 1);
         thread_ = std::thread([this] { serve(); });
     }
-    ~RefusingServer()
-    {
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
-    }
-    std::string url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    void serve()
-    {
-        const int c = accept(listener_, nullptr, nullptr);
-        if (c < 0)
-            return;
-        std::string in;
-        unsigned char buffer[512];
-        ssize_t n;
-        while ((n = read(c, buffer, sizeof buffer)) > 0) {
-            in.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
-            std::string out;
-            size_t i = 0;
-            for (; i + 2 < in.size(); ) {
-                const unsigned char verb = static_cast<unsigned char>(in[i + 1]);
-                if (static_cast<unsigned char>(in[i]) != 255) {
-                    ++i;
-                } else if (verb == 251 || verb == 253) {  // WILL, DO: agreed
-                    out += {'\xff', static_cast<char>(verb == 251 ? 253 : 251), in[i + 2]};
-                    i += 3;
-                } else if (verb == 250) {  // SB 44 command value IAC SE
-                    const size_t se = in.find("\xff\xf0", i);
-                    if (se == std::string::npos)
-                        break;
-                    std::string value = in.substr(i + 4, se - i - 4);
-                    if (in[i + 3] == 1)
-                        value = std::string("\x00\x00\x25\x80", 4);  // 9600
-                    out += "\xff\xfa\x2c" + std::string(1, static_cast<char>(in[i + 3] + 100)) + value + "\xff\xf0";
-                    i = se + 2;
-                } else {
-                    i += 3;
-                }
-            }
-            in.erase(0, i);
-            if (write(c, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
-                break;
-        }
-        close(c);
-    }
-
-    int listener_ = -1, port_ = 0;
-    std::thread thread_;
-};
-
-TEST(NetworkPort, AServerThatRefusesTheBaudRateIsNamed)
-{
-    RefusingServer server;
-    Session tool(DUDEDOVED_PATH, ChildOptions{{"-p", server.url()}, {}, make_temp_dir()});
-    EXPECT_EQ(tool.wait_exit(RUN_TIMEOUT_MS), 1);
-    EXPECT_EQ(tool.err(), "Could not configure serial port " + server.url() +
-                              " (the server refuses 115200 baud (it answered 9600)).\n");
-}
-
-// A server that never reads and sends without end: either the board's
-// bytes before any negotiation, or the same option request again and again.
-class FloodingServer {
-public:
-    explicit FloodingServer(std::string flood) : flood_(std::move(flood))
-    {
-        listener_ = listen_on_loopback(&port_, 1);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FloodingServer()
+    ~OneClientServer()
     {
         stop_ = true;
         shutdown(listener_, SHUT_RDWR);
@@ -245,19 +177,74 @@ private:
         const int c = accept(listener_, nullptr, nullptr);
         if (c < 0)
             return;
-        std::string block;
-        while (block.size() < 16384)
-            block += flood_;
-        while (!stop_ && send(c, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
-        }
+        client_(c, stop_);
         close(c);
     }
 
-    std::string flood_;
+    Client client_;
     int listener_ = -1, port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// A telnet server that agrees to everything but answers the baud rate with
+// one of its own, as an access server whose port cannot go that fast.
+void refuse_the_baud_rate(int c, const std::atomic<bool>&)
+{
+    std::string in;
+    unsigned char buffer[512];
+    ssize_t n;
+    while ((n = read(c, buffer, sizeof buffer)) > 0) {
+        in.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
+        std::string out;
+        size_t i = 0;
+        for (; i + 2 < in.size(); ) {
+            const unsigned char verb = static_cast<unsigned char>(in[i + 1]);
+            if (static_cast<unsigned char>(in[i]) != 255) {
+                ++i;
+            } else if (verb == 251 || verb == 253) {  // WILL, DO: agreed
+                out += {'\xff', static_cast<char>(verb == 251 ? 253 : 251), in[i + 2]};
+                i += 3;
+            } else if (verb == 250) {  // SB 44 command value IAC SE
+                const size_t se = in.find("\xff\xf0", i);
+                if (se == std::string::npos)
+                    break;
+                std::string value = in.substr(i + 4, se - i - 4);
+                if (in[i + 3] == 1)
+                    value = std::string("\x00\x00\x25\x80", 4);  // 9600
+                out += "\xff\xfa\x2c" + std::string(1, static_cast<char>(in[i + 3] + 100)) + value + "\xff\xf0";
+                i = se + 2;
+            } else {
+                i += 3;
+            }
+        }
+        in.erase(0, i);
+        if (write(c, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+            break;
+    }
+}
+
+TEST(NetworkPort, AServerThatRefusesTheBaudRateIsNamed)
+{
+    OneClientServer server(refuse_the_baud_rate);
+    Session tool(DUDEDOVED_PATH, ChildOptions{{"-p", server.url()}, {}, make_temp_dir()});
+    EXPECT_EQ(tool.wait_exit(RUN_TIMEOUT_MS), 1);
+    EXPECT_EQ(tool.err(), "Could not configure serial port " + server.url() +
+                              " (the server refuses 115200 baud (it answered 9600)).\n");
+}
+
+// A server that never reads and sends without end: either the board's
+// bytes before any negotiation, or the same option request again and again.
+OneClientServer::Client flood_with(const std::string& flood)
+{
+    return [flood](int c, const std::atomic<bool>& stop) {
+        std::string block;
+        while (block.size() < 16384)
+            block += flood;
+        while (!stop && send(c, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+        }
+    };
+}
 
 struct Flood {
     const char* name;
@@ -273,7 +260,7 @@ class NetworkPortFlood : public testing::TestWithParam<Flood> {};
 
 TEST_P(NetworkPortFlood, EndsWithinTheSetUpLimitInOneLine)
 {
-    FloodingServer server(GetParam().bytes);
+    OneClientServer server(flood_with(GetParam().bytes));
     Session tool(DUDEDOVED_PATH, ChildOptions{{"-p", server.url()}, {}, make_temp_dir()});
     EXPECT_EQ(tool.wait_exit(RUN_TIMEOUT_MS), 1);
     const std::string start = "Could not ";
