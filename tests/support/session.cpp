@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -96,6 +97,7 @@ Session::Session(const std::string& program, const ChildOptions& options, Pty* p
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    const pid_t test = getpid();
     pid_ = fork();
     if (pid_ < 0)
         fail("fork");
@@ -108,6 +110,10 @@ Session::Session(const std::string& program, const ChildOptions& options, Pty* p
             (setgroups(0, nullptr) != 0 || setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
              setresuid(NOBODY, NOBODY, NOBODY) != 0))
             _exit(125);
+        // A test killed (a time-out runs no destructor) takes what it
+        // started with it. Set after the change of user, which clears it.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test)
+            _exit(124);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

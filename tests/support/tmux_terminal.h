@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -33,7 +34,16 @@ public:
         started_ = start.wait_exit(30000) == 0;
         EXPECT_TRUE(started_) << start.err();
     }
-    ~TmuxTerminal() { tmux({"kill-server"}); }
+    ~TmuxTerminal()
+    {
+        // The command has ended before the test's folder goes: a station
+        // told to stop still writes its records.
+        const std::string pane = tmux({"display-message", "-p", "-t", ":0", "#{pane_pid}"});
+        tmux({"kill-server"});
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (running(pane) && std::chrono::steady_clock::now() < give_up)
+            usleep(50 * 1000);
+    }
     TmuxTerminal(const TmuxTerminal&) = delete;
     TmuxTerminal& operator=(const TmuxTerminal&) = delete;
 
@@ -59,6 +69,20 @@ public:
     }
 
 private:
+    // Whether the process pid (as text) is there and not yet a zombie.
+    static bool running(const std::string& pid)
+    {
+        const std::string number = pid.substr(0, pid.find('\n'));
+        if (number.empty())
+            return false;
+        std::ifstream stat("/proc/" + number + "/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            return false;
+        const size_t state = line.rfind(')');
+        return state != std::string::npos && state + 2 < line.size() && line[state + 2] != 'Z';
+    }
+
     std::string tmux(std::vector<std::string> args) const
     {
         args.insert(args.begin(), {"-S", socket_});
