@@ -162,10 +162,17 @@ PY
 )
 echo "dashboard:   verdict to the page's event: $latency (target under 0.5 s)"
 
-# Coverage by fault model: cells worked out, pairs and couplings simulated.
-start=$(date +%s.%N)
-"$sim_bin" --coverage=all >/dev/null 2>&1
-echo "coverage=all: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f s", b - a }') on $(nproc) cores (target under 60 s)"
+# The coverage as a firmware engineer runs it: the catalogue, and every
+# fault model (cells worked out, pairs and couplings simulated). The
+# simulator's benchmarks above run both beside a board booted afresh for
+# every run (BM_CoverageFromSavedStatesAgainstFreshBoots).
+for mode in coverage coverage=all; do
+  start=$(date +%s.%N)
+  "$sim_bin" --$mode >/dev/null 2>&1
+  target="under 1 s"
+  [ "$mode" = coverage=all ] && target="under 10 s"
+  echo "$mode: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f s", b - a }') on $(nproc) cores (target $target)"
+done
 
 rss_of() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"

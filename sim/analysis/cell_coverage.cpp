@@ -13,6 +13,7 @@ CellCoverage::CellCoverage(const std::vector<uint8_t>& image, bool sdram, int bu
 {
     BoardConfig config;
     config.timed_line = false;
+    config.pause_when_waiting = true;
     Board board(config);
     (sdram ? board.sdram() : board.sram()).observe_reads([this](uint32_t offset, uint32_t value) {
         auto [it, first] = reads_.emplace(offset, std::make_pair(value, value));

@@ -53,13 +53,14 @@ std::vector<std::string> coupling_sample(bool sdram, size_t count, uint32_t seed
 }
 
 SampledCoverage sample_coupling_coverage(const std::vector<uint8_t>& image, bool sdram, size_t count,
-                                         uint32_t seed, int budget_ms, unsigned threads)
+                                         uint32_t seed, const RunPlan& plan)
 {
     const std::vector<std::string> specs = coupling_sample(sdram, count, seed);
     std::vector<char> caught(specs.size(), 0);
-    parallel_for(specs.size(), threads, [&](size_t i) {
+    parallel_for(specs.size(), plan.threads, [&](size_t i) {
         const TestOutcome o = run_board_test(image, catalogue_faults(specs[i]),
-                                             sdram ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST, false, budget_ms);
+                                             sdram ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST, false, plan.budget_ms,
+                                             plan.start);
         caught[i] = o.answered && o.code != 0;
     });
     SampledCoverage c{};

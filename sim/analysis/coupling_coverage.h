@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/analysis/test_runner.h"
 #include "sim/board/faults.h"
 
 namespace korvasim {
@@ -25,7 +26,7 @@ struct SampledCoverage {
 std::vector<std::string> coupling_sample(bool sdram, size_t count, uint32_t seed);
 
 SampledCoverage sample_coupling_coverage(const std::vector<uint8_t>& image, bool sdram, size_t count,
-                                         uint32_t seed, int budget_ms, unsigned threads);
+                                         uint32_t seed, const RunPlan& plan);
 
 // The Wilson score interval at 95% for caught of n.
 void wilson_interval(size_t caught, size_t n, double* low, double* high);

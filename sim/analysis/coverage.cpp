@@ -6,10 +6,6 @@
 
 namespace korvasim {
 
-namespace {
-
-} // namespace
-
 std::string code_text(const TestOutcome& outcome)
 {
     return outcome.answered ? std::to_string(outcome.code) : "hang";
@@ -32,16 +28,15 @@ Detection CoverageRow::detection() const
 }
 
 std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
-                                      const std::vector<CatalogueFault>& faults, int budget_ms,
-                                      unsigned threads)
+                                      const std::vector<CatalogueFault>& faults, const RunPlan& plan)
 {
     std::vector<CoverageRow> rows(faults.size());
-    parallel_for(faults.size(), threads, [&](size_t i) {
+    parallel_for(faults.size(), plan.threads, [&](size_t i) {
         const FaultSet set = catalogue_faults(faults[i].spec);
         rows[i].fault = faults[i];
-        // A fresh board for each test, so a hang in one hides no other.
+        // A run of its own for each test, so a hang in one hides no other.
         for (int t = 0; t < BOARD_TEST_COUNT; ++t)
-            rows[i].outcomes[t] = run_board_test(image, set, TEST_COMMANDS[t], false, budget_ms);
+            rows[i].outcomes[t] = run_board_test(image, set, TEST_COMMANDS[t], false, plan.budget_ms, plan.start);
     });
     return rows;
 }

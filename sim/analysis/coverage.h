@@ -29,8 +29,7 @@ struct CoverageRow {
 };
 
 std::vector<CoverageRow> run_coverage(const std::vector<uint8_t>& image,
-                                      const std::vector<CatalogueFault>& faults, int budget_ms,
-                                      unsigned threads);
+                                      const std::vector<CatalogueFault>& faults, const RunPlan& plan);
 
 // The catalogue's faults counted by part and class, in the report's order,
 // and all of them together last (part "all").

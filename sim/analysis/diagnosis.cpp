@@ -13,7 +13,6 @@ namespace korvasim {
 
 namespace {
 
-const int BUDGET_MS = 5000;
 // A board's longest report has a few hundred lines: far more is no report,
 // and is not held line by line.
 const size_t MAX_REPORT_LINES = 65536;
@@ -199,7 +198,7 @@ Candidate try_suspect(const std::vector<uint8_t>& image, const CatalogueFault& s
     for (size_t k = 0; k < tests.size(); ++k) {
         const LoggedTest& t = tests[k];
         const TestOutcome o = suspect.part == TEST_NAMES[t.test]
-                                  ? run_board_test(image, set, TEST_COMMANDS[t.test], true, BUDGET_MS)
+                                  ? run_board_test(image, set, TEST_COMMANDS[t.test], true, hang_budget_ms(sound))
                                   : sound[k];
         const std::vector<std::string> simulated = o.answered ? text_lines(o.report) : std::vector<std::string>{};
         const long parted = o.answered ? first_difference(t.lines, simulated) : 0;
@@ -273,7 +272,7 @@ Diagnosis diagnose(const std::vector<uint8_t>& image, const std::vector<LoggedTe
     // on a sound board, once for all suspects.
     std::vector<TestOutcome> sound(tests.size());
     parallel_for(tests.size(), threads, [&](size_t k) {
-        sound[k] = run_board_test(image, FaultSet{}, TEST_COMMANDS[tests[k].test], true, BUDGET_MS);
+        sound[k] = run_board_test(image, FaultSet{}, TEST_COMMANDS[tests[k].test], true, SOUND_BUDGET_MS);
     });
     std::vector<Candidate> candidates(suspects.size());
     parallel_for(suspects.size(), threads,

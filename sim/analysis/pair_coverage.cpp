@@ -19,7 +19,7 @@ std::vector<CatalogueFault> line_faults(const std::string& part)
     return lines;
 }
 
-std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, int budget_ms, unsigned threads,
+std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, const RunPlan& plan,
                                             const std::function<void(size_t, size_t)>& progress,
                                             const std::function<bool(const CatalogueFault&)>& include)
 {
@@ -51,10 +51,10 @@ std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, i
         result[p].part = parts[p];
     std::mutex mutex;
     std::atomic<size_t> done{0};
-    parallel_for(pairs.size(), threads, [&](size_t k) {
+    parallel_for(pairs.size(), plan.threads, [&](size_t k) {
         const Pair& pair = pairs[k];
         const char command = parts[pair.part] == "SDRAM" ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST;
-        const TestOutcome o = run_board_test(image, pair.faults, command, false, budget_ms);
+        const TestOutcome o = run_board_test(image, pair.faults, command, false, plan.budget_ms, plan.start);
         {
             std::lock_guard<std::mutex> lock(mutex);
             PairCoverage& c = result[pair.part];

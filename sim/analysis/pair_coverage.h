@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/analysis/fault_catalogue.h"
+#include "sim/analysis/test_runner.h"
 
 namespace korvasim {
 
@@ -31,7 +32,7 @@ std::vector<CatalogueFault> line_faults(const std::string& part);
 // line stuck both ways), on both memories; with include, only pairs of the
 // faults it accepts. progress is told how many runs are done, from the
 // worker threads.
-std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, int budget_ms, unsigned threads,
+std::vector<PairCoverage> run_pair_coverage(const std::vector<uint8_t>& image, const RunPlan& plan,
                                             const std::function<void(size_t done, size_t total)>& progress,
                                             const std::function<bool(const CatalogueFault&)>& include = nullptr);
 

@@ -5,14 +5,13 @@
 #include <stdexcept>
 
 #include "firmware/board_map.h"
+#include "sim/support/thread_time.h"
 
 namespace korvasim {
 
 namespace {
 // The engine maps memory in pages of this size.
 const uint32_t PAGE = 0x1000;
-// Where MEM_MAP also shows the expansion bus: its windows less this.
-const uint32_t ALIAS_OFFSET = EXP_WINDOW_BASE;
 const uint32_t UART_REGISTERS = 8;
 const uint32_t REGISTER_BLOCK = 0x100;
 } // namespace
@@ -65,6 +64,11 @@ Board::Board(BoardConfig config)
     }
     map_boot_aliases();
     update_memory_map();
+    if (config_.pause_when_waiting) {
+        if (config_.debugger || config_.timed_line)
+            throw std::logic_error("a board that pauses has an instant line and no debugger");
+        uart_.pause_polls_with([this] { cpu_.pause(); });
+    }
     if (config_.debugger)
         cpu_.debug_with([this](const DebugStop& stop) {
             const DebugResume how = config_.debugger->stopped(*this, stop);
@@ -184,17 +188,23 @@ void Board::power_on()
     if (running_ || halted_)
         throw std::logic_error("a board is powered on once");
     running_ = true;
-    thread_ = std::thread([this] { run_cpu(); });
+    thread_ = std::thread([this] { run_cpu(false); });
 }
 
-void Board::run_cpu()
+void Board::run_cpu(bool resume)
 {
-    const Result ran = cpu_.run(0);
+    const Result ran = resume ? cpu_.resume() : cpu_.run(0);
+    const double ran_ms = own_thread_ms();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fault_.empty())
-        fault_ = ran.why();
     running_ = false;
-    halted_ = true;
+    last_run_ms_ = ran_ms;
+    if (ran && cpu_.paused()) {
+        paused_ = true;
+    } else {
+        if (fault_.empty())
+            fault_ = ran.why();
+        halted_ = true;
+    }
     changed_.notify_all();
 }
 
@@ -208,6 +218,11 @@ void Board::power_off()
     while (running_) {
         cpu_.stop();
         changed_.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    // A paused board is off now, as a halted one: it goes on no more.
+    if (paused_) {
+        paused_ = false;
+        halted_ = true;
     }
     lock.unlock();
     if (thread_.joinable())
@@ -257,6 +272,11 @@ bool Board::exchange(const std::string& bytes, int timeout_ms, std::string* answ
 {
     const size_t before = output().size();
     send(bytes);
+    if (config_.pause_when_waiting) {
+        if (!paused_now())
+            return false;
+        resume();
+    }
     const bool idle = wait_idle(timeout_ms);
     *answer = output().substr(before);
     return idle;
@@ -309,6 +329,8 @@ bool Board::wait_output_contains(const std::string& text, int timeout_ms)
 
 bool Board::wait_idle(int timeout_ms)
 {
+    if (config_.pause_when_waiting)
+        return wait_paused(timeout_ms);
     // A halted board never asks for input: give up on it early.
     const int slice_ms = 20;
     for (int waited = 0; waited < timeout_ms; waited += slice_ms) {
@@ -336,53 +358,6 @@ void Board::interrupt()
 {
     cpu_.interrupt();
     uart_.wake_poller();
-}
-
-bool Board::bus_address_of(uint32_t address, uint32_t* bus) const
-{
-    if (mapped_.alias) {
-        for (const auto& [first, end] : expansion_pages_)
-            if (address + ALIAS_OFFSET - first < end - first) {
-                *bus = address + ALIAS_OFFSET;
-                return true;
-            }
-        if (address < SDRAM_SIZE)
-            return false;  // the SDRAM is not there yet
-    }
-    *bus = address;
-    return true;
-}
-
-bool Board::read_memory(uint32_t address, uint8_t* out, size_t length)
-{
-    for (size_t i = 0; i < length; ++i) {
-        const uint32_t at = address + static_cast<uint32_t>(i);
-        uint32_t bus;
-        if (const uint8_t* ram = cpu_.ram_at(at))
-            out[i] = *ram;
-        else if (!bus_address_of(at, &bus) || !bus_.peek(bus, &out[i]))
-            return false;
-    }
-    return true;
-}
-
-bool Board::write_memory(uint32_t address, const uint8_t* data, size_t length)
-{
-    bool code = false;
-    bool written = true;
-    for (size_t i = 0; i < length && written; ++i) {
-        const uint32_t at = address + static_cast<uint32_t>(i);
-        uint32_t bus;
-        if (uint8_t* ram = cpu_.ram_at(at)) {
-            *ram = data[i];
-            code = true;
-        } else {
-            written = bus_address_of(at, &bus) && bus_.poke(bus, data[i]);
-        }
-    }
-    if (code)
-        cpu_.code_changed();
-    return written;
 }
 
 std::string Board::fault() const

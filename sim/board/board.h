@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -53,6 +54,18 @@ struct BoardConfig {
     uint32_t sdram_if_control_reset = 0x00000011;
     // When set, the core stops and goes on as it says (see debug.h).
     Debugger* debugger = nullptr;
+    // Whether the core stops where the firmware waits for input, instead of
+    // waiting there: the board can then be saved and started again from
+    // there (save_state, restore_state, resume). Needs a line that sends at
+    // once and no debugger. The time limits of boot(), exchange() and
+    // wait_idle() then count the core's own time (its thread's processor
+    // time), so that a loaded machine does not turn a slow answer into none.
+    bool pause_when_waiting = false;
+};
+
+// Which devices that faults sit in the CPU has accessed.
+struct TouchedDevices {
+    bool sram, sdram, flash;
 };
 
 class Board : public DebugTarget {
@@ -79,6 +92,24 @@ public:
     // if it does not within timeout_ms. *answer gets what the board sent
     // meanwhile.
     bool exchange(const std::string& bytes, int timeout_ms, std::string* answer);
+
+    // A paused board's whole state: core, boot RAM, devices and output.
+    struct SavedState;
+    // Only while paused (std::logic_error otherwise).
+    std::shared_ptr<const SavedState> save_state();
+    // Puts a state saved on this board back, the board paused there: false,
+    // with nothing put back, once the board cannot take it (not paused, or
+    // its core's memory map, store filter or hooks changed since).
+    bool restore_state(const SavedState& state);
+    // The devices' faults from now on. Faults in a device the CPU has
+    // accessed could have changed what it did: see touched_devices().
+    void set_faults(const FaultSet& faults);
+    TouchedDevices touched_devices() const;
+    // Goes on from the pause; wait_idle() waits for the next one.
+    void resume();
+    // The core's own time in the last run from power-on or a pause to the
+    // next pause, in milliseconds.
+    double last_run_ms() const;
 
     // Host side of the UART.
     void send(const std::string& bytes);
@@ -142,7 +173,11 @@ private:
     void bus_fault(const std::string& what);
     void undefined_access(char kind, uint32_t address, unsigned width);
     void transmitted(uint8_t byte);
-    void run_cpu();
+    void run_cpu(bool resume);
+    // True once paused, false if the board halts first or its core's time
+    // in this run passes budget_ms.
+    bool wait_paused(int budget_ms);
+    bool paused_now() const;
     bool halted_now() const;
     // Where the bus sees what the core sees at address, for a debugger.
     bool bus_address_of(uint32_t address, uint32_t* bus) const;
@@ -179,10 +214,27 @@ private:
     BootAlias boot_alias_{bus_, mapped_.alias};
     bool memory_mapped_ = false;
     bool running_ = false;
+    bool paused_ = false;
     bool halted_ = false;
+    double last_run_ms_ = 0;
     std::thread thread_;
     uint64_t first_window_fetch_ = NEVER;
     uint64_t first_window_data_ = NEVER;
+};
+
+struct Board::SavedState {
+    Cpu::State cpu;
+    std::vector<uint8_t> boot_ram, garbled_ram;
+    Uart16550::State uart;
+    uint64_t ticks;
+    FlashBlock::State flash;
+    Memory::State sram, sdram;
+    std::map<uint32_t, uint32_t> expansion, sdram_interface;
+    SdramController::State sdram_controller;
+    std::string output;
+    uint64_t undefined_accesses;
+    std::set<uint32_t> undefined_addresses;
+    uint64_t first_window_fetch, first_window_data;
 };
 
 } // namespace korvasim

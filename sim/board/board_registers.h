@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "sim/board/device.h"
@@ -55,13 +56,27 @@ public:
                     std::function<void()> running);
     bool holds_data() const;
 
-private:
     struct Command {
         uint32_t code;
         uint64_t at;         // instruction count when written
         bool refreshing;     // refresh interval non-zero then
     };
+    // The registers and the commands so far, for a board started again
+    // from a saved state.
+    struct State {
+        std::map<uint32_t, uint32_t> values;
+        std::vector<Command> commands;
+        bool operating;
+    };
+    State save() const { return {values(), commands_, operating_}; }
+    void restore(const State& s)
+    {
+        restore_values(s.values);
+        commands_ = s.commands;
+        operating_ = s.operating;
+    }
 
+private:
     void written(uint32_t offset, uint32_t value) override;
     bool powered_up(uint64_t now) const;
 

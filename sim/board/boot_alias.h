@@ -14,6 +14,9 @@
 
 namespace korvasim {
 
+// Where MEM_MAP also shows the expansion bus: its windows less this.
+const uint32_t ALIAS_OFFSET = EXP_WINDOW_BASE;
+
 class BootAlias : public IoHandler {
 public:
     // alias: whether MEM_MAP is set now.
@@ -26,7 +29,7 @@ public:
     }
 
 private:
-    uint32_t target(uint32_t address) const { return alias_ ? address + EXP_WINDOW_BASE : address; }
+    uint32_t target(uint32_t address) const { return alias_ ? address + ALIAS_OFFSET : address; }
 
     IoHandler& bus_;
     const bool& alias_;

@@ -49,7 +49,7 @@ void Bus::trace_to(std::function<void(const TraceRecord&)> sink, const Cpu* cpu)
 
 const Bus::Region* Bus::decode(uint32_t address, char kind, unsigned width)
 {
-    for (const Region& region : regions_) {
+    for (Region& region : regions_) {
         if (address - region.base >= region.size)
             continue;
         if (region.chip_select != NO_CHIP_SELECT &&
@@ -68,12 +68,21 @@ const Bus::Region* Bus::decode(uint32_t address, char kind, unsigned width)
                 on_undefined_(kind, address, width);
             return nullptr;
         }
+        region.touched = true;
         return &region;
     }
     // No device at all here: reads see 0, and the access is told about.
     if (on_undefined_)
         on_undefined_(kind, address, width);
     return nullptr;
+}
+
+bool Bus::touched(const Device* device) const
+{
+    for (const Region& region : regions_)
+        if (region.device == device && region.touched)
+            return true;
+    return false;
 }
 
 void Bus::trace(const Region* region, char kind, uint32_t address, unsigned width, uint32_t value)

@@ -47,6 +47,7 @@ public:
         bool traced;
         int chip_select;
         unsigned data_bits;
+        bool touched = false;  // the device was accessed (see touched())
     };
 
     void attach(const Region& region);
@@ -62,6 +63,10 @@ public:
     // counted or faulted.
     bool peek(uint32_t address, uint8_t* byte) const;
     bool poke(uint32_t address, uint8_t byte) const;
+
+    // Whether the CPU accessed device since the board was made: what a
+    // fault in it could have changed.
+    bool touched(const Device* device) const;
 
 private:
     // The region that answers at address as the bus is set up now.

@@ -61,6 +61,10 @@ public:
         auto it = values_.find(offset);
         return it == values_.end() ? 0 : it->second;
     }
+    // Every register's value, and the same put back without a write's
+    // effects (a board started again from a saved state).
+    const std::map<uint32_t, uint32_t>& values() const { return values_; }
+    void restore_values(const std::map<uint32_t, uint32_t>& values) { values_ = values; }
 
 protected:
     virtual void written(uint32_t, uint32_t) {}

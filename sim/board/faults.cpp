@@ -150,6 +150,21 @@ Parse add_flash_fault(const std::string& what, FlashFaults& flash)
 
 } // namespace
 
+bool MemoryFaults::any() const
+{
+    return data_stuck_low || data_stuck_high || !data_shorts.empty() || address_stuck_low ||
+           address_stuck_high || !address_shorts.empty() || absent || !cells.empty() || !couplings.empty();
+}
+
+bool FlashFaults::any() const
+{
+    for (const auto& query : field)
+        for (int value : query)
+            if (value != NO_OVERRIDE)
+                return true;
+    return never_ready;
+}
+
 uint32_t MemoryFaults::on_data(uint32_t value) const
 {
     return wire_and((value & ~data_stuck_low) | data_stuck_high, data_shorts);

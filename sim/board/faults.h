@@ -43,6 +43,8 @@ struct MemoryFaults {
     std::vector<CellFault> cells;
     std::vector<CouplingFault> couplings;
 
+    // Whether any fault is set.
+    bool any() const;
     uint32_t on_data(uint32_t value) const;
     // What the cell at offset gives when it holds value.
     uint32_t on_cell(uint32_t offset, uint32_t value) const;
@@ -53,6 +55,7 @@ struct FlashFaults {
     static constexpr int NO_OVERRIDE = -1;
     int field[4][3] = {{-1, -1, -1}, {-1, -1, -1}, {-1, -1, -1}, {-1, -1, -1}};  // V, S, B
     bool never_ready = false;
+    bool any() const;
 };
 
 struct FaultSet {

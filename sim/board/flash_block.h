@@ -21,6 +21,21 @@ public:
     // The command/status word and the write-only control word.
     bool defines(uint32_t offset, unsigned width, bool write) const override;
 
+    void set_faults(FlashFaults faults) { faults_ = faults; }
+    // The command in progress, for a board started again from a saved state.
+    struct State {
+        bool armed;
+        int busy_reads_left;
+        uint32_t status;
+    };
+    State save() const { return {armed_, busy_reads_left_, status_}; }
+    void restore(const State& s)
+    {
+        armed_ = s.armed;
+        busy_reads_left_ = s.busy_reads_left;
+        status_ = s.status;
+    }
+
 private:
     FlashFaults faults_;
     bool armed_ = false;

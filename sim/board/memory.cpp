@@ -1,6 +1,8 @@
 #include "sim/board/memory.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace korvasim {
@@ -12,6 +14,8 @@ Memory::Memory(uint32_t size, unsigned bus_bytes, MemoryFaults faults,
 {
     if (!cells_)
         throw std::bad_alloc();
+    written_.resize((size_ + PAGE - 1) / PAGE);
+    changed_.resize((size_ + PAGE - 1) / PAGE);
 }
 
 void Memory::lose_contents()
@@ -19,6 +23,49 @@ void Memory::lose_contents()
     cells_.reset(static_cast<uint8_t*>(calloc(size_, 1)));
     if (!cells_)
         throw std::bad_alloc();
+    written_.clear();
+    lost_ = true;
+}
+
+Memory::State Memory::save()
+{
+    State state;
+    state.slot.assign((size_ + PAGE - 1) / PAGE, -1);
+    for (uint32_t page : written_.list()) {
+        const uint32_t begin = page * PAGE, end = std::min(size_, begin + PAGE);
+        state.slot[page] = static_cast<int32_t>(state.pages.size());
+        state.pages.push_back(page);
+        state.bytes.insert(state.bytes.end(), cells_.get() + begin, cells_.get() + end);
+    }
+    state.last_driven = last_driven_;
+    changed_.clear();
+    lost_ = false;
+    return state;
+}
+
+void Memory::restore(const State& state)
+{
+    // A page not saved held zeros then: it had not been written.
+    const auto put_back = [&](uint32_t page) {
+        const uint32_t begin = page * PAGE, length = std::min(size_, begin + PAGE) - begin;
+        if (state.slot[page] < 0)
+            memset(cells_.get() + begin, 0, length);
+        else
+            memcpy(cells_.get() + begin, state.bytes.data() + size_t(state.slot[page]) * PAGE, length);
+    };
+    if (lost_) {
+        lose_contents();
+        for (uint32_t page : state.pages) {
+            put_back(page);
+            written_.add(page);
+        }
+    } else {
+        for (uint32_t page : changed_.list())
+            put_back(page);
+    }
+    changed_.clear();
+    lost_ = false;
+    last_driven_ = state.last_driven;
 }
 
 // Bus words are big-endian: the lowest address is the most significant lane.
@@ -49,11 +96,13 @@ void Memory::bus_write(uint32_t word_offset, uint32_t value, uint32_t lanes)
         if ((lanes >> shift) & 0xFF)
             cells_.get()[at + i] = static_cast<uint8_t>(driven >> shift);
     }
+    written(at);
     for (const CouplingFault& c : faults_.couplings) {
         if (c.aggressor != at || !((lanes >> c.aggressor_bit) & 1) || ((driven >> c.aggressor_bit) & 1) != c.written)
             continue;
         // Bit b of a bus word lives in the byte that carries it: big-endian lanes.
         uint8_t& victim = cells_.get()[c.victim + bus_bytes_ - 1 - c.victim_bit / 8];
+        written(c.victim);
         const uint8_t bit = static_cast<uint8_t>(1u << (c.victim_bit % 8));
         victim = c.forced ? victim | bit : victim & ~bit;
     }

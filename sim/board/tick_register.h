@@ -18,6 +18,7 @@ public:
         return offset == 0 && width == 1 && write;
     }
     uint64_t writes() const { return writes_; }
+    void restore(uint64_t writes) { writes_ = writes; }
 
 private:
     std::atomic<uint64_t> writes_{0};

@@ -1,6 +1,7 @@
 #include "sim/board/uart16550.h"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "firmware/board_map.h"
 
@@ -161,17 +162,47 @@ uint8_t Uart16550::line_status(std::unique_lock<std::mutex>& lock)
         // do meanwhile would, as it only polls.
         idle_ = rx_.empty() && tx_.empty() && !delivering_;
         changed_.notify_all();
-        changed_.wait(lock, [&] {
-            return status_now() != polled_status_ || shut_down_ || woken_ || !polls_wait_;
-        });
-        idle_ = false;
-        woken_ = false;
-        same_polls_ = 1;
+        if (idle_ && pause_) {
+            pause_();
+        } else {
+            changed_.wait(lock, [&] {
+                return status_now() != polled_status_ || shut_down_ || woken_ || !polls_wait_;
+            });
+            idle_ = false;
+            woken_ = false;
+            same_polls_ = 1;
+        }
     }
     const uint8_t status = status_now();
     polled_status_ = status & ~UART_LSR_OE;
     overrun_ = false;
     return status;
+}
+
+Uart16550::State Uart16550::save()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (timed_)
+        throw std::logic_error("a timed line's state is not saved");
+    return {rx_, overrun_, idle_, same_polls_, polled_status_, ier_, fcr_, lcr_, mcr_, scr_, dll_, dlm_};
+}
+
+void Uart16550::restore(const State& s)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    rx_ = s.rx;
+    overrun_ = s.overrun;
+    idle_ = s.idle;
+    woken_ = false;
+    same_polls_ = s.same_polls;
+    polled_status_ = s.polled_status;
+    ier_ = s.ier;
+    fcr_ = s.fcr;
+    lcr_ = s.lcr;
+    mcr_ = s.mcr;
+    scr_ = s.scr;
+    dll_ = s.dll;
+    dlm_ = s.dlm;
 }
 
 void Uart16550::wake_poller()

@@ -53,6 +53,22 @@ public:
     void wake_poller();
     // Whether polls for input may wait (not while a debugger steps).
     void let_polls_wait(bool wait);
+    // Called on the CPU's thread, instead of a wait, when the CPU polls for
+    // input with nothing received and nothing to send: a board that stops
+    // its core there to be started again (see Cpu::pause).
+    void pause_polls_with(std::function<void()> pause) { pause_ = std::move(pause); }
+
+    // What the UART holds and how it is set up, for a board started again
+    // from a saved state. A timed line's bytes on their way are not kept:
+    // saved states are for boards whose line sends at once.
+    struct State {
+        std::deque<uint8_t> rx;
+        bool overrun, idle;
+        int same_polls;
+        uint8_t polled_status, ier, fcr, lcr, mcr, scr, dll, dlm;
+    };
+    State save();
+    void restore(const State& state);
 
     uint32_t read(uint32_t offset, unsigned width) override;
     void write(uint32_t offset, unsigned width, uint32_t value) override;
@@ -95,6 +111,7 @@ private:
     bool shut_down_ = false;
     bool woken_ = false;
     bool polls_wait_ = true;
+    std::function<void()> pause_;
     // Status reads in a row that found the same status, with no other
     // access to the UART in between: after a few the CPU is taken to be
     // waiting for that status to change (a byte received, room to send).

@@ -161,6 +161,7 @@ void Cpu::map_ram(uint32_t address, size_t size, uint8_t* host)
     lanes_.settle();
     check(uc_mem_map_ptr(uc_, address, size, ram_protection(), host), "map RAM");
     ram_.add({address, size, host});
+    ++layout_;
 }
 
 void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler)
@@ -176,6 +177,7 @@ void Cpu::map_io(uint32_t address, size_t size, IoHandler* handler, uint32_t bus
     check(uc_mmio_map(uc_, address, size, EngineCallbacks::io_read, range,
                       EngineCallbacks::io_write, range),
           "map I/O");
+    ++layout_;
 }
 
 void Cpu::unmap(uint32_t address, size_t size)
@@ -183,55 +185,7 @@ void Cpu::unmap(uint32_t address, size_t size)
     lanes_.settle();
     check(uc_mem_unmap(uc_, address, size), "unmap");
     ram_.remove(address, size);
-}
-
-void Cpu::ram_access(bool write, uint32_t address, unsigned width)
-{
-    lanes_.settle();
-    if (!ram_.host_of(address) || width > 4)
-        return;
-    const uint32_t bus = lanes_.bus_address(address, width);
-    if (debug_.watching()) {
-        debug_.hits_watchpoint(write, bus, width);
-        if (write)
-            debug_.remember_store(address, bus, width);
-    }
-    // A filtered store is made by filtered_store, at its lane.
-    if (!write || !write_filter_)
-        lanes_.before_ram_access(write, address, bus, width);
-}
-
-unsigned Cpu::ram_protection() const
-{
-    return write_filter_ ? UC_PROT_READ | UC_PROT_EXEC : UC_PROT_ALL;
-}
-
-void Cpu::filter_ram_writes(RamWriteFilter filter)
-{
-    lanes_.settle();
-    const bool was_filtering = static_cast<bool>(write_filter_);
-    write_filter_ = std::move(filter);
-    if (was_filtering != static_cast<bool>(write_filter_))
-        for (const RamRange& r : ram_.ranges())
-            check(uc_mem_protect(uc_, r.address, r.size, ram_protection()), "protect RAM");
-}
-
-bool Cpu::filtered_store(uint32_t address, unsigned width, uint32_t value)
-{
-    lanes_.settle();
-    const uint32_t bus = lanes_.bus_address(address, width);
-    uint8_t* at = ram_.host_of(bus);
-    if (!write_filter_ || !at || width > 4 || ram_.host_of(bus + width - 1) != at + width - 1)
-        return false;
-    uint8_t before[4];
-    uint8_t now[4];
-    for (unsigned i = 0; i < width; ++i) {
-        before[i] = at[i];
-        now[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
-    }
-    write_filter_(bus, width, before, now);
-    std::copy(now, now + width, at);
-    return true;
+    ++layout_;
 }
 
 Result Cpu::run(uint32_t address)
@@ -247,7 +201,21 @@ Result Cpu::run(uint32_t address)
         return Result::ok();
     first_ram_ = ram_.ranges();
     update_ram_hooks(true);
-    DebugStop stop{StopCause::RESET};
+    return go_on(DebugStop{StopCause::RESET});
+}
+
+Result Cpu::resume()
+{
+    if (debug_.attached())
+        throw std::logic_error("a core under a debugger goes on from inside run()");
+    paused_ = false;
+    if (stopping_)
+        return Result::ok();
+    return go_on(DebugStop{StopCause::INTERRUPT});
+}
+
+Result Cpu::go_on(DebugStop stop)
+{
     for (;;) {
         if (hooks_dropped_) {
             hooks_dropped_ = false;
@@ -321,6 +289,7 @@ void Cpu::take_interrupt()
 
 void Cpu::install_instruction_hook()
 {
+    ++layout_;
     check(uc_hook_add(uc_, &instruction_hook_, UC_HOOK_CODE,
                       reinterpret_cast<void*>(EngineCallbacks::instruction), this, 1, 0),
           "instruction hook");
@@ -336,6 +305,7 @@ void Cpu::update_instruction_hook(bool engine_stopped)
     } else {
         check(uc_hook_del(uc_, instruction_hook_), "instruction hook");
         instruction_hook_ = 0;
+        ++layout_;
     }
     // Code already translated calls the hook, or not, as it was when it was
     // translated. Inside the hook (the core turning big-endian) the engine
@@ -349,6 +319,7 @@ void Cpu::update_ram_hooks(bool engine_stopped)
     const bool needed = following_cp15_ || debug_.watching();
     if (needed == !ram_hooks_.empty())
         return;
+    ++layout_;
     if (needed) {
         for (const RamRange& r : first_ram_) {
             uc_hook hook;
@@ -384,6 +355,12 @@ void Cpu::stop()
     stopping_ = true;
     // Fails only when the engine is not running, which is stop's aim too.
     uc_emu_stop(uc_);
+}
+
+void Cpu::pause()
+{
+    paused_ = true;
+    uc_emu_stop(uc_);  // running here: cannot fail
 }
 
 } // namespace korvasim

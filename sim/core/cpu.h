@@ -27,6 +27,7 @@
 #include "sim/support/result.h"
 
 struct uc_struct;
+struct uc_context;
 
 namespace korvasim {
 
@@ -70,6 +71,28 @@ public:
     // Ends run() from another thread or from inside an I/O access. The state
     // after it is not resumable: the board is reset or dropped afterwards.
     void stop();
+    // Ends run() or resume() so that resume() can go on from there: from
+    // inside an I/O access, on the CPU's thread. The engine finishes the
+    // block it is in first, so the core stands between two instructions.
+    void pause();
+    // Whether the last run ended in pause().
+    bool paused() const { return paused_ && !stopping_; }
+    // Goes on from where pause() left off; not under a debugger, whose
+    // stops are resumed from inside run().
+    Result resume();
+
+    // The core where it stands still: its registers (CP15's too) and its
+    // instruction count. Put back on the same engine, whose translated code
+    // stays, it starts again from there.
+    struct State {
+        std::shared_ptr<uc_context> context;
+        uint64_t instructions;
+        uint64_t layout;
+    };
+    State save_state() const;
+    // False, and nothing put back, when the memory map, the store filter or
+    // the hooks changed since the state was saved: the state assumed them.
+    bool restore_state(const State& state);
 
     // Puts run() under a debugger: handler is asked on the CPU thread before
     // the first instruction and at every breakpoint, step, watchpoint,
@@ -93,6 +116,10 @@ public:
     uint8_t* ram_at(uint32_t address) { return ram_.host_of(address); }
     // After RAM that may hold code changed behind the core's back.
     void code_changed();
+    // Puts length bytes of a host buffer of RAM back as saved: what the core
+    // translated from bytes that differ, wherever it sees them, is dropped,
+    // the rest kept.
+    void put_back_ram(uint8_t* host, const uint8_t* saved, size_t length);
 
     // Stores to RAM go through filter from now on, from the next store on
     // (also from inside an I/O access); nullptr lets them through as they
@@ -131,6 +158,8 @@ private:
     void update_instruction_hook(bool engine_stopped);
     // The RAM's data hooks, after the need for them changed.
     void update_ram_hooks(bool engine_stopped);
+    // The run's loop from where the core stands, stop telling a debugger why.
+    Result go_on(DebugStop stop);
 
     uc_struct* uc_;
     RamMap ram_;
@@ -139,6 +168,9 @@ private:
     DebugEngine debug_;
     Instrumentation probes_;
     std::atomic<bool> stopping_{false};
+    bool paused_ = false;
+    // Counts changes to the memory map, the store filter and the hooks.
+    uint64_t layout_ = 0;
     bool killed_ = false;
     size_t instruction_hook_ = 0;
     // The RAM the core starts with: its loads are seen only by data hooks

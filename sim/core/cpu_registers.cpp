@@ -1,5 +1,6 @@
 // The core's registers as a debugger and the board see them: the engine's
-// own bits kept out of CPSR, and CP15's big-endian bit as the core has it.
+// own bits kept out of CPSR, and CP15's big-endian bit as the core has it;
+// and all of them saved and put back, to start again from a saved state.
 #include "sim/core/cpu.h"
 
 #include <unicorn/unicorn.h>
@@ -46,6 +47,28 @@ uint32_t Cpu::cp15_control() const
     check(uc_reg_read(uc_, UC_ARM_REG_CP_REG, &control), "read CP15");
     const uint32_t engine = static_cast<uint32_t>(control.val) & ~CP15_CTRL_BIG_ENDIAN;
     return lanes_.big_endian() ? engine | CP15_CTRL_BIG_ENDIAN : engine;
+}
+
+Cpu::State Cpu::save_state() const
+{
+    uc_context* context = nullptr;
+    check(uc_context_alloc(uc_, &context), "allocate a context");
+    State state{std::shared_ptr<uc_context>(context, [](uc_context* c) { uc_context_free(c); }),
+                probes_.instructions(), layout_};
+    check(uc_context_save(uc_, context), "save the core's state");
+    return state;
+}
+
+bool Cpu::restore_state(const State& state)
+{
+    if (state.layout != layout_)
+        return false;
+    check(uc_context_restore(uc_, state.context.get()), "put back the core's state");
+    probes_.set_instructions(state.instructions);
+    exception_ = -1;
+    bad_access_ = false;
+    paused_ = false;
+    return true;
 }
 
 } // namespace korvasim

@@ -19,6 +19,8 @@ public:
     explicit Instrumentation(uc_struct* uc) : uc_(uc) {}
 
     uint64_t instructions() const { return instructions_; }
+    // The count of a saved state put back.
+    void set_instructions(uint64_t count) { instructions_ = count; }
     // Whether anybody still needs instructions() to go on counting.
     void need_count(bool needed);
     // One instruction seen by the core's instruction hook.

@@ -20,7 +20,6 @@ namespace korvasim {
 
 namespace {
 
-const int COVERAGE_BUDGET_MS = 2000;
 
 unsigned worker_threads()
 {
@@ -34,17 +33,17 @@ const uint32_t CELL_SAMPLE_SEED = 2026;
 // The cell faults of both memories, worked out from one run each and
 // checked against simulated runs of a sample; a disagreement is a failure.
 Result cell_fault_rows(const std::vector<uint8_t>& image, const std::vector<const CellCoverage*>& memories,
-                       std::vector<ModelRow>* rows)
+                       const RunPlan& plan, std::vector<ModelRow>* rows)
 {
     for (const CellCoverage* memory : memories) {
         const CellCoverage& cells = *memory;
         const bool sdram = cells.sdram();
         const std::vector<CellFault> sample = cells.sample(CELL_CROSS_CHECKS, CELL_SAMPLE_SEED);
         std::vector<int> disagrees(sample.size(), 0);
-        parallel_for(sample.size(), worker_threads(), [&](size_t i) {
+        parallel_for(sample.size(), plan.threads, [&](size_t i) {
             const TestOutcome o = run_board_test(image, catalogue_faults(cells.spec(sample[i])),
                                                  sdram ? COMMAND_SDRAM_TEST : COMMAND_SRAM_TEST, false,
-                                                 COVERAGE_BUDGET_MS);
+                                                 plan.budget_ms, plan.start);
             disagrees[i] = !o.answered || (o.code != 0) != cells.catches(sample[i]);
         });
         for (size_t i = 0; i < sample.size(); ++i)
@@ -63,12 +62,11 @@ Result cell_fault_rows(const std::vector<uint8_t>& image, const std::vector<cons
 const size_t COUPLING_SAMPLE = 400;
 const uint32_t COUPLING_SEED = 2026;
 
-std::vector<ModelRow> coupling_rows(const std::vector<uint8_t>& image)
+std::vector<ModelRow> coupling_rows(const std::vector<uint8_t>& image, const RunPlan& plan)
 {
     std::vector<ModelRow> rows;
     for (bool sdram : {true, false}) {
-        const SampledCoverage c =
-            sample_coupling_coverage(image, sdram, COUPLING_SAMPLE, COUPLING_SEED, COVERAGE_BUDGET_MS, worker_threads());
+        const SampledCoverage c = sample_coupling_coverage(image, sdram, COUPLING_SAMPLE, COUPLING_SEED, plan);
         char method[200];
         snprintf(method, sizeof method, "sampled: %zu of %.3g, seed %u; 95%% interval %.3g%% to %.3g%%", c.sampled,
                  c.population, COUPLING_SEED, 100 * c.low, 100 * c.high);
@@ -78,21 +76,21 @@ std::vector<ModelRow> coupling_rows(const std::vector<uint8_t>& image)
 }
 
 // --coverage=all: every fault model beside the catalogue's single faults.
-int report_every_model(const std::vector<uint8_t>& image, const std::string& format,
+int report_every_model(const std::vector<uint8_t>& image, const std::string& format, const RunPlan& plan,
                        const std::vector<CoverageRow>& rows, const std::vector<const CellCoverage*>& cells)
 {
     std::vector<ModelRow> models = line_fault_rows(rows);
     const bool terminal = isatty(STDERR_FILENO);
     const std::vector<PairCoverage> pairs =
-        run_pair_coverage(image, COVERAGE_BUDGET_MS, worker_threads(), [terminal](size_t done, size_t total) {
+        run_pair_coverage(image, plan, [terminal](size_t done, size_t total) {
             if (terminal && (done % 100 == 0 || done == total))
                 fprintf(stderr, "\rpairs of line faults: %zu of %zu%s", done, total, done == total ? "\n" : "");
         });
     for (const ModelRow& m : pair_rows(pairs))
         models.push_back(m);
-    if (const Result checked = cell_fault_rows(image, cells, &models); !checked)
+    if (const Result checked = cell_fault_rows(image, cells, plan, &models); !checked)
         return fail(checked.why());
-    for (const ModelRow& m : coupling_rows(image))
+    for (const ModelRow& m : coupling_rows(image, plan))
         models.push_back(m);
     if (format == "csv") {
         print_model_csv(stdout, models);
@@ -111,24 +109,27 @@ int report_every_model(const std::vector<uint8_t>& image, const std::string& for
 
 } // namespace
 
-int report_coverage(const std::vector<uint8_t>& image, const std::string& format, bool all)
+int report_coverage(const std::vector<uint8_t>& image, const std::string& format, bool all, BoardStart start)
 {
     // Coverage means nothing unless the board without faults passes.
+    std::vector<TestOutcome> sound;
     for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
-        const TestOutcome o = run_board_test(image, {}, TEST_COMMANDS[t], false, COVERAGE_BUDGET_MS);
+        const TestOutcome o = run_board_test(image, {}, TEST_COMMANDS[t], false, SOUND_BUDGET_MS, start);
+        sound.push_back(o);
         if (!o.answered || o.code != 0)
             return fail(std::string("the image does not pass the ") + TEST_NAMES[t] +
                         " test on a board without faults (" +
                         (o.answered ? "result " + std::to_string(o.code) : "no answer") +
                         "): no coverage to report");
     }
-    const auto rows = run_coverage(image, fault_catalogue(), COVERAGE_BUDGET_MS, worker_threads());
+    const RunPlan plan{hang_budget_ms(sound), worker_threads(), start};
+    const auto rows = run_coverage(image, fault_catalogue(), plan);
     std::unique_ptr<CellCoverage> sdram_cells, sram_cells;
     std::vector<const CellCoverage*> cells;
     if (all || format == "html") {
         try {
-            sdram_cells = std::make_unique<CellCoverage>(image, true, COVERAGE_BUDGET_MS);
-            sram_cells = std::make_unique<CellCoverage>(image, false, COVERAGE_BUDGET_MS);
+            sdram_cells = std::make_unique<CellCoverage>(image, true, SOUND_BUDGET_MS);
+            sram_cells = std::make_unique<CellCoverage>(image, false, SOUND_BUDGET_MS);
         } catch (const std::exception& e) {
             return fail(e.what());
         }
@@ -139,7 +140,7 @@ int report_coverage(const std::vector<uint8_t>& image, const std::string& format
         return 0;
     }
     if (all)
-        return report_every_model(image, format, rows, cells);
+        return report_every_model(image, format, plan, rows, cells);
     if (format == "csv")
         print_coverage_csv(stdout, rows);
     else if (format == "json")

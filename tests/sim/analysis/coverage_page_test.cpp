@@ -22,7 +22,7 @@ TEST(CoveragePage, LoadsInABrowserWithItsTablesAndPictures)
     for (const CatalogueFault& f : fault_catalogue())
         if (f.spec == "sram.d3=0" || f.spec == "sdram.a10=1" || f.spec == "flash.q1.V=0")
             faults.push_back(f);
-    const auto rows = run_coverage(image(), faults, 5000, 2);
+    const auto rows = run_coverage(image(), faults, {5000, 2});
     const CellCoverage sdram(image(), true, 5000), sram(image(), false, 5000);
     const std::vector<ModelRow> models = {{"SRAM", "cell bit <stuck> & \"more\"", 10, 1, "exact"}};
     const std::string dir = make_temp_dir();

@@ -57,7 +57,7 @@ TEST(Coverage, SampleOfTheCatalogueGivesExactCodes)
     std::vector<CatalogueFault> sample;
     for (const auto& c : cases)
         sample.push_back({c.spec, "", "", c.spec});
-    const auto rows = run_coverage(image(), sample, 1000, 2);
+    const auto rows = run_coverage(image(), sample, {1000, 2});
     ASSERT_EQ(rows.size(), cases.size());
     for (size_t i = 0; i < rows.size(); ++i)
         for (int t = 0; t < 3; ++t) {
@@ -99,7 +99,7 @@ TEST(Coverage, EveryPairOfSramDataLineFaultsIsRunAndCaught)
 {
     size_t last = 0;
     const auto pairs = run_pair_coverage(
-        image(), 5000, 2, [&](size_t done, size_t) { last = std::max(last, done); },
+        image(), {5000, 2}, [&](size_t done, size_t) { last = std::max(last, done); },
         [](const CatalogueFault& f) { return f.part == "SRAM" && f.fault_class.rfind("data line", 0) == 0; });
     ASSERT_EQ(pairs.size(), 2u);
     EXPECT_EQ(pairs[0].pairs, 0u);  // no SDRAM fault was let in
