@@ -4,6 +4,7 @@
 #include "station/store/database_name.h"
 #include "station/serve/serial_example.h"
 #include "station/serve/serial_pattern.h"
+#include "station/serve/table_reader.h"
 
 #include <algorithm>
 #include <optional>
@@ -17,152 +18,6 @@ namespace korvastation {
 using korvasim::Result;
 
 namespace {
-
-// Reads one table's keys, each once, and names the file and line of
-// whatever does not fit.
-class TableReader {
-public:
-    TableReader(const std::string& path, const toml::table& table, std::string where)
-        : path_(path), table_(table), where_(std::move(where))
-    {
-    }
-
-    Result text(const char* key, std::string* value)
-    {
-        return read(key, [&](const toml::node& node) -> Result {
-            const auto* s = node.as_string();
-            if (!s)
-                return wrong(node, key, "a text in quotes");
-            *value = s->get();
-            if (value->find('\0') != std::string::npos)
-                return wrong(node, key, "a text without NUL");
-            return Result::ok();
-        });
-    }
-
-    Result seconds(const char* key, double* value, double least)
-    {
-        return read(key, [&](const toml::node& node) -> Result {
-            const std::optional<double> v = node.value<double>();
-            if (!v || !(*v >= least) || *v > 86400)
-                return wrong(node, key, "seconds from " + number_text(least) + " to 86400");
-            *value = *v;
-            return Result::ok();
-        });
-    }
-
-    Result count(const char* key, long* value, long least, long most)
-    {
-        return read(key, [&](const toml::node& node) -> Result {
-            const auto* i = node.as_integer();
-            if (!i || i->get() < least || i->get() > most)
-                return wrong(node, key, "a whole number from " + std::to_string(least) + " to " + std::to_string(most));
-            *value = static_cast<long>(i->get());
-            return Result::ok();
-        });
-    }
-
-    // A span of time as a person writes it: "8h", "30m", "90s".
-    Result span(const char* key, double* value)
-    {
-        return read(key, [&](const toml::node& node) -> Result {
-            const std::optional<std::string> v = node.value<std::string>();
-            size_t used = 0;
-            double n = 0;
-            try {
-                if (v)
-                    n = std::stod(*v, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            const std::string unit = v && used > 0 ? v->substr(used) : "";
-            const double scale = unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
-            if (!v || used == 0 || scale == 0 || !(n > 0) || n * scale < 60 || n * scale > 7 * 86400)
-                return wrong(node, key, "a time from \"1m\" to \"168h\", in s, m or h");
-            *value = n * scale;
-            return Result::ok();
-        });
-    }
-
-    Result flag(const char* key, bool* value)
-    {
-        return read(key, [&](const toml::node& node) -> Result {
-            const auto* b = node.as_boolean();
-            if (!b)
-                return wrong(node, key, "true or false");
-            *value = b->get();
-            return Result::ok();
-        });
-    }
-
-    // A table or array of tables under key; null when absent.
-    const toml::node* node(const char* key)
-    {
-        known_.insert(key);
-        return table_.get(key);
-    }
-
-    // Keys nobody asked for are mistakes: a misspelt one would silently
-    // leave its default in place.
-    Result no_other_keys() const
-    {
-        for (const auto& [key, value] : table_)
-            if (!known_.count(std::string(key.str())))
-                return Result::failure(at(value) + "unknown key '" + std::string(key.str()) + "'" + in());
-        return Result::ok();
-    }
-
-    Result wrong(const toml::node& node, const std::string& key, const std::string& expected) const
-    {
-        return Result::failure(at(node) + "bad " + key + " " + shown(node) + in() + ": expected " + expected);
-    }
-
-    std::string at(const toml::node& node) const
-    {
-        return path_ + ":" + std::to_string(node.source().begin.line) + ": ";
-    }
-
-private:
-    template <typename F> Result read(const char* key, F f)
-    {
-        known_.insert(key);
-        const toml::node* n = table_.get(key);
-        return n ? f(*n) : Result::ok();
-    }
-
-    std::string in() const { return where_.empty() ? "" : " in " + where_; }
-
-    static std::string number_text(double v)
-    {
-        std::string s = std::to_string(v);
-        s.erase(s.find_last_not_of('0') + 1);
-        if (!s.empty() && s.back() == '.')
-            s.pop_back();
-        return s;
-    }
-
-    static std::string shown(const toml::node& node)
-    {
-        std::ostringstream text;
-        if (node.is_table())
-            text << "(a table)";
-        else if (node.is_array())
-            text << "(a list)";
-        else
-            node.visit([&](const auto& v) { text << v; });
-        std::string s = text.str();
-        return s.size() > 60 ? s.substr(0, 57) + "..." : s;
-    }
-
-    const std::string& path_;
-    const toml::table& table_;
-    std::string where_;
-    std::set<std::string> known_;
-};
-
-#define KORVA_TRY(expression)                     \
-    if (const Result tried = (expression); !tried) \
-        return tried
 
 // A pattern as a message shows it: a long one cut.
 std::string shown_pattern(const std::string& pattern)
@@ -314,8 +169,11 @@ Result read_fixtures(const std::string& path, TableReader& top, ServeConfig* con
     const toml::array* list = node ? node->as_array() : nullptr;
     if (node && (!list || !list->is_array_of_tables()))
         return top.wrong(*node, "fixture", "tables [[fixture]]");
-    if (!list || list->empty())
-        return Result::failure(path + ": no [[fixture]]: the station has nothing to serve");
+    // A station without fixtures is a repair bench: its page is all it has.
+    if ((!list || list->empty()) && config->settings.http.empty())
+        return Result::failure(path + ": no [[fixture]] and no http page: the station has nothing to serve");
+    if (!list)
+        return Result::ok();
     for (size_t i = 0; i < list->size(); ++i)
         KORVA_TRY(read_fixture(path, *list->get(i), i, config));
     return Result::ok();
@@ -343,6 +201,7 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
     KORVA_TRY(read_power(path, top, config));
     KORVA_TRY(read_advice(path, top, config));
     KORVA_TRY(read_fixtures(path, top, config));
+    KORVA_TRY(read_repair_config(path, top, &config->repair));
     KORVA_TRY(top.no_other_keys());
     if (const Result named = check_database_name(s.db, "database"); !s.db.empty() && !named)
         return Result::failure(path + ": " + named.why());
@@ -356,8 +215,6 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
                                       "carries it in its address");
     return Result::ok();
 }
-
-#undef KORVA_TRY
 
 } // namespace
 

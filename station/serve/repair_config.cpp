@@ -1,0 +1,103 @@
+#include "station/serve/repair_config.h"
+
+#include "station/serve/table_reader.h"
+
+namespace korvastation {
+
+using korvasim::Result;
+
+const char RepairConfig::SCRAPPED[] = "scrapped";
+const char RepairConfig::NO_FAULT_FOUND[] = "no fault found";
+
+namespace {
+
+const toml::table* table_under(TableReader& reader, const char* key, const char* shown, Result* wrong)
+{
+    const toml::node* node = reader.node(key);
+    if (!node)
+        return nullptr;
+    const toml::table* table = node->as_table();
+    if (!table)
+        *wrong = reader.wrong(*node, key, std::string("a table ") + shown);
+    return table;
+}
+
+Result read_nets(const std::string& path, TableReader& board, const RepairConfig& config,
+                 std::map<std::string, std::string>* nets)
+{
+    Result wrong = Result::ok();
+    const toml::table* table = table_under(board, "nets", "[board.nets]", &wrong);
+    KORVA_TRY(wrong);
+    if (!table)
+        return Result::ok();
+    TableReader reader(path, *table, "[board.nets]");
+    for (const LineKind& kind : LINE_KINDS) {
+        std::string name;
+        KORVA_TRY(reader.text(kind.key, &name));
+        if (!name.empty())
+            (*nets)[kind.key] = name;
+    }
+    KORVA_TRY(reader.no_other_keys());
+    if (!nets->empty() && config.netlist.empty())
+        return Result::failure(reader.at(*board.node("nets")) + "[board.nets] needs [board] netlist = \"...\": "
+                                                                "the nets are looked up in it");
+    return Result::ok();
+}
+
+// A relative path is the configuration folder's.
+std::string beside(const std::string& config_path, const std::string& path)
+{
+    const size_t slash = config_path.rfind('/');
+    if (path.empty() || path[0] == '/' || slash == std::string::npos)
+        return path;
+    return config_path.substr(0, slash + 1) + path;
+}
+
+Result read_board(const std::string& path, TableReader& top, RepairConfig* config)
+{
+    Result wrong = Result::ok();
+    const toml::table* table = table_under(top, "board", "[board]", &wrong);
+    KORVA_TRY(wrong);
+    if (!table)
+        return Result::ok();
+    TableReader board(path, *table, "[board]");
+    KORVA_TRY(board.text("netlist", &config->netlist));
+    std::map<std::string, std::string> nets;
+    KORVA_TRY(read_nets(path, board, *config, &nets));
+    KORVA_TRY(board.no_other_keys());
+    if (config->netlist.empty())
+        return Result::ok();
+    config->netlist = beside(path, config->netlist);
+    auto netlist = std::make_shared<KicadNetlist>();
+    if (const Result read = KicadNetlist::read(config->netlist, netlist.get()); !read)
+        return Result::failure(path + ": " + read.why());
+    auto probes = std::make_shared<ProbePoints>();
+    if (const Result made = ProbePoints::make(netlist, nets, probes.get()); !made)
+        return Result::failure(path + ": [board.nets] " + made.why() + " (" + config->netlist + ")");
+    config->probes = probes;
+    return Result::ok();
+}
+
+Result read_repair(const std::string& path, TableReader& top, RepairConfig* config)
+{
+    Result wrong = Result::ok();
+    const toml::table* table = table_under(top, "repair", "[repair]", &wrong);
+    KORVA_TRY(wrong);
+    if (!table)
+        return Result::ok();
+    TableReader repair(path, *table, "[repair]");
+    KORVA_TRY(repair.texts("actions", &config->actions));
+    KORVA_TRY(repair.flag("require_repair", &config->require_repair));
+    return repair.no_other_keys();
+}
+
+} // namespace
+
+Result read_repair_config(const std::string& path, TableReader& top, RepairConfig* config)
+{
+    if (const Result read = read_board(path, top, config); !read)
+        return read;
+    return read_repair(path, top, config);
+}
+
+} // namespace korvastation
