@@ -28,6 +28,9 @@ bool AttemptPipeline::take_diagnoses()
         const auto waiting = waiting_.find(d.board);
         AttemptRecord& attempt = waiting->second.series->attempt(waiting->second.attempt);
         attempt.diagnosis = d.faults;
+        attempt.probe_points.clear();
+        for (const korvasim::CatalogueFault& f : d.faults)
+            attempt.probe_points.push_back(probes_ ? probes_->of(f.spec) : "");
         attempt.diagnosis_note = d.note;
         attempt.diagnosis_closest = d.closest;
         std::copy(std::begin(d.failure_excerpt), std::end(d.failure_excerpt), attempt.failure_excerpt);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "station/board/probe_points.h"
 #include "station/outputs/attempt_sink.h"
 #include "station/run/attempt_series.h"
 #include "station/run/diagnosis_worker.h"
@@ -20,6 +21,8 @@ class AttemptPipeline {
 public:
     // run: the station run's identity, the stem of each attempt's.
     void identify(const std::string& run) { run_ = run; }
+    // Where a diagnosis's lines are probed, from the board's netlist.
+    void locate_with(std::shared_ptr<const ProbePoints> probes) { probes_ = std::move(probes); }
     // Sinks take the records in the order they are added.
     void add_sink(AttemptSink* sink) { sinks_.push_back(sink); }
     // Takes the attempts of series that became complete since the last
@@ -44,6 +47,7 @@ private:
     std::string run_;
     unsigned long attempts_ = 0;  // identities given
     std::vector<AttemptSink*> sinks_;
+    std::shared_ptr<const ProbePoints> probes_;
     DiagnosisWorker diagnoses_;
     // Failed attempts waiting for their diagnosis, by ticket: the fixture
     // may have a new board by the time it comes.

@@ -47,6 +47,8 @@ public:
 
     // Sinks take each record in the order they were added.
     void add_sink(AttemptSink* sink) { pipeline_.add_sink(sink); }
+    // Where a diagnosis's lines are probed, from the board's netlist.
+    void locate_with(std::shared_ptr<const ProbePoints> probes) { pipeline_.locate_with(std::move(probes)); }
     // The database as a sink, and the source of the day's yield.
     void use_database(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused);
     DatabaseSink* database() { return database_.get(); }

@@ -19,11 +19,14 @@ std::string text_of(const nlohmann::json& r, const char* key)
 void read_diagnosis(const nlohmann::json& r, StoredAttempt* a)
 {
     a->diagnosis.clear();
+    a->probe_points.clear();
     if (!r.contains("diagnosis") || !r["diagnosis"].is_object())
         return;
     const nlohmann::json& d = r["diagnosis"];
-    for (const auto& candidate : d.value("candidates", nlohmann::json::array()))
+    for (const auto& candidate : d.value("candidates", nlohmann::json::array())) {
         a->diagnosis.push_back(candidate.at("fault").get<std::string>());
+        a->probe_points.push_back(candidate.value("probe_points", ""));
+    }
     if (a->diagnosis.empty()) {
         a->diagnosis_note = d.value("note", "");
         a->closest = d.value("closest", "");

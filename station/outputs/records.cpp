@@ -65,8 +65,11 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
     nlohmann::ordered_json diagnosis = nullptr;
     if (r.verdict == Verdict::FAILED) {
         nlohmann::ordered_json matches = nlohmann::ordered_json::array();
-        for (const auto& f : r.diagnosis)
-            matches.push_back({{"fault", f.name}, {"spec", f.spec}});
+        for (size_t i = 0; i < r.diagnosis.size(); ++i) {
+            matches.push_back({{"fault", r.diagnosis[i].name}, {"spec", r.diagnosis[i].spec}});
+            if (i < r.probe_points.size() && !r.probe_points[i].empty())
+                matches.back()["probe_points"] = r.probe_points[i];
+        }
         diagnosis = {{"candidates", matches}};
         if (!r.diagnosis_note.empty())
             diagnosis["note"] = r.diagnosis_note;
@@ -144,8 +147,10 @@ StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station,
     if (r.verdict == Verdict::HUNG)
         a.hung_in = r.hung_in;
     std::copy(&r.counts[0][0], &r.counts[0][0] + 2 * BOARD_TEST_COUNT, &a.counts[0][0]);
-    for (const auto& f : r.diagnosis)
-        a.diagnosis.push_back(f.name);
+    for (size_t i = 0; i < r.diagnosis.size(); ++i) {
+        a.diagnosis.push_back(r.diagnosis[i].name);
+        a.probe_points.push_back(i < r.probe_points.size() ? r.probe_points[i] : "");
+    }
     if (r.verdict == Verdict::FAILED && r.diagnosis.empty()) {
         a.diagnosis_note = r.diagnosis_note;
         a.closest = r.diagnosis_closest;

@@ -66,6 +66,13 @@ std::string html_table(const std::vector<YieldRow>& rows, const std::string& wha
     return html + "</table>\n";
 }
 
+// Where to probe, under the diagnosis.
+std::string probes_html(const StoredAttempt& a)
+{
+    const std::string probes = probe_text(a.diagnosis, a.probe_points);
+    return probes.empty() ? "" : "<div class=\"probes\">" + html_text(probes) + "</div>";
+}
+
 std::string attempts_table(const std::vector<StoredAttempt>& attempts, bool with_label)
 {
     std::string html = std::string("<table><tr>") + (with_label ? "<th>board</th>" : "") +
@@ -75,7 +82,7 @@ std::string attempts_table(const std::vector<StoredAttempt>& attempts, bool with
         html += "<tr>" + (with_label ? "<td>" + html_text(a.label) + "</td>" : std::string()) + "<td>" +
                 html_text(a.start) + "</td><td>" + html_text(a.station) + "</td><td>" + html_text(where_tested(a)) +
                 "</td><td>" + attempt_name(a) + "</td><td>" + html_text(a.verdict) + "</td><td>" +
-                html_text(a.problem) + "</td><td>" + html_text(report_diagnosis(a)) + "</td></tr>\n";
+                html_text(a.problem) + "</td><td>" + html_text(report_diagnosis(a)) + probes_html(a) + "</td></tr>\n";
     return html + "</table>\n";
 }
 
@@ -102,6 +109,7 @@ std::string html_report(const YieldReport& report)
         "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
         "table { border-collapse: collapse; margin: .5em 0 1.5em 0; }\n"
         "th, td { border: 1px solid #ccc; padding: .2em .6em; } td.n { text-align: right; }\n"
+        ".probes { white-space: pre-line; font-family: monospace; font-size: .9em; }\n"
         "rect.first { fill: #7aa7d8; } rect.final { fill: #2a6; }\n"
         "table.faults td.fault { max-width: 24em; } table.faults td.bar { width: 22em; }\n"
         "table.faults td.bar span { display: inline-block; height: 1em; background: #c33; }\n"

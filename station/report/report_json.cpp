@@ -16,7 +16,7 @@ Json attempt_json(const StoredAttempt& a)
             {"operator", a.operator_name}, {"port", a.port},    {"retest", a.retest},
             {"verdict", a.verdict},  {"problem", a.problem},    {"diagnosis", a.diagnosis},
             {"unexplained", a.diagnosis.empty() && a.verdict == "failed" && !a.diagnosis_note.empty()},
-            {"closest", a.closest}};
+            {"closest", a.closest},  {"probe_points", a.probe_points}};
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The report as a terminal shows it: columns of figures, then the faults,
 // the retested boards, the day's events and a board's history.
+#include <algorithm>
 #include <cstdio>
 
 #include "station/report/report_text.h"
@@ -17,7 +18,15 @@ std::string attempt_line(const StoredAttempt& a, bool with_label)
     const std::string diagnosis = report_diagnosis(a);
     if (!diagnosis.empty())
         line += "; diagnosis: " + diagnosis;
-    return line + "\n";
+    line += "\n";
+    // Where to probe, under the attempt, a line per candidate.
+    const std::string probes = probe_text(a.diagnosis, a.probe_points);
+    for (size_t from = 0; from < probes.size();) {
+        const size_t end = std::min(probes.find('\n', from), probes.size());
+        line += "      " + probes.substr(from, end - from) + "\n";
+        from = end + 1;
+    }
+    return line;
 }
 
 } // namespace

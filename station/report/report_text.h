@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "station/report/yield_report.h"
+#include "station/run/attempt_record.h"
 
 namespace korvastation {
 

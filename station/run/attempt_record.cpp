@@ -78,4 +78,22 @@ std::string diagnosis_of(const AttemptRecord& r)
     return diagnosis.empty() ? r.diagnosis_note : diagnosis;
 }
 
+std::string probe_text(const std::vector<std::string>& faults, const std::vector<std::string>& points)
+{
+    std::string text;
+    for (size_t i = 0; i < faults.size() && i < points.size(); ++i)
+        if (!points[i].empty())
+            text += (text.empty() ? "" : "\n") + (faults.size() > 1 ? "if " + faults[i] + ": " : std::string()) +
+                    "probe " + points[i];
+    return text;
+}
+
+std::string probe_points_of(const AttemptRecord& r)
+{
+    std::vector<std::string> faults;
+    for (const auto& f : r.diagnosis)
+        faults.push_back(f.name);
+    return probe_text(faults, r.probe_points);
+}
+
 } // namespace korvastation

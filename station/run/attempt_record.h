@@ -59,6 +59,7 @@ struct AttemptRecord {
     std::string log;            // dudedoved's log of the run
     std::string verbose_log;    // of the verbose pass for the diagnosis, if any
     std::vector<korvasim::CatalogueFault> diagnosis;
+    std::vector<std::string> probe_points;  // per candidate: where to probe its lines ("" for none)
     std::string diagnosis_note; // when the log could not be diagnosed
     std::string diagnosis_closest;  // ... and the faults that came closest
     int retest = 0;             // 0: the board's first attempt, K: its K-th retest
@@ -89,6 +90,11 @@ std::string outcome_of(const AttemptRecord& r);
 // Its diagnosis as the operator reads it: the candidates joined by " or ",
 // or why there are none.
 std::string diagnosis_of(const AttemptRecord& r);
+
+// Where to probe, a line per candidate that names lines: "probe SRAM D3:
+// U7 pin 12 (DQ3), ...", with several candidates "if FAULT: probe ...".
+std::string probe_text(const std::vector<std::string>& faults, const std::vector<std::string>& points);
+std::string probe_points_of(const AttemptRecord& r);
 
 } // namespace korvastation
 

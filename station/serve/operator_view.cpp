@@ -88,6 +88,7 @@ Json panel_of(const FixturePanel& f, const OperatorSnapshot& s)
         panel["verdict"] = verdict_text(r);
         panel["failure"] = row.failure;
         panel["diagnosis"] = diagnosis_of(r);
+        panel["probe_points"] = probe_points_of(r);
         const auto advice = s.advice.find(r.verdict);
         panel["advice"] = advice == s.advice.end() ? "" : advice->second;
     }

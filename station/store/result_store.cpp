@@ -123,8 +123,11 @@ Result SqlResultStore::add_in_transaction(const StoredAttempt& given)
                                           nullptr);
                 !r)
                 return r;
-    for (const std::string& fault : a.diagnosis)
-        if (const Result r = db_->run("INSERT INTO diagnoses (attempt, fault) VALUES ($1, $2)", {id[0][0], fault}, nullptr);
+    for (size_t i = 0; i < a.diagnosis.size(); ++i)
+        if (const Result r = db_->run("INSERT INTO diagnoses (attempt, fault, probe_points) VALUES ($1, $2, $3)",
+                                      {id[0][0], a.diagnosis[i],
+                                       record_text(i < a.probe_points.size() ? a.probe_points[i] : "")},
+                                      nullptr);
             !r)
             return r;
     return Result::ok();
@@ -162,7 +165,8 @@ Result SqlResultStore::load(const StoreFilter& f, std::vector<StoredAttempt>* at
     const std::string of_these = " WHERE attempt IN (SELECT id FROM attempts" + where + ")";
     if (const Result r = db_->run("SELECT attempt, test, passed, failed FROM test_counts" + of_these, params, &counts); !r)
         return r;
-    if (const Result r = db_->run("SELECT attempt, fault FROM diagnoses" + of_these + " ORDER BY fault", params, &faults);
+    if (const Result r = db_->run("SELECT attempt, fault, probe_points FROM diagnoses" + of_these + " ORDER BY fault",
+                                  params, &faults);
         !r)
         return r;
     std::map<std::string, size_t> by_id;
@@ -177,8 +181,10 @@ Result SqlResultStore::load(const StoreFilter& f, std::vector<StoredAttempt>* at
                 (*attempts)[by_id[row[0]]].counts[t][1] = std::stol(row[3]);
             }
     for (const auto& row : faults)
-        if (by_id.count(row[0]))
+        if (by_id.count(row[0])) {
             (*attempts)[by_id[row[0]]].diagnosis.push_back(row[1]);
+            (*attempts)[by_id[row[0]]].probe_points.push_back(row[2]);
+        }
     return Result::ok();
 }
 

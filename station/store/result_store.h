@@ -38,6 +38,7 @@ struct StoredAttempt {
     long passes = 0;
     long counts[BOARD_TEST_COUNT][2] = {};  // per test: passed, failed
     std::vector<std::string> diagnosis;     // the candidate faults' names
+    std::vector<std::string> probe_points;  // per candidate: where to probe its lines ("" for none)
     std::string diagnosis_note;             // a failure without candidates: why
     std::string closest;                    // ... and the faults that came closest
 };
@@ -115,7 +116,7 @@ korvasim::Result count_all(ResultStore& store, const StoreFilter& filter, YieldT
 korvasim::Result open_result_store(const std::string& where, std::unique_ptr<ResultStore>* store);
 
 // The schema version this program writes.
-const int RESULT_SCHEMA_VERSION = 6;
+const int RESULT_SCHEMA_VERSION = 7;
 
 } // namespace korvastation
 

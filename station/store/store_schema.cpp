@@ -48,6 +48,15 @@ const std::vector<std::vector<const char*>> SCHEMA_UPGRADES = {
      "CREATE INDEX station_events_at ON station_events (at)"},
     // How worn each attempt's fixture was: its boards since its maintenance.
     {"ALTER TABLE attempts ADD COLUMN fixture_cycles BIGINT NOT NULL DEFAULT 0"},
+    // The repair loop: where to probe each candidate of a diagnosis, the
+    // repairs recorded at a repair bench, and the repair an attempt came
+    // after.
+    {"ALTER TABLE diagnoses ADD COLUMN probe_points TEXT NOT NULL DEFAULT ''",
+     "ALTER TABLE attempts ADD COLUMN after_repair TEXT NOT NULL DEFAULT ''",
+     "CREATE TABLE repairs (id {ID}, repair_key TEXT UNIQUE, station TEXT NOT NULL, at TEXT NOT NULL,"
+     " label TEXT NOT NULL, action TEXT NOT NULL, components TEXT NOT NULL, note TEXT NOT NULL,"
+     " technician TEXT NOT NULL, failed_attempt TEXT NOT NULL, diagnosis TEXT NOT NULL)",
+     "CREATE INDEX repairs_label ON repairs (label)"},
 };
 
 std::string with_id_type(std::string statement, const std::string& id_type)
@@ -70,7 +79,7 @@ Result SqlResultStore::upgrade(const std::string& id_type)
 
 Result SqlResultStore::check_tables()
 {
-    for (const char* table : {"attempts", "test_counts", "diagnoses", "station_events"})
+    for (const char* table : {"attempts", "test_counts", "diagnoses", "station_events", "repairs"})
         if (const Result r = db_->run(std::string("SELECT count(*) FROM ") + table + " WHERE 1 = 0", {}, nullptr); !r)
             return r;
     return Result::ok();

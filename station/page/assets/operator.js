@@ -76,7 +76,8 @@ function makePanel(name) {
   for (const [key, tag, cls] of [["name", "h2", ""], ["actions", "div", "actions"], ["words", "div", "words"],
       ["serial", "div", "serial"],
       ["test", "div", "test"], ["bar", "progress", ""], ["silent", "div", "silent"], ["banner", "div", "banner"],
-      ["diagnosis", "div", "diagnosis"], ["advice", "div", "advice"], ["failure", "div", "failure"],
+      ["diagnosis", "div", "diagnosis"], ["probes", "div", "probes"], ["advice", "div", "advice"],
+      ["failure", "div", "failure"],
       ["suspicion", "div", "suspicion"], ["cycles", "div", "cycles"],
       ["port", "div", "port-missing"]]) {
     p[key] = el(tag, cls);
@@ -116,6 +117,7 @@ function showPanel(p, f, selected) {
   setText(p.verdictWord, f.banner || "");
   setText(p.note, f.banner_note ? " " + f.banner_note : "");
   setText(p.diagnosis, f.banner && f.diagnosis ? "diagnosis: " + f.diagnosis : "");
+  setText(p.probes, f.banner ? f.probe_points || "" : "");
   setText(p.advice, f.banner ? f.advice || "" : "");
   setText(p.failure, f.banner ? f.failure || "" : "");
   setText(p.suspicion, f.state == "check the fixture" ? f.suspicion : "");
