@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "station/cli/station_options.h"
+#include "station/report/repair_report.h"
 #include "station/report/yield_report.h"
 #include "station/store/database_name.h"
 
@@ -20,7 +21,8 @@ namespace {
 const char REPORT_USAGE[] =
     "Usage: korvastation report --db FILE|URI [--since DATE] [--until DATE]\n"
     "                           [--station NAME] [--board LABEL] [--by GROUPS]\n"
-    "                           [--retested] [--format table|csv|json|html]\n"
+    "                           [--retested] [--repairs]\n"
+    "                           [--format table|csv|json|html]\n"
     "\n"
     "First-pass and final yield in all, by group and by test, retested,\n"
     "intermittent and hung boards, and the diagnosed faults ranked by the\n"
@@ -33,6 +35,11 @@ const char REPORT_USAGE[] =
     "  --retested    Each retested board with its attempts' verdicts and\n"
     "                diagnoses, fixture and operator.\n"
     "  --board LABEL The history of the board with that label.\n"
+    "  --repairs     Instead: per diagnosis, the boards failed, repaired,\n"
+    "                passed after repair, scrapped and found without fault;\n"
+    "                the actions and components that fixed it (the last\n"
+    "                repair before a pass); the repair yield and the mean\n"
+    "                time from the failure to a pass.\n"
     "The html form is one page with its charts inside, for a browser or a mail.\n";
 
 struct ReportRequest {
@@ -40,6 +47,7 @@ struct ReportRequest {
     StoreFilter filter;
     std::vector<BoardGroup> groups = {BoardGroup::DAY, BoardGroup::STATION};
     bool retested = false;
+    bool repairs = false;
     ReportFormat format = ReportFormat::TABLE;
     bool help = false;
 };
@@ -101,7 +109,8 @@ Result parse_report_options(int argc, char** argv, ReportRequest* request)
         {"until", required_argument, nullptr, 'u'},   {"station", required_argument, nullptr, 'n'},
         {"board", required_argument, nullptr, 'l'},   {"format", required_argument, nullptr, 'f'},
         {"by", required_argument, nullptr, 'g'},      {"retested", no_argument, nullptr, 'r'},
-        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+        {"repairs", no_argument, nullptr, 'R'},       {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0}};
     StoreFilter& filter = request->filter;
     opterr = 0;
     optind = 1;
@@ -122,6 +131,7 @@ Result parse_report_options(int argc, char** argv, ReportRequest* request)
                 return known;
             break;
         case 'r': request->retested = true; break;
+        case 'R': request->repairs = true; break;
         case 'h': request->help = true; return Result::ok();
         default:
             return Result::failure(option_problem(argv[optind - 1], options) +
@@ -141,6 +151,8 @@ Result check_report_request(const ReportRequest& request)
     for (const std::string* d : {&filter.since, &filter.until})
         if (!d->empty() && !valid_date(*d))
             return Result::failure("bad date '" + *d + "': expected a day of the calendar as YYYY-MM-DD");
+    if (request.repairs && request.retested)
+        return Result::failure("--repairs is a report of its own: not with --retested");
     if (!filter.since.empty() && !filter.until.empty() && filter.since > filter.until)
         return Result::failure("--since " + filter.since + " comes after --until " + filter.until);
     if (const Result named = check_database_name(request.db); !named)
@@ -188,13 +200,18 @@ int run_report(int argc, char** argv)
     if (done)
         done = check_report_request(request);
     YieldReport report;
+    RepairReport repairs;
+    std::unique_ptr<ResultStore> store;
+    if (done && request.repairs)
+        done = open_result_store(request.db, &store);
     if (done)
-        done = read_report(request, &report);
+        done = request.repairs ? make_repair_report(*store, request.filter, &repairs) : read_report(request, &report);
     if (!done) {
         fprintf(stderr, "korvastation report: %s\n", done.why().c_str());
         return 2;
     }
-    const std::string text = format_yield_report(report, request.format);
+    const std::string text =
+        request.repairs ? format_repair_report(repairs, request.format) : format_yield_report(report, request.format);
     fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }

@@ -49,19 +49,10 @@ std::string seconds_text(double seconds)
     return text;
 }
 
-} // namespace
-
-std::string json_record(const AttemptRecord& r, const RecordContext& context)
+// A failed attempt's diagnosis: its candidates, each with where to probe
+// it when the station knows; null for any other verdict.
+nlohmann::ordered_json diagnosis_json(const AttemptRecord& r)
 {
-    nlohmann::ordered_json tests = nlohmann::ordered_json::object();
-    for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
-        const long passed = r.counts[t][0], failed = r.counts[t][1];
-        tests[TEST_NAMES[t]] = {{"passed", passed},
-                                {"failed", failed},
-                                {"verdict", failed ? REPORT_FAILED : passed ? REPORT_PASSED : "not run"}};
-    }
-    if (r.verdict == Verdict::HUNG && r.hung_test >= 0)
-        tests[TEST_NAMES[r.hung_test]]["verdict"] = "hung";
     nlohmann::ordered_json diagnosis = nullptr;
     if (r.verdict == Verdict::FAILED) {
         nlohmann::ordered_json matches = nlohmann::ordered_json::array();
@@ -76,6 +67,23 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
         if (!r.diagnosis_closest.empty())
             diagnosis["closest"] = r.diagnosis_closest;
     }
+    return diagnosis;
+}
+
+} // namespace
+
+std::string json_record(const AttemptRecord& r, const RecordContext& context)
+{
+    nlohmann::ordered_json tests = nlohmann::ordered_json::object();
+    for (int t = 0; t < BOARD_TEST_COUNT; ++t) {
+        const long passed = r.counts[t][0], failed = r.counts[t][1];
+        tests[TEST_NAMES[t]] = {{"passed", passed},
+                                {"failed", failed},
+                                {"verdict", failed ? REPORT_FAILED : passed ? REPORT_PASSED : "not run"}};
+    }
+    if (r.verdict == Verdict::HUNG && r.hung_test >= 0)
+        tests[TEST_NAMES[r.hung_test]]["verdict"] = "hung";
+    const nlohmann::ordered_json diagnosis = diagnosis_json(r);
     nlohmann::ordered_json record = {
         {"label", r.board.label},
         {"port", r.board.port},

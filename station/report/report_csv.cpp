@@ -7,19 +7,11 @@ namespace korvastation {
 
 namespace {
 
-std::string field(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 std::string attempt_row(const char* kind, const StoredAttempt& a)
 {
-    return std::string(kind) + "," + field(a.label) + ",,,,,,," + field(a.start) + "," + field(a.station) + "," +
-           field(a.port) + "," + std::to_string(a.retest) + "," + field(a.verdict) + "," + field(a.problem) + "," +
-           field(report_diagnosis(a)) + "," + field(a.fixture) + "," + field(a.operator_name) + "\n";
+    return std::string(kind) + "," + csv_field(a.label) + ",,,,,,," + csv_field(a.start) + "," + csv_field(a.station) + "," +
+           csv_field(a.port) + "," + std::to_string(a.retest) + "," + csv_field(a.verdict) + "," + csv_field(a.problem) + "," +
+           csv_field(report_diagnosis(a)) + "," + csv_field(a.fixture) + "," + csv_field(a.operator_name) + "\n";
 }
 
 } // namespace
@@ -30,18 +22,18 @@ std::string csv_report(const YieldReport& report)
                       "verdict,problem,diagnosis,fixture,operator\n";
     for (const auto& [group, rows] : yield_groups(report))
         for (const YieldRow& r : rows)
-            out += group + "," + field(r.key) + "," + std::to_string(r.boards) + "," + std::to_string(r.first_pass) +
+            out += group + "," + csv_field(r.key) + "," + std::to_string(r.boards) + "," + std::to_string(r.first_pass) +
                    "," + std::to_string(r.final_pass) + "," + std::to_string(r.retested) + "," +
                    std::to_string(r.intermittent) + "," + std::to_string(r.hung) + ",,,,,,,,,\n";
     for (const FaultRow& f : report.yield.faults)
-        out += "fault," + field(f.fault) + "," + std::to_string(f.boards) + ",,,,,,,,,,,," +
-               field(f.closest.empty() ? "" : "closest: " + f.closest) + ",,\n";
+        out += "fault," + csv_field(f.fault) + "," + std::to_string(f.boards) + ",,,,,,,,,,,," +
+               csv_field(f.closest.empty() ? "" : "closest: " + f.closest) + ",,\n";
     for (const RetestedBoard& b : report.retested)
         for (const StoredAttempt& a : b.attempts)
             out += attempt_row("retested", a);
     for (const StationEvent& e : report.events)
-        out += "event," + field(e.kind) + ",,,,,,," + field(e.at) + "," + field(e.station) + ",,,," +
-               field(e.detail) + ",," + field(e.fixture) + "," + field(e.operator_name) + "\n";
+        out += "event," + csv_field(e.kind) + ",,,,,,," + csv_field(e.at) + "," + csv_field(e.station) + ",,,," +
+               csv_field(e.detail) + ",," + csv_field(e.fixture) + "," + csv_field(e.operator_name) + "\n";
     for (const StoredAttempt& a : report.history)
         out += attempt_row("attempt", a);
     return out;

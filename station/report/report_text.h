@@ -12,6 +12,8 @@
 namespace korvastation {
 
 std::string percent(long part, long whole);
+// A CSV field, quoted, its quotes doubled.
+std::string csv_field(const std::string& text);
 // An attempt's diagnosis as one text: an ambiguous one names its
 // candidates together, since the board has only one of them; a failure
 // that none explains says so, with its closest candidate.

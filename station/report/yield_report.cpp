@@ -16,6 +16,14 @@ std::string percent(long part, long whole)
     return text;
 }
 
+std::string csv_field(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
 std::string report_diagnosis(const StoredAttempt& a)
 {
     std::string text;

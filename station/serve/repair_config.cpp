@@ -6,9 +6,6 @@ namespace korvastation {
 
 using korvasim::Result;
 
-const char RepairConfig::SCRAPPED[] = "scrapped";
-const char RepairConfig::NO_FAULT_FOUND[] = "no fault found";
-
 namespace {
 
 const toml::table* table_under(TableReader& reader, const char* key, const char* shown, Result* wrong)

@@ -11,6 +11,7 @@
 
 #include "sim/support/result.h"
 #include "station/board/probe_points.h"
+#include "station/store/result_store.h"
 
 namespace korvastation {
 
@@ -20,13 +21,8 @@ struct RepairConfig {
     std::string netlist;  // the board's KiCad netlist, as read; empty: none
     // Probe points and component references from it; empty without one.
     std::shared_ptr<const ProbePoints> probes = std::make_shared<const ProbePoints>();
-    std::vector<std::string> actions = {"reflowed", "replaced", "cleaned", NO_FAULT_FOUND, SCRAPPED};
+    std::vector<std::string> actions = {"reflowed", "replaced", "cleaned", REPAIR_NO_FAULT_FOUND, REPAIR_SCRAPPED};
     bool require_repair = false;
-
-    // The actions with a meaning of their own: a board scrapped is refused
-    // from then on; "no fault found" is counted apart in the report.
-    static const char SCRAPPED[];
-    static const char NO_FAULT_FOUND[];
 };
 
 // Reads [board] and [repair] of the file at path (a netlist's relative

@@ -18,7 +18,7 @@ namespace {
 
 const char ATTEMPT_COLUMNS[] =
     "id, station, run, label, port, retest, final, intermittent, started, ended, verdict, problem, passes, hung_in,"
-    " fixture, operator, attempt_key, diagnosis_note, closest, golden, fixture_cycles";
+    " fixture, operator, attempt_key, diagnosis_note, closest, golden, fixture_cycles, after_repair";
 
 StoredAttempt attempt_of(const std::vector<std::string>& row)
 {
@@ -43,6 +43,7 @@ StoredAttempt attempt_of(const std::vector<std::string>& row)
     a.closest = row[18];
     a.golden = row[19] != "0";
     a.fixture_cycles = std::stol(row[20]);
+    a.after_repair = row[21];
     return a;
 }
 
@@ -97,21 +98,22 @@ Result SqlResultStore::add_in_transaction(const StoredAttempt& given)
 {
     StoredAttempt a = given;
     for (std::string* text : {&a.station, &a.run, &a.label, &a.port, &a.problem, &a.fixture, &a.operator_name,
-                              &a.diagnosis_note, &a.closest})
+                              &a.diagnosis_note, &a.closest, &a.after_repair})
         *text = record_text(*text);
     SqlRows id;
     // An attempt written before (the database took it, then the station
     // lost the answer) is not written again.
     const Result added = db_->run(
         "INSERT INTO attempts (station, run, label, port, retest, final, intermittent, started, ended, verdict,"
-        " problem, passes, hung_in, fixture, operator, attempt_key, diagnosis_note, closest, golden, fixture_cycles)"
+        " problem, passes, hung_in, fixture, operator, attempt_key, diagnosis_note, closest, golden, fixture_cycles,"
+        " after_repair)"
         " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, NULLIF($16, ''), $17, $18, $19,"
-        " $20)"
+        " $20, $21)"
         " ON CONFLICT (attempt_key) DO NOTHING RETURNING id",
         {a.station, a.run, a.label, a.port, std::to_string(a.retest), a.final_attempt ? "1" : "0",
          a.intermittent ? "1" : "0", a.start, a.end, a.verdict, a.problem, std::to_string(a.passes), a.hung_in,
          a.fixture, a.operator_name, record_text(a.id), a.diagnosis_note, a.closest, a.golden ? "1" : "0",
-         std::to_string(a.fixture_cycles)},
+         std::to_string(a.fixture_cycles), a.after_repair},
         &id);
     if (!added || id.empty())
         return added;

@@ -41,7 +41,28 @@ struct StoredAttempt {
     std::vector<std::string> probe_points;  // per candidate: where to probe its lines ("" for none)
     std::string diagnosis_note;             // a failure without candidates: why
     std::string closest;                    // ... and the faults that came closest
+    std::string after_repair;               // the identity of the repair it came after; empty if none
 };
+
+// A repair recorded at a repair bench: what was done to a failed board,
+// to which components, by whom, answering which failed attempt.
+struct StoredRepair {
+    std::string id;              // its identity: a second add of it changes nothing
+    std::string station;         // the repair bench's name
+    std::string at;              // ISO 8601, local time with its offset
+    std::string label;           // the board's serial number
+    std::string action;          // one of the configured actions: "reflowed", ..., "scrapped"
+    std::string components;      // the references touched, ", " between; may be empty
+    std::string note;
+    std::string technician;
+    std::string failed_attempt;  // the identity of the failed attempt it answers
+    std::string diagnosis;       // that attempt's diagnosis, as the report groups repairs
+};
+
+// The repair actions with a meaning of their own: a board scrapped is
+// refused from then on; "no fault found" is counted apart.
+extern const char REPAIR_SCRAPPED[];
+extern const char REPAIR_NO_FAULT_FOUND[];
 
 // What happened at a station besides its attempts.
 struct StationEvent {
@@ -93,6 +114,10 @@ public:
     // The attempts, by their start.
     virtual korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) = 0;
     virtual korvasim::Result load_events(const StoreFilter& filter, std::vector<StationEvent>* events) = 0;
+    virtual korvasim::Result add_repair(const StoredRepair& repair) = 0;
+    // The repairs, by their time: of the filter's days and board (its
+    // station filter is the repair bench's).
+    virtual korvasim::Result load_repairs(const StoreFilter& filter, std::vector<StoredRepair>* repairs) = 0;
     // The identities of the attempts the filter takes.
     virtual korvasim::Result stored_ids(const StoreFilter& filter, std::set<std::string>* ids) = 0;
     // What happened to the database that the station should tell (a file

@@ -30,6 +30,8 @@ public:
     korvasim::Result add_event(const StationEvent& event) override;
     korvasim::Result load(const StoreFilter& filter, std::vector<StoredAttempt>* attempts) override;
     korvasim::Result load_events(const StoreFilter& filter, std::vector<StationEvent>* events) override;
+    korvasim::Result add_repair(const StoredRepair& repair) override;
+    korvasim::Result load_repairs(const StoreFilter& filter, std::vector<StoredRepair>* repairs) override;
     korvasim::Result count_boards(const StoreFilter& filter, BoardGroup group, std::vector<YieldRow>* rows) override;
     korvasim::Result count_tests(const StoreFilter& filter, std::vector<YieldRow>* rows) override;
     korvasim::Result count_faults(const StoreFilter& filter, std::vector<FaultRow>* faults) override;

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 #include <sstream>
 
+#include "station/store/result_store.h"
 #include "tests/station/serve_station_fixture.h"
 #include "tests/support/tmux_terminal.h"
 #include "tests/support/web_driver.h"
@@ -47,7 +48,7 @@ std::string verdicts_of(const std::vector<nlohmann::json>& records)
 
 // The station and a browser on its page, as a shift begins.
 struct PageShift {
-    PageShift(std::vector<std::pair<std::string, std::string>> fixtures_and_faults)
+    PageShift(std::vector<std::pair<std::string, std::string>> fixtures_and_faults, const char* more = "")
         : dir(make_temp_dir())
     {
         std::vector<FixtureSetup> fixtures;
@@ -55,7 +56,7 @@ struct PageShift {
             boards.push_back(std::make_unique<PoweredBoard>(dir, name, fault));
             fixtures.push_back(boards.back()->fixture(name));
         }
-        station = std::make_unique<ServeProcess>(dir, fixtures, "silence_timeout = 3");
+        station = std::make_unique<ServeProcess>(dir, fixtures, std::string("silence_timeout = 3\n") + more);
         EXPECT_FALSE(station->url().empty()) << station->process().err();
         browser = std::make_unique<WebDriver>(dir);
         browser->open(station->url());
@@ -128,11 +129,15 @@ TEST(Serve, ScansOnThePageStartTheFixturesAndTheirVerdictsStay)
 
 TEST(Serve, AFailedBoardsPanelShowsItsDiagnosisAndWhatToDo)
 {
-    PageShift shift({{"A", ""}, {"B", "sram.d3=0"}});
+    // The board's netlist names where to probe the diagnosed line.
+    PageShift shift({{"A", ""}, {"B", "sram.d3=0"}},
+                    "board.netlist = \"" DOCS_DIR "/korva-unit.net\"\nboard.nets.sram_data = \"SRAM_D{n}\"");
     WebDriver& browser = *shift.browser;
     browser.type("#scan", "A\nKV000001\nB\nKV000002\n");
     ASSERT_TRUE(browser.wait_text("#fixture-B", "diagnosis: SRAM data line 3 stuck at 0", STATION_TIMEOUT_MS))
         << browser.text("#fixture-B");
+    const std::string probes = "SRAM D3: U1 pin AA4 (EX_DATA3), U7 pin 12 (DQ3), R43 pin 1";
+    EXPECT_TRUE(browser.wait_text("#fixture-B", "probe " + probes, 30000)) << browser.text("#fixture-B");
     ASSERT_TRUE(shift.station->wait_panel("A", "verdict"));
     ASSERT_TRUE(browser.wait_text("#fixture-A", "PASS", STATION_TIMEOUT_MS));
     const std::string b = browser.text("#fixture-B");
@@ -143,6 +148,19 @@ TEST(Serve, AFailedBoardsPanelShowsItsDiagnosisAndWhatToDo)
     const auto [lines, stored] = shift.recorded();
     EXPECT_EQ(lines, (std::vector<std::string>{"KV000001 A  passed", "KV000002 B  failed"}));
     EXPECT_EQ(stored, lines);
+    // The records and the database keep where to probe.
+    for (const auto& r : shift.station->records()) {
+        if (r["label"] == "KV000002") {
+            EXPECT_EQ(r["diagnosis"]["candidates"][0].value("probe_points", ""), probes) << r.dump();
+        }
+    }
+    std::unique_ptr<korvastation::ResultStore> store;
+    ASSERT_TRUE(korvastation::open_result_store(shift.dir + "/results.db", &store));
+    const korvastation::StoreFilter board{"", "", "", "KV000002"};
+    std::vector<korvastation::StoredAttempt> history;
+    ASSERT_TRUE(store->load(board, &history));
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].probe_points, std::vector<std::string>{probes});
 }
 
 TEST(Serve, ScansTypedIntoTheTerminal)

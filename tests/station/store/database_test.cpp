@@ -8,71 +8,12 @@
 
 #include "station/store/result_store.h"
 #include "station/store/sql_connection.h"
-#include "tests/support/postgres_server.h"
-#include "tests/support/session.h"
+#include "tests/station/store/database_fixture.h"
 
 namespace korvastation {
 namespace {
 
 using korvasim::Result;
-
-// A database of each kind, new for each test.
-class DatabaseTest : public testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override
-    {
-        if (std::string(GetParam()) == "SQLite") {
-            where_ = make_temp_dir() + "/records.db";
-            return;
-        }
-        server_ = std::make_unique<PostgresServer>();
-        if (!server_->available())
-            GTEST_SKIP() << server_->why();
-        where_ = server_->uri();
-    }
-
-    std::unique_ptr<ResultStore> open()
-    {
-        std::unique_ptr<ResultStore> store;
-        const Result opened = open_result_store(where_, &store);
-        EXPECT_TRUE(opened) << opened.why();
-        return store;
-    }
-
-    std::string where_;
-    std::unique_ptr<PostgresServer> server_;
-};
-
-StoredAttempt attempt(const std::string& station, const std::string& run, const std::string& day,
-                      const std::string& label, int retest, bool final_attempt, const std::string& verdict,
-                      bool sram_failed, std::vector<std::string> diagnosis = {}, bool intermittent = false)
-{
-    // Each attempt a second after the one before, in the order they are made.
-    static int made = 0;
-    ++made;
-    char start[32];
-    snprintf(start, sizeof start, "T08:%02d:%02d.000Z", made / 60 % 60, made % 60);
-    StoredAttempt a;
-    a.station = station;
-    a.run = run;
-    a.label = label;
-    a.port = "/dev/ttyUSB0";
-    a.retest = retest;
-    a.final_attempt = final_attempt;
-    a.intermittent = intermittent;
-    a.start = day + start;
-    a.end = day + "T09:00:00.000Z";
-    a.verdict = verdict;
-    a.passes = verdict == "hung" ? 0 : 1;
-    for (int t = 0; t < BOARD_TEST_COUNT; ++t)
-        a.counts[t][0] = verdict == "hung" ? 0 : 1;
-    if (sram_failed) {
-        a.counts[TEST_SRAM][0] = 0;
-        a.counts[TEST_SRAM][1] = 1;
-    }
-    a.diagnosis = std::move(diagnosis);
-    return a;
-}
 
 // Two stations on two days; counted by hand: 5 boards, first pass B1 and
 // B5, final pass B1, B2 and B5, retested B2, B3 and B4, intermittent B2
@@ -338,7 +279,8 @@ TEST_P(DatabaseTest, ADatabaseOfTheFirstVersionIsUpgradedWithItsRecords)
               std::string("CREATE TABLE diagnoses (attempt BIGINT NOT NULL, fault TEXT NOT NULL)"),
               std::string("INSERT INTO attempts (station, run, label, port, retest, final, intermittent, started,"
                           " ended, verdict, problem, passes) VALUES ('A', 'run0', 'OLD', 'p', 0, 1, 0,"
-                          " '2026-11-30T08:00:00.000Z', '2026-11-30T08:01:00.000Z', 'hung', 'no output', 0)")})
+                          " '2026-11-30T08:00:00.000Z', '2026-11-30T08:01:00.000Z', 'hung', 'no output', 0)"),
+              std::string("INSERT INTO diagnoses (attempt, fault) VALUES (1, 'X')")})
             ASSERT_TRUE(db->run(statement, {}, nullptr)) << statement;
     }
     StoredAttempt hung = attempt("A", "run1", "2026-12-01", "NEW", 0, true, "hung", false);
@@ -358,6 +300,11 @@ TEST_P(DatabaseTest, ADatabaseOfTheFirstVersionIsUpgradedWithItsRecords)
     };
     EXPECT_EQ(shown(all[0]), "OLD::::0:0");
     EXPECT_EQ(shown(all[1]), "NEW:FLASH:F2:ann:1:4711");
+    EXPECT_EQ(all[0].probe_points, std::vector<std::string>{""}) << "a diagnosis from before has no probe points";
+    ASSERT_TRUE(open()->add_repair(repair("OLD", "2026-12-01T10:00:00.000Z", "reflowed", "", "", "X")));
+    std::vector<StoredRepair> repairs;
+    ASSERT_TRUE(open()->load_repairs({}, &repairs));
+    EXPECT_EQ(repairs.size(), 1u);
     YieldTally tally;
     ASSERT_TRUE(count_all(*open(), {}, &tally));
     EXPECT_EQ(figures(tally.total), "all: 1 0 0 0 0 1") << "a golden board is never in the yield";
