@@ -11,7 +11,7 @@
 #include "sim/support/result.h"
 #include "station/run/attempt_record.h"
 #include "station/run/station_settings.h"
-#include "station/serve/repair_config.h"
+#include "station/serve/board_config.h"
 
 namespace korvastation {
 
@@ -42,8 +42,8 @@ struct ServeConfig {
     size_t serial_max_length = 40;
     int health_window = 3;                // equal failures in a row that make a fixture suspect
     std::map<Verdict, std::string> advice;  // what the operator does with the board
-    std::vector<FixtureSpec> fixtures;  // none: a repair bench, serving its page alone
-    RepairConfig repair;
+    std::vector<FixtureSpec> fixtures;
+    BoardSetup board;
 };
 
 // A fixture as a configuration gives it, its pattern compiled.

@@ -98,7 +98,7 @@ Result ServedStation::take_locks()
 // mistake to mend first, not to work around.
 Result ServedStation::open_outputs()
 {
-    core_.locate_with(config_.repair.probes);
+    core_.locate_with(config_.board.probes);
     core_.add_sink(days_.get());
     read_the_day();
     const StationSettings& s = config_.settings;

@@ -64,10 +64,6 @@ netlist = "NETLIST"
 [board.nets]
 sram_data = "SRAM_D{n}"
 sdram_address = "SDRAM_A{n}"
-
-[repair]
-actions = ["reflowed", "replaced", "scrapped"]
-require_repair = true
 )";
 
 // The example netlist in place of NETLIST, by a path relative to the
@@ -116,22 +112,9 @@ TEST(ServeConfig, ReadsEverySetting)
     EXPECT_EQ(c.fixtures[1].max_cycles, 0) << "no limit unless one is given";
     EXPECT_EQ(c.fixtures[1].port, "rfc2217://bench3:3001");
     EXPECT_EQ(c.fixtures[1].power_switch, "2");
-    EXPECT_EQ(c.repair.probes->of("sram.d3=0").rfind("SRAM D3: U1 pin", 0), 0u);
-    EXPECT_EQ(c.repair.probes->of("sdram.d3=0"), "") << "no nets named for the SDRAM's data lines";
-    EXPECT_TRUE(c.repair.probes->has_component("R43"));
-    EXPECT_EQ(c.repair.actions, (std::vector<std::string>{"reflowed", "replaced", "scrapped"}));
-    EXPECT_TRUE(c.repair.require_repair);
-}
-
-TEST(ServeConfig, ARepairBenchHasAPageAndNoFixtures)
-{
-    ServeConfig c;
-    ASSERT_TRUE(load_serve_config(write_config("http = \"8080\"\n"), &c));
-    EXPECT_TRUE(c.fixtures.empty());
-    EXPECT_EQ(c.repair.actions,
-              (std::vector<std::string>{"reflowed", "replaced", "cleaned", "no fault found", "scrapped"}));
-    EXPECT_FALSE(c.repair.require_repair);
-    EXPECT_TRUE(c.repair.probes->empty());
+    EXPECT_EQ(c.board.probes->of("sram.d3=0").rfind("SRAM D3: U1 pin", 0), 0u);
+    EXPECT_EQ(c.board.probes->of("sdram.d3=0"), "") << "no nets named for the SDRAM's data lines";
+    EXPECT_TRUE(c.board.probes->has_component("R43"));
 }
 
 struct Mistake {
@@ -169,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"PowerWithoutCommands", FIXTURE + "[power]\n", "4: [power] needs both on and off: the station switches boards both ways"},
         Mistake{"TimeoutOutOfRange", "silence_timeout = 0.5\n" + FIXTURE,
                 "1: bad silence_timeout 0.5: expected seconds from 1 to 86400"},
-        Mistake{"NoFixture", "station = \"s\"\n", " no [[fixture]] and no http page: the station has nothing to serve"},
+        Mistake{"NoFixture", "station = \"s\"\n", " no [[fixture]]: the station has nothing to serve"},
         Mistake{"NetsWithoutANetlist", FIXTURE + "[board.nets]\nsram_data = \"SRAM_D{n}\"\n",
                 "4: [board.nets] needs [board] netlist = \"...\": the nets are looked up in it"},
         Mistake{"NetlistNotThere", "[board]\nnetlist = \"/nonexistent/korva.net\"\n" + FIXTURE,
@@ -179,12 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                 " [board.nets] sram_data: the netlist has no net SRAM_DATA0 for SRAM D0 (" DOCS_DIR "/korva-unit.net)"},
         Mistake{"UnknownKindOfLine", FIXTURE + "[board.nets]\nflash_data = \"FLASH_D{n}\"\n",
                 "5: unknown key 'flash_data' in [board.nets]"},
-        Mistake{"NoRepairActions", FIXTURE + "[repair]\nactions = []\n",
-                "5: bad actions (a list) in [repair]: expected a list of texts in quotes, none empty and none twice"},
-        Mistake{"ARepairActionTwice", FIXTURE + "[repair]\nactions = [\"reflowed\", \"reflowed\"]\n",
-                "5: bad actions (a list) in [repair]: expected a list of texts in quotes, none empty and none twice"},
-        Mistake{"RequireRepairAsText", FIXTURE + "[repair]\nrequire_repair = \"yes\"\n",
-                "5: bad require_repair 'yes' in [repair]: expected true or false"},
         Mistake{"FixtureIsNotATableList", "fixture = \"F1\"\n", "1: bad fixture 'F1': expected tables [[fixture]]"},
         Mistake{"FixtureWithoutPort", "[[fixture]]\nname = \"F1\"\n", "1: fixture F1 has no port"},
         Mistake{"FixtureNameWithSpace", "[[fixture]]\nname = \"F 1\"\nport = \"/dev/ttyS0\"\n",

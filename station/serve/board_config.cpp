@@ -1,4 +1,4 @@
-#include "station/serve/repair_config.h"
+#include "station/serve/board_config.h"
 
 #include "station/serve/table_reader.h"
 
@@ -19,7 +19,7 @@ const toml::table* table_under(TableReader& reader, const char* key, const char*
     return table;
 }
 
-Result read_nets(const std::string& path, TableReader& board, const RepairConfig& config,
+Result read_nets(const std::string& path, TableReader& board, const BoardSetup& config,
                  std::map<std::string, std::string>* nets)
 {
     Result wrong = Result::ok();
@@ -50,7 +50,7 @@ std::string beside(const std::string& config_path, const std::string& path)
     return config_path.substr(0, slash + 1) + path;
 }
 
-Result read_board(const std::string& path, TableReader& top, RepairConfig* config)
+Result read_board(const std::string& path, TableReader& top, BoardSetup* config)
 {
     Result wrong = Result::ok();
     const toml::table* table = table_under(top, "board", "[board]", &wrong);
@@ -75,26 +75,11 @@ Result read_board(const std::string& path, TableReader& top, RepairConfig* confi
     return Result::ok();
 }
 
-Result read_repair(const std::string& path, TableReader& top, RepairConfig* config)
-{
-    Result wrong = Result::ok();
-    const toml::table* table = table_under(top, "repair", "[repair]", &wrong);
-    KORVA_TRY(wrong);
-    if (!table)
-        return Result::ok();
-    TableReader repair(path, *table, "[repair]");
-    KORVA_TRY(repair.texts("actions", &config->actions));
-    KORVA_TRY(repair.flag("require_repair", &config->require_repair));
-    return repair.no_other_keys();
-}
-
 } // namespace
 
-Result read_repair_config(const std::string& path, TableReader& top, RepairConfig* config)
+Result read_board_setup(const std::string& path, TableReader& top, BoardSetup* config)
 {
-    if (const Result read = read_board(path, top, config); !read)
-        return read;
-    return read_repair(path, top, config);
+    return read_board(path, top, config);
 }
 
 } // namespace korvastation
