@@ -18,6 +18,16 @@ inline std::vector<uint8_t> test_program(const std::string& name)
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
+// A program as a boot image with its parameter word in place.
+inline std::vector<uint8_t> image_with_parameter(const std::string& name, uint32_t parameter)
+{
+    std::vector<uint8_t> image = test_program(name);
+    image.resize(0xFF4, 0);
+    for (int i = 0; i < 4; ++i)
+        image[0xFF0 + i] = static_cast<uint8_t>(parameter >> (24 - 8 * i));
+    return image;
+}
+
 // Puts program and its parameter word into the board and powers it on.
 inline void start_program(korvasim::Board& board, const std::string& name, uint32_t parameter = 0)
 {

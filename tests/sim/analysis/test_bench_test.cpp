@@ -169,15 +169,6 @@ TEST(TestBench, TheSampledCouplingTableIsTheSameEitherWay)
     EXPECT_EQ(saved.caught, fresh.caught);
 }
 
-std::vector<uint8_t> saved_state_image(uint32_t parameter)
-{
-    std::vector<uint8_t> image = test_program("saved_state");
-    image.resize(0xFF4, 0);
-    for (int i = 0; i < 4; ++i)
-        image[0xFF0 + i] = static_cast<uint8_t>(parameter >> (24 - 8 * i));
-    return image;
-}
-
 struct BootCase {
     const char* name;
     uint32_t parameter;  // bit 0: the boot reads the SRAM
@@ -190,7 +181,7 @@ class BootSeesTest : public testing::TestWithParam<BootCase> {};
 TEST_P(BootSeesTest, AFaultTheBootCouldSeeBootsAfresh)
 {
     const BootCase& c = GetParam();
-    TestBench bench(saved_state_image(c.parameter));
+    TestBench bench(image_with_parameter("saved_state", c.parameter));
     const TestOutcome o = bench.run(faults_of(c.spec), 'a', false, BUDGET_MS);
     EXPECT_TRUE(o.answered);
     EXPECT_EQ(bench.fresh_boots(), c.boots_afresh ? 1u : 0u);
@@ -218,7 +209,7 @@ TEST(TestBench, AfterAHangTheNextRunAnswersAsEver)
 
 TEST(TestBench, AfterARunChangedTheMemoryMapTheNextStartsFromTheBootAgain)
 {
-    TestBench bench(saved_state_image(0));
+    TestBench bench(image_with_parameter("saved_state", 0));
     std::string codes;
     for (char command : std::string("cmcmca"))
         codes += std::to_string(bench.run({}, command, false, BUDGET_MS).code);

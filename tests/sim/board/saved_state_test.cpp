@@ -59,16 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
         MemoryCase{"NothingWritten", 4, {}, {}, false}),
     CaseName());
 
-// The saved_state program's image with its parameter word in place.
-std::vector<uint8_t> saved_state_image(uint32_t parameter)
-{
-    std::vector<uint8_t> image = test_program("saved_state");
-    image.resize(0xFF4, 0);
-    for (int i = 0; i < 4; ++i)
-        image[0xFF0 + i] = static_cast<uint8_t>(parameter >> (24 - 8 * i));
-    return image;
-}
-
 BoardConfig pausing()
 {
     BoardConfig config;
@@ -100,7 +90,7 @@ class SavedBoardTest : public testing::TestWithParam<RunCase> {};
 TEST_P(SavedBoardTest, EachRunAsFromTheBoot)
 {
     Board board(pausing());
-    ASSERT_TRUE(board.boot(saved_state_image(0), BUDGET_MS));
+    ASSERT_TRUE(board.boot(image_with_parameter("saved_state", 0), BUDGET_MS));
     const std::string booted = board.output();
     const auto saved = board.save_state();
     const uint64_t ticks = board.ticks();
@@ -132,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SavedState, ABoardWhoseMemoryMapChangedRefusesTheState)
 {
     Board board(pausing());
-    ASSERT_TRUE(board.boot(saved_state_image(0), BUDGET_MS));
+    ASSERT_TRUE(board.boot(image_with_parameter("saved_state", 0), BUDGET_MS));
     const auto saved = board.save_state();
     EXPECT_EQ(digit(board, 'c'), '1');
     EXPECT_EQ(digit(board, 'm'), '0');
@@ -155,7 +145,7 @@ TEST(SavedState, TheDevicesTheBootTouchedAreKnown)
 {
     for (uint32_t parameter : {0u, 1u}) {
         Board board(pausing());
-        ASSERT_TRUE(board.boot(saved_state_image(parameter), BUDGET_MS));
+        ASSERT_TRUE(board.boot(image_with_parameter("saved_state", parameter), BUDGET_MS));
         const TouchedDevices touched = board.touched_devices();
         EXPECT_EQ(touched.sram, parameter == 1) << parameter;
         EXPECT_FALSE(touched.sdram);
