@@ -270,13 +270,13 @@ bool Board::boot(const std::vector<uint8_t>& image, int timeout_ms)
 
 bool Board::exchange(const std::string& bytes, int timeout_ms, std::string* answer)
 {
+    // A pausing board takes bytes only where it paused for them.
+    if (config_.pause_when_waiting && !paused_now())
+        return false;
     const size_t before = output().size();
     send(bytes);
-    if (config_.pause_when_waiting) {
-        if (!paused_now())
-            return false;
+    if (config_.pause_when_waiting)
         resume();
-    }
     const bool idle = wait_idle(timeout_ms);
     *answer = output().substr(before);
     return idle;

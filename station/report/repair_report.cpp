@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <set>
+#include <map>
 
 #include "station/run/record_text.h"
 

@@ -8,23 +8,11 @@ using korvasim::Result;
 
 namespace {
 
-const toml::table* table_under(TableReader& reader, const char* key, const char* shown, Result* wrong)
-{
-    const toml::node* node = reader.node(key);
-    if (!node)
-        return nullptr;
-    const toml::table* table = node->as_table();
-    if (!table)
-        *wrong = reader.wrong(*node, key, std::string("a table ") + shown);
-    return table;
-}
-
 Result read_nets(const std::string& path, TableReader& board, const BoardSetup& config,
                  std::map<std::string, std::string>* nets)
 {
-    Result wrong = Result::ok();
-    const toml::table* table = table_under(board, "nets", "[board.nets]", &wrong);
-    KORVA_TRY(wrong);
+    const toml::table* table = nullptr;
+    KORVA_TRY(board.table("nets", "[board.nets]", &table));
     if (!table)
         return Result::ok();
     TableReader reader(path, *table, "[board.nets]");
@@ -36,8 +24,8 @@ Result read_nets(const std::string& path, TableReader& board, const BoardSetup& 
     }
     KORVA_TRY(reader.no_other_keys());
     if (!nets->empty() && config.netlist.empty())
-        return Result::failure(reader.at(*board.node("nets")) + "[board.nets] needs [board] netlist = \"...\": "
-                                                                "the nets are looked up in it");
+        return Result::failure(reader.at(*table) +
+                               "[board.nets] needs [board] netlist = \"...\": the nets are looked up in it");
     return Result::ok();
 }
 
@@ -50,11 +38,12 @@ std::string beside(const std::string& config_path, const std::string& path)
     return config_path.substr(0, slash + 1) + path;
 }
 
-Result read_board(const std::string& path, TableReader& top, BoardSetup* config)
+} // namespace
+
+Result read_board_setup(const std::string& path, TableReader& top, BoardSetup* config)
 {
-    Result wrong = Result::ok();
-    const toml::table* table = table_under(top, "board", "[board]", &wrong);
-    KORVA_TRY(wrong);
+    const toml::table* table = nullptr;
+    KORVA_TRY(top.table("board", "[board]", &table));
     if (!table)
         return Result::ok();
     TableReader board(path, *table, "[board]");
@@ -73,13 +62,6 @@ Result read_board(const std::string& path, TableReader& top, BoardSetup* config)
         return Result::failure(path + ": [board.nets] " + made.why() + " (" + config->netlist + ")");
     config->probes = probes;
     return Result::ok();
-}
-
-} // namespace
-
-Result read_board_setup(const std::string& path, TableReader& top, BoardSetup* config)
-{
-    return read_board(path, top, config);
 }
 
 } // namespace korvastation

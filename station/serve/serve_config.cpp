@@ -27,12 +27,10 @@ std::string shown_pattern(const std::string& pattern)
 
 Result read_power(const std::string& path, TableReader& top, ServeConfig* config)
 {
-    const toml::node* node = top.node("power");
-    if (!node)
-        return Result::ok();
-    const toml::table* table = node->as_table();
+    const toml::table* table = nullptr;
+    KORVA_TRY(top.table("power", "[power]", &table));
     if (!table)
-        return top.wrong(*node, "power", "a table [power]");
+        return Result::ok();
     TableReader power(path, *table, "[power]");
     std::string on, off;
     bool shell = false;
@@ -44,7 +42,7 @@ Result read_power(const std::string& path, TableReader& top, ServeConfig* config
     KORVA_TRY(power.seconds("timeout", &s.power_timeout_s, 0.1));
     KORVA_TRY(power.no_other_keys());
     if (on.empty() || off.empty())
-        return Result::failure(power.at(*node) + "[power] needs both on and off: the station switches boards both ways");
+        return Result::failure(power.at(*table) + "[power] needs both on and off: the station switches boards both ways");
     for (auto [line, text, option] : {std::make_tuple(&s.power_on, &on, "[power] on"),
                                       std::make_tuple(&s.power_off, &off, "[power] off")})
         if (const Result parsed = line->parse(option, *text, shell, "[power] shell = true"); !parsed)
@@ -67,12 +65,10 @@ Result read_advice(const std::string& path, TableReader& top, ServeConfig* confi
 {
     for (const auto& [verdict, words] : PLAIN_ADVICE)
         config->advice[verdict] = words;
-    const toml::node* node = top.node("advice");
-    if (!node)
-        return Result::ok();
-    const toml::table* table = node->as_table();
+    const toml::table* table = nullptr;
+    KORVA_TRY(top.table("advice", "[advice]", &table));
     if (!table)
-        return top.wrong(*node, "advice", "a table [advice]");
+        return Result::ok();
     TableReader advice(path, *table, "[advice]");
     for (Verdict v : {Verdict::PASSED, Verdict::FAILED, Verdict::HUNG, Verdict::LOST, Verdict::NOT_TESTED}) {
         std::string key = verdict_name(v);

@@ -124,6 +124,18 @@ public:
         return table_.get(key);
     }
 
+    // The table under key, shown as shown in messages: null when absent; a
+    // value that is not a table is a mistake.
+    korvasim::Result table(const char* key, const std::string& shown, const toml::table** out)
+    {
+        *out = nullptr;
+        const toml::node* n = node(key);
+        if (!n)
+            return korvasim::Result::ok();
+        *out = n->as_table();
+        return *out ? korvasim::Result::ok() : wrong(*n, key, "a table " + shown);
+    }
+
     // Keys nobody asked for are mistakes: a misspelt one would silently
     // leave its default in place.
     korvasim::Result no_other_keys() const
