@@ -52,6 +52,7 @@ public:
     // The database as a sink, and the source of the day's yield.
     void use_database(std::unique_ptr<ResultStore> store, DatabaseWorker::Refused refused);
     DatabaseSink* database() { return database_.get(); }
+    bool has_database() const { return database_ != nullptr; }
     // The day's yield, from the database when there is one: a sink too.
     void watch_yield();
     const YieldWatch& yield() const { return *yield_; }

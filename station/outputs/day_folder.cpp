@@ -18,6 +18,7 @@ using korvasim::Result;
 
 const char DayFolder::RECORDS_FILE[] = "attempts.jsonl";
 const char DayFolder::EVENTS_FILE[] = "events.jsonl";
+const char DayFolder::REPAIRS_FILE[] = "repairs.jsonl";
 
 DayFolder::DayFolder(std::string root, RecordContext context) : root_(std::move(root)), context_(std::move(context)) {}
 
@@ -120,6 +121,11 @@ std::vector<StationEvent> DayFolder::read_back_events(size_t days) const
     return lines_of(newest_files(days, EVENTS_FILE), station_event_of);
 }
 
+std::vector<StoredRepair> DayFolder::read_back_repairs(size_t days) const
+{
+    return lines_of(newest_files(days, REPAIRS_FILE), stored_repair_of);
+}
+
 void DayFolder::take(const AttemptRecord& attempt)
 {
     waiting_.push_back({json_record(attempt, context_), day_of(attempt.start), RECORDS_FILE});
@@ -129,6 +135,12 @@ void DayFolder::take(const AttemptRecord& attempt)
 void DayFolder::add_event(const StationEvent& event)
 {
     waiting_.push_back({json_event(event), event.at.substr(0, 10), EVENTS_FILE});
+    retry();
+}
+
+void DayFolder::add_repair(const StoredRepair& repair)
+{
+    waiting_.push_back({json_repair(repair), repair.at.substr(0, 10), REPAIRS_FILE});
     retry();
 }
 

@@ -35,6 +35,8 @@ public:
     void take(const AttemptRecord& attempt) override;
     // An event into the file of its day, after the records that wait.
     void add_event(const StationEvent& event);
+    // A repair into the day's repairs.jsonl, the same way.
+    void add_repair(const StoredRepair& repair);
     // Writes the records that wait; true when none is left.
     bool retry();
     // Why the records cannot be written ("no space left on DIR"); empty
@@ -45,9 +47,11 @@ public:
     // keeps them: what the database may not hold yet.
     std::vector<StoredAttempt> read_back(size_t days) const;
     std::vector<StationEvent> read_back_events(size_t days) const;
+    std::vector<StoredRepair> read_back_repairs(size_t days) const;
 
     static const char RECORDS_FILE[];
     static const char EVENTS_FILE[];
+    static const char REPAIRS_FILE[];
 
 private:
     std::string root_;

@@ -35,4 +35,36 @@ Result station_event_of(const std::string& line, StationEvent* e)
     return Result::ok();
 }
 
+std::string json_repair(const StoredRepair& r)
+{
+    const nlohmann::ordered_json j = {{"id", r.id},
+                                      {"station", r.station},
+                                      {"at", r.at},
+                                      {"label", r.label},
+                                      {"action", r.action},
+                                      {"components", r.components},
+                                      {"note", r.note},
+                                      {"technician", r.technician},
+                                      {"failed_attempt", r.failed_attempt},
+                                      {"diagnosis", r.diagnosis}};
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+Result stored_repair_of(const std::string& line, StoredRepair* r)
+{
+    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+    try {
+        if (!j.is_object())
+            return Result::failure("not a repair's record");
+        for (auto [key, field] : {std::pair{"id", &r->id}, {"station", &r->station}, {"at", &r->at},
+                                  {"label", &r->label}, {"action", &r->action}, {"components", &r->components},
+                                  {"note", &r->note}, {"technician", &r->technician},
+                                  {"failed_attempt", &r->failed_attempt}, {"diagnosis", &r->diagnosis}})
+            *field = j.at(key).get<std::string>();
+    } catch (const nlohmann::json::exception& ex) {
+        return Result::failure(std::string("a repair without its fields: ") + ex.what());
+    }
+    return Result::ok();
+}
+
 } // namespace korvastation

@@ -127,6 +127,14 @@ std::string LineMetrics::text(const std::vector<FixtureGauge>& fixtures) const
     out << "korva_database_waiting_attempts{" << station << "} " << database_waiting_ << "\n";
     help(out, "korva_hand_off_waiting_records", "gauge", "Records that wait for the line's own command to take them.");
     out << "korva_hand_off_waiting_records{" << station << "} " << hand_off_waiting_ << "\n";
+    if (repairs_set_) {
+        help(out, "korva_repairs_total", "counter", "Repairs recorded at this station's repair bench, by action.");
+        for (const auto& [action, n] : repairs_)
+            out << "korva_repairs_total{" << station << ",action=" << metric_label_value(action) << "} " << n << "\n";
+        help(out, "korva_boards_waiting_for_repair", "gauge",
+             "The line's boards whose last attempt failed, neither repaired nor scrapped since.");
+        out << "korva_boards_waiting_for_repair{" << station << "} " << waiting_for_repair_ << "\n";
+    }
     help(out, "korva_build_info", "gauge", "The station's version and the digest of the boot image it tests with.");
     out << "korva_build_info{" << station << ",version=" << metric_label_value(version_)
         << ",image_sha256=" << metric_label_value(image_sha256_) << "} 1\n";

@@ -34,6 +34,15 @@ public:
         database_waiting_ = database;
         hand_off_waiting_ = hand_off;
     }
+    // A served station's repair bench: the repairs recorded here by action
+    // (every action it offers, 0 until it has one), and the line's boards
+    // that wait for their repair.
+    void set_repairs(std::map<std::string, long> by_action, long waiting)
+    {
+        repairs_ = std::move(by_action);
+        waiting_for_repair_ = waiting;
+        repairs_set_ = true;
+    }
     // The exposition, with each fixture's state now; each fixture's
     // attempts by every verdict, 0 until it has one.
     std::string text(const std::vector<FixtureGauge>& fixtures) const;
@@ -50,6 +59,9 @@ private:
     std::vector<long> duration_buckets_;  // cumulative per bound
     long durations_ = 0;
     long database_waiting_ = 0, hand_off_waiting_ = 0;
+    std::map<std::string, long> repairs_;
+    long waiting_for_repair_ = 0;
+    bool repairs_set_ = false;
     double duration_sum_ = 0;
 };
 

@@ -53,6 +53,7 @@ Result stored_attempt_of(const std::string& line, StoredAttempt* a)
         a->intermittent = r.at("intermittent").get<bool>();
         a->golden = r.value("golden", false);
         a->fixture_cycles = r.value("fixture_cycles", 0L);
+        a->after_repair = text_of(r, "after_repair");
         a->start = r.at("start").get<std::string>();
         a->end = r.at("end").get<std::string>();
         // "passed on retest 2" is a pass.

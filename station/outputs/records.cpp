@@ -114,6 +114,8 @@ std::string json_record(const AttemptRecord& r, const RecordContext& context)
         record["fixture_cycles"] = r.fixture_cycles;
         if (r.golden)
             record["golden"] = true;
+        if (!r.after_repair.empty())
+            record["after_repair"] = r.after_repair;
     }
     if (!r.id.empty())
         record["id"] = r.id;
@@ -147,6 +149,7 @@ StoredAttempt stored_attempt(const AttemptRecord& r, const std::string& station,
     a.intermittent = r.intermittent;
     a.golden = r.golden;
     a.fixture_cycles = r.fixture_cycles;
+    a.after_repair = r.after_repair;
     a.start = iso_time(r.start);
     a.end = iso_time(r.end);
     a.verdict = verdict_name(r.verdict);

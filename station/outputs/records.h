@@ -37,6 +37,11 @@ korvasim::Result stored_attempt_of(const std::string& json_line, StoredAttempt* 
 std::string json_event(const StationEvent& event);
 korvasim::Result station_event_of(const std::string& json_line, StationEvent* event);
 
+// A repair recorded at a repair bench as a JSON line of the day folder's
+// repairs, and read back.
+std::string json_repair(const StoredRepair& repair);
+korvasim::Result stored_repair_of(const std::string& json_line, StoredRepair* repair);
+
 } // namespace korvastation
 
 #endif

@@ -134,7 +134,10 @@ void PageServer::serve_action(const httplib::Request& req, httplib::Response& re
         action.fields[key] = value;
     const ActionReply reply = actions_(action);
     res.status = reply.status;
-    res.set_content(reply.message + "\n", "text/plain; charset=utf-8");
+    if (!reply.json.empty())
+        res.set_content(reply.json, "application/json");
+    else
+        res.set_content(reply.message + "\n", "text/plain; charset=utf-8");
 }
 
 void PageServer::route()

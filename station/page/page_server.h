@@ -32,8 +32,13 @@ struct PageAction {
 };
 
 struct ActionReply {
-    int status = 200;     // 400 for input the station refuses
+    ActionReply(int status = 200, std::string message = "", std::string json = "")
+        : status(status), message(std::move(message)), json(std::move(json))
+    {
+    }
+    int status;           // 400 for input the station refuses
     std::string message;  // for the operator
+    std::string json;     // when given, the answer's body instead: a JSON object with its "message"
 };
 
 class PageServer {

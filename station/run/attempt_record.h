@@ -71,6 +71,7 @@ struct AttemptRecord {
     bool station_trouble = false;  // not tested because the station could not write its logs
     bool golden = false;           // a fixture's known-good board, proving the fixture: never in the yield
     long fixture_cycles = 0;       // served: the boards its fixture had taken since its maintenance, this one too
+    std::string after_repair;      // served: the identity of the repair the board came back from; else empty
 
     long failures() const;
 };

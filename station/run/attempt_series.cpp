@@ -235,6 +235,7 @@ void AttemptSeries::attempt_over(Clock::time_point now)
         next.operator_name = record_.operator_name;
         next.golden = record_.golden;
         next.fixture_cycles = record_.fixture_cycles;
+        next.after_repair = record_.after_repair;
         next.log = log_dir_ + "/" + log_stem() + "-retest" + std::to_string(next.retest) + ".log";
         record_ = next;
         output_ = ToolOutput();

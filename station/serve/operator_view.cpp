@@ -128,6 +128,11 @@ std::string operator_page_state(const OperatorSnapshot& s)
                         {"hand_off", {{"waiting", s.hand_off_waiting}}},
                         {"database", {{"trouble", s.database_trouble}, {"waiting", s.database_waiting}}},
                         {"fixtures", panels},
+                        {"repair",
+                         {{"actions", s.repair_actions},
+                          {"require_repair", s.require_repair},
+                          {"lookups", s.repair_lookups},
+                          {"waiting", s.waiting_for_repair}}},
                         {"yield", {yield_of("station " + s.station, s.mine), yield_of("line", s.line)}}};
     return state.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

@@ -57,6 +57,13 @@ struct OperatorSnapshot {
     size_t database_waiting = 0;   // the attempts that wait for it
     size_t hand_off_waiting = 0;   // the records that wait for the line's own command
     std::map<Verdict, std::string> advice;
+    // The repair bench: the actions a technician picks, whether failed
+    // boards are held for a repair, whether boards can be looked up (a
+    // database), and the boards that wait for their repair.
+    std::vector<std::string> repair_actions;
+    bool require_repair = false;
+    bool repair_lookups = false;
+    long waiting_for_repair = 0;
 };
 
 std::string operator_page_state(const OperatorSnapshot& snapshot);

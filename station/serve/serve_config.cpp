@@ -165,8 +165,13 @@ Result read_fixtures(const std::string& path, TableReader& top, ServeConfig* con
     const toml::array* list = node ? node->as_array() : nullptr;
     if (node && (!list || !list->is_array_of_tables()))
         return top.wrong(*node, "fixture", "tables [[fixture]]");
-    if (!list || list->empty())
-        return Result::failure(path + ": no [[fixture]]: the station has nothing to serve");
+    // A station without fixtures is a repair bench: its page looks boards
+    // up in the line's database.
+    if ((!list || list->empty()) && (config->settings.db.empty() || config->settings.http.empty()))
+        return Result::failure(path + ": no [[fixture]]: the station has nothing to serve (a repair bench, which has "
+                                      "none, needs the line's database and http for its page)");
+    if (!list)
+        return Result::ok();
     for (size_t i = 0; i < list->size(); ++i)
         KORVA_TRY(read_fixture(path, *list->get(i), i, config));
     return Result::ok();
@@ -195,6 +200,7 @@ Result read_top(const std::string& path, TableReader& top, ServeConfig* config)
     KORVA_TRY(read_advice(path, top, config));
     KORVA_TRY(read_fixtures(path, top, config));
     KORVA_TRY(read_board_setup(path, top, &config->board));
+    KORVA_TRY(read_repair_setup(path, top, &config->repair));
     KORVA_TRY(top.no_other_keys());
     if (const Result named = check_database_name(s.db, "database"); !s.db.empty() && !named)
         return Result::failure(path + ": " + named.why());

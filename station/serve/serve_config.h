@@ -12,6 +12,7 @@
 #include "station/run/attempt_record.h"
 #include "station/run/station_settings.h"
 #include "station/serve/board_config.h"
+#include "station/serve/repair_config.h"
 
 namespace korvastation {
 
@@ -42,8 +43,9 @@ struct ServeConfig {
     size_t serial_max_length = 40;
     int health_window = 3;                // equal failures in a row that make a fixture suspect
     std::map<Verdict, std::string> advice;  // what the operator does with the board
-    std::vector<FixtureSpec> fixtures;
+    std::vector<FixtureSpec> fixtures;  // none: the station is a repair bench alone
     BoardSetup board;
+    RepairSetup repair;
 };
 
 // A fixture as a configuration gives it, its pattern compiled.

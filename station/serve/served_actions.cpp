@@ -29,6 +29,9 @@ void ServedStation::define_actions()
     actions_.add("retest", [this](const PageAction& a) { return retest(a); });
     actions_.add("test-again", [this](const PageAction& a) { return test_again(a); });
     actions_.add("maintenance-done", [this](const PageAction& a) { return maintenance_done(a); });
+    actions_.add("repair-lookup", [this](const PageAction& a) { return repair_lookup(a); });
+    actions_.add("repair", [this](const PageAction& a) { return record_repair(a); });
+    actions_.add("route-override", [this](const PageAction& a) { return override_route(a); });
 }
 
 ActionReply ServedStation::act(const PageAction& action)
@@ -54,12 +57,19 @@ void ServedStation::answer_letters(Clock::time_point now)
 {
     std::vector<ActionMailbox::Letter> letters = mailbox_.take();
     std::vector<ActionReply> replies;
-    for (ActionMailbox::Letter& letter : letters)
+    std::vector<bool> deferred;
+    for (ActionMailbox::Letter& letter : letters) {
+        letter_ = &letter.reply;
+        letter_deferred_ = false;
         replies.push_back(act(letter.action));
+        deferred.push_back(letter_deferred_);
+        letter_ = nullptr;
+    }
     if (!letters.empty())
         publish(now);
     for (size_t i = 0; i < letters.size(); ++i)
-        letters[i].reply.set_value(replies[i]);
+        if (!deferred[i])
+            letters[i].reply.set_value(replies[i]);
 }
 
 int ServedStation::fixture_named(const std::string& name) const
@@ -77,6 +87,8 @@ std::string ServedStation::busy(size_t fixture, const std::string& serial) const
     if (!records_trouble_.empty())
         return records_trouble_;
     if (const std::string why = fixtures_[fixture]->busy(serial); !why.empty())
+        return why;
+    if (const std::string why = route_refusal(serial); !why.empty())
         return why;
     // One board is in one fixture: a serial under test (or between its
     // retests) elsewhere is a mistaken scan or a label printed twice.
@@ -120,6 +132,8 @@ ActionReply ServedStation::refuse(const std::string& why, const std::string& det
 
 ActionReply ServedStation::scan(const PageAction& action)
 {
+    if (fixtures_.empty())
+        return refuse("this station is a repair bench: it tests no boards; look a board up in its repair view");
     const std::string fixture_name = field_of(action, "fixture");
     const int fixture = fixture_named(fixture_name);
     if (!fixture_name.empty() && fixture < 0)
@@ -284,6 +298,7 @@ ActionReply ServedStation::answer(const ScanAnswer& scanned, bool inserted)
     const BoardDay day = day_boards_.of(scanned.serial);
     Fixture& fixture = *fixtures_[scanned.fixture];
     fixture.start_board(board, operator_, folder, core_.now(), day.attempts, day.outcomes);
+    fixture.series()->record().after_repair = routes_.start(scanned.serial);
     fixture.series()->record().fixture_cycles = inserted ? cycles_->add(spec.name) : cycles_->count(spec.name);
     watch_cycles();
     say(scanned.message, false);

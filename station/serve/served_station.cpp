@@ -26,6 +26,8 @@ ServedStation::ServedStation(ServeConfig config, FILE* terminal, int scans_fd, s
       finals_([this](const AttemptRecord& a) { board_recorded(a); }),
       operator_(config_.operator_name)
 {
+    for (const std::string& action : config_.repair.actions)
+        repairs_by_action_[action] = 0;
 }
 
 ServedStation::~ServedStation()
@@ -82,6 +84,8 @@ bool ServedStation::turn(const std::atomic<int>& interrupts)
         for (const std::string& why : hand_off_->check(turn.now))
             tell(why);
     changed = watch_database() || changed;
+    changed = watch_routes(turn.now) || changed;
+    changed = answer_histories(turn.now) || changed;
     changed = watch_records(turn.now) || changed;
     // A change shows within PUBLISH_EVERY; a silent board's seconds go on
     // by themselves once a second.
@@ -183,6 +187,7 @@ void ServedStation::show_events(const StationCore::Turn& turn, const std::vector
 
 int ServedStation::finish(const std::atomic<int>& interrupts)
 {
+    answer_deferred(503, "the station is stopping");
     const auto deadline = std::chrono::steady_clock::now() + STOP_WAIT + STOP_WAIT;
     for (const std::string& failure :
          core_.finish([&] { return interrupts < 3 && std::chrono::steady_clock::now() < deadline; }))
@@ -213,6 +218,7 @@ void ServedStation::publish(Clock::time_point now)
     for (const auto& f : fixtures_)
         gauges.push_back({f->spec().name, fixture_state_label(f->state()), cycles_->count(f->spec().name)});
     core_.metrics()->set_waiting(static_cast<long>(database_waiting_), hand_off_ ? static_cast<long>(hand_off_->waiting()) : 0);
+    core_.metrics()->set_repairs(repairs_by_action_, routes_.waiting());
     page_->publish_metrics(core_.metrics()->text(gauges));
 }
 
@@ -259,6 +265,10 @@ OperatorSnapshot ServedStation::snapshot(Clock::time_point now) const
         }
         s.panels.push_back(std::move(panel));
     }
+    s.repair_actions = config_.repair.actions;
+    s.require_repair = config_.repair.require_repair;
+    s.repair_lookups = core_.has_database();
+    s.waiting_for_repair = routes_.waiting();
     s.records_trouble = records_trouble_;
     s.hand_off_waiting = hand_off_ ? hand_off_->waiting() : 0;
     s.database_trouble = database_trouble_;

@@ -7,11 +7,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "station/core/route_book.h"
 #include "station/core/station_core.h"
 #include "station/outputs/day_folder.h"
 #include "station/outputs/display.h"
@@ -101,6 +104,39 @@ private:
     bool point_of(const PageAction& action, std::string* point) const;
     int fixture_named(const std::string& name) const;
     static bool port_missing(const std::string& port);
+
+    // The repair bench and the route check (repair_bench.cpp).
+    ActionReply repair_lookup(const PageAction& action);
+    ActionReply record_repair(const PageAction& action);
+    ActionReply override_route(const PageAction& action);
+    // The letter being answered waits for label's history from the
+    // database, and is answered when it comes.
+    ActionReply defer(const PageAction& action, const std::string& label, Clock::time_point now);
+    bool answer_histories(Clock::time_point now);
+    ActionReply history_answered(const PageAction& action, const DatabaseWorker::BoardHistory& history);
+    ActionReply repair_recorded(const PageAction& action, DatabaseWorker::BoardHistory history);
+    // Every letter that waits for the database answered with why.
+    void answer_deferred(int status, const std::string& why);
+    void read_routes_at_start();
+    bool watch_routes(Clock::time_point now);
+    std::string route_refusal(const std::string& serial) const;
+    std::string refused_serial(const std::string& serial) const;
+    void answer_to(const PageAction& action);
+
+    struct Deferred {
+        PageAction action;
+        std::promise<ActionReply> reply;
+        Clock::time_point asked;
+    };
+    RouteBook routes_;
+    Clock::time_point routes_asked_;
+    mutable bool routes_wanted_ = false;  // a refusal asks for the line's routes again soon
+    std::map<unsigned long, Deferred> deferred_;  // by the ticket of their history's question
+    unsigned long tickets_ = 0;
+    std::promise<ActionReply>* letter_ = nullptr;  // the page's letter being answered, while it is
+    bool letter_deferred_ = false;
+    unsigned long repairs_recorded_ = 0;
+    std::map<std::string, long> repairs_by_action_;
 
     ServeConfig config_;
     InstanceLocks locks_;

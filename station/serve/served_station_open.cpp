@@ -110,6 +110,7 @@ Result ServedStation::open_outputs()
         // What the database missed while the station was down or the
         // database away, from the station's own record.
         catch_up_database();
+        read_routes_at_start();
     }
     core_.add_sink(&finals_);
     if (!config_.on_attempt.empty()) {
@@ -162,6 +163,8 @@ void ServedStation::catch_up_database()
     worker.catch_up(days_->read_back(CATCH_UP_DAYS));
     for (StationEvent& e : days_->read_back_events(CATCH_UP_DAYS))
         worker.add(std::move(e));
+    for (StoredRepair& r : days_->read_back_repairs(CATCH_UP_DAYS))
+        worker.add(std::move(r));
 }
 
 // A station started again during the day shows the day's boards again,
@@ -205,6 +208,7 @@ void ServedStation::board_recorded(const AttemptRecord& a)
     const int k = fixture_named(a.board.fixture);
     if (!a.final_attempt || k < 0)
         return;
+    routes_.note_attempt(stored_attempt(a, core_.station_name(), core_.run_id()));
     const std::string diagnosis = diagnosis_of(a);
     const auto advice = config_.advice.find(a.verdict);
     tell(a.board.fixture + " " + a.board.label + ": " + verdict_text(a) + (diagnosis.empty() ? "" : ", " + diagnosis) +

@@ -5,7 +5,7 @@
 
 namespace korvastation {
 
-using Write = std::variant<StoredAttempt, StationEvent, std::vector<StoredAttempt>>;
+using Write = std::variant<StoredAttempt, StationEvent, StoredRepair, std::vector<StoredAttempt>>;
 
 struct DatabaseWorker::Shared {
     std::unique_ptr<ResultStore> store;
@@ -15,6 +15,11 @@ struct DatabaseWorker::Shared {
     std::deque<Write> queue;
     std::optional<StoreFilter> yield_asked;
     std::optional<YieldTally> yield_answer;
+    std::optional<unsigned long> routes_asked;
+    std::optional<std::pair<std::vector<BoardRoute>, unsigned long>> routes_answer;
+    std::deque<std::pair<unsigned long, std::string>> histories_asked;
+    std::vector<DatabaseWorker::BoardHistory> histories;
+    bool reading() const { return yield_asked || routes_asked || !histories_asked.empty(); }
     bool busy = false;
     bool stopping = false;
     std::string trouble;
@@ -34,6 +39,8 @@ korvasim::Result write(ResultStore& store, const Write& item)
         return store.add(*attempt);
     if (const auto* event = std::get_if<StationEvent>(&item))
         return store.add_event(*event);
+    if (const auto* repair = std::get_if<StoredRepair>(&item))
+        return store.add_repair(*repair);
     std::set<std::string> days, held;
     for (const StoredAttempt& a : std::get<std::vector<StoredAttempt>>(item))
         days.insert(a.start.substr(0, 10));
@@ -76,11 +83,49 @@ DatabaseWorker::~DatabaseWorker()
         thread_.join();
 }
 
+// One of the reads asked for, once no write waits: the answer reads what
+// every write queued before it made.
+void DatabaseWorker::read(Shared& shared, std::unique_lock<std::mutex>& lock)
+{
+    if (shared.yield_asked) {
+        const StoreFilter boards = *shared.yield_asked;
+        shared.yield_asked.reset();
+        lock.unlock();
+        YieldTally tally;
+        const bool read = static_cast<bool>(count_day(*shared.store, boards, &tally));
+        lock.lock();
+        if (read)
+            shared.yield_answer = std::move(tally);
+    } else if (shared.routes_asked) {
+        const unsigned long ticket = *shared.routes_asked;
+        shared.routes_asked.reset();
+        lock.unlock();
+        std::vector<BoardRoute> routes;
+        const bool read = static_cast<bool>(shared.store->load_routes(&routes));
+        lock.lock();
+        if (read)
+            shared.routes_answer = std::make_pair(std::move(routes), ticket);
+    } else {
+        const auto [ticket, label] = shared.histories_asked.front();
+        shared.histories_asked.pop_front();
+        lock.unlock();
+        BoardHistory history;
+        history.ticket = ticket;
+        StoreFilter board;
+        board.label = label;
+        history.read = shared.store->load(board, &history.attempts);
+        if (history.read)
+            history.read = shared.store->load_repairs(board, &history.repairs);
+        lock.lock();
+        shared.histories.push_back(std::move(history));
+    }
+}
+
 void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
 {
     std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
-        shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty() || shared->yield_asked; });
+        shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty() || shared->reading(); });
         if (shared->stopping)
             return;
         shared->busy = true;
@@ -109,14 +154,7 @@ void DatabaseWorker::work(const std::shared_ptr<Shared>& shared)
                 continue;
             }
         } else {
-            const StoreFilter boards = *shared->yield_asked;
-            shared->yield_asked.reset();
-            lock.unlock();
-            YieldTally tally;
-            const bool read = static_cast<bool>(count_day(*shared->store, boards, &tally));
-            lock.lock();
-            if (read)
-                shared->yield_answer = std::move(tally);
+            read(*shared, lock);
         }
         shared->busy = false;
         shared->idle.notify_all();
@@ -139,6 +177,45 @@ void DatabaseWorker::add(StationEvent event)
         shared_->queue.push_back(std::move(event));
     }
     shared_->wake.notify_all();
+}
+
+void DatabaseWorker::add(StoredRepair repair)
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->queue.push_back(std::move(repair));
+    }
+    shared_->wake.notify_all();
+}
+
+void DatabaseWorker::ask_routes(unsigned long ticket)
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->routes_asked = ticket;
+    }
+    shared_->wake.notify_all();
+}
+
+std::optional<std::pair<std::vector<BoardRoute>, unsigned long>> DatabaseWorker::take_routes()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return std::exchange(shared_->routes_answer, std::nullopt);
+}
+
+void DatabaseWorker::ask_history(unsigned long ticket, const std::string& label)
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->histories_asked.emplace_back(ticket, label);
+    }
+    shared_->wake.notify_all();
+}
+
+std::vector<DatabaseWorker::BoardHistory> DatabaseWorker::take_histories()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return std::exchange(shared_->histories, {});
 }
 
 void DatabaseWorker::catch_up(std::vector<StoredAttempt> attempts)

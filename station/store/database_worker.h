@@ -38,6 +38,7 @@ public:
 
     void add(StoredAttempt attempt);
     void add(StationEvent event);
+    void add(StoredRepair repair);
     // Adds those of the attempts (a station's own records of earlier) that
     // the database does not hold yet, in their order.
     void catch_up(std::vector<StoredAttempt> attempts);
@@ -46,6 +47,24 @@ public:
     void ask_yield(const StoreFilter& boards);
     // The latest answer, once; nothing while none came (or it failed).
     std::optional<YieldTally> take_yield();
+
+    // Asks for the routes of the line's boards (load_routes), read once
+    // every write queued before it was made; the answer comes by
+    // take_routes with the ticket it was asked with.
+    void ask_routes(unsigned long ticket);
+    std::optional<std::pair<std::vector<BoardRoute>, unsigned long>> take_routes();
+
+    // A board's history across the line: its attempts and repairs.
+    struct BoardHistory {
+        unsigned long ticket = 0;
+        korvasim::Result read = korvasim::Result::ok();
+        std::vector<StoredAttempt> attempts;
+        std::vector<StoredRepair> repairs;
+    };
+    // Asks for label's history, read once the writes queued before it were
+    // made; its answer comes by take_histories with ticket.
+    void ask_history(unsigned long ticket, const std::string& label);
+    std::vector<BoardHistory> take_histories();
 
     // Waits until every queued write was tried, while keep_waiting()
     // (asked every 100 ms) says to. False when it gave up first.
@@ -67,6 +86,7 @@ public:
 private:
     struct Shared;
     static void work(const std::shared_ptr<Shared>& shared);
+    static void read(Shared& shared, std::unique_lock<std::mutex>& lock);
 
     std::shared_ptr<Shared> shared_;
     std::thread thread_;

@@ -64,6 +64,25 @@ struct StoredRepair {
 extern const char REPAIR_SCRAPPED[];
 extern const char REPAIR_NO_FAULT_FOUND[];
 
+// A board's standing on the line's route, as the route check reads it: its
+// last final attempt with a verdict on the board when that failed, the
+// latest repair since, and its scrapping.
+struct BoardRoute {
+    std::string label;
+    std::string failed_at;       // that failed attempt's start; empty when it passed
+    std::string failed_attempt;  // its identity
+    std::string failed_what;     // "failed SRAM", "hung in FLASH"
+    std::string diagnosis;       // its candidates, " or " between
+    std::string repaired_at, repair;  // the latest repair since that failure: when, its identity
+    std::string scrapped_at, scrapped_why;
+};
+
+// "failed SDRAM and SRAM", "hung in FLASH": a failed attempt as the route
+// check names it; failed_tests in the order of their names.
+std::string failure_words(const std::string& verdict, const std::string& hung_in,
+                          const std::vector<std::string>& failed_tests);
+std::string failure_words_of(const StoredAttempt& attempt);
+
 // What happened at a station besides its attempts.
 struct StationEvent {
     std::string id;  // its identity: a second add of it changes nothing
@@ -118,6 +137,9 @@ public:
     // The repairs, by their time: of the filter's days and board (its
     // station filter is the repair bench's).
     virtual korvasim::Result load_repairs(const StoreFilter& filter, std::vector<StoredRepair>* repairs) = 0;
+    // Every board whose last final attempt failed or hung, and every board
+    // scrapped: the boards the route check may stop, by serial number.
+    virtual korvasim::Result load_routes(std::vector<BoardRoute>* routes) = 0;
     // The identities of the attempts the filter takes.
     virtual korvasim::Result stored_ids(const StoreFilter& filter, std::set<std::string>* ids) = 0;
     // What happened to the database that the station should tell (a file

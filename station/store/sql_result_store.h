@@ -32,6 +32,7 @@ public:
     korvasim::Result load_events(const StoreFilter& filter, std::vector<StationEvent>* events) override;
     korvasim::Result add_repair(const StoredRepair& repair) override;
     korvasim::Result load_repairs(const StoreFilter& filter, std::vector<StoredRepair>* repairs) override;
+    korvasim::Result load_routes(std::vector<BoardRoute>* routes) override;
     korvasim::Result count_boards(const StoreFilter& filter, BoardGroup group, std::vector<YieldRow>* rows) override;
     korvasim::Result count_tests(const StoreFilter& filter, std::vector<YieldRow>* rows) override;
     korvasim::Result count_faults(const StoreFilter& filter, std::vector<FaultRow>* faults) override;

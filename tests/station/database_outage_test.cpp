@@ -205,12 +205,19 @@ TEST_F(StationDatabaseAway, WhileTheStationRunsTheAttemptsWaitAndGoInWhenItIsBac
     ASSERT_NO_FATAL_FAILURE(scan_while_away("KV2"));
     EXPECT_NE(station_->process().out().find(" the database does not take records ("), std::string::npos)
         << station_->process().out();
+    // A board looked up at the repair view is told at once, not held.
+    const PageAnswer away = station_->post("repair-lookup", {{"serial", "KV1"}});
+    EXPECT_EQ(away.status, 400);
+    EXPECT_EQ(away.body.find("the database does not answer ("), 0u) << away.body;
     ASSERT_TRUE(server_.start());
     ASSERT_TRUE(station_->process().wait_until(
         [&] { return station_->process().out().find("the database takes records again") != std::string::npos; },
         STATION_TIMEOUT_MS))
         << station_->process().out();
     EXPECT_TRUE(database_holds("KV1 KV2 "));
+    const PageAnswer back = station_->post("repair-lookup", {{"serial", "KV2"}});
+    EXPECT_EQ(back.status, 200);
+    EXPECT_NE(back.body.find("\"message\":\"KV2: its last attempt passed\""), std::string::npos) << back.body;
     station_->process().signal(SIGTERM);
     EXPECT_EQ(station_->process().wait_exit(STATION_TIMEOUT_MS), 0);
 }

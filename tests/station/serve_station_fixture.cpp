@@ -11,7 +11,9 @@ ServeProcess::ServeProcess(const std::string& dir, const std::vector<FixtureSetu
     : dir_(dir), shell_(std::move(shell))
 {
     std::ofstream config(dir + "/station.toml");
-    config << "station = \"bench1\"\nrecords = \"" << dir << "/records\"\nwake_timeout = 60\n";
+    if (more.find("station =") == std::string::npos)
+        config << "station = \"bench1\"\n";
+    config << "records = \"" << dir << "/records\"\nwake_timeout = 60\n";
     if (more.find("dudedoved =") == std::string::npos)
         config << "dudedoved = \"" << DUDEDOVED_PATH << "\"\n";
     if (more.find("database =") == std::string::npos)

@@ -38,6 +38,12 @@ async function send(name, fields) {
   if (token) headers["X-Korva-Token"] = token;
   try {
     const r = await fetch("action/" + name, {method: "POST", headers, body: new URLSearchParams(fields)});
+    if ((r.headers.get("Content-Type") || "").startsWith("application/json")) {
+      const answer = await r.json();
+      showMessage(answer.message, r.status != 200);
+      if (answer.board) showBoard(answer.board);
+      return;
+    }
     const text = (await r.text()).trim();
     if (text) showMessage(text, r.status != 200);
   } catch (e) {
@@ -154,6 +160,33 @@ function showAlarms(s) {
   setText($("alarms"), alarms.join("\n"));
   setShown($("alarms"), alarms.length > 0);
 }
+// The repair bench: the board looked up last, as the station read it from
+// the line's database; the forms record what is done to it.
+let board = null;
+function showBoard(b) {
+  board = b;
+  setShown($("repair-board"), true);
+  const status = b.scrapped ? b.serial + " scrapped at " + b.scrapped
+      : b.repaired ? b.serial + " " + b.failed + ", repaired: test it again"
+      : b.failed ? b.serial + " " + b.failed + ": waiting for its repair"
+      : b.serial + ": its last attempt passed";
+  setText($("repair-status"), status);
+  setText($("repair-diagnosis"), b.diagnosis ? "diagnosis: " + b.diagnosis : "");
+  setText($("repair-probes"), b.probe_points);
+  $("repair-history").replaceChildren(...b.lines.map(t => el("li", "", t)));
+  setShown($("repair-form"), !!b.failed && !b.scrapped);
+  setShown($("override-form"), !!state.repair.require_repair && !!b.failed && !b.repaired && !b.scrapped);
+}
+function showRepairBench(s) {
+  const bench = s.fixtures.length == 0;
+  setShown($("repair"), s.repair.lookups);
+  for (const id of ["scan-form", "operator-form", "panels", "yield"]) setShown($(id), !bench);
+  const select = $("repair-action");
+  if (s.repair.actions.join("\n") !== Array.from(select.options, o => o.value).join("\n"))
+    select.replaceChildren(...s.repair.actions.map(a => { const o = el("option", "", a); o.value = a; return o; }));
+  setText($("waiting-for-repair"), s.repair.waiting + (s.repair.waiting == 1 ? " board waits" : " boards wait") +
+      " for a repair on the line");
+}
 function percent(n, of) { return of ? Math.round(100 * n / of) + "%" : "-"; }
 function show(s) {
   state = s;
@@ -173,6 +206,7 @@ function show(s) {
     }
     showPanel(panels.get(f.name), f, mine.selected == f.name);
   }
+  showRepairBench(s);
   const yields = s.yield.map(y => "Today, " + y.name + ": " + y.boards + " boards, " +
       percent(y.first_pass, y.boards) + " passed first time, " + percent(y.final_pass, y.boards) + " in the end");
   if (yields.join("\n") !== Array.from($("yield").children, d => d.textContent).join("\n"))
@@ -188,6 +222,22 @@ $("fixture").onchange = () => act("select", {fixture: $("fixture").value});
 $("operator-form").onsubmit = (e) => {
   e.preventDefault();
   act("operator", {name: $("operator").value});
+};
+$("repair-lookup-form").onsubmit = (e) => {
+  e.preventDefault();
+  act("repair-lookup", {serial: $("repair-serial").value.trim()});
+};
+$("repair-form").onsubmit = (e) => {
+  e.preventDefault();
+  if (!board) return;
+  act("repair", {serial: board.serial, action: $("repair-action").value, components: $("repair-components").value,
+                 note: $("repair-note").value, technician: $("repair-technician").value}, $("repair-record"));
+};
+$("override-form").onsubmit = (e) => {
+  e.preventDefault();
+  if (!board) return;
+  act("route-override", {serial: board.serial, supervisor: $("override-supervisor").value,
+                         reason: $("override-reason").value}, $("override"));
 };
 onPress($("test-again"), () => {
   const mine = state.points[POINT];

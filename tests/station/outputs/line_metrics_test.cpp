@@ -41,6 +41,7 @@ LineMetrics a_morning()
     m.take(attempt("F1", Verdict::PASSED, 4, 1, true));
     m.take(attempt("F2", Verdict::HUNG, 40));
     m.take(attempt("F2", Verdict::NOT_TESTED, 0.25));
+    m.set_repairs({{"no fault found", 0}, {"reflowed", 2}}, 3);
     return m;
 }
 
@@ -73,6 +74,9 @@ TEST(LineMetrics, CountsWhatTheAttemptsCameTo)
              "korva_fixture_state{" + s + ",fixture=\"F2\",state=\"idle\"} 0",
              "korva_fixture_cycles{" + s + ",fixture=\"F1\"} 4711",
              "korva_fixture_cycles{" + s + ",fixture=\"F2\"} 0",
+             "korva_repairs_total{" + s + ",action=\"reflowed\"} 2",
+             "korva_repairs_total{" + s + ",action=\"no fault found\"} 0",
+             "korva_boards_waiting_for_repair{" + s + "} 3",
              "korva_build_info{" + s + ",version=\"1.0.0\",image_sha256=\"ab12\"} 1"})
         EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\nin\n" << text;
     EXPECT_EQ(text.find("KV000001"), std::string::npos) << "a serial number is no label";
@@ -85,6 +89,7 @@ TEST(LineMetrics, ABatchCountsItsBoardsByPort)
     EXPECT_NE(m.text({}).find("fixture=\"/dev/ttyUSB0\",verdict=\"passed\"} 1\n"), std::string::npos) << m.text({});
     EXPECT_EQ(m.text({{"/dev/ttyUSB0", "done"}}).find("korva_fixture_cycles{"), std::string::npos)
         << "a batch's ports count no insertions";
+    EXPECT_EQ(m.text({}).find("korva_repairs_total"), std::string::npos) << "a batch has no repair bench";
 }
 
 TEST(LineMetrics, PromtoolAcceptsTheExposition)

@@ -93,7 +93,7 @@ std::string stored_text(const StoredAttempt& a)
                        a.operator_name + "|" + std::to_string(a.retest) + std::to_string(a.final_attempt) +
                        std::to_string(a.intermittent) + std::to_string(a.golden) + "|" + std::to_string(a.fixture_cycles) + "|" + a.start + "|" + a.end + "|" +
                        a.verdict + "|" + a.problem + "|" + a.hung_in + "|" + std::to_string(a.passes) + "|" +
-                       a.diagnosis_note + "|" + a.closest + "|";
+                       a.diagnosis_note + "|" + a.closest + "|" + a.after_repair + "|";
     for (int t = 0; t < BOARD_TEST_COUNT; ++t)
         text += std::to_string(a.counts[t][0]) + "/" + std::to_string(a.counts[t][1]) + " ";
     for (const std::string& fault : a.diagnosis)
@@ -111,6 +111,7 @@ TEST(RecordReader, ReadsBackWhatTheDatabaseWouldHaveStored)
     unexplained.board.fixture = "F2";
     unexplained.operator_name = "ann";
     unexplained.fixture_cycles = 4711;
+    unexplained.after_repair = "rework/2026-12-09T07:00:00.000Z/12/repair/3";
     AttemptRecord on_retest = records[0];
     on_retest.retest = 2;
     records.push_back(unexplained);
@@ -123,6 +124,12 @@ TEST(RecordReader, ReadsBackWhatTheDatabaseWouldHaveStored)
         ASSERT_TRUE(read) << read.why();
         EXPECT_EQ(stored_text(back), stored_text(stored_attempt(records[i], context.station, context.run))) << i;
     }
+    const StoredRepair repair{"rework/run/repair/1", "rework", "2026-12-09T10:20:00.000+01:00", "KV1", "reflowed",
+                              "U7, R43", "pin 12 \"lifted\"", "ann", "bench 3/run/1", "SRAM data line 3 stuck at 0"};
+    StoredRepair repair_back;
+    ASSERT_TRUE(stored_repair_of(json_repair(repair), &repair_back));
+    EXPECT_EQ(json_repair(repair_back), json_repair(repair));
+    EXPECT_FALSE(stored_repair_of("{\"id\": \"x\"}", &repair_back));
     StoredAttempt none;
     EXPECT_FALSE(stored_attempt_of("{\"label\": \"B1\"", &none));
     EXPECT_FALSE(stored_attempt_of(json_record(records[0], {"1.4.0", "0123abcd", "", ""}), &none))

@@ -64,6 +64,10 @@ netlist = "NETLIST"
 [board.nets]
 sram_data = "SRAM_D{n}"
 sdram_address = "SDRAM_A{n}"
+
+[repair]
+actions = ["reworked", "scrapped"]
+require_repair = true
 )";
 
 // The example netlist in place of NETLIST, by a path relative to the
@@ -115,6 +119,25 @@ TEST(ServeConfig, ReadsEverySetting)
     EXPECT_EQ(c.board.probes->of("sram.d3=0").rfind("SRAM D3: U1 pin", 0), 0u);
     EXPECT_EQ(c.board.probes->of("sdram.d3=0"), "") << "no nets named for the SDRAM's data lines";
     EXPECT_TRUE(c.board.probes->has_component("R43"));
+    EXPECT_EQ(c.repair.actions, (std::vector<std::string>{"reworked", "scrapped"}));
+    EXPECT_TRUE(c.repair.require_repair);
+}
+
+// A station of no fixtures is a repair bench: it needs the line's database
+// and its page; without [repair] it offers the usual actions and holds no
+// board.
+TEST(ServeConfig, ARepairBenchHasNoFixtures)
+{
+    const std::string dir = make_temp_dir();
+    const std::string path = dir + "/station.toml";
+    std::ofstream(path) << "station = \"rework\"\ndatabase = \"" << dir << "/line.db\"\nhttp = \"127.0.0.1:0\"\n";
+    ServeConfig c;
+    const korvasim::Result loaded = load_serve_config(path, &c);
+    ASSERT_TRUE(loaded) << loaded.why();
+    EXPECT_TRUE(c.fixtures.empty());
+    EXPECT_EQ(c.repair.actions,
+              (std::vector<std::string>{"reflowed", "replaced", "cleaned", "no fault found", "scrapped"}));
+    EXPECT_FALSE(c.repair.require_repair);
 }
 
 struct Mistake {
@@ -152,7 +175,16 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"PowerWithoutCommands", FIXTURE + "[power]\n", "4: [power] needs both on and off: the station switches boards both ways"},
         Mistake{"TimeoutOutOfRange", "silence_timeout = 0.5\n" + FIXTURE,
                 "1: bad silence_timeout 0.5: expected seconds from 1 to 86400"},
-        Mistake{"NoFixture", "station = \"s\"\n", " no [[fixture]]: the station has nothing to serve"},
+        Mistake{"NoFixture", "station = \"s\"\nhttp = \"8080\"\n",
+                " no [[fixture]]: the station has nothing to serve (a repair bench, which has none, needs the line's "
+                "database and http for its page)"},
+        Mistake{"RepairActionsEmpty", FIXTURE + "[repair]\nactions = []\n",
+                "5: bad actions (a list) in [repair]: expected a list of texts in quotes, none empty and none twice"},
+        Mistake{"RepairActionTooLong", FIXTURE + "[repair]\nactions = [\"" + std::string(41, 'x') + "\"]\n",
+                "5: [repair] action '" + std::string(41, 'x') + "' refused: 1 to 40 characters, no control characters"},
+        Mistake{"RequireRepairNotAFlag", FIXTURE + "[repair]\nrequire_repair = \"yes\"\n",
+                "5: bad require_repair 'yes' in [repair]: expected true or false"},
+        Mistake{"UnknownRepairKey", FIXTURE + "[repair]\nrequire = true\n", "5: unknown key 'require' in [repair]"},
         Mistake{"NetsWithoutANetlist", FIXTURE + "[board.nets]\nsram_data = \"SRAM_D{n}\"\n",
                 "4: [board.nets] needs [board] netlist = \"...\": the nets are looked up in it"},
         Mistake{"NetlistNotThere", "[board]\nnetlist = \"/nonexistent/korva.net\"\n" + FIXTURE,

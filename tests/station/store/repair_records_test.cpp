@@ -61,6 +61,56 @@ TEST_P(RepairStoreTest, ProbePointsAndTheRepairAnAttemptFollowedAreReadBack)
     EXPECT_EQ(all[1].after_repair, "repair/7");
 }
 
+// The boards the route check may stop: a board's last final attempt with
+// a verdict on the board decides (a retest, a lost attempt or a golden
+// board's does not), a repair since its failure and a scrapping are
+// found, and boards that passed in the end are not read at all.
+TEST_P(RepairStoreTest, TheRoutesNameTheFailedAndTheScrappedBoards)
+{
+    const std::string day = "2026-12-01";
+    std::vector<StoredAttempt> attempts = {
+        attempt("A", "run1", day, "KV1", 0, true, "failed", true, {"SRAM data line 3 stuck at 0"}),
+        attempt("A", "run1", day, "KV2", 0, true, "failed", true),
+        attempt("A", "run1", day, "KV2", 0, true, "passed", false),
+        attempt("A", "run1", day, "KV3", 0, true, "hung", false),
+        attempt("A", "run1", day, "KV4", 0, true, "passed", false),
+        attempt("A", "run1", day, "KV5", 0, true, "failed", true),
+        attempt("A", "run1", day, "KV5", 0, true, "lost", false),
+        attempt("A", "run1", day, "KV6", 0, false, "failed", true),
+        attempt("A", "run1", day, "KV6", 1, true, "passed", false),
+        attempt("A", "run1", day, "KVG", 0, true, "failed", true),
+    };
+    attempts[3].hung_in = "FLASH";
+    attempts[9].golden = true;
+    attempts[0].counts[TEST_SDRAM][1] = 1;
+    for (size_t i = 0; i < attempts.size(); ++i)
+        attempts[i].id = "run1/" + std::to_string(i);
+    {
+        auto store = open();
+        for (const StoredAttempt& a : attempts)
+            ASSERT_TRUE(store->add(a));
+        StoredRepair scrapped = repair("KV4", day + "T10:00:00.000Z", "scrapped", "", "", "");
+        scrapped.note = "cracked BGA";
+        for (const StoredRepair& r : {repair("KV1", day + "T07:00:00.000Z", "cleaned", "", "", ""),
+                                      repair("KV1", day + "T10:00:00.000Z", "reflowed", "U7", "run1/0", ""), scrapped})
+            ASSERT_TRUE(store->add_repair(r));
+    }
+    std::vector<BoardRoute> routes;
+    ASSERT_TRUE(open()->load_routes(&routes));
+    std::vector<std::string> seen;
+    for (const BoardRoute& r : routes)
+        seen.push_back(r.label + ": " + r.failed_what + " [" + r.failed_attempt + "] " + r.diagnosis + " | " +
+                       (r.repaired_at.empty() ? "" : "repaired " + r.repaired_at) + " | " + r.scrapped_at + " " +
+                       r.scrapped_why);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "KV1: failed SDRAM and SRAM [run1/0] SRAM data line 3 stuck at 0 | repaired " + day +
+                            "T10:00:00.000Z |  ",
+                        "KV3: hung in FLASH [run1/3]  |  |  ",
+                        "KV4:  []  |  | " + day + "T10:00:00.000Z cracked BGA",
+                        "KV5: failed SRAM [run1/5]  |  |  ",
+                    }));
+}
+
 // Counted by hand. SRAM D3 failed KV1, KV2 and KV3: KV1 reflowed (U7) and
 // passed 3 h after its failure, KV2 no fault found and passed 1.5 h after,
 // KV3 replaced (U7, R43), failed again and was scrapped. SDRAM D17 failed
