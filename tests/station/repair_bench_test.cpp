@@ -191,8 +191,6 @@ TEST_F(RepairBench, AFailedBoardIsRepairedScrappedOrLetThrough)
     const size_t failed = history.find("failed SRAM"), repaired = history.find("reflowed U7 by Ann"),
                  passed = history.find("passed (retest 1) after repair");
     EXPECT_TRUE(failed < repaired && repaired < passed && passed != std::string::npos) << history;
-    if (const char* folder = getenv("KORVA_SCREENSHOTS"); folder && *folder)
-        bench.screenshot(std::string(folder) + "/repair-bench.png");
     ASSERT_NO_FATAL_FAILURE(scrapped(bench));
     ASSERT_NO_FATAL_FAILURE(let_through());
     // What the line learns: the bench's repairs by action, none waiting.
@@ -205,6 +203,33 @@ TEST_F(RepairBench, AFailedBoardIsRepairedScrappedOrLetThrough)
         STATION_TIMEOUT_MS))
         << metrics_of(*line_);
     EXPECT_EQ(count_of(read_file(repairs_file()), "\"technician\":\"Ann\""), 2u);
+}
+
+// A board the simulator failed, looked up at the repair view: its
+// diagnosis and the pins to probe, read off the board's netlist.
+TEST(RepairView, ShowsWhereToProbeTheFailedBoard)
+{
+    const std::string dir = make_temp_dir();
+    ASSERT_EQ(mkdir((dir + "/page").c_str(), 0755), 0);
+    PoweredBoard bad(dir, "b", "sram.d3=0");
+    ServeProcess station(dir, {bad.fixture("B")},
+                         "board.netlist = \"" DOCS_DIR "/korva-unit.net\"\nboard.nets.sram_data = \"SRAM_D{n}\"\n");
+    ASSERT_EQ(station.post("scan", {{"text", "KV000002"}, {"fixture", "B"}}).status, 200);
+    ASSERT_TRUE(station.wait_panel("B", "verdict"));
+    WebDriver page(dir + "/page");
+    page.open(station.url());
+    fill(page, "repair-serial", "KV000002\n");
+    EXPECT_TRUE(page.wait_text("#repair-diagnosis", "diagnosis: SRAM data line 3 stuck at 0", PAGE_MS))
+        << page.text("#repair");
+    EXPECT_TRUE(page.wait_text("#repair-probes", "probe SRAM D3: U1 pin AA4 (EX_DATA3), U7 pin 12 (DQ3), R43 pin 1",
+                               PAGE_MS))
+        << page.text("#repair");
+    if (const char* folder = getenv("KORVA_SCREENSHOTS"); folder && *folder) {
+        page.script("document.getElementById('repair').scrollIntoView(); return 0;");
+        page.screenshot(std::string(folder) + "/repair-bench.png");
+    }
+    station.process().signal(SIGTERM);
+    EXPECT_EQ(station.process().wait_exit(STATION_TIMEOUT_MS), 0) << station.process().err();
 }
 
 } // namespace
