@@ -25,6 +25,16 @@ std::string record_text(const std::string& text)
     return clean;
 }
 
+bool person_text(const std::string& text, size_t most)
+{
+    if (text.empty() || text.size() > most)
+        return false;
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
 std::string iso_time(std::chrono::system_clock::time_point t)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();

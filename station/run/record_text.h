@@ -15,6 +15,10 @@ std::string valid_utf8(const std::string& text);
 // they were given; a database server refuses anything but UTF-8.
 std::string record_text(const std::string& text);
 
+// A name or note a person gives (an operator, a technician, a repair's
+// action): 1 to most characters, none of them a control character.
+bool person_text(const std::string& text, size_t most);
+
 // An instant as every record holds it, in the station's local time with
 // its offset: "2026-12-09T02:02:03.456+01:00" ("...Z" where the zone is UTC).
 std::string iso_time(std::chrono::system_clock::time_point t);

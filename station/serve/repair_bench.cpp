@@ -26,13 +26,6 @@ const auto HISTORY_WAIT = std::chrono::seconds(8);
 const int ROUTES_AT_START_MS = 10000;
 const size_t LONGEST_NAME = 60, LONGEST_NOTE = 200, LONGEST_REFERENCE = 20;
 
-bool printable(const std::string& text, size_t most)
-{
-    if (text.empty() || text.size() > most)
-        return false;
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c != 0x7f; });
-}
-
 std::string joined(const std::vector<std::string>& parts, const char* between)
 {
     std::string text;
@@ -77,7 +70,7 @@ void ServedStation::answer_to(const PageAction& action)
 
 std::string ServedStation::refused_serial(const std::string& serial) const
 {
-    if (printable(serial, config_.serial_max_length))
+    if (person_text(serial, config_.serial_max_length))
         return "";
     return "no serial number " + shown_scan(serial) + ": 1 to " + std::to_string(config_.serial_max_length) +
            " characters, no control characters";
@@ -162,10 +155,10 @@ ActionReply ServedStation::record_repair(const PageAction& action)
     const std::vector<std::string>& actions = config_.repair.actions;
     if (std::find(actions.begin(), actions.end(), what) == actions.end())
         return refuse("no repair action " + shown_scan(what) + ": one of " + joined(actions, ", "));
-    if (!printable(technician, LONGEST_NAME))
+    if (!person_text(technician, LONGEST_NAME))
         return refuse("technician's name " + shown_scan(technician) + " refused: 1 to " +
                       std::to_string(LONGEST_NAME) + " characters, no control characters");
-    if (!note.empty() && !printable(note, LONGEST_NOTE))
+    if (!note.empty() && !person_text(note, LONGEST_NOTE))
         return refuse("the note refused: at most " + std::to_string(LONGEST_NOTE) + " characters, no control characters");
     const ProbePoints& board = *config_.board.probes;
     for (const std::string& ref : references_in(field_of(action, "components"))) {
@@ -187,10 +180,10 @@ ActionReply ServedStation::override_route(const PageAction& action)
         return refuse("this station does not hold failed boards for a repair: nothing to override");
     if (const std::string why = refused_serial(serial); !why.empty())
         return refuse(why);
-    if (!printable(supervisor, LONGEST_NAME))
+    if (!person_text(supervisor, LONGEST_NAME))
         return refuse("supervisor's name " + shown_scan(supervisor) + " refused: 1 to " + std::to_string(LONGEST_NAME) +
                       " characters, no control characters");
-    if (!printable(reason, LONGEST_NOTE))
+    if (!person_text(reason, LONGEST_NOTE))
         return refuse("an override needs its reason: 1 to " + std::to_string(LONGEST_NOTE) +
                       " characters, no control characters");
     const std::string held = routes_.refusal(serial, true, day_boards_.day());

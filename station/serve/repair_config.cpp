@@ -1,5 +1,6 @@
 #include "station/serve/repair_config.h"
 
+#include "station/run/record_text.h"
 #include "station/serve/table_reader.h"
 
 namespace korvastation {
@@ -16,15 +17,11 @@ Result read_repair_setup(const std::string& path, TableReader& top, RepairSetup*
     KORVA_TRY(repair.texts("actions", &config->actions));
     KORVA_TRY(repair.flag("require_repair", &config->require_repair));
     KORVA_TRY(repair.no_other_keys());
-    for (const std::string& action : config->actions) {
-        bool printable = action.size() <= LONGEST_REPAIR_ACTION;
-        for (unsigned char c : action)
-            printable = printable && c >= 0x20 && c != 0x7f;
-        if (!printable)
+    for (const std::string& action : config->actions)
+        if (!person_text(action, LONGEST_REPAIR_ACTION))
             return Result::failure(repair.at(*table->get("actions")) + "[repair] action '" + action +
                                    "' refused: 1 to " + std::to_string(LONGEST_REPAIR_ACTION) +
                                    " characters, no control characters");
-    }
     return Result::ok();
 }
 

@@ -171,10 +171,7 @@ ScanDesk::Busy ServedStation::busy_check() const
 ActionReply ServedStation::set_operator(const PageAction& action)
 {
     const std::string name = field_of(action, "name");
-    bool printable = !name.empty() && name.size() <= LONGEST_OPERATOR_NAME;
-    for (unsigned char c : name)
-        printable = printable && c >= 0x20 && c != 0x7f;
-    if (!printable)
+    if (!person_text(name, LONGEST_OPERATOR_NAME))
         return refuse("operator's name " + shown_scan(name) + " refused: 1 to " + std::to_string(LONGEST_OPERATOR_NAME) +
                       " characters, no control characters");
     operator_ = name;
