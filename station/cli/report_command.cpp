@@ -34,7 +34,7 @@ const char REPORT_USAGE[] =
     "                (default: day,station).\n"
     "  --retested    Each retested board with its attempts' verdicts and\n"
     "                diagnoses, fixture and operator.\n"
-    "  --board LABEL The history of the board with that label.\n"
+    "  --board LABEL The history of the board with that label, with its repairs.\n"
     "  --repairs     Instead: per diagnosis, the boards failed, repaired,\n"
     "                passed after repair, scrapped and found without fault;\n"
     "                the actions and components that fixed it (the last\n"
@@ -174,6 +174,11 @@ Result read_report(const ReportRequest& request, YieldReport* report)
     Result read = count_all(*store, request.filter, &report->yield);
     if (read && !request.filter.label.empty())
         read = store->load(request.filter, &report->history);
+    if (read && !request.filter.label.empty()) {
+        StoreFilter board;
+        board.label = request.filter.label;
+        read = store->load_repairs(board, &report->repairs);
+    }
     if (read && request.retested) {
         StoreFilter retested = request.filter;
         retested.retested_only = true;

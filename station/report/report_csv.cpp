@@ -36,6 +36,12 @@ std::string csv_report(const YieldReport& report)
                csv_field(e.detail) + ",," + csv_field(e.fixture) + "," + csv_field(e.operator_name) + "\n";
     for (const StoredAttempt& a : report.history)
         out += attempt_row("attempt", a);
+    // A repair: its action as the verdict, its note as the problem, the
+    // components where a diagnosis goes, the technician as the operator.
+    for (const StoredRepair& r : report.repairs)
+        out += "repair," + csv_field(r.label) + ",,,,,,," + csv_field(r.at) + "," + csv_field(r.station) + ",,," +
+               csv_field(r.action) + "," + csv_field(r.note) + "," + csv_field(r.components) + ",," +
+               csv_field(r.technician) + "\n";
     return out;
 }
 

@@ -142,6 +142,13 @@ std::string html_report(const YieldReport& report)
         html += "<h2>What happened at the stations</h2>\n" + events_table(report.events);
     if (!report.history.empty())
         html += "<h2>History of the board</h2>\n" + attempts_table(report.history, false);
+    if (!report.repairs.empty()) {
+        html += "<h2>Repairs of the board</h2>\n<table><tr><th>at</th><th>bench</th><th>repair</th></tr>\n";
+        for (const StoredRepair& r : report.repairs)
+            html += "<tr><td>" + html_text(r.at) + "</td><td>" + html_text(r.station) + "</td><td>" +
+                    html_text(repair_words(r)) + "</td></tr>\n";
+        html += "</table>\n";
+    }
     return html + "</body>\n</html>\n";
 }
 

@@ -16,7 +16,7 @@ Json attempt_json(const StoredAttempt& a)
             {"operator", a.operator_name}, {"port", a.port},    {"retest", a.retest},
             {"verdict", a.verdict},  {"problem", a.problem},    {"diagnosis", a.diagnosis},
             {"unexplained", a.diagnosis.empty() && a.verdict == "failed" && !a.diagnosis_note.empty()},
-            {"closest", a.closest},  {"probe_points", a.probe_points}};
+            {"closest", a.closest},  {"probe_points", a.probe_points}, {"after_repair", a.after_repair}};
 }
 
 } // namespace
@@ -67,6 +67,17 @@ std::string json_report(const YieldReport& report)
     for (const StoredAttempt& a : report.history)
         history.push_back(attempt_json(a));
     j["history"] = history;
+    Json repairs = Json::array();
+    for (const StoredRepair& r : report.repairs)
+        repairs.push_back({{"at", r.at},
+                           {"station", r.station},
+                           {"action", r.action},
+                           {"components", r.components},
+                           {"note", r.note},
+                           {"technician", r.technician},
+                           {"failed_attempt", r.failed_attempt},
+                           {"diagnosis", r.diagnosis}});
+    j["repairs"] = repairs;
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -12,7 +12,8 @@ namespace {
 std::string attempt_line(const StoredAttempt& a, bool with_label)
 {
     std::string line = "  " + a.start + "  " + (with_label ? a.label + "  " : "") + a.station + "  " + where_tested(a) +
-                       "  " + (a.retest ? "retest " + std::to_string(a.retest) + ": " : "") + a.verdict;
+                       "  " + (a.retest ? "retest " + std::to_string(a.retest) + ": " : "") + a.verdict +
+                       (a.after_repair.empty() ? "" : " after repair");
     if (!a.problem.empty())
         line += "; " + a.problem;
     const std::string diagnosis = report_diagnosis(a);
@@ -70,6 +71,11 @@ std::string table_report(const YieldReport& report)
         out += "\nhistory\n";
         for (const StoredAttempt& a : report.history)
             out += attempt_line(a, false);
+    }
+    if (!report.repairs.empty()) {
+        out += "\nrepairs\n";
+        for (const StoredRepair& r : report.repairs)
+            out += "  " + r.at + "  " + r.station + "  " + repair_words(r) + "\n";
     }
     return out;
 }

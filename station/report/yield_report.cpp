@@ -43,7 +43,14 @@ std::string where_tested(const StoredAttempt& a)
 
 std::string attempt_name(const StoredAttempt& a)
 {
-    return a.retest ? "retest " + std::to_string(a.retest) : "first";
+    return (a.retest ? "retest " + std::to_string(a.retest) : std::string("first")) +
+           (a.after_repair.empty() ? "" : " after repair");
+}
+
+std::string repair_words(const StoredRepair& r)
+{
+    return r.action + (r.components.empty() ? "" : " " + r.components) + " by " + r.technician +
+           (r.note.empty() ? "" : " (" + r.note + ")");
 }
 
 const char* group_name(BoardGroup group)

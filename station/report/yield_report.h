@@ -26,6 +26,7 @@ struct YieldReport {
     std::vector<BoardGroup> groups;  // the groups shown, in this order
     YieldTally yield;
     std::vector<StoredAttempt> history;  // with a board's label: its attempts
+    std::vector<StoredRepair> repairs;   // ... and its repairs
     bool retested_asked = false;
     std::vector<RetestedBoard> retested;
     std::vector<StationEvent> events;  // a day's report: what happened at the stations

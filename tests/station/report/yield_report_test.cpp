@@ -46,7 +46,11 @@ YieldReport a_day()
     r.retested = retested_boards({failed, attempt("KV1", "2026-12-05T08:01:00.000+01:00", "passed", 0), passed});
     r.events = {{"e1", "A", "2026-12-05T09:00:00.000+01:00", "fixture checked", "F2", "ann",
                  "its last boards all hung in FLASH"}};
-    r.history = {failed, passed};
+    StoredAttempt after = attempt("KV2", "2026-12-05T10:00:00.000+01:00", "passed", 2);
+    after.after_repair = "bench/repair/1";
+    r.history = {failed, passed, after};
+    r.repairs = {{"bench/repair/1", "rework", "2026-12-05T09:30:00.000+01:00", "KV2", "reflowed", "U7, R43",
+                  "pin 12, lifted", "tess", "", ""}};
     return r;
 }
 
@@ -70,7 +74,7 @@ TEST(YieldReport, EveryCsvRowHasTheHeadersColumns)
         kinds.push_back(line.substr(0, line.find(',')));
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"total", "fixture", "operator", "fault", "fault", "retested", "retested",
-                                               "event", "attempt", "attempt"}));
+                                               "event", "attempt", "attempt", "attempt", "repair"}));
 }
 
 struct FormCase {
@@ -102,15 +106,23 @@ INSTANTIATE_TEST_SUITE_P(
                  {"fixture", "A F2", "operator", "hung",
                   "1  not explained by a single fault (closest: FLASH query 2 field B reads 2)", "retested boards",
                   "2026-12-05  KV2\n", "fixture F2, ann  retest 1: passed", "fixture checked F2 by ann",
-                  "diagnosis: not explained by a single fault (closest: FLASH query 2 field B reads 2)"}},
+                  "diagnosis: not explained by a single fault (closest: FLASH query 2 field B reads 2)",
+                  "retest 2: passed after repair\n", "repairs\n  2026-12-05T09:30:00.000+01:00  rework  reflowed U7, R43 "
+                  "by tess (pin 12, lifted)\n"}},
+        FormCase{"Csv",
+                 ReportFormat::CSV,
+                 {"repair,\"KV2\",,,,,,,\"2026-12-05T09:30:00.000+01:00\",\"rework\",,,\"reflowed\",\"pin 12, lifted\","
+                  "\"U7, R43\",,\"tess\"\n"}},
         FormCase{"Json",
                  ReportFormat::JSON,
                  {"\"fixture\": [", "\"operator\": [", "\"hung\": 1", "\"closest\": \"FLASH query 2 field B reads 2\"",
-                  "\"retested\": [", "\"label\": \"KV2\"", "\"kind\": \"fixture checked\"", "\"unexplained\": true"}},
+                  "\"retested\": [", "\"label\": \"KV2\"", "\"kind\": \"fixture checked\"", "\"unexplained\": true",
+                  "\"after_repair\": \"bench/repair/1\"", "\"technician\": \"tess\""}},
         FormCase{"Html",
                  ReportFormat::HTML,
                  {"<h2>By fixture</h2>", "<h2>By operator</h2>", "<h2>Retested boards</h2>",
-                  "<h2>What happened at the stations</h2>", "fixture F2, ann",
+                  "<h2>What happened at the stations</h2>", "fixture F2, ann", "retest 2 after repair",
+                  "<h2>Repairs of the board</h2>", "<td>reflowed U7, R43 by tess (pin 12, lifted)</td>",
                   // A long fault label whole, never cut under its bar.
                   "SRAM address line 5 stuck at 0 or SRAM address line 5 stuck at 1 or SRAM address lines 5 and 6 "
                   "shorted</td>"}}),
