@@ -205,6 +205,52 @@ TEST_F(RepairBench, AFailedBoardIsRepairedScrappedOrLetThrough)
     EXPECT_EQ(count_of(read_file(repairs_file()), "\"technician\":\"Ann\""), 2u);
 }
 
+// What the bench cannot record is refused with a word and changes
+// nothing: its records stay empty.
+TEST_F(RepairBench, RefusesWhatItCannotRecord)
+{
+    ASSERT_NO_FATAL_FAILURE(test_board("KV000001", "FAIL"));
+    struct Refusal {
+        const char* action;
+        std::vector<std::pair<std::string, std::string>> fields;
+        std::string told;
+    };
+    const std::vector<std::pair<std::string, std::string>> good = {
+        {"serial", "KV000001"}, {"action", "reflowed"}, {"components", "U7"}, {"technician", "Ann"}};
+    const auto but = [&](const std::string& key, const std::string& value) {
+        auto fields = good;
+        for (auto& [k, v] : fields)
+            if (k == key)
+                v = value;
+        return fields;
+    };
+    for (const Refusal& r : std::vector<Refusal>{
+             {"repair", but("action", "glued"),
+              "no repair action 'glued': one of reflowed, replaced, cleaned, no fault found, scrapped"},
+             {"repair", but("technician", ""), "technician's name '' refused: 1 to 60 characters, no control characters"},
+             {"repair", but("components", "U7 R43;"),
+              "no component 'R43;': a reference is letters, digits, '-', '_' or '.'"},
+             {"repair", but("serial", "KV000009"), "KV000009 has no failed attempt to repair: the line never tested it"},
+             {"repair", but("serial", std::string(41, 'K')), "no serial number '" + std::string(41, 'K') +
+                                                                   "': 1 to 40 characters, no control characters"},
+             {"repair-lookup", {{"serial", "KV000009"}}, "KV000009 has no attempt in the line's database"},
+             {"route-override", {{"serial", "KV000001"}, {"supervisor", "Sam"}, {"reason", "x"}},
+              "this station does not hold failed boards for a repair: nothing to override"},
+         }) {
+        const PageAnswer answer = bench_->post(r.action, r.fields);
+        EXPECT_EQ(answer.status, 400) << r.told;
+        EXPECT_EQ(answer.body, r.told + "\n");
+    }
+    const PageAnswer override_unheld = line_->post("route-override", {{"serial", "KV000007"}, {"supervisor", "Sam"},
+                                                                      {"reason", "x"}});
+    EXPECT_EQ(override_unheld.body, "KV000007 is not held for a repair: it may be tested\n");
+    const PageAnswer no_reason = line_->post("route-override", {{"serial", "KV000001"}, {"supervisor", "Sam"}});
+    EXPECT_EQ(no_reason.body, "an override needs its reason: 1 to 200 characters, no control characters\n");
+    const PageAnswer scanned = bench_->post("scan", {{"text", "KV000001"}});
+    EXPECT_EQ(scanned.body, "this station is a repair bench: it tests no boards; look a board up in its repair view\n");
+    EXPECT_EQ(read_file(repairs_file()), "");
+}
+
 // A board the simulator failed, looked up at the repair view: its
 // diagnosis and the pins to probe, read off the board's netlist.
 TEST(RepairView, ShowsWhereToProbeTheFailedBoard)
