@@ -18,28 +18,31 @@ void RouteBook::replace(std::vector<BoardRoute> routes, unsigned long asked_afte
     read_.clear();
     for (BoardRoute& route : routes)
         read_[route.label] = std::move(route);
-    notes_since_.erase(std::remove_if(notes_since_.begin(), notes_since_.end(),
-                                      [&](const Note& n) { return n.number <= asked_after; }),
-                       notes_since_.end());
+    for (auto it = notes_since_.begin(); it != notes_since_.end();) {
+        std::vector<Note>& notes = it->second;
+        notes.erase(std::remove_if(notes.begin(), notes.end(), [&](const Note& n) { return n.number <= asked_after; }),
+                    notes.end());
+        it = notes.empty() ? notes_since_.erase(it) : std::next(it);
+    }
 }
 
 void RouteBook::note_attempt(const StoredAttempt& attempt)
 {
     if (attempt.golden || (attempt.verdict != "passed" && attempt.verdict != "failed" && attempt.verdict != "hung"))
         return;
-    notes_since_.push_back({++notes_, attempt.label, false, attempt, StoredRepair()});
+    notes_since_[attempt.label].push_back({++notes_, false, attempt, StoredRepair()});
 }
 
 void RouteBook::note_repair(const StoredRepair& repair)
 {
-    notes_since_.push_back({++notes_, repair.label, true, StoredAttempt(), repair});
+    notes_since_[repair.label].push_back({++notes_, true, StoredAttempt(), repair});
 }
 
 // A note changes the route only when it is newer than what the route
 // holds: another station's later attempt, read from the database, stands.
-void RouteBook::apply(const Note& note, BoardRoute* route)
+void RouteBook::apply(const std::string& label, const Note& note, BoardRoute* route)
 {
-    route->label = note.label;
+    route->label = label;
     if (note.repair) {
         const StoredRepair& r = note.fix;
         if (!route->failed_at.empty() && r.at >= route->failed_at) {
@@ -79,9 +82,9 @@ BoardRoute RouteBook::route_of(const std::string& label) const
     if (found != read_.end())
         route = found->second;
     route.label = label;
-    for (const Note& note : notes_since_)
-        if (note.label == label)
-            apply(note, &route);
+    if (const auto notes = notes_since_.find(label); notes != notes_since_.end())
+        for (const Note& note : notes->second)
+            apply(label, note, &route);
     return route;
 }
 
@@ -108,8 +111,8 @@ long RouteBook::waiting() const
     std::set<std::string> labels;
     for (const auto& [label, route] : read_)
         labels.insert(label);
-    for (const Note& note : notes_since_)
-        labels.insert(note.label);
+    for (const auto& [label, notes] : notes_since_)
+        labels.insert(label);
     long waiting = 0;
     for (const std::string& label : labels) {
         const BoardRoute route = route_of(label);

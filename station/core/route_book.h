@@ -44,15 +44,15 @@ public:
 private:
     struct Note {
         unsigned long number;
-        std::string label;
         bool repair;
         StoredAttempt attempt;
         StoredRepair fix;
     };
-    static void apply(const Note& note, BoardRoute* route);
+    static void apply(const std::string& label, const Note& note, BoardRoute* route);
 
     std::map<std::string, BoardRoute> read_;  // the database's, by serial number
-    std::vector<Note> notes_since_;            // this station's since that reading
+    // This station's since that reading, by serial number, oldest first.
+    std::map<std::string, std::vector<Note>> notes_since_;
     unsigned long notes_ = 0;
     std::set<std::string> allowed_;
 };
