@@ -1,7 +1,7 @@
 // The station's records in its databases: a line's worth of attempts
 // written one transaction each, into SQLite and into a real PostgreSQL
-// server started for the purpose; and the yield of such a line counted,
-// with the memory it took.
+// server started for the purpose; the yield of such a line counted, with
+// the memory it took; and its failed boards read for the route check.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -131,6 +131,32 @@ void BM_YieldOfALineSqlite(benchmark::State& state)
         state.SkipWithError("the temporary folder stayed");
 }
 BENCHMARK(BM_YieldOfALineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The route check's reading of the line: every board whose last attempt
+// failed (one in 16 of BOARDS x PASSES here), which a served station reads
+// every few seconds off its loop.
+void BM_RoutesOfALineSqlite(benchmark::State& state)
+{
+    char dir[] = "/tmp/korva-bench-XXXXXX";
+    if (!mkdtemp(dir)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string where = std::string(dir) + "/records.db";
+    std::unique_ptr<ResultStore> store;
+    if (record_every_pass(state, where) && open_result_store(where, &store))
+        for (auto _ : state) {
+            std::vector<BoardRoute> routes;
+            if (!store->load_routes(&routes) || routes.size() != size_t(BOARDS / 16 * PASSES)) {
+                state.SkipWithError("the routes were not read");
+                break;
+            }
+        }
+    const std::string clean = std::string("rm -rf ") + dir;
+    if (system(clean.c_str()) != 0)
+        state.SkipWithError("the temporary folder stayed");
+}
+BENCHMARK(BM_RoutesOfALineSqlite)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 } // namespace
 
