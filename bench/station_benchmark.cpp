@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -61,6 +62,28 @@ bool record_every_pass(benchmark::State& state, const std::string& where)
     return true;
 }
 
+// A SQLite file in a folder of its own, removed with it however the
+// benchmark ends.
+class ScratchDatabase {
+public:
+    ScratchDatabase() : made_(mkdtemp(dir_) != nullptr) {}
+    ~ScratchDatabase()
+    {
+        std::error_code ignored;
+        if (made_)
+            std::filesystem::remove_all(dir_, ignored);
+    }
+    ScratchDatabase(const ScratchDatabase&) = delete;
+    ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+
+    bool made() const { return made_; }
+    std::string path() const { return std::string(dir_) + "/records.db"; }
+
+private:
+    char dir_[24] = "/tmp/korva-bench-XXXXXX";
+    bool made_;
+};
+
 void record_line(benchmark::State& state, const std::string& where)
 {
     for (auto _ : state)
@@ -72,15 +95,12 @@ void record_line(benchmark::State& state, const std::string& where)
 
 void BM_RecordLineSqlite(benchmark::State& state)
 {
-    char dir[] = "/tmp/korva-bench-XXXXXX";
-    if (!mkdtemp(dir)) {
+    const ScratchDatabase scratch;
+    if (!scratch.made()) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    record_line(state, std::string(dir) + "/records.db");
-    const std::string clean = std::string("rm -rf ") + dir;
-    if (system(clean.c_str()) != 0)
-        state.SkipWithError("the temporary folder stayed");
+    record_line(state, scratch.path());
 }
 BENCHMARK(BM_RecordLineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
@@ -99,12 +119,12 @@ BENCHMARK(BM_RecordLinePostgres)->Unit(benchmark::kSecond)->Iterations(1)->UseRe
 // that its peak memory is its own: it must not grow with the database.
 void BM_YieldOfALineSqlite(benchmark::State& state)
 {
-    char dir[] = "/tmp/korva-bench-XXXXXX";
-    if (!mkdtemp(dir)) {
+    const ScratchDatabase scratch;
+    if (!scratch.made()) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    const std::string where = std::string(dir) + "/records.db";
+    const std::string where = scratch.path();
     if (!record_every_pass(state, where))
         return;
     long peak_kb = 0;
@@ -126,9 +146,6 @@ void BM_YieldOfALineSqlite(benchmark::State& state)
         peak_kb = usage.ru_maxrss;
     }
     state.counters["peak_rss_kB"] = static_cast<double>(peak_kb);
-    const std::string clean = std::string("rm -rf ") + dir;
-    if (system(clean.c_str()) != 0)
-        state.SkipWithError("the temporary folder stayed");
 }
 BENCHMARK(BM_YieldOfALineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
@@ -137,12 +154,12 @@ BENCHMARK(BM_YieldOfALineSqlite)->Unit(benchmark::kSecond)->Iterations(1)->UseRe
 // every few seconds off its loop.
 void BM_RoutesOfALineSqlite(benchmark::State& state)
 {
-    char dir[] = "/tmp/korva-bench-XXXXXX";
-    if (!mkdtemp(dir)) {
+    const ScratchDatabase scratch;
+    if (!scratch.made()) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    const std::string where = std::string(dir) + "/records.db";
+    const std::string where = scratch.path();
     std::unique_ptr<ResultStore> store;
     if (record_every_pass(state, where) && open_result_store(where, &store))
         for (auto _ : state) {
@@ -152,9 +169,6 @@ void BM_RoutesOfALineSqlite(benchmark::State& state)
                 break;
             }
         }
-    const std::string clean = std::string("rm -rf ") + dir;
-    if (system(clean.c_str()) != 0)
-        state.SkipWithError("the temporary folder stayed");
 }
 BENCHMARK(BM_RoutesOfALineSqlite)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 

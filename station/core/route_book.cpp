@@ -28,7 +28,7 @@ void RouteBook::replace(std::vector<BoardRoute> routes, unsigned long asked_afte
 
 void RouteBook::note_attempt(const StoredAttempt& attempt)
 {
-    if (attempt.golden || (attempt.verdict != "passed" && attempt.verdict != "failed" && attempt.verdict != "hung"))
+    if (attempt.golden || !verdict_on_board(attempt.verdict))
         return;
     notes_since_[attempt.label].push_back({++notes_, false, attempt, StoredRepair()});
 }
@@ -70,9 +70,7 @@ void RouteBook::apply(const std::string& label, const Note& note, BoardRoute* ro
     route->failed_at = a.start;
     route->failed_attempt = a.id;
     route->failed_what = failure_words_of(a);
-    route->diagnosis.clear();
-    for (const std::string& fault : a.diagnosis)
-        route->diagnosis += (route->diagnosis.empty() ? "" : " or ") + fault;
+    route->diagnosis = diagnosis_words(a);
 }
 
 BoardRoute RouteBook::route_of(const std::string& label) const

@@ -22,8 +22,6 @@ std::string report_diagnosis(const StoredAttempt& a);
 std::string where_tested(const StoredAttempt& a);
 // "retest 2" or "first"; "... after repair" for the attempt a repair came before.
 std::string attempt_name(const StoredAttempt& a);
-// A repair as one line: "reflowed U7, R43 by tess (note)".
-std::string repair_words(const StoredRepair& r);
 const char* group_name(BoardGroup group);
 const std::vector<YieldRow>& rows_of(const YieldTally& tally, BoardGroup group);
 

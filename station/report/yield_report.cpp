@@ -26,9 +26,7 @@ std::string csv_field(const std::string& text)
 
 std::string report_diagnosis(const StoredAttempt& a)
 {
-    std::string text;
-    for (size_t i = 0; i < a.diagnosis.size(); ++i)
-        text += (i ? " or " : "") + a.diagnosis[i];
+    std::string text = diagnosis_words(a);
     if (text.empty() && a.verdict == "failed" && !a.diagnosis_note.empty())
         text = std::string(UNEXPLAINED_FAULT) + (a.closest.empty() ? "" : " (closest: " + a.closest + ")");
     return text;
@@ -45,12 +43,6 @@ std::string attempt_name(const StoredAttempt& a)
 {
     return (a.retest ? "retest " + std::to_string(a.retest) : std::string("first")) +
            (a.after_repair.empty() ? "" : " after repair");
-}
-
-std::string repair_words(const StoredRepair& r)
-{
-    return r.action + (r.components.empty() ? "" : " " + r.components) + " by " + r.technician +
-           (r.note.empty() ? "" : " (" + r.note + ")");
 }
 
 const char* group_name(BoardGroup group)

@@ -10,19 +10,6 @@ namespace korvastation {
 
 namespace {
 
-bool says_of_board(const StoredAttempt& a)
-{
-    return a.verdict == "passed" || a.verdict == "failed" || a.verdict == "hung";
-}
-
-std::string joined(const std::vector<std::string>& parts, const char* between)
-{
-    std::string text;
-    for (const std::string& part : parts)
-        text += (text.empty() ? "" : between) + part;
-    return text;
-}
-
 std::string attempt_line(const StoredAttempt& a, const std::string& today)
 {
     std::string line = route_time(a.start, today) + " " + a.station + (a.fixture.empty() ? "" : " fixture " + a.fixture) +
@@ -32,15 +19,13 @@ std::string attempt_line(const StoredAttempt& a, const std::string& today)
     if (!a.after_repair.empty())
         line += " after repair";
     if (!a.diagnosis.empty())
-        line += ", diagnosis " + joined(a.diagnosis, " or ");
+        line += ", diagnosis " + diagnosis_words(a);
     return line;
 }
 
 std::string repair_line(const StoredRepair& r, const std::string& today)
 {
-    return route_time(r.at, today) + " " + r.station + ": " + r.action +
-           (r.components.empty() ? "" : " " + r.components) + " by " + r.technician +
-           (r.note.empty() ? "" : " (" + r.note + ")");
+    return route_time(r.at, today) + " " + r.station + ": " + repair_words(r);
 }
 
 } // namespace
@@ -50,7 +35,7 @@ BoardStanding standing_of(const std::vector<StoredAttempt>& attempts, const std:
     BoardStanding standing;
     const StoredAttempt* last = nullptr;
     for (const StoredAttempt& a : attempts)
-        if (a.final_attempt && !a.golden && says_of_board(a) && (!last || a.start >= last->start))
+        if (a.final_attempt && !a.golden && verdict_on_board(a.verdict) && (!last || a.start >= last->start))
             last = &a;
     if (last && last->verdict != "passed")
         standing.failed = last;
@@ -82,7 +67,7 @@ std::string board_history_json(const std::string& label, const std::vector<Store
     board["failed"] = standing.failed ? failure_words_of(*standing.failed) + " at " +
                                             route_time(standing.failed->start, today)
                                       : "";
-    board["diagnosis"] = standing.failed ? joined(standing.failed->diagnosis, " or ") : "";
+    board["diagnosis"] = standing.failed ? diagnosis_words(*standing.failed) : "";
     board["probe_points"] =
         standing.failed ? probe_text(standing.failed->diagnosis, standing.failed->probe_points) : "";
     board["repaired"] = standing.repaired ? repair_line(*standing.repaired, today) : "";

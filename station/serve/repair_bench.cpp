@@ -288,7 +288,7 @@ ActionReply ServedStation::repair_recorded(const PageAction& action, DatabaseWor
     r.note = field_of(action, "note");
     r.technician = field_of(action, "technician");
     r.failed_attempt = standing.failed->id;
-    r.diagnosis = joined(standing.failed->diagnosis, " or ");
+    r.diagnosis = diagnosis_words(*standing.failed);
     days_->add_repair(r);
     core_.database()->worker().add(r);
     routes_.note_repair(r);

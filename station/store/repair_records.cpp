@@ -66,6 +66,25 @@ std::string failure_words_of(const StoredAttempt& a)
     return failure_words(a.verdict, a.hung_in, failed_tests);
 }
 
+bool verdict_on_board(const std::string& verdict)
+{
+    return verdict == "passed" || verdict == "failed" || verdict == "hung";
+}
+
+std::string diagnosis_words(const StoredAttempt& a)
+{
+    std::string text;
+    for (const std::string& fault : a.diagnosis)
+        text += (text.empty() ? "" : " or ") + fault;
+    return text;
+}
+
+std::string repair_words(const StoredRepair& r)
+{
+    return r.action + (r.components.empty() ? "" : " " + r.components) + " by " + r.technician +
+           (r.note.empty() ? "" : " (" + r.note + ")");
+}
+
 namespace {
 
 // Each board's last final attempt with a verdict on the board itself (a

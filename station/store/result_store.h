@@ -82,6 +82,13 @@ struct BoardRoute {
 std::string failure_words(const std::string& verdict, const std::string& hung_in,
                           const std::vector<std::string>& failed_tests);
 std::string failure_words_of(const StoredAttempt& attempt);
+// Whether an attempt's verdict says anything of the board itself: a lost
+// or untested attempt does not, and leaves its last failure standing.
+bool verdict_on_board(const std::string& verdict);
+// An attempt's candidates as one text, " or " between them.
+std::string diagnosis_words(const StoredAttempt& attempt);
+// A repair as one line: "reflowed U7, R43 by tess (note)".
+std::string repair_words(const StoredRepair& repair);
 
 // What happened at a station besides its attempts.
 struct StationEvent {
